@@ -1,0 +1,184 @@
+// In-memory platform for unit tests; see fake_platform.h.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/select.h>
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "platform/fake_platform.h"
+#include "platform/platform.h"
+
+namespace fake {
+namespace {
+
+constexpr uint64_t kClockStartUs = 1000ull * 1000000;
+
+struct State {
+  std::map<std::string, std::string> properties;
+  std::set<std::string> refused;
+  std::map<std::string, int> attempts;
+  std::vector<std::pair<std::string, std::string>> writes;
+  std::vector<LogLine> log;
+  std::vector<uint64_t> sleeps;
+  std::deque<std::string> uevents;
+  bool failUeventOpen = false;
+  int ueventOpens = 0;
+  uint64_t clockUs = kClockStartUs;
+  std::string root;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+void removeRoot() {
+  std::error_code ignored;
+  if (!state().root.empty()) std::filesystem::remove_all(state().root, ignored);
+}
+
+struct RootCleanup {
+  ~RootCleanup() { removeRoot(); }
+} g_rootCleanup;
+
+}  // namespace
+
+int selectRealCapMs = 200;
+
+void reset() {
+  removeRoot();
+  state() = State();
+  selectRealCapMs = 200;
+  char dir[] = "/tmp/mpfake.XXXXXX";
+  if (mkdtemp(dir) != nullptr) state().root = dir;
+}
+
+const std::string& root() { return state().root; }
+
+std::string path(const std::string& phonePath, bool makeParents) {
+  std::string full = state().root + phonePath;
+  if (makeParents) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path(), ignored);
+  }
+  return full;
+}
+
+void setProperty(const std::string& name, const std::string& value) {
+  state().properties[name] = value;
+}
+
+std::string property(const std::string& name) {
+  auto it = state().properties.find(name);
+  return it == state().properties.end() ? "" : it->second;
+}
+
+bool hasProperty(const std::string& name) { return state().properties.count(name) != 0; }
+void refuse(const std::string& name) { state().refused.insert(name); }
+int setAttempts(const std::string& name) { return state().attempts[name]; }
+const std::vector<std::pair<std::string, std::string>>& propertyWrites() { return state().writes; }
+const std::vector<LogLine>& logLines() { return state().log; }
+
+bool logHas(const std::string& text, int priority) {
+  for (const LogLine& line : state().log) {
+    if (line.text == text && (priority == 0 || line.priority == priority)) return true;
+  }
+  return false;
+}
+
+int logCount(const std::string& text) {
+  int n = 0;
+  for (const LogLine& line : state().log) n += line.text == text;
+  return n;
+}
+
+std::string logText() {
+  static constexpr char kLetters[] = "??VDIWEF";
+  std::string out;
+  for (const LogLine& line : state().log) {
+    out += line.priority >= 2 && line.priority <= 7 ? kLetters[line.priority] : '?';
+    out += " " + line.text + "\n";
+  }
+  return out;
+}
+
+uint64_t nowUs() { return state().clockUs; }
+const std::vector<uint64_t>& sleeps() { return state().sleeps; }
+void queueUevent(const std::string& bytes) { state().uevents.push_back(bytes); }
+void failUeventOpen(bool fail) { state().failUeventOpen = fail; }
+int ueventOpenCount() { return state().ueventOpens; }
+
+}  // namespace fake
+
+using fake::state;
+
+int platformPropertyGet(const char* name, char* value) {
+  copyText(value, PROPERTY_VALUE_SIZE, fake::property(name).c_str());
+  return static_cast<int>(strlen(value));
+}
+
+int platformPropertySet(const char* name, const char* value) {
+  state().attempts[name]++;
+  if (state().refused.count(name) != 0 || strlen(value) >= PROPERTY_VALUE_SIZE) return -1;
+  state().writes.emplace_back(name, value);
+  if (strcmp(name, "ctl.start") == 0 || strcmp(name, "ctl.restart") == 0) {
+    state().properties[std::string("init.svc.") + value] = "running";
+  } else if (strncmp(name, "ctl.", 4) != 0) {
+    state().properties[name] = value;
+  }
+  return 0;
+}
+
+void platformLogWrite(int priority, const char* message) {
+  state().log.push_back({priority, message});
+  if (getenv("FAKE_LOG") != nullptr) fprintf(stderr, "%d %s\n", priority, message);
+}
+
+int platformUeventOpen(int, bool) {
+  state().ueventOpens++;
+  return state().failUeventOpen ? -1 : 1000 + state().ueventOpens;
+}
+
+int platformUeventReceive(int, char* buffer, size_t length) {
+  if (state().uevents.empty()) return -1;
+  std::string message = state().uevents.front();
+  state().uevents.pop_front();
+  size_t n = message.size() < length ? message.size() : length;
+  memcpy(buffer, message.data(), n);
+  return static_cast<int>(n);
+}
+
+void platformUeventClose(int) {}
+
+void platformSleepUs(uint64_t microseconds) {
+  state().sleeps.push_back(microseconds);
+  state().clockUs += microseconds;
+}
+
+void platformClockRealtime(struct timespec* now) {
+  now->tv_sec = static_cast<time_t>(state().clockUs / 1000000);
+  now->tv_nsec = static_cast<long>(state().clockUs % 1000000) * 1000;
+}
+
+int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
+  uint64_t limitUs = limit == nullptr ? 0 : limit->tv_sec * 1000000ull + limit->tv_usec;
+  uint64_t capUs = static_cast<uint64_t>(fake::selectRealCapMs) * 1000;
+  timeval realWait = {0, 0};
+  uint64_t waitUs = limitUs < capUs ? limitUs : capUs;
+  realWait.tv_sec = static_cast<time_t>(waitUs / 1000000);
+  realWait.tv_usec = static_cast<suseconds_t>(waitUs % 1000000);
+  int result = select(nfds, readSet, writeSet, nullptr, &realWait);
+  if (result != 0) return result;
+  state().clockUs += limitUs;
+  if (limit != nullptr) *limit = {0, 0};
+  return 0;
+}
+
+int platformPath(const char* path, char* out, size_t size) {
+  int n = snprintf(out, size, "%s%s", state().root.c_str(), path);
+  return n >= 0 && static_cast<size_t>(n) < size ? 0 : -1;
+}

@@ -1,0 +1,76 @@
+// Platform layer: the only place that knows where the daemon runs.
+//
+// The backend (host, android or the unit-test fake) is chosen at link time; it implements the
+// platform* functions declared first. getProp/setProp, the log and the bounded text copy are
+// built on top of them and shared by every backend.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/select.h>
+#include <time.h>
+
+// ---- Backend interface --------------------------------------------------------------------
+
+// Longest property value plus its terminating NUL; every getProp buffer has this size.
+constexpr int PROPERTY_VALUE_SIZE = 92;
+
+// Android log priorities.
+enum LogPriority { LOG_PRIO_DEBUG = 3, LOG_PRIO_INFO = 4, LOG_PRIO_WARN = 5, LOG_PRIO_ERROR = 6 };
+
+constexpr const char kLogTag[] = "modemprep";
+
+// Fixed paths as the phone sees them; platformPath() maps them to where they really are.
+constexpr const char kModemDevicePath[] = "/dev/TTYEMS40";
+constexpr const char kFactoryFilePath[] = "/amt/msms_config.txt";
+constexpr const char kCardHistoryPath[] = "/data/vantorel/radio/radio.cfg";
+constexpr const char kRildConfigBasePath[] = "/data/vantorel/radio/rild.cfg";
+
+// Copies the property's value (at most 91 characters, NUL-terminated) into value, which has
+// PROPERTY_VALUE_SIZE bytes; returns its length, 0 when unset or empty.
+int platformPropertyGet(const char* name, char* value);
+// Asks the property service to set a property; 0 when accepted, anything else when refused.
+int platformPropertySet(const char* name, const char* value);
+// Appends one message to the radio log under kLogTag.
+void platformLogWrite(int priority, const char* message);
+// Kernel uevent socket: descriptor or below 0; receive returns the length, below 1 on error.
+int platformUeventOpen(int receiveBufferSize, bool passCredentials);
+int platformUeventReceive(int fd, char* buffer, size_t length);
+void platformUeventClose(int fd);
+// Fixed waits and time-outs; the fake backend runs them on a virtual clock.
+void platformSleepUs(uint64_t microseconds);
+void platformClockRealtime(struct timespec* now);
+int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit);
+// Writes the real location of a fixed path into out; returns 0, or -1 when it does not fit.
+int platformPath(const char* path, char* out, size_t size);
+
+// ---- Properties and log --------------------------------------------------------------------
+
+int getProp(const char* name, char* value, const char* defaultValue);
+int setProp(const char* name, const char* value, int maxTries);
+
+void logPrint(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+#define LOGD(...) logPrint(LOG_PRIO_DEBUG, __VA_ARGS__)
+#define LOGI(...) logPrint(LOG_PRIO_INFO, __VA_ARGS__)
+#define LOGW(...) logPrint(LOG_PRIO_WARN, __VA_ARGS__)
+#define LOGE(...) logPrint(LOG_PRIO_ERROR, __VA_ARGS__)
+
+// ---- Bounded text copy -----------------------------------------------------------------------
+
+// Copies at most min(srcLength, dstSize - 1) bytes of src, stopping at a NUL, and terminates
+// dst. Every text field of the daemon is filled through this, so it always ends inside.
+void copyText(char* dst, size_t dstSize, const char* src, size_t srcLength = static_cast<size_t>(-1));
+
+template <size_t N>
+inline void copyText(char (&dst)[N], const char* src, size_t srcLength = static_cast<size_t>(-1)) {
+  copyText(dst, N, src, srcLength);
+}
+
+// Length of a text field that may lack its terminator (read from a file): never past the field.
+template <size_t N>
+inline size_t fieldLength(const char (&field)[N]) {
+  size_t n = 0;
+  while (n < N && field[n] != '\0') n++;
+  return n;
+}

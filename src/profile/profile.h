@@ -1,0 +1,70 @@
+// Project profile: SIM and standby counts, target operator, allowed RATs, manual RAT setting and
+// the operator PLMN lists. Filled once at start-up, read in place by the other modules.
+#pragma once
+
+#include <stdint.h>
+
+typedef uint32_t RatMask;
+
+constexpr RatMask RAT_GSM = 1;
+constexpr RatMask RAT_TDSCDMA = 2;
+constexpr RatMask RAT_LTE_TDD = 4;
+constexpr RatMask RAT_LTE_FDD = 8;
+constexpr RatMask RAT_WCDMA = 16;
+
+struct RatName {
+  const char* name;
+  RatMask bit;
+};
+// "gsm", "tdscdma", "wcdma", "lte_tdd", "lte_fdd", then the closing row {"", 0}.
+extern const RatName ratNameTable[6];
+
+enum ProjectTarget : uint32_t {
+  PROJECT_TARGET_OPEN = 1,
+  PROJECT_TARGET_CMCC = 2,
+  PROJECT_TARGET_CUCC = 3,
+  PROJECT_TARGET_CTC = 4,
+  PROJECT_TARGET_NONE = 5,
+};
+
+struct ProjectTargetName {
+  const char* name;
+  uint32_t code;
+};
+// "open" 1, "cmcc" 2, "cucc" 3, "ctc" 4, then the closing row {"", 5}.
+extern const ProjectTargetName projectTargetTable[5];
+
+constexpr int PLMN_LIST_ENTRIES = 20;
+constexpr int PLMN_ENTRY_SIZE = 4;
+typedef char PlmnList[PLMN_LIST_ENTRIES][PLMN_ENTRY_SIZE];
+
+constexpr int32_t NO_MANUAL_RAT_STANDBY = -1;
+constexpr RatMask NO_MANUAL_RAT_MASK = 255;
+
+struct ProjectProfile {
+  int32_t simCount;
+  int32_t standbyCount;
+  uint32_t projectTarget;
+  RatMask rat2GMask;
+  RatMask rat3GMask;
+  RatMask rat4GMask;
+  uint32_t dynamicRat;
+  int32_t manualRatStandby;
+  RatMask manualRatMask;
+  PlmnList cmccPlmnList;
+  PlmnList cuccPlmnList;
+};
+
+// Values before start-up fills the record; also what a fresh process (or a test) starts from.
+constexpr ProjectProfile kInitialProjectProfile = {
+    0, 0, PROJECT_TARGET_NONE, 0, 0, 0, 0, NO_MANUAL_RAT_STANDBY, NO_MANUAL_RAT_MASK, {}, {}};
+
+extern ProjectProfile g_projectProfile;
+
+// Start-up step: multi-SIM digits, project type and target, RAT list filtered by the modem, RAT
+// groups, second card's RAT list, dynamic RAT and dual-to-single, each published as "ro." copy.
+int loadProjectProfile();
+// Filters the RAT list (a PROPERTY_VALUE_SIZE buffer) in place by the modem's capability.
+int updateRatByModem(char* ratList);
+int getManualInfo();
+int readPlmnList(const char* name, const char* defaultValue, PlmnList list);
