@@ -1,0 +1,239 @@
+#include "modemsim/scenario.h"
+
+#include <fstream>
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+namespace modemsim {
+namespace {
+
+using nlohmann::json;
+
+struct ParseError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+  throw ParseError(where + ": " + what);
+}
+
+void checkObject(const json& j, const std::string& where,
+                 std::initializer_list<const char*> allowed) {
+  if (!j.is_object()) fail(where, "expected an object");
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    bool known = false;
+    for (const char* key : allowed) known = known || it.key() == key;
+    if (!known) fail(where, "unknown key '" + it.key() + "'");
+  }
+}
+
+std::string path(const std::string& where, const std::string& key) {
+  return where.empty() ? key : where + "." + key;
+}
+
+int getInt(const json& j, const std::string& where, int min, int max) {
+  if (!j.is_number_integer()) fail(where, "expected an integer");
+  const auto v = j.get<long long>();
+  if (v < min || v > max) {
+    fail(where, "expected a value from " + std::to_string(min) + " to " + std::to_string(max));
+  }
+  return static_cast<int>(v);
+}
+
+bool getBool(const json& j, const std::string& where) {
+  if (!j.is_boolean()) fail(where, "expected true or false");
+  return j.get<bool>();
+}
+
+std::string getString(const json& j, const std::string& where) {
+  if (!j.is_string()) fail(where, "expected a string");
+  return j.get<std::string>();
+}
+
+const json& getArray(const json& j, const std::string& where, size_t maxSize) {
+  if (!j.is_array()) fail(where, "expected an array");
+  if (j.size() > maxSize) fail(where, "at most " + std::to_string(maxSize) + " entries");
+  return j;
+}
+
+constexpr int kMaxMs = 3600 * 1000;
+
+Slot parseSlot(const json& j, const std::string& where) {
+  checkObject(j, where, {"present", "id", "imsi", "type", "lock"});
+  Slot s;
+  if (j.contains("present")) s.present = getBool(j["present"], path(where, "present"));
+  if (j.contains("id")) s.id = getString(j["id"], path(where, "id"));
+  if (j.contains("imsi")) s.imsi = getString(j["imsi"], path(where, "imsi"));
+  if (j.contains("type")) s.type = getInt(j["type"], path(where, "type"), 1, 2);
+  if (j.contains("lock")) {
+    const std::string lock = getString(j["lock"], path(where, "lock"));
+    if (lock == "none") {
+      s.lock = Lock::kNone;
+    } else if (lock == "pin") {
+      s.lock = Lock::kPin;
+    } else if (lock == "puk") {
+      s.lock = Lock::kPuk;
+    } else {
+      fail(path(where, "lock"), "expected \"none\", \"pin\" or \"puk\"");
+    }
+  }
+  return s;
+}
+
+Fault parseFault(const json& j, const std::string& where) {
+  checkObject(j, where,
+              {"command", "standby", "times", "error_first", "silent", "reply", "latency_ms",
+               "noise", "split", "split_gap_ms", "hangup", "reopen_ms"});
+  Fault f;
+  if (!j.contains("command")) fail(where, "missing 'command'");
+  f.command = getString(j["command"], path(where, "command"));
+  if (f.command.empty() || f.command == "*") fail(path(where, "command"), "must name a command");
+  if (j.contains("standby")) {
+    f.standby = getInt(j["standby"], path(where, "standby"), 0, kMaxStandbys - 1);
+  }
+  if (j.contains("times")) f.times = getInt(j["times"], path(where, "times"), 1, 1 << 30);
+  if (j.contains("error_first")) {
+    f.errorFirst = getInt(j["error_first"], path(where, "error_first"), 0, 1 << 30);
+  }
+  if (j.contains("silent")) f.silent = getBool(j["silent"], path(where, "silent"));
+  if (j.contains("reply")) f.reply = getString(j["reply"], path(where, "reply"));
+  if (j.contains("latency_ms")) {
+    f.latencyMs = getInt(j["latency_ms"], path(where, "latency_ms"), 0, kMaxMs);
+  }
+  if (j.contains("noise")) f.noise = getString(j["noise"], path(where, "noise"));
+  if (j.contains("split")) {
+    const std::string w = path(where, "split");
+    const json& a = getArray(j["split"], w, 64);
+    for (size_t i = 0; i < a.size(); ++i) {
+      const int off = getInt(a[i], w + "[" + std::to_string(i) + "]", 1, 1 << 20);
+      if (!f.split.empty() && static_cast<size_t>(off) <= f.split.back()) {
+        fail(w, "offsets must be increasing");
+      }
+      f.split.push_back(static_cast<size_t>(off));
+    }
+  }
+  if (j.contains("split_gap_ms")) {
+    f.splitGapMs = getInt(j["split_gap_ms"], path(where, "split_gap_ms"), 0, kMaxMs);
+  }
+  if (j.contains("hangup")) f.hangup = getBool(j["hangup"], path(where, "hangup"));
+  if (j.contains("reopen_ms")) {
+    f.reopenMs = getInt(j["reopen_ms"], path(where, "reopen_ms"), 0, kMaxMs);
+  }
+  return f;
+}
+
+Scenario parse(const json& j) {
+  checkObject(j, "scenario",
+              {"dmcc", "rat", "imei", "slots", "status_report", "reset", "latency_ms",
+               "node_delay_ms", "faults"});
+  Scenario sc;
+  if (j.contains("dmcc")) {
+    const json& a = getArray(j["dmcc"], "dmcc", 3);
+    if (a.size() != 3) fail("dmcc", "expected three numbers");
+    for (size_t i = 0; i < 3; ++i) {
+      sc.dmcc[i] = getInt(a[i], "dmcc[" + std::to_string(i) + "]", 0, 1 << 30);
+    }
+  }
+  if (j.contains("rat")) {
+    const json& a = getArray(j["rat"], "rat", kMaxStandbys);
+    sc.rat.clear();
+    for (size_t i = 0; i < a.size(); ++i) {
+      sc.rat.push_back(getInt(a[i], "rat[" + std::to_string(i) + "]", 0, 1 << 30));
+    }
+  }
+  if (j.contains("imei")) {
+    const json& a = getArray(j["imei"], "imei", kMaxStandbys);
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (a[i].is_null()) {
+        sc.imei.emplace_back();
+      } else {
+        sc.imei.emplace_back(getString(a[i], "imei[" + std::to_string(i) + "]"));
+      }
+    }
+  }
+  if (j.contains("slots")) {
+    const json& a = getArray(j["slots"], "slots", kMaxStandbys);
+    for (size_t i = 0; i < a.size(); ++i) {
+      sc.slots.push_back(parseSlot(a[i], "slots[" + std::to_string(i) + "]"));
+    }
+  }
+  if (j.contains("status_report")) {
+    const json& r = j["status_report"];
+    checkObject(r, "status_report", {"mode", "delay_ms", "status_noise"});
+    if (r.contains("mode")) {
+      const std::string mode = getString(r["mode"], "status_report.mode");
+      if (mode != "inline" && mode != "delayed") {
+        fail("status_report.mode", "expected \"inline\" or \"delayed\"");
+      }
+      sc.statusReport.delayed = mode == "delayed";
+    }
+    if (r.contains("delay_ms")) {
+      sc.statusReport.delayMs = getInt(r["delay_ms"], "status_report.delay_ms", 0, kMaxMs);
+    }
+    if (r.contains("status_noise")) {
+      sc.statusReport.noise = getString(r["status_noise"], "status_report.status_noise");
+    }
+  }
+  if (j.contains("reset")) {
+    const json& r = j["reset"];
+    checkObject(r, "reset", {"dmrst_delay_ms", "never", "swap_rat"});
+    if (r.contains("dmrst_delay_ms")) {
+      sc.reset.dmrstDelayMs = getInt(r["dmrst_delay_ms"], "reset.dmrst_delay_ms", 0, kMaxMs);
+    }
+    if (r.contains("never")) sc.reset.never = getBool(r["never"], "reset.never");
+    if (r.contains("swap_rat")) sc.reset.swapRat = getBool(r["swap_rat"], "reset.swap_rat");
+  }
+  if (j.contains("latency_ms")) sc.latencyMs = getInt(j["latency_ms"], "latency_ms", 0, kMaxMs);
+  if (j.contains("node_delay_ms")) {
+    sc.nodeDelayMs = getInt(j["node_delay_ms"], "node_delay_ms", 0, kMaxMs);
+  }
+  if (j.contains("faults")) {
+    const json& a = getArray(j["faults"], "faults", 1000);
+    for (size_t i = 0; i < a.size(); ++i) {
+      sc.faults.push_back(parseFault(a[i], "faults[" + std::to_string(i) + "]"));
+    }
+  }
+  return sc;
+}
+
+}  // namespace
+
+bool Fault::matches(const std::string& cmd, int currentStandby) const {
+  if (standby >= 0 && standby != currentStandby) return false;
+  if (!command.empty() && command.back() == '*') {
+    return cmd.compare(0, command.size() - 1, command, 0, command.size() - 1) == 0;
+  }
+  return cmd == command;
+}
+
+bool parseScenario(const std::string& text, Scenario* out, std::string* error) {
+  try {
+    *out = parse(json::parse(text));
+    return true;
+  } catch (const json::parse_error& e) {
+    if (error) *error = std::string("not valid JSON: ") + e.what();
+  } catch (const ParseError& e) {
+    if (error) *error = e.what();
+  }
+  return false;
+}
+
+bool loadScenarioFile(const std::string& file, Scenario* out, std::string* error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot read " + file;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string why;
+  if (!parseScenario(text.str(), out, &why)) {
+    if (error) *error = file + ": " + why;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace modemsim

@@ -1,0 +1,70 @@
+// Scenario of the modem simulator: what the fake modem holds and how it misbehaves.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace modemsim {
+
+// Standbys (protocol stacks) of the modem; standby i serves SIM slot i.
+constexpr int kMaxStandbys = 5;
+
+enum class Lock { kNone, kPin, kPuk };
+
+struct Slot {
+  bool present = false;
+  std::string id;    // ^DCID
+  std::string imsi;  // +CIMI
+  int type = 2;      // ^DTOC: 1 SIM, 2 USIM
+  Lock lock = Lock::kNone;
+};
+
+struct StatusReport {
+  bool delayed = false;  // false: ^DUSIMU inside the answer to AT^DUSIMR=1
+  int delayMs = 0;
+  std::string noise;  // unrelated text written just before a delayed report
+};
+
+struct Reset {
+  int dmrstDelayMs = 200;
+  bool never = false;   // the modem never reports ^DMRST
+  bool swapRat = true;  // the reset exchanges the RAT masks of standbys 0 and 1
+};
+
+struct Fault {
+  std::string command;  // exact command, or a prefix when it ends with '*'
+  int standby = -1;     // -1: any standby
+  int times = -1;       // -1: every matching occurrence
+  int errorFirst = 0;
+  bool silent = false;
+  std::optional<std::string> reply;
+  int latencyMs = -1;  // -1: the scenario's latency
+  std::string noise;
+  std::vector<size_t> split;
+  int splitGapMs = 30;
+  bool hangup = false;
+  int reopenMs = -1;  // -1: the line stays down after a hangup
+
+  bool matches(const std::string& cmd, int currentStandby) const;
+};
+
+struct Scenario {
+  std::array<int, 3> dmcc{1, 2, 1};
+  std::vector<int> rat{31, 1};
+  std::vector<std::optional<std::string>> imei;
+  std::vector<Slot> slots;
+  StatusReport statusReport;
+  Reset reset;
+  int latencyMs = 0;
+  int nodeDelayMs = 0;
+  std::vector<Fault> faults;
+};
+
+// Both return false with a message naming the offending key on malformed input; unknown keys
+// are errors so that a typo in a scenario does not silently test the default.
+bool parseScenario(const std::string& json, Scenario* out, std::string* error);
+bool loadScenarioFile(const std::string& path, Scenario* out, std::string* error);
+
+}  // namespace modemsim

@@ -1,0 +1,69 @@
+#include "modemsim/uevent.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace modemsim {
+
+std::string ueventPayload(const std::vector<std::string>& fields) {
+  std::string out;
+  for (const std::string& f : fields) {
+    out += f;
+    out += '\0';
+  }
+  return out;
+}
+
+std::string simUevent(int slot, bool inserted) {
+  const std::string n = std::to_string(slot);
+  return ueventPayload(
+      {"change@/devices/virtual/sim/sim" + n, "USIM" + n, inserted ? "IN" : "OUT"});
+}
+
+std::string ueventSocketPath(const std::string& root) { return root + "/dev/uevent.sock"; }
+
+bool sendDatagram(const std::string& socketPath, const std::string& payload, int retryMs,
+                  std::string* error) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof(addr.sun_path)) {
+    if (error) *error = "socket path too long: " + socketPath;
+    return false;
+  }
+  memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = std::string("socket: ") + strerror(errno);
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
+  bool sent = false;
+  for (;;) {
+    const ssize_t n = sendto(fd, payload.data(), payload.size(), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+    if (n == static_cast<ssize_t>(payload.size())) {
+      sent = true;
+      break;
+    }
+    const int err = n < 0 ? errno : EMSGSIZE;
+    // The receiver may not be bound yet (no file, or a stale file with nobody behind it).
+    const bool transient = err == ENOENT || err == ECONNREFUSED || err == EINTR;
+    if (!transient || std::chrono::steady_clock::now() >= deadline) {
+      if (error) *error = "send to " + socketPath + ": " + strerror(err);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  close(fd);
+  return sent;
+}
+
+}  // namespace modemsim
