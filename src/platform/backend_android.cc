@@ -14,7 +14,9 @@ int __system_property_get(const char* name, char* value);
 int __system_property_set(const char* name, const char* value);
 }
 
-int platformPropertyGet(const char* name, char* value) { return __system_property_get(name, value); }
+int platformPropertyGet(const char* name, char* value) {
+  return __system_property_get(name, value);
+}
 
 int platformPropertySet(const char* name, const char* value) {
   return __system_property_set(name, value);

@@ -144,7 +144,7 @@ bool rewriteStore(FILE* in, FILE* out, const char* name, const char* value) {
 // Replaces the store whole (temporary file, fsync, rename) under the store lock. readOnlyOnce
 // refuses the write when the name is already stored.
 int storeWrite(const char* name, const char* value, bool readOnlyOnce) {
-  char storePath[kPathSize], lockPath[kPathSize], tempPath[kPathSize];
+  char storePath[kPathSize], lockPath[kPathSize], tempPath[kPathSize + 32];
   if (!rootPath("/properties", storePath, sizeof storePath) ||
       !rootPath("/properties.lock", lockPath, sizeof lockPath)) {
     return -1;

@@ -31,8 +31,8 @@ std::string path(const std::string& phonePath, bool makeParents = false);
 void setProperty(const std::string& name, const std::string& value);
 std::string property(const std::string& name);  // "" when unset
 bool hasProperty(const std::string& name);
-void refuse(const std::string& name);              // every write of name is refused
-int setAttempts(const std::string& name);          // platformPropertySet calls for name
+void refuse(const std::string& name);      // every write of name is refused
+int setAttempts(const std::string& name);  // platformPropertySet calls for name
 // Accepted writes in order, ctl.* ones included ("ctl.start" = "rild0").
 const std::vector<std::pair<std::string, std::string>>& propertyWrites();
 

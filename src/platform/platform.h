@@ -60,7 +60,8 @@ void logPrint(int priority, const char* format, ...) __attribute__((format(print
 
 // Copies at most min(srcLength, dstSize - 1) bytes of src, stopping at a NUL, and terminates
 // dst. Every text field of the daemon is filled through this, so it always ends inside.
-void copyText(char* dst, size_t dstSize, const char* src, size_t srcLength = static_cast<size_t>(-1));
+void copyText(char* dst, size_t dstSize, const char* src,
+              size_t srcLength = static_cast<size_t>(-1));
 
 template <size_t N>
 inline void copyText(char (&dst)[N], const char* src, size_t srcLength = static_cast<size_t>(-1)) {
