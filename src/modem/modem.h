@@ -27,6 +27,9 @@ int writeAtCommand(int fd, const char* cmd);
 int readAtWithTimeout(int fd, char* chunk, int seconds);
 void logAtTraffic(const char* prefix, const char* text, int standby);
 int getCurrentStandby();
+// Forgets that an exchange timed out (whose late answer the next command would first read off);
+// a late answer does not outlive the channel, so closing it calls this.
+void forgetTimedOutExchange();
 
 // ---- Modem commands -----------------------------------------------------------------------------
 
