@@ -1,0 +1,151 @@
+// The card history: a ring of the last 20 cards seen and the identity that stood in each slot at
+// the last update, kept in "/data/vantorel/radio/radio.cfg" as the memory image of
+// saved_card_info_st with little-endian numbers.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "card/card.h"
+#include "platform/platform.h"
+#include "profile/profile.h"
+
+saved_card_info_st g_savedCardInfo;
+
+namespace {
+
+constexpr int kPathSize = 512;
+
+// The file is read and written in these four blocks, in this order.
+struct FilePiece {
+  size_t offset;
+  size_t itemSize;
+  size_t itemCount;
+};
+constexpr FilePiece kFilePieces[] = {
+    {offsetof(saved_card_info_st, m_reserved), sizeof(int32_t), 1},
+    {offsetof(saved_card_info_st, m_slotCardID), CARD_ID_SIZE, MAX_SIM},
+    {offsetof(saved_card_info_st, m_nextIndex), sizeof(int32_t), 1},
+    {offsetof(saved_card_info_st, m_history), sizeof(CardInfo), CARD_HISTORY_ENTRIES},
+};
+
+// File numbers are little-endian whatever the host; the conversion is its own inverse.
+int32_t swapToLittleEndian(int32_t value) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return static_cast<int32_t>(__builtin_bswap32(static_cast<uint32_t>(value)));
+#else
+  return value;
+#endif
+}
+
+void convertNumbers(saved_card_info_st* info) {
+  info->m_reserved = swapToLittleEndian(info->m_reserved);
+  info->m_nextIndex = swapToLittleEndian(info->m_nextIndex);
+  for (CardInfo& entry : info->m_history) {
+    entry.m_cardStatus = swapToLittleEndian(entry.m_cardStatus);
+    entry.m_cardType = swapToLittleEndian(entry.m_cardType);
+    entry.m_cardLocale = swapToLittleEndian(entry.m_cardLocale);
+  }
+}
+
+FILE* openHistory(const char* mode) {
+  char path[kPathSize];
+  if (platformPath(kCardHistoryPath, path, sizeof path) != 0) {
+    LOGE("%s() path too long: %s", "openHistory", kCardHistoryPath);
+    return nullptr;
+  }
+  FILE* file = fopen(path, mode);
+  if (file == nullptr) LOGE("open \"%s\" fail: %d - %s", path, errno, strerror(errno));
+  return file;
+}
+
+bool sameCardID(const char (&a)[CARD_ID_SIZE], const char (&b)[CARD_ID_SIZE]) {
+  return strncmp(a, b, CARD_ID_SIZE) == 0;
+}
+
+bool ringHolds(const saved_card_info_st& info, const CardInfo& card) {
+  for (const CardInfo& entry : info.m_history) {
+    if (sameCardID(entry.m_cardID, card.m_cardID)) return true;
+  }
+  return false;
+}
+
+// Stores a card never seen before at m_nextIndex, which a damaged file may have left out of range.
+void addToRing(saved_card_info_st* info, const CardInfo& card) {
+  if (info->m_nextIndex < 0 || info->m_nextIndex >= CARD_HISTORY_ENTRIES) info->m_nextIndex = 0;
+  info->m_history[info->m_nextIndex] = card;
+  info->m_nextIndex = (info->m_nextIndex + 1) % CARD_HISTORY_ENTRIES;
+}
+
+void updateSlot(saved_card_info_st* info, int slot, const CardInfo& card) {
+  memset(info->m_slotCardID[slot], 0, CARD_ID_SIZE);
+  if (card.m_cardStatus != 1 || card.m_cardID[0] == '\0') return;
+  copyText(info->m_slotCardID[slot], card.m_cardID, fieldLength(card.m_cardID));
+  // A card whose IMSI or type is unknown (a PIN-locked one) is named in its slot only.
+  if (card.m_cardType == CARD_UNKNOWN || card.m_cardLocale == CARD_UNKNOWN ||
+      card.m_cardIMSI[0] == '\0') {
+    return;
+  }
+  if (ringHolds(*info, card)) return;
+  addToRing(info, card);
+}
+
+}  // namespace
+
+int readSavedCardInfo(saved_card_info_st* info) {
+  if (info == nullptr) {
+    LOGE("%s() parameter error: %d", "readSavedCardInfo", 1);
+    return -1;
+  }
+  memset(info, 0, sizeof *info);
+  FILE* file = openHistory("rb");
+  if (file == nullptr) return -1;
+  char* image = reinterpret_cast<char*>(info);
+  int result = 0;
+  for (const FilePiece& piece : kFilePieces) {
+    size_t got = fread(image + piece.offset, piece.itemSize, piece.itemCount, file);
+    if (got != piece.itemCount) {
+      LOGE("fread() fail: return %d != %d, %d - %s", static_cast<int>(got),
+           static_cast<int>(piece.itemCount), errno, strerror(errno));
+      result = -1;
+      break;
+    }
+  }
+  fclose(file);
+  convertNumbers(info);
+  return result;
+}
+
+int writeSavedCardInfo(const saved_card_info_st* info) {
+  if (info == nullptr) {
+    LOGE("%s() parameter error: %d", "writeSavedCardInfo", 1);
+    return -1;
+  }
+  saved_card_info_st fileImage = *info;
+  convertNumbers(&fileImage);
+  // Rewritten in place: a failed write leaves a short file, reported as such at the next read.
+  FILE* file = openHistory("wb");
+  if (file == nullptr) return -1;
+  const char* image = reinterpret_cast<const char*>(&fileImage);
+  int result = 0;
+  for (const FilePiece& piece : kFilePieces) {
+    size_t put = fwrite(image + piece.offset, piece.itemSize, piece.itemCount, file);
+    if (put != piece.itemCount) {
+      LOGE("fwrite() fail: return %d != %d, %d - %s", static_cast<int>(put),
+           static_cast<int>(piece.itemCount), errno, strerror(errno));
+      result = -1;
+      break;
+    }
+  }
+  // Buffered bytes reach the file only here; a failure now is a write failure too.
+  if (fclose(file) != 0 && result == 0) {
+    LOGE("fclose() fail: %d - %s", errno, strerror(errno));
+    result = -1;
+  }
+  return result;
+}
+
+int updateSavedCardInfo() {
+  int slots = g_projectProfile.simCount < MAX_SIM ? g_projectProfile.simCount : MAX_SIM;
+  for (int slot = 0; slot < slots; slot++) updateSlot(&g_savedCardInfo, slot, g_cardInfo[slot]);
+  return 0;
+}

@@ -1,0 +1,63 @@
+// IMEI consistency check: on request, gives standby 1 the IMEI of standby 0 when its own is
+// missing or zero.
+#include <stdio.h>
+#include <string.h>
+
+#include "card/card.h"
+#include "modem/modem.h"
+#include "platform/platform.h"
+#include "profile/profile.h"
+
+namespace {
+
+constexpr char kCheckImeiProperty[] = "persist.sys.vx.check.imei";
+constexpr int kPropertyTries = 3;
+constexpr int kImeiSize = 20;
+constexpr int kImeiCommandSize = 40;
+constexpr uint64_t kStandbyPauseUs = 100000;
+
+// Reads one standby's IMEI into imei (left empty on any failure); the answer buffer is shared.
+void readImei(int standby, char (&imei)[kImeiSize], char (&answer)[AT_CHUNK_SIZE]) {
+  if (switchToStandby(modemFd, standby) != 0) return;
+  int isOk = 0;
+  if (sendAtSyncOk(modemFd, "AT+CGSN\r", &isOk, answer, sizeof answer) != 0 || !isOk) return;
+  const char* start = strstr(answer, "+CGSN: ");
+  if (start == nullptr) return;
+  start += strlen("+CGSN: ");
+  const char* end = strstr(start, "\r\n");
+  if (end == nullptr) return;
+  copyText(imei, start, static_cast<size_t>(end - start));
+}
+
+// Deliberately IMEI[0]'s second and third characters (not its first two), and IMEI[1]'s first.
+// Both texts live in zeroed 20-byte buffers, so reading past a short text reads zeros.
+bool secondImeiNeedsReplacing(const char* first, const char* second) {
+  return first[1] != '\0' && first[2] != '0' && (second[0] == '\0' || second[0] == '0');
+}
+
+}  // namespace
+
+int checkIMEI() {
+  char request[PROPERTY_VALUE_SIZE] = {};
+  getProp(kCheckImeiProperty, request, "0");
+  if (request[0] != '1') return 0;
+  // One-shot: the request is consumed whether or not the check applies.
+  setProp(kCheckImeiProperty, "0", kPropertyTries);
+  if (g_projectProfile.simCount != 2) return 0;
+
+  char imei[2][kImeiSize] = {};
+  char answer[AT_CHUNK_SIZE] = {};
+  for (int standby = 0; standby < 2; standby++) {
+    readImei(standby, imei[standby], answer);
+    platformSleepUs(kStandbyPauseUs);
+  }
+  LOGD("IMEI[0] = %s, IMEI[1] = %s", imei[0], imei[1]);
+  if (!secondImeiNeedsReplacing(imei[0], imei[1])) return 0;
+
+  LOGD("replace IMEI[1] with IMEI[0]");
+  char command[kImeiCommandSize];
+  snprintf(command, sizeof command, "AT^DCGSNW=%s\r", imei[0]);
+  int isOk = 0;
+  sendAtSyncOk(modemFd, command, &isOk, answer, sizeof answer);
+  return 0;
+}
