@@ -31,9 +31,10 @@ struct State {
   std::string root;
 };
 
+// Never destroyed, so that the root's removal at exit still finds it.
 State& state() {
-  static State s;
-  return s;
+  static State* s = new State;
+  return *s;
 }
 
 void removeRoot() {
