@@ -1,0 +1,263 @@
+// Project profile: the radio settings read once at start-up from the factory file, the "persist."
+// properties and the modem, each published again as a read-only "ro." copy.
+#include "profile/profile.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include "modem/modem.h"
+#include "platform/platform.h"
+
+ProjectProfile g_projectProfile = kInitialProjectProfile;
+
+constexpr RatName ratNameTable[6] = {
+    {"gsm", RAT_GSM},         {"tdscdma", RAT_TDSCDMA}, {"wcdma", RAT_WCDMA},
+    {"lte_tdd", RAT_LTE_TDD}, {"lte_fdd", RAT_LTE_FDD}, {"", 0},
+};
+
+constexpr ProjectTargetName projectTargetTable[5] = {
+    {"open", PROJECT_TARGET_OPEN}, {"cmcc", PROJECT_TARGET_CMCC}, {"cucc", PROJECT_TARGET_CUCC},
+    {"ctc", PROJECT_TARGET_CTC},   {"", PROJECT_TARGET_NONE},
+};
+
+namespace {
+
+constexpr int kPublishTries = 3;
+constexpr size_t kMultiSimDigits = 3;
+constexpr int32_t kMaxCount = 5;
+constexpr char kMultiSimConfigProperty[] = "persist.radio.multisim.config";
+
+// What rild's multi-SIM mode is called for each SIM count; other counts publish nothing.
+struct MultiSimConfig {
+  int32_t simCount;
+  const char* value;
+};
+constexpr MultiSimConfig kMultiSimConfigTable[] = {{1, "unknown"}, {2, "dsds"}, {3, "tsts"}};
+
+constexpr RatMask kRat2G = RAT_GSM;
+constexpr RatMask kRat3G = RAT_TDSCDMA | RAT_WCDMA;
+constexpr RatMask kRat4G = RAT_LTE_TDD | RAT_LTE_FDD;
+
+// The manual setting names its RATs by access technology number; each adds one project group.
+constexpr size_t kManualCodesOffset = 4;
+struct ManualCode {
+  long code;
+  RatMask ProjectProfile::*group;
+};
+constexpr ManualCode kManualCodes[] = {
+    {0, &ProjectProfile::rat2GMask},
+    {2, &ProjectProfile::rat3GMask},
+    {7, &ProjectProfile::rat4GMask},
+};
+
+constexpr size_t kPlmnEntryChars = 2;
+
+// Finds the next non-empty comma-separated token at or after *cursor; nullptr when none is left.
+const char* nextToken(const char** cursor, size_t* length) {
+  const char* start = *cursor + strspn(*cursor, ",");
+  if (*start == '\0') return nullptr;
+  *length = strcspn(start, ",");
+  *cursor = start + *length;
+  return start;
+}
+
+// Reads a setting and publishes it unchanged as its "ro." copy.
+void copyToReadOnly(const char* name, const char* defaultValue, const char* roName, char* value) {
+  getProp(name, value, defaultValue);
+  setProp(roName, value, kPublishTries);
+}
+
+// The factory file wins over the property, but only when it holds three digits.
+bool readFactoryDigits(char* value) {
+  char path[PATH_MAX];
+  if (platformPath(kFactoryFilePath, path, sizeof path) != 0) {
+    LOGE("factory file path too long: %s", kFactoryFilePath);
+    return false;
+  }
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) return false;
+  char digits[kMultiSimDigits] = {};
+  size_t blocks = fread(digits, sizeof digits, 1, file);
+  fclose(file);
+  if (blocks != 1) return false;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+  }
+  copyText(value, PROPERTY_VALUE_SIZE, digits, sizeof digits);
+  return true;
+}
+
+// Anything above '5' is capped; anything below '0' (the NUL of a short value) goes negative.
+int32_t decodeCount(char c) {
+  int32_t code = static_cast<unsigned char>(c);
+  return code > '5' ? kMaxCount : code - '0';
+}
+
+// Written straight to the platform, once: rild reads it, and a refusal is not worth a retry.
+void writeMultiSimConfig(int32_t simCount) {
+  for (const MultiSimConfig& row : kMultiSimConfigTable) {
+    if (row.simCount != simCount) continue;
+    if (platformPropertySet(kMultiSimConfigProperty, row.value) == 0) {
+      LOGI("set property: [%s]: [%s]", kMultiSimConfigProperty, row.value);
+    }
+    return;
+  }
+}
+
+void loadMultiSimDigits() {
+  char value[PROPERTY_VALUE_SIZE] = {};
+  if (readFactoryDigits(value)) {
+    setProp("persist.sys.vx.msms", value, kPublishTries);
+  } else {
+    getProp("persist.sys.vx.msms", value, "111");
+  }
+  setProp("ro.vx.msms", value, kPublishTries);
+  g_projectProfile.simCount = decodeCount(value[0]);
+  g_projectProfile.standbyCount = decodeCount(value[1]);
+  writeMultiSimConfig(g_projectProfile.simCount);
+}
+
+void loadProjectTarget() {
+  char value[PROPERTY_VALUE_SIZE];
+  copyToReadOnly("persist.sys.vx.proj.target", "cmcc", "ro.sys.vx.proj.target", value);
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (strcmp(value, row->name) == 0) {
+      g_projectProfile.projectTarget = row->code;
+      return;
+    }
+  }
+}
+
+// The modem's RAT: standby 0's, or the larger of the first two when the modem has two stacks.
+int32_t modemRat() {
+  const int32_t* cap = g_modemCapability.standbyRatCap;
+  if (g_modemCapability.modemStandbyCount > 1 && cap[1] > cap[0]) return cap[1];
+  return cap[0];
+}
+
+const RatName* findRatName(const char* token, size_t length) {
+  for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
+    if (strlen(row->name) == length && strncasecmp(token, row->name, length) == 0) return row;
+  }
+  return nullptr;
+}
+
+void loadRatList() {
+  char value[PROPERTY_VALUE_SIZE];
+  getProp("persist.sys.vx.proj.rat", value, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd");
+  updateRatByModem(value);
+  setProp("ro.sys.vx.proj.rat", value, kPublishTries);
+
+  RatMask mask = 0;
+  for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
+    if (strstr(value, row->name) != nullptr) mask |= row->bit;
+  }
+  g_projectProfile.rat2GMask = mask & kRat2G;
+  g_projectProfile.rat3GMask = mask & kRat3G;
+  g_projectProfile.rat4GMask = mask & kRat4G;
+}
+
+void loadSecondCardRatList() {
+  char value[PROPERTY_VALUE_SIZE];
+  getProp("persist.sys.vx.proj.rat1", value, nullptr);
+  if (value[0] != '\0') setProp("ro.sys.vx.proj.rat1", value, kPublishTries);
+}
+
+}  // namespace
+
+int loadProjectProfile() {
+  char value[PROPERTY_VALUE_SIZE];
+  loadMultiSimDigits();
+  copyToReadOnly("persist.sys.vx.proj.type", "mass", "ro.sys.vx.proj.type", value);
+  loadProjectTarget();
+  loadRatList();
+  loadSecondCardRatList();
+  copyToReadOnly("persist.sys.vx.dynamic.rat", "1", "ro.vx.dynamic.rat", value);
+  g_projectProfile.dynamicRat = value[0] == '1' ? 1 : 0;
+  copyToReadOnly("persist.sys.vx.dual2single", "1", "ro.vx.dual2single", value);
+  return 0;
+}
+
+int updateRatByModem(char* ratList) {
+  if (ratList == nullptr) {
+    LOGE("%s() parameter error: %d", __func__, 1);
+    return -1;
+  }
+  openModemChannel();
+  queryModemCapability(0);
+  int32_t rat = modemRat();
+  LOGD("using Modem RAT: %d", rat);
+  LOGD("before update: %s", ratList);
+
+  // Each kept token grows by at most its comma, so the result is at most one character longer
+  // than the list before its trailing comma goes.
+  char result[PROPERTY_VALUE_SIZE + 1] = {};
+  size_t used = 0;
+  const char* cursor = ratList;
+  size_t length = 0;
+  while (const char* token = nextToken(&cursor, &length)) {
+    const RatName* row = findRatName(token, length);
+    if (row == nullptr || (static_cast<RatMask>(rat) & row->bit) == 0) continue;
+    size_t needed = strlen(row->name) + 1;
+    if (used + needed >= sizeof result) break;  // only a list longer than a property value
+    used += snprintf(result + used, sizeof result - used, "%s,", row->name);
+  }
+  if (used > 0 && result[used - 1] == ',') result[--used] = '\0';
+  copyText(ratList, PROPERTY_VALUE_SIZE, result);
+  LOGD("after update: %s", ratList);
+  return 0;
+}
+
+int getManualInfo() {
+  ProjectProfile& profile = g_projectProfile;
+  profile.manualRatStandby = NO_MANUAL_RAT_STANDBY;
+  profile.manualRatMask = NO_MANUAL_RAT_MASK;
+
+  char value[PROPERTY_VALUE_SIZE];
+  getProp("persist.sys.vx.manual.rat", value, "");
+  if (strlen(value) <= kManualCodesOffset) return 0;
+
+  // The per-standby arrays end at MAX_STANDBY, so an index naming no entry is refused as well.
+  int32_t index = static_cast<unsigned char>(value[0]) - '0';
+  if (index < 0 || index > profile.standbyCount || index >= MAX_STANDBY) {
+    LOGE("%s() invalid ratIdx: %d.", __func__, index);
+    return -1;
+  }
+
+  RatMask mask = 0;
+  const char* cursor = value + kManualCodesOffset;
+  size_t length = 0;
+  while (const char* token = nextToken(&cursor, &length)) {
+    long code = strtol(token, nullptr, 10);
+    for (const ManualCode& row : kManualCodes) {
+      if (row.code == code) mask |= profile.*row.group;
+    }
+  }
+  profile.manualRatStandby = index;
+  profile.manualRatMask = mask;
+  return 0;
+}
+
+int readPlmnList(const char* name, const char* defaultValue, PlmnList list) {
+  if (name == nullptr || list == nullptr) {
+    LOGE("%s() parameter error: %d, %d", __func__, name == nullptr ? 1 : 0,
+         list == nullptr ? 1 : 0);
+    return -1;
+  }
+  memset(list, 0, sizeof(PlmnList));
+  char value[PROPERTY_VALUE_SIZE];
+  getProp(name, value, defaultValue);
+
+  const char* cursor = value;
+  size_t length = 0;
+  for (int filled = 0; filled < PLMN_LIST_ENTRIES; filled++) {
+    const char* token = nextToken(&cursor, &length);
+    if (token == nullptr) break;
+    copyText(list[filled], PLMN_ENTRY_SIZE, token,
+             length < kPlmnEntryChars ? length : kPlmnEntryChars);
+  }
+  return 0;
+}

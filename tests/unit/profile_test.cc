@@ -1,0 +1,245 @@
+// Project profile at start-up: factory file and properties in, profile fields and "ro." copies out.
+#include "profile/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "modem/modem.h"
+#include "platform/fake_platform.h"
+#include "platform/platform.h"
+#include "scripted_modem.h"
+
+namespace {
+
+constexpr char kAbsent[] = "<absent>";
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    g_projectProfile = kInitialProjectProfile;
+    // An open channel and a filled capability record: the profile step sends nothing.
+    modemFd = modem_.fd();
+    g_modemCapability = {1, 1, 1, {31, 1, 1, 1, 1}};
+  }
+  void TearDown() override { modemFd = 0; }
+
+  void writeFactoryFile(const std::string& bytes) {
+    std::ofstream(fake::path("/amt/msms_config.txt", true), std::ios::binary) << bytes;
+  }
+  std::string propertyOrAbsent(const std::string& name) {
+    return fake::hasProperty(name) ? fake::property(name) : kAbsent;
+  }
+
+  ScriptedModem modem_;
+};
+
+struct MultiSimCase {
+  const char* factoryFile;  // nullptr: no file
+  const char* property;     // "persist.sys.vx.msms" before start, nullptr: unset
+  const char* published;    // "ro.vx.msms"
+  const char* persisted;    // "persist.sys.vx.msms" afterwards
+  int simCount;
+  int standbyCount;
+  const char* multisimConfig;
+};
+
+TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) {
+  const MultiSimCase cases[] = {
+      {"211", nullptr, "211", "211", 2, 1, "dsds"},
+      {"2111", "12", "211", "211", 2, 1, "dsds"},          // one block of three bytes is read
+      {"21\n", nullptr, "111", kAbsent, 1, 1, "unknown"},  // third byte not a digit
+      {"21", "22", "22", "22", 2, 2, "dsds"},              // short file
+      {"981", nullptr, "981", "981", 5, 5, kAbsent},
+      {"ab1", "3", "3", "3", 3, '\0' - '0', "tsts"},  // NUL of a short value counts negative
+      {nullptr, "0/1", "0/1", "0/1", 0, '/' - '0', kAbsent},
+      {nullptr, "41", "41", "41", 4, 1, kAbsent},
+  };
+  for (const MultiSimCase& c : cases) {
+    SetUp();
+    SCOPED_TRACE(std::string("file ") + (c.factoryFile ? c.factoryFile : "(none)"));
+    if (c.factoryFile) writeFactoryFile(c.factoryFile);
+    if (c.property) fake::setProperty("persist.sys.vx.msms", c.property);
+
+    loadProjectProfile();
+
+    EXPECT_EQ(fake::property("ro.vx.msms"), c.published);
+    EXPECT_EQ(propertyOrAbsent("persist.sys.vx.msms"), c.persisted);
+    EXPECT_EQ(g_projectProfile.simCount, c.simCount);
+    EXPECT_EQ(g_projectProfile.standbyCount, c.standbyCount);
+    EXPECT_EQ(propertyOrAbsent("persist.radio.multisim.config"), c.multisimConfig);
+  }
+}
+
+TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
+  fake::setProperty("persist.sys.vx.msms", "221");
+  loadProjectProfile();
+  EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
+  EXPECT_TRUE(fake::logHas("set property: [persist.radio.multisim.config]: [dsds]", LOG_PRIO_INFO));
+
+  SetUp();
+  fake::setProperty("persist.sys.vx.msms", "221");
+  fake::refuse("persist.radio.multisim.config");
+  loadProjectProfile();
+  EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
+  EXPECT_EQ(fake::logText().find("persist.radio.multisim.config"), std::string::npos);
+}
+
+TEST_F(ProfileTest, TargetMatchesExactlyOrStaysNone) {
+  const struct {
+    const char* value;  // nullptr: unset, default "cmcc"
+    uint32_t target;
+  } cases[] = {{nullptr, 2}, {"open", 1},  {"cucc", 3}, {"ctc", 4},
+               {"CMCC", 5},  {"cmcc ", 5}, {"opens", 5}};
+  for (const auto& c : cases) {
+    SetUp();
+    SCOPED_TRACE(c.value ? c.value : "(unset)");
+    if (c.value) fake::setProperty("persist.sys.vx.proj.target", c.value);
+    loadProjectProfile();
+    EXPECT_EQ(g_projectProfile.projectTarget, c.target);
+    EXPECT_EQ(fake::property("ro.sys.vx.proj.target"), c.value ? c.value : "cmcc");
+  }
+}
+
+TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
+  std::string longList = "GSM";  // 91 characters, all kept: the work buffer needs 92 and a NUL
+  for (int i = 0; i < 22; i++) longList += ",gsm";
+  const struct {
+    std::string list;  // "" : unset, default list
+    int32_t modemStandbys, cap0, cap1;
+    std::string published;
+    RatMask g2, g3, g4;
+  } cases[] = {
+      {"GSM,LTE_FDD,5g", 1, 31, 1, "gsm,lte_fdd", 1, 0, 8},
+      {"", 1, 23, 1, "gsm,tdscdma,wcdma,lte_tdd", 1, 18, 4},
+      {"gsm, wcdma", 1, 31, 1, "gsm", 1, 0, 0},
+      {",gsm,,Gsm,wcdma,", 1, 31, 1, "gsm,gsm,wcdma", 1, 16, 0},
+      {"lte_tdd,tdscdma", 1, 1, 1, "", 0, 0, 0},
+      {"", 2, 1, 31, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd", 1, 18, 12},  // larger of two stacks
+      {"", 1, 1, 31, "gsm", 1, 0, 0},  // one stack: the second mask is not looked at
+      {longList, 1, 1, 1, std::string(longList).replace(0, 3, "gsm"), 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    SCOPED_TRACE(c.list);
+    if (!c.list.empty()) fake::setProperty("persist.sys.vx.proj.rat", c.list);
+    g_modemCapability = {1, c.modemStandbys, 1, {c.cap0, c.cap1, 1, 1, 1}};
+
+    loadProjectProfile();
+
+    EXPECT_TRUE(fake::hasProperty("ro.sys.vx.proj.rat"));
+    EXPECT_EQ(fake::property("ro.sys.vx.proj.rat"), c.published);
+    EXPECT_TRUE(fake::logHas("after update: " + c.published, LOG_PRIO_DEBUG));
+    EXPECT_EQ(g_projectProfile.rat2GMask, c.g2);
+    EXPECT_EQ(g_projectProfile.rat3GMask, c.g3);
+    EXPECT_EQ(g_projectProfile.rat4GMask, c.g4);
+    EXPECT_TRUE(modem_.commands().empty());
+  }
+}
+
+TEST_F(ProfileTest, OtherSettingsArePublishedAsReadOnlyCopies) {
+  loadProjectProfile();
+  EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "mass");
+  EXPECT_EQ(fake::property("ro.vx.dynamic.rat"), "1");
+  EXPECT_EQ(g_projectProfile.dynamicRat, 1u);
+  EXPECT_EQ(fake::property("ro.vx.dual2single"), "1");
+  EXPECT_FALSE(fake::hasProperty("ro.sys.vx.proj.rat1"));
+
+  SetUp();
+  fake::setProperty("persist.sys.vx.proj.rat1", "GSM,5g");
+  fake::setProperty("persist.sys.vx.dynamic.rat", "0");
+  fake::setProperty("persist.sys.vx.proj.type", "cta");
+  loadProjectProfile();
+  EXPECT_EQ(fake::property("ro.sys.vx.proj.rat1"), "GSM,5g");  // not filtered by the modem
+  EXPECT_EQ(g_projectProfile.dynamicRat, 0u);
+  EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "cta");
+}
+
+class ManualRatTest : public ProfileTest {
+ protected:
+  void readManual(const char* value, int32_t standbyCount) {
+    SetUp();
+    g_projectProfile.standbyCount = standbyCount;
+    g_projectProfile.rat2GMask = 1;
+    g_projectProfile.rat3GMask = 18;
+    g_projectProfile.rat4GMask = 12;
+    g_projectProfile.manualRatStandby = 0;  // left over from an earlier read
+    g_projectProfile.manualRatMask = 7;
+    fake::setProperty("persist.sys.vx.manual.rat", value);
+    getManualInfo();
+  }
+};
+
+TEST_F(ManualRatTest, AcceptedSettingNamesOneStandbyAndItsRatGroups) {
+  const struct {
+    const char* value;
+    int32_t standbyCount;
+    int32_t standby;  // -1: no setting
+    RatMask mask;
+  } cases[] = {
+      {"", 2, -1, 255},    {"1,0,", 2, -1, 255}, {"1,0,2,7", 2, 1, 18 | 12}, {"0,0,x", 2, 0, 1},
+      {"2,0,7", 2, 2, 12}, {"1,0,9,5", 2, 1, 0}, {"1,0, 7,+2,,", 2, 1, 30},  {"4,0,0", 5, 4, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    readManual(c.value, c.standbyCount);
+    EXPECT_EQ(g_projectProfile.manualRatStandby, c.standby);
+    EXPECT_EQ(g_projectProfile.manualRatMask, c.mask);
+    EXPECT_EQ(fake::logText().find("invalid ratIdx"), std::string::npos);
+  }
+}
+
+TEST_F(ManualRatTest, IndexBeyondTheStandbysIsRefused) {
+  const struct {
+    const char* value;
+    int32_t standbyCount;
+    const char* line;
+  } cases[] = {
+      {"3,0,7", 2, "getManualInfo() invalid ratIdx: 3."},
+      {"/,0,7", 2, "getManualInfo() invalid ratIdx: -1."},
+      {"5,0,0", 5, "getManualInfo() invalid ratIdx: 5."},  // names no per-standby entry
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    readManual(c.value, c.standbyCount);
+    EXPECT_EQ(g_projectProfile.manualRatStandby, -1);
+    EXPECT_EQ(g_projectProfile.manualRatMask, 255u);
+    EXPECT_TRUE(fake::logHas(c.line, LOG_PRIO_ERROR));
+  }
+}
+
+TEST_F(ProfileTest, PlmnListKeepsTwoCharactersOfUpToTwentyTokens) {
+  std::string many = "001";
+  for (int i = 11; i < 35; i++) many += "," + std::to_string(i);  // 25 tokens
+  const struct {
+    const char* value;  // nullptr: unset, default used
+    std::vector<std::string> entries;
+  } cases[] = {
+      {nullptr, {"46", "00", "02", "07", "08", "20"}},
+      {many.c_str(), {"00", "11", "12", "13", "14", "15", "16", "17", "18", "19",
+                      "20", "21", "22", "23", "24", "25", "26", "27", "28", "29"}},
+      {",,,,", {}},
+      {"4,,5", {"4", "5"}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    SCOPED_TRACE(c.value ? c.value : "(unset)");
+    if (c.value) fake::setProperty("persist.sys.vx.plmn.cmcc", c.value);
+    memset(g_projectProfile.cmccPlmnList, 'z', sizeof(PlmnList));
+
+    readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", g_projectProfile.cmccPlmnList);
+
+    for (int i = 0; i < PLMN_LIST_ENTRIES; i++) {
+      std::string expected = i < static_cast<int>(c.entries.size()) ? c.entries[i] : "";
+      EXPECT_EQ(std::string(g_projectProfile.cmccPlmnList[i], PLMN_ENTRY_SIZE),
+                expected + std::string(PLMN_ENTRY_SIZE - expected.size(), '\0'))
+          << "entry " << i;
+    }
+  }
+}
+
+}  // namespace
