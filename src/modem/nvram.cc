@@ -36,10 +36,12 @@ bool everyStandbyServed() {
   for (int i = 0; i < count; i++) {
     if (offers(i, g_standbyRat[i])) continue;
     bool offeredElsewhere = false;
-    for (int j = 0; j < count && !offeredElsewhere; j++) offeredElsewhere = offers(j, g_standbyRat[i]);
+    for (int j = 0; j < count && !offeredElsewhere; j++)
+      offeredElsewhere = offers(j, g_standbyRat[i]);
     if (!offeredElsewhere) {
-      LOGE("ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP "
-           "expected.");
+      LOGE(
+          "ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP "
+          "expected.");
     }
     return false;
   }
@@ -87,8 +89,8 @@ void swapNvram() {
 int switchModemNvram(int force) {
   if (g_projectProfile.manualRatMask != NO_MANUAL_RAT_MASK) return 0;
   switchToStandby(modemFd, 0);
-  bool keep = queryModemCapability(force) != 0 || g_projectProfile.standbyCount < 1 ||
-                 everyStandbyServed();
+  bool keep =
+      queryModemCapability(force) != 0 || g_projectProfile.standbyCount < 1 || everyStandbyServed();
   if (keep) {
     keepNvram();
   } else {

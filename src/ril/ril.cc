@@ -58,19 +58,18 @@ int dstmexChanged(int standby, const char* path) {
 bool writeConfigLines(FILE* file, int standby) {
   const CardInfo& card = g_cardInfo[standby];
   const CardInfo* other = otherCard(standby);
-  int written = fprintf(file,
-                        "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
-                        "rild.cardType = %d\nrild.cardLocale = %d\nrild.cardID = %.*s\n"
-                        "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
-                        "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
-                        "rild.cardLocale.other = %d\n",
-                        g_projectProfile.standbyCount, g_standbySimSlot[standby],
-                        card.m_cardStatus, card.m_cardType, card.m_cardLocale,
-                        static_cast<int>(fieldLength(card.m_cardID)), card.m_cardID,
-                        static_cast<int>(g_standbyRat[standby]),
-                        static_cast<int>(g_standbyActualRat[standby]), standbyDSTMEX[standby], 1,
-                        1, other != nullptr && other->m_cardStatus == 1 ? 1 : 0,
-                        other != nullptr ? other->m_cardLocale : CARD_UNKNOWN);
+  int written = fprintf(
+      file,
+      "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
+      "rild.cardType = %d\nrild.cardLocale = %d\nrild.cardID = %.*s\n"
+      "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
+      "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
+      "rild.cardLocale.other = %d\n",
+      g_projectProfile.standbyCount, g_standbySimSlot[standby], card.m_cardStatus, card.m_cardType,
+      card.m_cardLocale, static_cast<int>(fieldLength(card.m_cardID)), card.m_cardID,
+      static_cast<int>(g_standbyRat[standby]), static_cast<int>(g_standbyActualRat[standby]),
+      standbyDSTMEX[standby], 1, 1, other != nullptr && other->m_cardStatus == 1 ? 1 : 0,
+      other != nullptr ? other->m_cardLocale : CARD_UNKNOWN);
   return written > 0;
 }
 

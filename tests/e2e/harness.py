@@ -64,6 +64,8 @@ class Phone:
         if self.sim is not None:
             self.sim.terminate()
             self.sim.wait(10)
+            self.sim.stdout.close()
+            self.sim.stderr.close()
             self.sim = None
 
     def boot(self, wait_for=RESIDENT_LINE, timeout=60, start_modem=True):
