@@ -33,6 +33,7 @@ constexpr ControlCommand kControlCommands[] = {
 };
 
 char g_ueventPath[kPathSize];
+int g_logPid = 0;
 
 const char* rootDir() {
   const char* root = getenv("MODEMPREP_ROOT");
@@ -156,8 +157,8 @@ int storeWrite(const char* name, const char* value, bool readOnlyOnce) {
   if (flock(lockFd, LOCK_EX) == 0 && !(readOnlyOnce && storeLookup(name, nullptr, 0))) {
     FILE* in = fopen(storePath, "re");
     FILE* out = fopen(tempPath, "we");
-    bool ok = out != nullptr && rewriteStore(in, out, name, value) && fflush(out) == 0 &&
-              fsync(fileno(out)) == 0;
+    // The rename makes the replacement atomic for readers; the host store needs no fsync.
+    bool ok = out != nullptr && rewriteStore(in, out, name, value) && fflush(out) == 0;
     if (out != nullptr && fclose(out) != 0) ok = false;
     if (in != nullptr) fclose(in);
     if (ok && rename(tempPath, storePath) == 0) {
@@ -216,7 +217,8 @@ int platformPropertySet(const char* name, const char* value) {
 void platformLogWrite(int priority, const char* message) {
   static constexpr char kLetters[] = "??VDIWEF";
   char letter = priority >= 2 && priority <= 7 ? kLetters[priority] : '?';
-  int pid = static_cast<int>(getpid());
+  if (g_logPid == 0) g_logPid = static_cast<int>(getpid());  // the daemon never forks
+  int pid = g_logPid;
   size_t length = strlen(message);
   if (length > 0 && message[length - 1] == '\n') length--;
   const char* line = message;
