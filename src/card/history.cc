@@ -125,6 +125,8 @@ int writeSavedCardInfo(const saved_card_info_st* info) {
   // Rewritten in place: a failed write leaves a short file, reported as such at the next read.
   FILE* file = openHistory("wb");
   if (file == nullptr) return -1;
+  // Unbuffered, so that a full disk fails the piece being written, not a later fclose.
+  setvbuf(file, nullptr, _IONBF, 0);
   const char* image = reinterpret_cast<const char*>(&fileImage);
   int result = 0;
   for (const FilePiece& piece : kFilePieces) {
@@ -136,7 +138,6 @@ int writeSavedCardInfo(const saved_card_info_st* info) {
       break;
     }
   }
-  // Buffered bytes reach the file only here; a failure now is a write failure too.
   if (fclose(file) != 0 && result == 0) {
     LOGE("fclose() fail: %d - %s", errno, strerror(errno));
     result = -1;

@@ -333,7 +333,7 @@ class DataPartitionTest(FaultTest):
             pass
         os.close(fd)
         p.boot()
-        self.assertTrue(any(re.fullmatch(r"f(write|close)\(\) fail: .*28 - No space left on device",
+        self.assertTrue(any(re.fullmatch(r"fwrite\(\) fail: .*28 - No space left on device",
                                          t) for t in texts(p)), texts(p))
         self.assertEqual(0, os.path.getsize(p.path(HISTORY)))
         self.assertTrue(p.has_message('write RILD config file "%s0" failed.'
