@@ -12,14 +12,7 @@ build=${MODEMPREP_ANDROID_BUILD:-build-android}
 jobs=${JOBS:-2}
 
 packages=(android-liblog-dev android-libcutils-dev clang libgtest-dev libgmock-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 # The directory that holds HEADER (e.g. log/log.h) among the files a package installed.
 include_dir() {
@@ -39,7 +32,7 @@ flags=(-std=c++17 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -Isrc)
 # Everything the backend needs comes from the packages above or from bionic, whose two
 # property calls the backend declares itself; -isystem as for any exported library header.
 clang++ "${flags[@]}" -fsyntax-only -isystem "$log_dir" -isystem "$cutils_dir" \
-  src/platform/backend_android.cc src/main/main.cc
+  src/platform/backend_android.cc src/platform/backend_posix.cc src/main/main.cc
 echo "ci-android: backend_android.cc and main.cc compile against $log_dir and $cutils_dir"
 
 # modemprep_unit_tests: the same globs and exclusions as Android.bp, one executable.

@@ -42,14 +42,7 @@ step() {
 }
 
 packages=(g++-aarch64-linux-gnu qemu-user googletest nlohmann-json3-dev cmake make python3)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-packages.sh "${packages[@]}"
 step "packages ready"
 
 # ---- 1. Target dependencies under $deps -----------------------------------------------------

@@ -36,19 +36,6 @@ int platformUeventReceive(int fd, char* buffer, size_t length) {
 
 void platformUeventClose(int fd) { close(fd); }
 
-void platformSleepUs(uint64_t microseconds) {
-  timespec rest = {static_cast<time_t>(microseconds / 1000000),
-                   static_cast<long>(microseconds % 1000000) * 1000};
-  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
-}
-
-void platformClockRealtime(struct timespec* now) { clock_gettime(CLOCK_REALTIME, now); }
-
-int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
-  return select(nfds, readSet, writeSet, nullptr, limit);
-}
-
 int platformPath(const char* path, char* out, size_t size) {
   int n = snprintf(out, size, "%s", path);
   return n >= 0 && static_cast<size_t>(n) < size ? 0 : -1;

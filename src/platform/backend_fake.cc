@@ -54,8 +54,10 @@ void reset() {
   removeRoot();
   state() = State();
   selectRealCapMs = 200;
-  char dir[] = "/tmp/mpfake.XXXXXX";
-  if (mkdtemp(dir) != nullptr) state().root = dir;
+  // Short, so that socket paths under it fit; TMPDIR where /tmp does not exist (a device).
+  const char* tmp = getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/mpf.XXXXXX";
+  if (mkdtemp(&dir[0]) != nullptr) state().root = dir;
 }
 
 const std::string& root() { return state().root; }

@@ -269,15 +269,3 @@ void platformUeventClose(int fd) {
   unlink(g_ueventPath);
 }
 
-void platformSleepUs(uint64_t microseconds) {
-  timespec rest = {static_cast<time_t>(microseconds / 1000000),
-                   static_cast<long>(microseconds % 1000000) * 1000};
-  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
-}
-
-void platformClockRealtime(struct timespec* now) { clock_gettime(CLOCK_REALTIME, now); }
-
-int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
-  return select(nfds, readSet, writeSet, nullptr, limit);
-}
