@@ -62,6 +62,9 @@ int queryCardInfoStatus(int fd, CardInfo* card);
 int queryCardInfoID(int fd, CardInfo* card);
 int queryCardInfoIMSI(int fd, CardInfo* card);
 int queryCardInfoType(int fd, CardInfo* card);
+// The text after marker in a modem answer, up to its line end, into out (size bytes); false when
+// the marker or a following "\r\n" is missing.
+bool takeAnswerLine(const char* answer, const char* marker, char* out, size_t size);
 
 // ---- Master card and IMEI
 // ------------------------------------------------------------------------

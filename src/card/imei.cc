@@ -21,12 +21,7 @@ void readImei(int standby, char (&imei)[kImeiSize], char (&answer)[AT_CHUNK_SIZE
   if (switchToStandby(modemFd, standby) != 0) return;
   int isOk = 0;
   if (sendAtSyncOk(modemFd, "AT+CGSN\r", &isOk, answer, sizeof answer) != 0 || !isOk) return;
-  const char* start = strstr(answer, "+CGSN: ");
-  if (start == nullptr) return;
-  start += strlen("+CGSN: ");
-  const char* end = strstr(start, "\r\n");
-  if (end == nullptr) return;
-  copyText(imei, start, static_cast<size_t>(end - start));
+  takeAnswerLine(answer, "+CGSN: ", imei, sizeof imei);
 }
 
 // Deliberately IMEI[0]'s second and third characters (not its first two), and IMEI[1]'s first.

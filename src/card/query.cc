@@ -62,21 +62,9 @@ bool parametersBad(const char* function, int fd, const CardInfo* card) {
   return true;
 }
 
-// Copies the text between marker and the next "\r\n" into out; false when either is missing.
-template <size_t N>
-bool takeLine(const char* answer, const char* marker, char (&out)[N]) {
-  const char* start = strstr(answer, marker);
-  if (start == nullptr) return false;
-  start += strlen(marker);
-  const char* end = strstr(start, "\r\n");
-  if (end == nullptr) return false;
-  copyText(out, start, static_cast<size_t>(end - start));
-  return true;
-}
-
 Verdict parseID(int result, int isOk, const char* answer, CardInfo* card) {
   if (result != 0 || !isOk) return RETRY;
-  return takeLine(answer, "^DCID: ", card->m_cardID) ? DONE : RETRY;
+  return takeAnswerLine(answer, "^DCID: ", card->m_cardID, CARD_ID_SIZE) ? DONE : RETRY;
 }
 
 Verdict parseIMSI(int result, int isOk, const char* answer, CardInfo* card) {
@@ -86,7 +74,7 @@ Verdict parseIMSI(int result, int isOk, const char* answer, CardInfo* card) {
     }
     return RETRY;
   }
-  return takeLine(answer, "+CIMI: ", card->m_cardIMSI) ? DONE : RETRY;
+  return takeAnswerLine(answer, "+CIMI: ", card->m_cardIMSI, CARD_IMSI_SIZE) ? DONE : RETRY;
 }
 
 Verdict parseType(int result, int isOk, const char* answer, CardInfo* card) {
@@ -168,6 +156,17 @@ void decideLocale(CardInfo* card) {
 }
 
 }  // namespace
+
+bool takeAnswerLine(const char* answer, const char* marker, char* out, size_t size) {
+  const char* start = strstr(answer, marker);
+  if (start == nullptr) return false;
+  start += strlen(marker);
+  if (strstr(start, "\r\n") == nullptr) return false;
+  // Up to the first CR or LF, not just the CR LF pair: a stray line break in a modem's answer
+  // must never reach the rild files or a later AT command.
+  copyText(out, size, start, strcspn(start, "\r\n"));
+  return true;
+}
 
 int queryCardInfoStatus(int fd, CardInfo* card) {
   if (card == nullptr) {

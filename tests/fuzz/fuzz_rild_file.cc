@@ -4,7 +4,7 @@
 // hotplug_sim + 1, bit 4 no old rild.cfg0, bit 5 no old rild.cfg1, bit 6 rild0 and rild1
 // running); byte 2 the DSTMEX of standbys 0..3 (two bits each); bytes 3 and 4 the cards of
 // slots 0 and 1 (status bits 0-1, type bits 2-3, locale bits 4-6); then each card's identity as
-// the modem can deliver it (length byte, bytes: it ends at a NUL or "\r\n"); then the length of
+// the modem can deliver it (length byte, bytes, kept as the card query keeps an answer); then the length of
 // the old rild.cfg0 (two bytes, big-endian), its bytes, and the rest is the old rild.cfg1.
 #include "fuzz_support.h"
 #include "ril/ril.h"
@@ -34,10 +34,12 @@ std::string rildPath(int standby) {
   return fake::path(std::string(kRildConfigBasePath) + std::to_string(standby), true);
 }
 
-// The text between "^DCID: " and the next "\r\n" of an answer, as the card query keeps it.
+// The identity the card query keeps from an answer "^DCID: <raw>\r\n".
 std::string modemCardID(const std::string& raw) {
-  std::string id = raw.substr(0, raw.find('\0'));
-  return id.substr(0, id.find("\r\n"));
+  std::string answer = "\r\n^DCID: " + raw.substr(0, raw.find('\0')) + "\r\n";
+  char id[CARD_ID_SIZE] = {};
+  takeAnswerLine(answer.c_str(), "^DCID: ", id, sizeof id);
+  return id;
 }
 
 void setUpCards(fuzz::Reader& in) {
