@@ -1,4 +1,4 @@
-"""The waits the design imposes on a stretch of the daemon's log, derived from its lines.
+"""The waits the daemon is bound to make over a stretch of its log, derived from its lines.
 
 Each rule reads the log (and, for the modem's own delays, the scenario) rather than assuming a
 count, so that a run with retries, failed writes or a modem reset is charged the waits it really
