@@ -147,6 +147,24 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(["start rild0", "start rild1"], p.init_log())
         self.assertNotIn("AT^DMPCHN=1", p.commands())
 
+    def test_empty_slot_pin_locked_card_and_a_late_status_report(self):
+        modem = {"status_report": {"mode": "delayed", "delay_ms": 150,
+                                   "status_noise": "\r\n+CREG: 1\r\n"}}
+        p = self.phone([NO_CARD, dict(CARD_B, lock="pin")], modem=modem).boot()
+        sent = p.transcript()
+        self.assertFalse([c for c in sent if c.startswith("0 ") and c[2:] in
+                          ("AT^DCID", "AT+CIMI", "AT^DTOC")])
+        self.assertEqual(["1 AT^DCID", "1 AT+CIMI", "1 AT^DTOC"],
+                         [c for c in sent if c[2:] in ("AT^DCID", "AT+CIMI", "AT^DTOC")])
+        self.assertIn("[1]<< <CR><LF>+CREG: 1<CR><LF>", p.log())  # read by the status wait
+        self.assertIn("rild.cardStatus = 0\n", p.rild(0))
+        self.assertIn("rild.cardStatus = 1\nrild.cardType = 1\nrild.cardLocale = 255\n",
+                      p.rild(1))
+        # Named in its slot, but a card without IMSI is not added to the ring.
+        history = p.history()
+        self.assertEqual(CARD_B["id"].encode(), history[44:84].rstrip(b"\0"))
+        self.assertEqual(0, struct.unpack_from("<i", history, 204)[0])
+
     def test_imei_check_repairs_a_zero_second_imei(self):
         modem = {"imei": ["867400020000010", "000000000000000"]}
         p = self.phone([CARD_A, CARD_B], modem=modem,
