@@ -35,7 +35,7 @@ long timeOutSpan() {
 }
 
 TEST_F(ModemChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
-  struct Case {
+  const struct {
     std::vector<std::string> chunks;
     int isOk;
     std::string gathered;
@@ -45,7 +45,7 @@ TEST_F(ModemChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
       {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, 0, "\r\n^DMCC: 1\r\n\r\nERROR"},
       {{"\r\n^DTOC: 1\r\n", ""}, 0, "\r\n^DTOC: 1\r\n"},  // the line hung up
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ScriptedModem m;
     for (const std::string& chunk : c.chunks) m.answer(chunk);
     char out[AT_CHUNK_SIZE] = {};
@@ -68,7 +68,7 @@ TEST_F(ModemChannelTest, ChunkThatDoesNotFitIsDroppedWholeAndASmallerOneStillFit
 TEST_F(ModemChannelTest, BadArgumentsAreRefusedWithTheirFlagsAndNothingIsWritten) {
   char buf[AT_CHUNK_SIZE] = {};
   int isOk = 7, fd = modem.fd();
-  struct Case {
+  const struct {
     int result;
     const char* line;
   } cases[] = {
@@ -79,7 +79,7 @@ TEST_F(ModemChannelTest, BadArgumentsAreRefusedWithTheirFlagsAndNothingIsWritten
       {sendAtSyncOk(fd, "", &isOk, buf, 1), "sendAtSyncOk() parameter error: 1"},
       {writeAtCommand(0, "AT^DSRST\r"), "invalid fd"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(-1, c.result);
     EXPECT_TRUE(fake::logHas(c.line, 6)) << c.line;
   }
@@ -94,16 +94,6 @@ TEST_F(ModemChannelTest, TrafficLineIsCutAfter250Characters) {
   for (int i = 0; i < 63; i++) crs += "<CR>";
   EXPECT_TRUE(fake::logHas("[2]>> " + std::string(250, 'a'), 3));
   EXPECT_TRUE(fake::logHas("[0]<< " + crs, 3));
-}
-
-TEST_F(ModemChannelTest, MissingNodeIsTriedOnceASecond) {
-  std::string node = fake::path("/dev/TTYEMS40");
-  EXPECT_EQ(-1, tryOpenDevice(node.c_str(), 2, 3));
-  for (const char* attempt : {"(1/3)", "(2/3)", "(3/3)"}) {
-    EXPECT_TRUE(fake::logHas(
-        attempt + ("access device \"" + node + "\" fail: 2 - No such file or directory"), 6));
-  }
-  EXPECT_EQ(std::vector<uint64_t>(3, 1000000), fake::sleeps());
 }
 
 TEST_F(ModemChannelTest, SilentModemEndsTheExchangeAfterItsBoundKeepingWhatCame) {

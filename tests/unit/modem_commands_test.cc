@@ -1,11 +1,9 @@
 // Modem commands against a scripted modem: the capability record, the standby cache and the
-// channel's open and close.
+// channel's close.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,7 +26,7 @@ class ModemCommandsTest : public ::testing::Test {
 };
 
 TEST_F(ModemCommandsTest, CapabilityAnswersFillTheRecordAndAFilledOneIsReused) {
-  struct Case {
+  const struct {
     std::string line;
     int result;
     ModemCapability expected;
@@ -38,7 +36,7 @@ TEST_F(ModemCommandsTest, CapabilityAnswersFillTheRecordAndAFilledOneIsReused) {
       {"^DMCC: 7,2", -1, {7, 2, 0, {1, 1, 1, 1, 1}}},
       {"^DMCC: 1,2,1", -1, {1, 2, 1, {1, 1, 1, 1, 1}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SetUp();
     size_t attempts = c.result == 0 ? 1 : 3;
     for (size_t i = 0; i < attempts; i++) modem.answerLineOk(c.line);
@@ -76,22 +74,6 @@ TEST_F(ModemCommandsTest, CloseSwitchesBackToStandbyZeroUnlessKept) {
     EXPECT_EQ(keepStandby ? 1 : 0, getCurrentStandby());
     EXPECT_EQ(std::vector<std::string>(keepStandby ? 0 : 1, "AT^DMPCHN=0\r"), modem.commands());
   }
-}
-
-TEST_F(ModemCommandsTest, OpenSendsTheUnlockOnlyWhenItOpens) {
-  EXPECT_EQ(0, openModemChannel());
-  EXPECT_TRUE(modem.commands().empty());
-  // A plain file stands for the node: the command lands in it and the read meets its end.
-  std::string node = fake::path("/dev/TTYEMS40", true);
-  std::ofstream(node).close();
-  modemFd = 0;
-  EXPECT_EQ(0, openModemChannel());
-  EXPECT_GT(modemFd, 0);
-  EXPECT_EQ(std::vector<uint64_t>{500000}, fake::sleeps());
-  closeModemChannel(1);
-  std::stringstream written;
-  written << std::ifstream(node).rdbuf();
-  EXPECT_EQ("AT^DLKS=0\r", written.str());
 }
 
 }  // namespace

@@ -76,17 +76,15 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
 }
 
 TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
-  fake::setProperty("persist.sys.vx.msms", "221");
-  loadProjectProfile();
-  EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
-  EXPECT_TRUE(fake::logHas("set property: [persist.radio.multisim.config]: [dsds]", LOG_PRIO_INFO));
-
-  SetUp();
-  fake::setProperty("persist.sys.vx.msms", "221");
-  fake::refuse("persist.radio.multisim.config");
-  loadProjectProfile();
-  EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
-  EXPECT_EQ(fake::logText().find("persist.radio.multisim.config"), std::string::npos);
+  for (bool refused : {false, true}) {
+    SetUp();
+    fake::setProperty("persist.sys.vx.msms", "221");
+    if (refused) fake::refuse("persist.radio.multisim.config");
+    loadProjectProfile();
+    EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
+    EXPECT_EQ(fake::logCount("set property: [persist.radio.multisim.config]: [dsds]"), !refused);
+    EXPECT_EQ(fake::logText().find("multisim.config]: [dsds] failed"), std::string::npos);
+  }
 }
 
 TEST_F(ProfileTest, TargetMatchesExactlyOrStaysNone) {
@@ -141,74 +139,46 @@ TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
   }
 }
 
+// The defaults are checked end to end (test_startup.py).
 TEST_F(ProfileTest, OtherSettingsArePublishedAsReadOnlyCopies) {
-  loadProjectProfile();
-  EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "mass");
-  EXPECT_EQ(fake::property("ro.vx.dynamic.rat"), "1");
-  EXPECT_EQ(g_projectProfile.dynamicRat, 1u);
-  EXPECT_EQ(fake::property("ro.vx.dual2single"), "1");
-  EXPECT_FALSE(fake::hasProperty("ro.sys.vx.proj.rat1"));
-
-  SetUp();
   fake::setProperty("persist.sys.vx.proj.rat1", "GSM,5g");
   fake::setProperty("persist.sys.vx.dynamic.rat", "0");
   fake::setProperty("persist.sys.vx.proj.type", "cta");
   loadProjectProfile();
   EXPECT_EQ(fake::property("ro.sys.vx.proj.rat1"), "GSM,5g");  // not filtered by the modem
   EXPECT_EQ(g_projectProfile.dynamicRat, 0u);
+  EXPECT_EQ(fake::property("ro.vx.dynamic.rat"), "0");
   EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "cta");
 }
 
-class ManualRatTest : public ProfileTest {
- protected:
-  void readManual(const char* value, int32_t standbyCount) {
+TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
+  const struct {
+    const char* value;
+    int32_t standbyCount, standby;  // standby -1: no setting
+    RatMask mask;
+    int refusedIndex;  // logged as an invalid index; 0: none refused
+  } cases[] = {
+      {"", 2, -1, 255, 0},          {"1,0,", 2, -1, 255, 0},  {"1,0,2,7", 2, 1, 18 | 12, 0},
+      {"0,0,x", 2, 0, 1, 0},        {"2,0,7", 2, 2, 12, 0},   {"1,0,9,5", 2, 1, 0, 0},
+      {"1,0, 7,+2,,", 2, 1, 30, 0}, {"4,0,0", 5, 4, 1, 0},    {"3,0,7", 2, -1, 255, 3},
+      {"/,0,7", 2, -1, 255, -1},    {"5,0,0", 5, -1, 255, 5},  // 5 names no per-standby entry
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
     SetUp();
-    g_projectProfile.standbyCount = standbyCount;
+    g_projectProfile.standbyCount = c.standbyCount;
     g_projectProfile.rat2GMask = 1;
     g_projectProfile.rat3GMask = 18;
     g_projectProfile.rat4GMask = 12;
     g_projectProfile.manualRatStandby = 0;  // left over from an earlier read
     g_projectProfile.manualRatMask = 7;
-    fake::setProperty("persist.sys.vx.manual.rat", value);
+    fake::setProperty("persist.sys.vx.manual.rat", c.value);
     getManualInfo();
-  }
-};
-
-TEST_F(ManualRatTest, AcceptedSettingNamesOneStandbyAndItsRatGroups) {
-  const struct {
-    const char* value;
-    int32_t standbyCount;
-    int32_t standby;  // -1: no setting
-    RatMask mask;
-  } cases[] = {
-      {"", 2, -1, 255},    {"1,0,", 2, -1, 255}, {"1,0,2,7", 2, 1, 18 | 12}, {"0,0,x", 2, 0, 1},
-      {"2,0,7", 2, 2, 12}, {"1,0,9,5", 2, 1, 0}, {"1,0, 7,+2,,", 2, 1, 30},  {"4,0,0", 5, 4, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    readManual(c.value, c.standbyCount);
     EXPECT_EQ(g_projectProfile.manualRatStandby, c.standby);
     EXPECT_EQ(g_projectProfile.manualRatMask, c.mask);
-    EXPECT_EQ(fake::logText().find("invalid ratIdx"), std::string::npos);
-  }
-}
-
-TEST_F(ManualRatTest, IndexBeyondTheStandbysIsRefused) {
-  const struct {
-    const char* value;
-    int32_t standbyCount;
-    const char* line;
-  } cases[] = {
-      {"3,0,7", 2, "getManualInfo() invalid ratIdx: 3."},
-      {"/,0,7", 2, "getManualInfo() invalid ratIdx: -1."},
-      {"5,0,0", 5, "getManualInfo() invalid ratIdx: 5."},  // names no per-standby entry
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    readManual(c.value, c.standbyCount);
-    EXPECT_EQ(g_projectProfile.manualRatStandby, -1);
-    EXPECT_EQ(g_projectProfile.manualRatMask, 255u);
-    EXPECT_TRUE(fake::logHas(c.line, LOG_PRIO_ERROR));
+    std::string line = "getManualInfo() invalid ratIdx: " + std::to_string(c.refusedIndex) + ".";
+    EXPECT_EQ(fake::logHas(line, LOG_PRIO_ERROR), c.refusedIndex != 0);
+    EXPECT_EQ(fake::logText().find("invalid ratIdx") != std::string::npos, c.refusedIndex != 0);
   }
 }
 

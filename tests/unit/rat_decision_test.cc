@@ -1,6 +1,8 @@
-// Actual RAT decision per standby and the standby-to-SIM map, over cards, master card and settings.
+// RAT policy per project target: card classes, card-pair combinations, the actual RAT decided per
+// standby over cards, master card and settings, and the standby-to-SIM map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,39 +24,22 @@ const CardInfo kNoCard = card(0, 255, 255);
 const CardInfo kUsim = card(1, 2, 6);  // type 2 for target "open"
 const CardInfo kSim = card(1, 1, 6);   // type 1
 
-// Two type-2 cards, target "open", master "10", two SIMs and two standbys, unless changed.
-struct Scenario {
-  explicit Scenario(const char* scenarioName) : name(scenarioName) {}
-  Scenario& onTarget(uint32_t t) { return target = t, *this; }
-  Scenario& withCards(CardInfo a, CardInfo b) { return first = a, second = b, *this; }
-  Scenario& withMaster(const char* code) { return masterCard = code, *this; }
-  Scenario& withPrefNetType(const char* value) { return prefNetType = value, *this; }
-  Scenario& withCounts(int32_t sims, int32_t standbys) {
-    return simCount = sims, standbyCount = standbys, *this;
-  }
-  Scenario& withManual(int32_t standby, RatMask mask) {
-    return manualStandby = standby, manualMask = mask, *this;
-  }
-  Scenario& expectRat(std::vector<RatMask> v) { return rat = v, *this; }
-  Scenario& expectActual(std::vector<RatMask> v) { return actual = v, *this; }
-  Scenario& expectDstmex(std::vector<std::string> v) { return dstmex = v, *this; }
-  Scenario& expectPublished(const char* v) { return published = v, *this; }
+template <typename T>
+std::string joined(const T* values, size_t count, const char* separator) {
+  std::string out;
+  for (size_t i = 0; i < count; i++) out += (i ? separator : "") + std::string(values[i]);
+  return out;
+}
+std::string joined(const RatMask* values, size_t count) {
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < count; i++) texts.push_back(std::to_string(values[i]));
+  return joined(texts.data(), count, ",");
+}
+size_t parts(const std::string& text, char separator) {
+  return std::count(text.begin(), text.end(), separator) + 1;
+}
 
-  const char* name;
-  uint32_t target = 1;
-  CardInfo first = kUsim, second = kUsim;
-  const char* masterCard = "10";
-  const char* prefNetType = nullptr;  // nullptr: unset
-  int32_t simCount = 2, standbyCount = 2;
-  int32_t manualStandby = -1;
-  RatMask manualMask = 255;
-  // Expected, from standby 0 on.
-  std::vector<RatMask> rat, actual;
-  std::vector<std::string> dstmex;
-  const char* published = "";
-};
-
-class RatDecisionTest : public ::testing::Test {
+class RatTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
@@ -68,153 +53,225 @@ class RatDecisionTest : public ::testing::Test {
       g_standbySimSlot[i] = 7;
     }
   }
-
-  void run(const Scenario& s) {
-    SetUp();
-    setRatTableTarget(s.target);
-    g_cardInfo[0] = s.first;
-    g_cardInfo[1] = s.second;
-    copyText(g_masterCard, s.masterCard);
-    if (s.prefNetType) fake::setProperty("persist.radio.pref.net.type", s.prefNetType);
-    g_projectProfile.simCount = s.simCount;
-    g_projectProfile.standbyCount = s.standbyCount;
-    g_projectProfile.manualRatStandby = s.manualStandby;
-    g_projectProfile.manualRatMask = s.manualMask;
-    EXPECT_EQ(changeActualRat(), 0);
-  }
 };
 
-TEST_F(RatDecisionTest, OneStandbyGetsTheLargerSetAndTheOthersGsm) {
-  const Scenario scenarios[] = {
-      Scenario("two USIMs, master 1")
-          .expectRat({31, 1, 1})
-          .expectActual({31, 1, 1})
-          .expectDstmex({"0,7,2,0", "1,0", "old"})
-          .expectPublished("31,1"),
-      Scenario("pref 0 drops 4G")
-          .withPrefNetType("0")
-          .expectRat({31, 1})
-          .expectActual({19, 1})
-          .expectDstmex({"0,2,0", "1,0"})
-          .expectPublished("19,1"),
-      Scenario("pref 102 acts like 0")
-          .withPrefNetType("102")
-          .expectActual({19, 1})
-          .expectDstmex({"0,2,0", "1,0"})
-          .expectPublished("19,1"),
-      Scenario("pref 1 leaves 2G")
-          .withPrefNetType("1")
-          .expectRat({31, 1})
-          .expectActual({1, 1})
-          .expectDstmex({"0,0", "1,0"})
-          .expectPublished("1,1"),
-      Scenario("pref 2 leaves 3G")
-          .withPrefNetType("2")
-          .expectActual({18, 1})
-          .expectDstmex({"0,2", "1,0"})
-          .expectPublished("18,1"),
-      Scenario("pref 3 changes nothing").withPrefNetType("3").expectPublished("31,1"),
-      Scenario("pref not a number counts as 0").withPrefNetType("lte").expectPublished("19,1"),
-      Scenario("master 2 takes the full set")
-          .withMaster("21")
-          .expectRat({1, 31})
-          .expectActual({1, 31})
-          .expectDstmex({"1,0", "0,7,2,0"})
-          .expectPublished("1,31"),
-      Scenario("stale master code falls back to standby 0")
-          .withMaster("30")
-          .expectRat({31, 1})
-          .expectPublished("31,1"),
-      Scenario("combination 5 ignores master 1")
-          .withCards(kNoCard, kUsim)
-          .expectRat({1, 31})
-          .expectActual({1, 31})
-          .expectDstmex({"1,0", "0,7,2,0"})
-          .expectPublished("1,31"),
-      Scenario("SIM card on the chosen standby loses 4G")
-          .onTarget(4)
-          .withCards(kSim, kUsim)
-          .expectRat({31, 1})
-          .expectActual({19, 1})
-          .expectPublished("19,1"),
-      Scenario("manual setting puts 4G back on a SIM card")
-          .onTarget(4)
-          .withCards(kSim, kUsim)
-          .withManual(0, 31)
-          .expectActual({31, 1})
-          .expectPublished("31,1"),
-      Scenario("manual 13 on standby 1")
-          .withManual(1, 13)
-          .expectRat({31, 1})
-          .expectActual({1, 13})
-          .expectDstmex({"1,0", "0,7,0"})
-          .expectPublished("1,13"),
-      Scenario("manual on the standby equal to the count")
-          .withManual(2, 12)
-          .expectActual({1, 1, 12})
-          .expectDstmex({"1,0", "1,0", "0,7"})
-          .expectPublished("1,1"),
-      Scenario("single SIM dual standby with 4G drops 2G")
-          .withCards(kUsim, kNoCard)
-          .withCounts(1, 2)
-          .expectRat({31, 1})
-          .expectActual({30, 1})
-          .expectDstmex({"0,7,2", "1,0"})
-          .expectPublished("30,1"),
-      Scenario("single SIM dual standby without 4G counts one standby")
-          .withCards(kUsim, kNoCard)
-          .withCounts(1, 2)
-          .withPrefNetType("0")
-          .expectRat({31, 1})
-          .expectActual({19, 1})
-          .expectDstmex({"0,2,0", "old"})
-          .expectPublished("19"),
-      Scenario("two SIMs, three standbys")
-          .withCounts(2, 3)
-          .expectRat({31, 1, 1})
-          .expectActual({31, 1, 1})
-          .expectDstmex({"0,7,2,0", "1,0", "1,0"})
-          .expectPublished("31,1,1"),
-      Scenario("five standbys").withCounts(2, 5).expectPublished("31,1,1,1,1"),
+TEST_F(RatTest, CardClassDependsOnTheTarget) {
+  const struct {
+    uint32_t target;
+    CardInfo card;
+    int index;  // -1: not covered, the "can not get index" lines are expected and 0 returned
+  } cases[] = {
+      {1, card(0, 255, 255), 0}, {1, card(255, 1, 6), 1}, {1, card(1, 1, 255), 1},
+      {1, card(1, 1, 6), 2},     {1, card(1, 2, 1), 3},   {1, card(1, 3, 6), -1},
+      {2, card(1, 1, 1), 2},     {2, card(1, 1, 3), 4},   {2, card(1, 2, 1), 5},
+      {2, card(1, 2, 3), 7},     {2, card(1, 1, 4), -1},  {2, card(1, 2, 0), -1},
+      {3, card(1, 1, 4), 2},     {3, card(1, 1, 5), 3},   {3, card(1, 2, 4), 4},
+      {3, card(1, 2, 5), 5},     {3, card(1, 2, 1), 5},   {4, card(1, 1, 1), -1},
+      {5, card(1, 2, 6), -1},    {4, card(255, 1, 1), 1},
   };
-  for (const Scenario& s : scenarios) {
-    SCOPED_TRACE(s.name);
-    run(s);
-    for (size_t i = 0; i < s.rat.size(); i++) EXPECT_EQ(g_standbyRat[i], s.rat[i]) << i;
-    for (size_t i = 0; i < s.actual.size(); i++) EXPECT_EQ(g_standbyActualRat[i], s.actual[i]) << i;
-    for (size_t i = 0; i < s.dstmex.size(); i++) EXPECT_EQ(standbyDSTMEX[i], s.dstmex[i]) << i;
-    EXPECT_EQ(fake::property("persist.sys.vx.actual.rat"), s.published);
-    for (int i = s.standbyCount; i < MAX_STANDBY; i++) {  // beyond the count: untouched
-      if (i != s.manualStandby) {
-        EXPECT_EQ(standbyDSTMEX[i], std::string("old")) << i;
+  for (const auto& c : cases) {
+    fake::reset();
+    setRatTableTarget(c.target);
+    std::string fields = "by m_cardStatus(" + std::to_string(c.card.m_cardStatus) +
+                         ") & m_cardType(" + std::to_string(c.card.m_cardType) +
+                         ") & m_cardLocale(" + std::to_string(c.card.m_cardLocale) + ")";
+    SCOPED_TRACE("target " + std::to_string(c.target) + " " + fields);
+    EXPECT_EQ(getIndexOf_STANDBY_RAT_CAPABILITY(&c.card), std::max(c.index, 0));
+    EXPECT_EQ(getIndexOf_STANDBY_ACTUAL_RAT(&c.card), std::max(c.index, 0));
+    for (const char* table : {"RAT_CAPABILITY_XXXX ", "ACTUAL_RAT_CAPABILITY_XXXX "}) {
+      EXPECT_EQ(fake::logHas(std::string("can not get index of ") + table + fields, LOG_PRIO_ERROR),
+                c.index < 0);
+    }
+  }
+}
+
+TEST_F(RatTest, CardPairsGiveTheirCombinations) {
+  const struct {
+    uint32_t target;
+    CardInfo first, second;
+    int capability;
+    const char* capabilityName;
+    int actual;
+    const char* actualName;
+  } cases[] = {
+      {1, kNoCard, kNoCard, 1, "RAT_234G_2G", 1, "ACTUAL_RAT_234G_2G"},
+      {2, kNoCard, kNoCard, 1, "RAT_234G_2G", 1, "ACTUAL_RAT_234G_2G"},
+      {1, kNoCard, kUsim, 2, "RAT_2G_234G", 5, "ACTUAL_RAT_2G_234G"},
+      {1, kSim, kUsim, 2, "RAT_2G_234G", 5, "ACTUAL_RAT_2G_234G"},
+      {1, kSim, kSim, 3, "RAT_234G_2G_O", 4, "ACTUAL_RAT_23G_2G_O"},
+      {1, kSim, kNoCard, 1, "RAT_234G_2G", 3, "ACTUAL_RAT_23G_2G"},
+      {1, card(255, 0, 0), kSim, 2, "RAT_2G_234G", 6, "ACTUAL_RAT_2G_23G"},
+      {2, card(1, 2, 1), card(1, 2, 1), 3, "RAT_234G_2G_O", 2, "ACTUAL_RAT_234G_2G_O"},
+      {2, card(1, 1, 1), card(1, 2, 2), 1, "RAT_234G_2G", 3, "ACTUAL_RAT_23G_2G"},
+      {3, card(1, 2, 5), card(1, 2, 4), 2, "RAT_2G_234G", 5, "ACTUAL_RAT_2G_234G"},
+      {4, card(1, 2, 1), card(1, 2, 1), -1, "unknown", -1, "unknown"},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    setRatTableTarget(c.target);
+    SCOPED_TRACE("target " + std::to_string(c.target) + ", expected " + c.actualName);
+    EXPECT_EQ(ratGetDualCardCapability(&c.first, &c.second), c.capability);
+    EXPECT_TRUE(fake::logHas(std::string("combination of (U)SIM: ") + c.capabilityName,
+                             c.capability < 0 ? LOG_PRIO_ERROR : LOG_PRIO_INFO));
+    EXPECT_EQ(ratGetDualCardActualCapability(&c.first, &c.second), c.actual);
+    EXPECT_TRUE(
+        fake::logHas(std::string("actual combination of (U)SIM: ") + c.actualName, LOG_PRIO_INFO));
+  }
+  EXPECT_EQ(ratGetDualCardCapability(nullptr, &kNoCard), -1);
+  EXPECT_EQ(ratGetDualCardActualCapability(&kNoCard, nullptr), -1);
+}
+
+// Properties every table must have, checked over every pair of card classes of each target.
+TEST_F(RatTest, EveryTargetTableFollowsThePolicy) {
+  const struct {
+    uint32_t target;
+    std::vector<CardInfo> classes;  // one card per class index, from 0
+  } targets[] = {
+      {1, {kNoCard, card(255, 1, 1), kSim, kUsim}},
+      {2,
+       {kNoCard, card(1, 255, 1), card(1, 1, 1), card(1, 1, 2), card(1, 1, 3), card(1, 2, 1),
+        card(1, 2, 2), card(1, 2, 3)}},
+      {3, {kNoCard, card(1, 1, 255), card(1, 1, 4), card(1, 1, 5), card(1, 2, 4), card(1, 2, 5)}},
+  };
+  for (const auto& t : targets) {
+    setRatTableTarget(t.target);
+    const int n = static_cast<int>(t.classes.size());
+    for (int i = 0; i < n; i++) {
+      for (int j = 0; j < n; j++) {
+        SCOPED_TRACE("target " + std::to_string(t.target) + " classes " + std::to_string(i) + "," +
+                     std::to_string(j));
+        ASSERT_EQ(getIndexOf_STANDBY_RAT_CAPABILITY(&t.classes[i]), i);
+        int capability = ratGetDualCardCapability(&t.classes[i], &t.classes[j]);
+        int actual = ratGetDualCardActualCapability(&t.classes[i], &t.classes[j]);
+        EXPECT_GE(capability, RAT_234G_2G);
+        EXPECT_LE(capability, RAT_234G_2G_O);
+        EXPECT_GE(actual, ACTUAL_RAT_234G_2G);
+        EXPECT_LE(actual, ACTUAL_RAT_2G_23G);  // no table holds ACTUAL_RAT_2G_2G
+        if (i == 0 && j > 0) {                 // an empty slot never leads
+          EXPECT_EQ(capability, RAT_2G_234G);
+          EXPECT_TRUE(actual == ACTUAL_RAT_2G_234G || actual == ACTUAL_RAT_2G_23G);
+        }
+        EXPECT_TRUE(j != 0 || capability == RAT_234G_2G);  // a card beside an empty slot leads
+        if (i == j && i >= 2) {  // two cards of one known class: the master card decides
+          EXPECT_EQ(capability, RAT_234G_2G_O);
+          EXPECT_TRUE(actual == ACTUAL_RAT_234G_2G_O || actual == ACTUAL_RAT_23G_2G_O);
+        }
       }
     }
   }
 }
 
-TEST_F(RatDecisionTest, LogsTheDecisionSteps) {
-  run(Scenario("").withCards(kUsim, kNoCard).withCounts(1, 2).withManual(1, 13));
-  EXPECT_TRUE(fake::logHas("[change actual RAT]single (U)SIM dual standby", LOG_PRIO_INFO));
-  EXPECT_TRUE(fake::logHas(
-      "[change actual RAT]Replace actual RAT to 13 for standby 1 by the manual setting, and set "
-      "other standby to 1.",
-      LOG_PRIO_INFO));
-  EXPECT_TRUE(fake::logHas("[change actual RAT]standbyDSTMEX[0] = 1,0, standbyDSTMEX[1] = 0,7,0",
-                           LOG_PRIO_INFO));
+// Two type-2 cards, target "open", master "10", two SIMs and two standbys, unless changed.
+struct Decision {
+  const char* name;
+  uint32_t target;
+  CardInfo first, second;
+  const char *masterCard, *prefNetType;  // nullptr: unset
+  int32_t simCount, standbyCount, manualStandby;
+  RatMask manualMask;
+  // Expected from standby 0 on: decided RATs, actual RATs, DSTMEX texts (';' between standbys)
+  // and the published actual RATs (nullptr: as the actual ones).
+  const char *rat, *actual, *dstmex, *published;
+};
+
+TEST_F(RatTest, OneStandbyGetsTheLargerSetAndTheOthersGsm) {
+  const Decision decisions[] = {
+      {"two USIMs, master 1", 1, kUsim, kUsim, "10", nullptr, 2, 2, -1, 255, "31,1", "31,1",
+       "0,7,2,0;1,0;old", nullptr},
+      {"pref 0 drops 4G", 1, kUsim, kUsim, "10", "0", 2, 2, -1, 255, "31,1", "19,1", "0,2,0;1,0",
+       nullptr},
+      {"pref 102 acts like 0", 1, kUsim, kUsim, "10", "102", 2, 2, -1, 255, "31,1", "19,1",
+       "0,2,0;1,0", nullptr},
+      {"pref 1 leaves 2G", 1, kUsim, kUsim, "10", "1", 2, 2, -1, 255, "31,1", "1,1", "0,0;1,0",
+       nullptr},
+      {"pref 2 leaves 3G", 1, kUsim, kUsim, "10", "2", 2, 2, -1, 255, "31,1", "18,1", "0,2;1,0",
+       nullptr},
+      {"pref 3 changes nothing", 1, kUsim, kUsim, "10", "3", 2, 2, -1, 255, "31,1", "31,1",
+       "0,7,2,0;1,0", nullptr},
+      {"pref not a number counts as 0", 1, kUsim, kUsim, "10", "lte", 2, 2, -1, 255, "31,1", "19,1",
+       "0,2,0;1,0", nullptr},
+      {"master 2 takes the full set", 1, kUsim, kUsim, "21", nullptr, 2, 2, -1, 255, "1,31", "1,31",
+       "1,0;0,7,2,0", nullptr},
+      {"stale master code falls back to standby 0", 1, kUsim, kUsim, "30", nullptr, 2, 2, -1, 255,
+       "31,1", "31,1", "0,7,2,0;1,0", nullptr},
+      {"combination 5 ignores master 1", 1, kNoCard, kUsim, "10", nullptr, 2, 2, -1, 255, "1,31",
+       "1,31", "1,0;0,7,2,0", nullptr},
+      {"SIM card on the chosen standby loses 4G", 4, kSim, kUsim, "10", nullptr, 2, 2, -1, 255,
+       "31,1", "19,1", "0,2,0;1,0", nullptr},
+      {"manual setting puts 4G back on a SIM card", 4, kSim, kUsim, "10", nullptr, 2, 2, 0, 31,
+       "31,1", "31,1", "0,7,2,0;1,0", nullptr},
+      {"manual 13 on standby 1", 1, kUsim, kUsim, "10", nullptr, 2, 2, 1, 13, "31,1", "1,13",
+       "1,0;0,7,0", nullptr},
+      {"manual on the standby equal to the count", 1, kUsim, kUsim, "10", nullptr, 2, 2, 2, 12,
+       "31,1", "1,1,12", "1,0;1,0;0,7", "1,1"},
+      {"single SIM dual standby with 4G drops 2G", 1, kUsim, kNoCard, "10", nullptr, 1, 2, -1, 255,
+       "31,1", "30,1", "0,7,2;1,0", nullptr},
+      {"single SIM dual standby without 4G counts one standby", 1, kUsim, kNoCard, "10", "0", 1, 2,
+       -1, 255, "31,1", "19,1", "0,2,0;old", "19"},
+      {"two SIMs, three standbys", 1, kUsim, kUsim, "10", nullptr, 2, 3, -1, 255, "31,1,1",
+       "31,1,1", "0,7,2,0;1,0;1,0", nullptr},
+      {"five standbys", 1, kUsim, kUsim, "10", nullptr, 2, 5, -1, 255, "31,1,1,1,1", "31,1,1,1,1",
+       "0,7,2,0;1,0;1,0;1,0;1,0", nullptr},
+  };
+  for (const Decision& d : decisions) {
+    SCOPED_TRACE(d.name);
+    SetUp();
+    setRatTableTarget(d.target);
+    g_cardInfo[0] = d.first;
+    g_cardInfo[1] = d.second;
+    copyText(g_masterCard, d.masterCard);
+    if (d.prefNetType) fake::setProperty("persist.radio.pref.net.type", d.prefNetType);
+    g_projectProfile.simCount = d.simCount;
+    g_projectProfile.standbyCount = d.standbyCount;
+    g_projectProfile.manualRatStandby = d.manualStandby;
+    g_projectProfile.manualRatMask = d.manualMask;
+
+    EXPECT_EQ(changeActualRat(), 0);
+
+    EXPECT_EQ(joined(g_standbyRat, parts(d.rat, ',')), d.rat);
+    EXPECT_EQ(joined(g_standbyActualRat, parts(d.actual, ',')), d.actual);
+    EXPECT_EQ(joined(standbyDSTMEX, parts(d.dstmex, ';'), ";"), d.dstmex);
+    EXPECT_EQ(fake::property("persist.sys.vx.actual.rat"), d.published ? d.published : d.actual);
+    for (int i = d.standbyCount; i < MAX_STANDBY; i++) {  // beyond the count: untouched
+      EXPECT_TRUE(i == d.manualStandby || standbyDSTMEX[i] == std::string("old")) << i;
+    }
+  }
 }
 
-TEST_F(RatDecisionTest, StandbysMapToSlotsByMode) {
+TEST_F(RatTest, DecisionStepsAreLogged) {
+  setRatTableTarget(1);
+  g_cardInfo[0] = kUsim;
+  g_cardInfo[1] = kNoCard;
+  copyText(g_masterCard, "10");
+  g_projectProfile.simCount = 1;
+  g_projectProfile.standbyCount = 2;
+  g_projectProfile.manualRatStandby = 1;
+  g_projectProfile.manualRatMask = 13;
+  changeActualRat();
+  for (const char* line :
+       {"single (U)SIM dual standby",
+        "Replace actual RAT to 13 for standby 1 by the manual setting, and set other standby to 1.",
+        "standbyDSTMEX[0] = 1,0, standbyDSTMEX[1] = 0,7,0"}) {
+    EXPECT_TRUE(fake::logHas(std::string("[change actual RAT]") + line, LOG_PRIO_INFO)) << line;
+  }
+}
+
+TEST_F(RatTest, StandbysMapToSlotsByMode) {
   const struct {
     int32_t simCount, standbyCount;
     const char* masterCard;
-    std::vector<int32_t> slots;
-    bool invalid;
+    std::vector<int32_t> slots;  // empty: an invalid mode, every standby unmapped
   } cases[] = {
-      {1, 1, "10", {0, -1, -1, -1, -1}, false}, {1, 2, "10", {0, 0, -1, -1, -1}, false},
-      {2, 2, "20", {0, 1, -1, -1, -1}, false},  {2, 3, "21", {0, 1, 1, -1, -1}, false},
-      {2, 3, "20", {0, 1, 1, -1, -1}, false},   {2, 3, "12", {0, 1, 0, -1, -1}, false},
-      {2, 3, "10", {0, 1, 0, -1, -1}, false},   {2, 1, "10", {-1, -1, -1, -1, -1}, true},
-      {3, 3, "10", {-1, -1, -1, -1, -1}, true}, {0, 0, "10", {-1, -1, -1, -1, -1}, true},
+      {1, 1, "10", {0, -1}},
+      {1, 2, "10", {0, 0, -1}},
+      {2, 2, "20", {0, 1, -1}},
+      {2, 3, "21", {0, 1, 1, -1}},
+      {2, 3, "20", {0, 1, 1, -1}},
+      {2, 3, "12", {0, 1, 0, -1}},
+      {2, 3, "10", {0, 1, 0, -1}},
+      {2, 1, "10", {}},
+      {3, 3, "10", {}},
+      {0, 0, "10", {}},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -224,10 +281,12 @@ TEST_F(RatDecisionTest, StandbysMapToSlotsByMode) {
     g_projectProfile.standbyCount = c.standbyCount;
     copyText(g_masterCard, c.masterCard);
     EXPECT_EQ(mapStandbyToSim(), 0);
-    EXPECT_EQ(std::vector<int32_t>(g_standbySimSlot, g_standbySimSlot + MAX_STANDBY), c.slots);
+    std::vector<int32_t> expected = c.slots;
+    expected.resize(MAX_STANDBY, -1);
+    EXPECT_EQ(std::vector<int32_t>(g_standbySimSlot, g_standbySimSlot + MAX_STANDBY), expected);
     std::string line = "Invalid (U)SIM(" + std::to_string(c.simCount) + ") and standby(" +
                        std::to_string(c.standbyCount) + ").";
-    EXPECT_EQ(fake::logHas(line, LOG_PRIO_ERROR), c.invalid);
+    EXPECT_EQ(fake::logHas(line, LOG_PRIO_ERROR), c.slots.empty());
   }
 }
 
