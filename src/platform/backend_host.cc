@@ -268,4 +268,3 @@ void platformUeventClose(int fd) {
   close(fd);
   unlink(g_ueventPath);
 }
-

@@ -4,8 +4,9 @@
 // hotplug_sim + 1, bit 4 no old rild.cfg0, bit 5 no old rild.cfg1, bit 6 rild0 and rild1
 // running); byte 2 the DSTMEX of standbys 0..3 (two bits each); bytes 3 and 4 the cards of
 // slots 0 and 1 (status bits 0-1, type bits 2-3, locale bits 4-6); then each card's identity as
-// the modem can deliver it (length byte, bytes, kept as the card query keeps an answer); then the length of
-// the old rild.cfg0 (two bytes, big-endian), its bytes, and the rest is the old rild.cfg1.
+// the modem can deliver it (length byte, bytes, kept as the card query keeps an answer); then the
+// length of the old rild.cfg0 (two bytes, big-endian), its bytes, and the rest is the old
+// rild.cfg1.
 #include "fuzz_support.h"
 #include "ril/ril.h"
 
