@@ -9,8 +9,7 @@
 #include "modem/modem.h"
 #include "platform/platform.h"
 
-// Until the modem answers, every standby is assumed to support GSM only.
-ModemCapability g_modemCapability = {0, 0, 0, {1, 1, 1, 1, 1}};
+ModemCapability g_modemCapability = kInitialModemCapability;
 
 namespace {
 
@@ -28,12 +27,6 @@ bool capabilityKnown() {
          g_modemCapability.dmccValue3 > 0;
 }
 
-// The next ","-separated token at or after text; empty tokens are skipped. Null at the end.
-const char* nextToken(const char* text) {
-  while (*text == ',') text++;
-  return *text == '\0' ? nullptr : text;
-}
-
 // Stores the numbers after "^DMCC: " in order, extra ones skipped; what a short answer stored
 // stays. True once the first standby's RAT mask is stored.
 bool parseCapability(const char* response) {
@@ -46,11 +39,12 @@ bool parseCapability(const char* response) {
       &g_modemCapability.standbyRatCap[3], &g_modemCapability.standbyRatCap[4],
   };
   int stored = 0;
-  for (const char* token = nextToken(found + kDmccPrefixLength);
-       token != nullptr && stored < static_cast<int>(sizeof fields / sizeof fields[0]);) {
-    *fields[stored++] = atoi(token);
-    const char* comma = strchr(token, ',');
-    token = comma != nullptr ? nextToken(comma) : nullptr;
+  const char* cursor = found + kDmccPrefixLength;
+  size_t length = 0;
+  while (stored < static_cast<int>(sizeof fields / sizeof fields[0])) {
+    const char* token = nextToken(&cursor, &length);
+    if (token == nullptr) break;
+    *fields[stored++] = atoi(token);  // the number ends at its first non-digit
   }
   return stored > kDmccLeadingNumbers;
 }

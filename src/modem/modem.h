@@ -41,6 +41,9 @@ struct ModemCapability {
   int32_t standbyRatCap[MAX_STANDBY];
 };
 
+// Until the modem answers, every standby is assumed to support GSM only.
+constexpr ModemCapability kInitialModemCapability = {0, 0, 0, {1, 1, 1, 1, 1}};
+
 extern ModemCapability g_modemCapability;
 
 int openModemChannel();

@@ -24,6 +24,14 @@ void copyText(char* dst, size_t dstSize, const char* src, size_t srcLength) {
   dst[n] = '\0';
 }
 
+const char* nextToken(const char** cursor, size_t* length) {
+  const char* start = *cursor + strspn(*cursor, ",");
+  if (*start == '\0') return nullptr;
+  *length = strcspn(start, ",");
+  *cursor = start + *length;
+  return start;
+}
+
 void logPrint(int priority, const char* format, ...) {
   char message[1024];
   va_list args;

@@ -68,6 +68,10 @@ inline void copyText(char (&dst)[N], const char* src, size_t srcLength = static_
   copyText(dst, N, src, srcLength);
 }
 
+// The next non-empty comma-separated token at or after *cursor (empty tokens are skipped): its
+// start, with its length in *length and *cursor moved past it; nullptr when none is left.
+const char* nextToken(const char** cursor, size_t* length);
+
 // Length of a text field that may lack its terminator (read from a file): never past the field.
 template <size_t N>
 inline size_t fieldLength(const char (&field)[N]) {

@@ -55,15 +55,6 @@ constexpr ManualCode kManualCodes[] = {
 
 constexpr size_t kPlmnEntryChars = 2;
 
-// Finds the next non-empty comma-separated token at or after *cursor; nullptr when none is left.
-const char* nextToken(const char** cursor, size_t* length) {
-  const char* start = *cursor + strspn(*cursor, ",");
-  if (*start == '\0') return nullptr;
-  *length = strcspn(start, ",");
-  *cursor = start + *length;
-  return start;
-}
-
 // Reads a setting and publishes it unchanged as its "ro." copy.
 void copyToReadOnly(const char* name, const char* defaultValue, const char* roName, char* value) {
   getProp(name, value, defaultValue);

@@ -40,7 +40,7 @@ inline void resetDaemon() {
   modemFd = -1;
   g_currentStandby = -1;
   forgetTimedOutExchange();
-  g_modemCapability = {0, 0, 0, {1, 1, 1, 1, 1}};
+  g_modemCapability = kInitialModemCapability;
   g_isSwitchModem = 0;
   for (CardInfo& card : g_cardInfo) card = CARD_INFO_RESET;
   g_dual_sim_online = 0;

@@ -19,7 +19,7 @@ class ModemCommandsTest : public ::testing::Test {
     fake::reset();
     modemFd = modem.fd();
     g_currentStandby = -1;
-    g_modemCapability = {0, 0, 0, {1, 1, 1, 1, 1}};
+    g_modemCapability = kInitialModemCapability;
   }
   void TearDown() override { modemFd = -1; }
   ScriptedModem modem;
