@@ -40,7 +40,7 @@ void setUpProfile(uint8_t config) {
 }
 
 // Queues the next phase's chunks.
-void queuePhase(fuzz::Reader& in, fuzz::ModemLine& line) {
+void queuePhase(fuzz::Reader& in, fuzz::AttachedModem& line) {
   size_t chunks = 0;
   while (!in.done()) {
     uint8_t length = in.byte();
@@ -51,7 +51,7 @@ void queuePhase(fuzz::Reader& in, fuzz::ModemLine& line) {
     }
     std::string chunk = in.bytes(length);
     if (chunks++ < kMaxChunksPerPhase) {
-      line.send(reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size());
+      line.send(chunk);
     }
   }
 }
@@ -85,14 +85,14 @@ void cardPhase(int slot) {
   checkCard(g_cardInfo[slot]);
 }
 
-void imeiPhase(fuzz::ModemLine& line) {
-  line.takeCommands();
+void imeiPhase(fuzz::AttachedModem& line) {
+  line.commands();
   FUZZ_CHECK(checkIMEI() == 0);
   FUZZ_CHECK(fake::property("persist.sys.vx.check.imei") == "0");
   // A replacement command is one line: "AT^DCGSNW=" and at most 19 characters of IMEI.
-  std::string sent = line.takeCommands();
-  size_t at = sent.find("AT^DCGSNW=");
-  if (at != std::string::npos) FUZZ_CHECK(sent.size() - at <= strlen("AT^DCGSNW=") + 19 + 1);
+  for (const std::string& sent : line.commands()) {
+    if (sent.rfind("AT^DCGSNW=", 0) == 0) FUZZ_CHECK(sent.size() <= strlen("AT^DCGSNW=") + 19 + 1);
+  }
 }
 
 }  // namespace
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t config = in.byte();
   uint8_t outSize = in.byte();
   setUpProfile(config);
-  fuzz::ModemLine line;
+  fuzz::AttachedModem line;
   for (int phase = 0; phase < kPhases; phase++) {
     queuePhase(in, line);
     switch (phase) {
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         imeiPhase(line);
     }
-    line.takeCommands();
+    line.commands();
   }
   return 0;
 }

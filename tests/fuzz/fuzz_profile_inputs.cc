@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!lines[2 + i].empty()) fake::setProperty(kProperties[i], lines[2 + i]);
   }
   setUpModemAndCards(config);
-  fuzz::ModemLine line;  // nothing to read: an unknown capability is asked in vain
+  fuzz::AttachedModem line;  // nothing to read: an unknown capability is asked in vain
 
   FUZZ_CHECK(loadProjectProfile() == 0);
   FUZZ_CHECK(setRatTableTarget(g_projectProfile.projectTarget) == 0);

@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "profile/profile.h"
 #include "rat/rat.h"
+#include "scripted_modem.h"
 
 // A broken invariant is a finding: say which, then stop the way the sanitizers do.
 #define FUZZ_CHECK(condition)                                                              \
@@ -56,54 +57,24 @@ inline void resetDaemon() {
   memset(standbyDSTMEX, 0, sizeof standbyDSTMEX);
 }
 
-// The modem's side of a SOCK_SEQPACKET pair: each sent chunk is delivered by exactly one read
-// on the daemon's side (modemFd). The daemon may close its end (closeModemChannel); the line
-// then only closes its own.
-class ModemLine {
+// A scripted modem attached as the daemon's channel. The daemon holds a duplicate of its end,
+// which it may close (closeModemChannel), made non-blocking so that a daemon writing more than the
+// queue holds fails its write instead of hanging the run.
+class AttachedModem : public ScriptedModem {
  public:
-  ModemLine() {
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_) != 0) {
-      perror("socketpair");
-      __builtin_trap();
-    }
-    // A daemon that writes more than the peer's queue holds must fail its write, not hang the run.
-    fcntl(fds_[0], F_SETFL, fcntl(fds_[0], F_GETFL) | O_NONBLOCK);
-    modemFd = fds_[0];
+  AttachedModem() : held_(dup(fd())) {
+    fcntl(held_, F_SETFL, fcntl(held_, F_GETFL) | O_NONBLOCK);
+    modemFd = held_;
   }
-  ~ModemLine() {
-    if (modemFd == fds_[0]) {
-      close(fds_[0]);
+  ~AttachedModem() {
+    if (modemFd == held_) {
+      close(held_);
       modemFd = -1;
     }
-    close(fds_[1]);
-  }
-  ModemLine(const ModemLine&) = delete;
-  ModemLine& operator=(const ModemLine&) = delete;
-
-  // Whether the daemon still holds its end.
-  bool open() const { return modemFd == fds_[0]; }
-
-  // Queues one chunk (an empty one reads as 0 bytes); false when the queue is full.
-  bool send(const uint8_t* data, size_t size) {
-    return ::send(fds_[1], data, size, MSG_DONTWAIT) == static_cast<ssize_t>(size);
-  }
-  // The modem hangs up: every later read on the daemon's side returns 0.
-  void hangUp() { shutdown(fds_[1], SHUT_WR); }
-
-  // Reads off what the daemon wrote; the commands, concatenated.
-  std::string takeCommands() {
-    std::string out;
-    char buf[512];
-    for (;;) {
-      ssize_t n = recv(fds_[1], buf, sizeof buf, MSG_DONTWAIT);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
   }
 
  private:
-  int fds_[2] = {-1, -1};
+  int held_;
 };
 
 // Takes the input front to back; past its end every read gives zeros or nothing.

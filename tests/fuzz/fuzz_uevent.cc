@@ -38,7 +38,7 @@ void setUp(uint8_t online, uint8_t setup) {
 void handle(const std::string& message) {
   if (message.empty()) return;  // a receive of nothing ends the monitor's pass instead
   // Without a live channel the reconfiguration would try the device node a hundred times.
-  std::unique_ptr<fuzz::ModemLine> line(new fuzz::ModemLine);
+  std::unique_ptr<fuzz::AttachedModem> line(new fuzz::AttachedModem);
   int length = static_cast<int>(message.size());
   std::unique_ptr<char[]> buffer(new char[message.size() + 2]);
   memcpy(buffer.get(), message.data(), message.size());

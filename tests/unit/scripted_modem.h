@@ -23,9 +23,14 @@ class ScriptedModem {
   // The daemon's descriptor.
   int fd() const { return fds_[0]; }
 
-  // Queues chunks; each becomes one read on the daemon's side. An empty chunk reads as 0 bytes.
+  // Queues one chunk without blocking: one read on the daemon's side (an empty chunk reads as
+  // 0 bytes). False when the daemon's queue is full.
+  bool send(const std::string& chunk) {
+    return ::send(fds_[1], chunk.data(), chunk.size(), MSG_DONTWAIT) ==
+           static_cast<ssize_t>(chunk.size());
+  }
   void answer(std::initializer_list<std::string> chunks) {
-    for (const std::string& c : chunks) (void)!write(fds_[1], c.data(), c.size());
+    for (const std::string& c : chunks) send(c);
   }
   void answer(const std::string& chunk) { answer({chunk}); }
   // "\r\n<line>\r\n\r\nOK\r\n" in one chunk.
