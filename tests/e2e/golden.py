@@ -1,0 +1,218 @@
+"""Golden runs: recorded start-ups and hot-plug rounds of the real daemon, replayed and compared.
+
+Each case is a directory under tests/golden holding case.json (the inputs: modem scenario,
+factory file, properties, files planted in the root, and the steps: boots, hot-plug events,
+reboots) and the outputs the daemon left when the case was recorded: every boot's log (process id,
+build time, clock readings and the root masked), AT transcript and init.log, and at the end the
+property store, the rild files and the card history as a hex dump. A replay runs the current
+build over the same inputs and compares every output byte for byte (after the masking).
+
+Record again after a deliberate change of behaviour:
+    MODEMPREP_GOLDEN=record python3 -m unittest test_golden      (in tests/e2e)
+"""
+import binascii
+import concurrent.futures
+import difflib
+import json
+import os
+import re
+import time
+
+from harness import Phone, scenario
+
+GOLDEN_DIR = os.path.join(os.path.dirname(__file__), "..", "golden")
+RADIO_DIR = "/data/vantorel/radio"
+
+_PREFIX = re.compile(r"^([VDIWEF])/modemprep\(\s*\d+\): ", re.M)
+_MASKS = [
+    (re.compile(r"^(\w): (Boot up|Build time): .*$", re.M), r"\1: \2: <build>"),
+    (re.compile(r"read time out: \d+:\d+ -> \d+:\d+"), "read time out: <clock>"),
+]
+_TRAFFIC_IN = re.compile(r"^D: \[(-?\d+)\]<< (.*)$")
+
+
+def modem_of(spec):
+    """A scenario: {"scenario": NAME, "set": {...}} starts from a shipped file, else inline."""
+    if "scenario" in spec:
+        return scenario(spec["scenario"], **spec.get("set", {}))
+    return spec
+
+
+def merge_reads(lines):
+    """Adjacent reads of one standby become one line: how the modem's bytes fall into reads
+    depends on scheduling, what was read does not."""
+    out = []
+    for line in lines:
+        m = _TRAFFIC_IN.match(line)
+        prev = _TRAFFIC_IN.match(out[-1]) if out else None
+        if m and prev and m.group(1) == prev.group(1):
+            out[-1] += m.group(2)
+        else:
+            out.append(line)
+    return out
+
+
+def masked_log(text, root):
+    text = _PREFIX.sub(r"\1: ", text.replace(root, "<root>"))
+    for pattern, replacement in _MASKS:
+        text = pattern.sub(replacement, text)
+    return "\n".join(merge_reads(text.splitlines())) + "\n"
+
+
+def hex_dump(data):
+    return "".join("%04x: %s\n" % (at, binascii.hexlify(data[at:at + 16], " ").decode())
+                   for at in range(0, len(data), 16))
+
+
+def read_or_none(path, mode="r"):
+    try:
+        with open(path, mode) as f:
+            return f.read()
+    except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
+        return None
+
+
+class Run:
+    """One replay of a case; collects its outputs as {file name: text}."""
+
+    def __init__(self, case):
+        self.case = case
+        self.outputs = {}
+        self.phone = Phone(modem_of(case["modem"]), properties=case.get("properties"),
+                           factory=case["factory"].encode() if "factory" in case else None,
+                           data_dir=case.get("data_dir", True))
+        for path, content in case.get("files", {}).items():
+            self.plant(path, content)
+
+    def plant(self, path, content):
+        full = self.phone.path(path)
+        if content == "<dir>":
+            os.makedirs(full, exist_ok=True)
+            return
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(binascii.unhexlify(content.replace(" ", "")))
+
+    def run(self):
+        try:
+            for step in self.case["steps"]:
+                self.step(step)
+            self.settle()
+            self.snapshot_boot()
+            self.snapshot_files()
+        finally:
+            self.phone.close()
+        return self.outputs
+
+    def step(self, step):
+        p = self.phone
+        if "boot" in step:
+            p.boot(start_modem=step["boot"].get("start_modem", True), timeout=120)
+        elif "set_prop" in step:
+            p.set_prop(*step["set_prop"])
+        elif "control" in step:
+            p.control(*step["control"])
+        elif "uevent" in step:
+            p.send_uevent(*step["uevent"], count=step.get("count", 1))
+        elif "uevent_raw" in step:
+            p.send_uevent(raw=step["uevent_raw"], count=step.get("count", 1))
+        elif "reboot" in step:
+            self.settle()
+            self.snapshot_boot()
+            modem = step["reboot"].get("modem")
+            p.reboot(modem=modem_of(modem) if modem else None)
+        elif "stop_daemon" in step:
+            self.settle()
+            self.snapshot_boot()
+            p.stop_daemon()
+        elif "sleep" in step:
+            time.sleep(step["sleep"])
+        if "wait" in step:
+            text, count = step["wait"]
+            p.wait_log(text, timeout=120, count=count)
+
+    def settle(self, quiet=0.4):
+        """Waits until the daemon's log has not grown for `quiet` seconds (or it ended)."""
+        size, since = -1, time.monotonic()
+        while time.monotonic() - since < quiet:
+            now = len(self.phone.log())
+            if now != size:
+                size, since = now, time.monotonic()
+            time.sleep(0.05)
+
+    def snapshot_boot(self):
+        p = self.phone
+        n = p.boots
+        self.outputs["boot%d.log" % n] = masked_log(p.log(), p.root)
+        self.outputs["boot%d.transcript" % n] = "".join(line + "\n" for line in p.transcript())
+        self.outputs["boot%d.init.log" % n] = "".join(line + "\n" for line in p.init_log())
+        code = p.daemon.poll()
+        self.outputs["boot%d.exit" % n] = "resident\n" if code is None else "exit %d\n" % code
+
+    def snapshot_files(self):
+        p = self.phone
+        self.outputs["properties"] = read_or_none(p.path("/properties")) or ""
+        radio = p.path(RADIO_DIR)
+        names = sorted(os.listdir(radio)) if os.path.isdir(radio) else []
+        self.outputs["radio.ls"] = "".join(n + "\n" for n in names)
+        for name in names:
+            if name.startswith("rild.cfg"):
+                self.outputs[name] = read_or_none(os.path.join(radio, name)) or ""
+        history = read_or_none(p.path(RADIO_DIR + "/radio.cfg"), "rb")
+        if history is not None:
+            self.outputs["radio.cfg.hex"] = hex_dump(history)
+
+
+def case_names():
+    return sorted(n for n in os.listdir(GOLDEN_DIR)
+                  if os.path.isfile(os.path.join(GOLDEN_DIR, n, "case.json")))
+
+
+def load_case(name):
+    with open(os.path.join(GOLDEN_DIR, name, "case.json")) as f:
+        return json.load(f)
+
+
+def expected_outputs(name):
+    directory = os.path.join(GOLDEN_DIR, name)
+    return {n: read_or_none(os.path.join(directory, n)) for n in os.listdir(directory)
+            if n != "case.json"}
+
+
+def record(name, outputs):
+    directory = os.path.join(GOLDEN_DIR, name)
+    for n in os.listdir(directory):
+        if n != "case.json":
+            os.remove(os.path.join(directory, n))
+    for n, text in outputs.items():
+        with open(os.path.join(directory, n), "w") as f:
+            f.write(text)
+
+
+def differences(name, outputs):
+    """A readable unified diff of every output that differs from the recorded one."""
+    expected = expected_outputs(name)
+    report = []
+    for n in sorted(set(expected) | set(outputs)):
+        want, got = expected.get(n), outputs.get(n)
+        if want == got:
+            continue
+        report.extend(difflib.unified_diff(
+            (want or "").splitlines(True), (got or "").splitlines(True),
+            "%s/%s (recorded)" % (name, n) if want is not None else "(not recorded)",
+            "%s/%s (this build)" % (name, n) if got is not None else "(not produced)"))
+    return "".join(report)
+
+
+def run_cases(names, workers=4):
+    """Replays the cases side by side (their daemons mostly wait); {name: outputs or error}."""
+    results = {}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+        futures = {pool.submit(lambda n=n: Run(load_case(n)).run()): n for n in names}
+        for future in concurrent.futures.as_completed(futures):
+            name = futures[future]
+            try:
+                results[name] = future.result()
+            except Exception as e:  # reported per case by the test
+                results[name] = e
+    return results

@@ -1,0 +1,4 @@
+radio.cfg
+rild.cfg0
+rild.cfg1
+rild.cfg2
