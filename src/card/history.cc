@@ -7,9 +7,6 @@
 
 #include "card/card.h"
 #include "platform/platform.h"
-#include "profile/profile.h"
-
-saved_card_info_st g_savedCardInfo;
 
 namespace {
 
@@ -37,10 +34,15 @@ int32_t swapToLittleEndian(int32_t value) {
 #endif
 }
 
-void convertNumbers(saved_card_info_st* info) {
-  info->m_reserved = swapToLittleEndian(info->m_reserved);
-  info->m_nextIndex = swapToLittleEndian(info->m_nextIndex);
-  for (CardInfo& entry : info->m_history) {
+template <typename Enum>
+Enum swapToLittleEndian(Enum value) {
+  return static_cast<Enum>(swapToLittleEndian(static_cast<int32_t>(value)));
+}
+
+void convertNumbers(saved_card_info_st& info) {
+  info.m_reserved = swapToLittleEndian(info.m_reserved);
+  info.m_nextIndex = swapToLittleEndian(info.m_nextIndex);
+  for (CardInfo& entry : info.m_history) {
     entry.m_cardStatus = swapToLittleEndian(entry.m_cardStatus);
     entry.m_cardType = swapToLittleEndian(entry.m_cardType);
     entry.m_cardLocale = swapToLittleEndian(entry.m_cardLocale);
@@ -70,43 +72,39 @@ bool ringHolds(const saved_card_info_st& info, const CardInfo& card) {
 }
 
 // Stores a card never seen before at m_nextIndex, which a damaged file may have left out of range.
-void addToRing(saved_card_info_st* info, const CardInfo& card) {
-  if (info->m_nextIndex < 0 || info->m_nextIndex >= CARD_HISTORY_ENTRIES) info->m_nextIndex = 0;
-  info->m_history[info->m_nextIndex] = card;
-  info->m_nextIndex = (info->m_nextIndex + 1) % CARD_HISTORY_ENTRIES;
+void addToRing(saved_card_info_st& info, const CardInfo& card) {
+  if (info.m_nextIndex < 0 || info.m_nextIndex >= CARD_HISTORY_ENTRIES) info.m_nextIndex = 0;
+  info.m_history[info.m_nextIndex] = card;
+  info.m_nextIndex = (info.m_nextIndex + 1) % CARD_HISTORY_ENTRIES;
 }
 
-void updateSlot(saved_card_info_st* info, int slot, const CardInfo& card) {
-  memset(info->m_slotCardID[slot], 0, CARD_ID_SIZE);
-  if (card.m_cardStatus != 1 || card.m_cardID[0] == '\0') return;
-  copyText(info->m_slotCardID[slot], card.m_cardID, fieldLength(card.m_cardID));
+void updateSlot(saved_card_info_st& info, int slot, const CardInfo& card) {
+  memset(info.m_slotCardID[slot], 0, CARD_ID_SIZE);
+  if (!isPresent(card) || card.m_cardID[0] == '\0') return;
+  copyText(info.m_slotCardID[slot], card.m_cardID, fieldLength(card.m_cardID));
   // A card whose IMSI or type is unknown (a PIN-locked one) is named in its slot only.
-  if (card.m_cardType == CARD_UNKNOWN || card.m_cardLocale == CARD_UNKNOWN ||
+  if (card.m_cardType == CardType::kUnknown || card.m_cardLocale == CardLocale::kUnknown ||
       card.m_cardIMSI[0] == '\0') {
     return;
   }
-  if (ringHolds(*info, card)) return;
+  if (ringHolds(info, card)) return;
   addToRing(info, card);
 }
 
 }  // namespace
 
-int readSavedCardInfo(saved_card_info_st* info) {
-  if (info == nullptr) {
-    LOGE("%s() parameter error: %d", "readSavedCardInfo", 1);
-    return -1;
-  }
-  memset(info, 0, sizeof *info);
+bool readSavedCardInfo(saved_card_info_st& info) {
+  info = {};
   FILE* file = openHistory("rb");
-  if (file == nullptr) return -1;
-  char* image = reinterpret_cast<char*>(info);
-  int result = 0;
+  if (file == nullptr) return false;
+  char* image = reinterpret_cast<char*>(&info);
+  bool result = true;
   for (const FilePiece& piece : kFilePieces) {
     size_t got = fread(image + piece.offset, piece.itemSize, piece.itemCount, file);
     if (got != piece.itemCount) {
       LOGE("fread() fail: return %d != %d, %d - %s", static_cast<int>(got),
            static_cast<int>(piece.itemCount), errno, strerror(errno));
-      result = -1;
+      result = false;
       break;
     }
   }
@@ -115,38 +113,34 @@ int readSavedCardInfo(saved_card_info_st* info) {
   return result;
 }
 
-int writeSavedCardInfo(const saved_card_info_st* info) {
-  if (info == nullptr) {
-    LOGE("%s() parameter error: %d", "writeSavedCardInfo", 1);
-    return -1;
-  }
-  saved_card_info_st fileImage = *info;
-  convertNumbers(&fileImage);
+bool writeSavedCardInfo(const saved_card_info_st& info) {
+  saved_card_info_st fileImage = info;
+  convertNumbers(fileImage);
   // Rewritten in place: a failed write leaves a short file, reported as such at the next read.
   FILE* file = openHistory("wb");
-  if (file == nullptr) return -1;
+  if (file == nullptr) return false;
   // Unbuffered, so that a full disk fails the piece being written, not a later fclose.
   setvbuf(file, nullptr, _IONBF, 0);
   const char* image = reinterpret_cast<const char*>(&fileImage);
-  int result = 0;
+  bool result = true;
   for (const FilePiece& piece : kFilePieces) {
     size_t put = fwrite(image + piece.offset, piece.itemSize, piece.itemCount, file);
     if (put != piece.itemCount) {
       LOGE("fwrite() fail: return %d != %d, %d - %s", static_cast<int>(put),
            static_cast<int>(piece.itemCount), errno, strerror(errno));
-      result = -1;
+      result = false;
       break;
     }
   }
-  if (fclose(file) != 0 && result == 0) {
+  if (fclose(file) != 0 && result) {
     LOGE("fclose() fail: %d - %s", errno, strerror(errno));
-    result = -1;
+    result = false;
   }
   return result;
 }
 
-int updateSavedCardInfo() {
-  int slots = g_projectProfile.simCount < MAX_SIM ? g_projectProfile.simCount : MAX_SIM;
-  for (int slot = 0; slot < slots; slot++) updateSlot(&g_savedCardInfo, slot, g_cardInfo[slot]);
-  return 0;
+void updateSavedCardInfo(saved_card_info_st& info, const CardInfo (&cards)[MAX_SIM],
+                         int32_t simCount) {
+  int slots = simCount < MAX_SIM ? simCount : MAX_SIM;
+  for (int slot = 0; slot < slots; slot++) updateSlot(info, slot, cards[slot]);
 }

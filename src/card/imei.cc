@@ -4,9 +4,7 @@
 #include <string.h>
 
 #include "card/card.h"
-#include "modem/modem.h"
 #include "platform/platform.h"
-#include "profile/profile.h"
 
 namespace {
 
@@ -17,11 +15,10 @@ constexpr int kImeiCommandSize = 40;
 constexpr uint64_t kStandbyPauseUs = 100000;
 
 // Reads one standby's IMEI into imei (left empty on any failure); the answer buffer is shared.
-void readImei(int standby, char (&imei)[kImeiSize], char (&answer)[AT_CHUNK_SIZE]) {
-  if (switchToStandby(modemFd, standby) != 0) return;
-  int isOk = 0;
-  if (sendAtSyncOk(modemFd, "AT+CGSN\r", &isOk, answer, sizeof answer) != 0 || !isOk) return;
-  takeAnswerLine(answer, "+CGSN: ", imei, sizeof imei);
+void readImei(ModemLink& link, int standby, char (&imei)[kImeiSize], AtResponse& answer) {
+  if (!switchToStandby(link, standby)) return;
+  if (!sendAtSyncOk(link, "AT+CGSN\r", &answer).succeeded()) return;
+  answer.line("+CGSN: ", imei, sizeof imei);
 }
 
 // Deliberately IMEI[0]'s second and third characters (not its first two), and IMEI[1]'s first.
@@ -32,27 +29,25 @@ bool secondImeiNeedsReplacing(const char* first, const char* second) {
 
 }  // namespace
 
-int checkIMEI() {
+void checkIMEI(ModemLink& link, int32_t simCount) {
   char request[PROPERTY_VALUE_SIZE] = {};
   getProp(kCheckImeiProperty, request, "0");
-  if (request[0] != '1') return 0;
+  if (request[0] != '1') return;
   // One-shot: the request is consumed whether or not the check applies.
   setProp(kCheckImeiProperty, "0", kPropertyTries);
-  if (g_projectProfile.simCount != 2) return 0;
+  if (simCount != 2) return;
 
   char imei[2][kImeiSize] = {};
-  char answer[AT_CHUNK_SIZE] = {};
+  AtResponse answer = {};
   for (int standby = 0; standby < 2; standby++) {
-    readImei(standby, imei[standby], answer);
+    readImei(link, standby, imei[standby], answer);
     platformSleepUs(kStandbyPauseUs);
   }
   LOGD("IMEI[0] = %s, IMEI[1] = %s", imei[0], imei[1]);
-  if (!secondImeiNeedsReplacing(imei[0], imei[1])) return 0;
+  if (!secondImeiNeedsReplacing(imei[0], imei[1])) return;
 
   LOGD("replace IMEI[1] with IMEI[0]");
   char command[kImeiCommandSize];
   snprintf(command, sizeof command, "AT^DCGSNW=%s\r", imei[0]);
-  int isOk = 0;
-  sendAtSyncOk(modemFd, command, &isOk, answer, sizeof answer);
-  return 0;
+  sendAtSyncOk(link, command, &answer);
 }

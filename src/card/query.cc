@@ -2,9 +2,7 @@
 #include <string.h>
 
 #include "card/card.h"
-#include "modem/modem.h"
 #include "platform/platform.h"
-#include "profile/profile.h"
 
 namespace {
 
@@ -21,105 +19,108 @@ constexpr char kCardPresent[] = "^DUSIMU: 1";
 struct LocaleRule {
   uint32_t target;
   PlmnList ProjectProfile::*plmnList;  // nullptr: every card gets `own`
-  int32_t own;
-  int32_t sameCountry;
-  int32_t foreign;
+  CardLocale own;
+  CardLocale sameCountry;
+  CardLocale foreign;
 };
 constexpr LocaleRule kLocaleRules[] = {
-    {PROJECT_TARGET_CMCC, &ProjectProfile::cmccPlmnList, 1, 2, 3},
-    {PROJECT_TARGET_CUCC, &ProjectProfile::cuccPlmnList, 4, 5, 5},
-    {PROJECT_TARGET_OPEN, nullptr, 6, 6, 6},
+    {PROJECT_TARGET_CMCC, &ProjectProfile::cmccPlmnList, CardLocale::kCmccHome,
+     CardLocale::kCmccSameCountry, CardLocale::kCmccForeign},
+    {PROJECT_TARGET_CUCC, &ProjectProfile::cuccPlmnList, CardLocale::kCuccHome,
+     CardLocale::kCuccOther, CardLocale::kCuccOther},
+    {PROJECT_TARGET_OPEN, nullptr, CardLocale::kOpen, CardLocale::kOpen, CardLocale::kOpen},
 };
 
 struct CardTypeReport {
   const char* text;
-  int32_t type;
+  CardType type;
 };
-constexpr CardTypeReport kCardTypeReports[] = {{"\r\n^DTOC: 1\r\n", 1}, {"\r\n^DTOC: 2\r\n", 2}};
+constexpr CardTypeReport kCardTypeReports[] = {{"\r\n^DTOC: 1\r\n", CardType::kSim},
+                                               {"\r\n^DTOC: 2\r\n", CardType::kUsim}};
 
 // SIM PIN and SIM PUK required: asking again cannot help.
 constexpr const char* kImsiLockedErrors[] = {"\r\n+CME ERROR: 11\r\n", "\r\n+CME ERROR: 12\r\n"};
 
-enum Verdict { RETRY, DONE };
-typedef Verdict (*AnswerParser)(int result, int isOk, const char* answer, CardInfo* card);
+enum class Verdict { kRetry, kDone };
+typedef Verdict (*AnswerParser)(const AtOutcome& outcome, const AtResponse& answer,
+                                CardInfo& card);
 
 // Sends cmd until parse accepts the answer; the answer buffer is shared by all attempts.
-int runQuery(int fd, const char* cmd, CardInfo* card, AnswerParser parse) {
-  char answer[AT_CHUNK_SIZE] = {};
-  int result = -1;
+void runQuery(ModemLink& link, const char* cmd, CardInfo& card, AnswerParser parse) {
+  AtResponse answer = {};
   for (int attempt = 0; attempt < kQueryAttempts; attempt++) {
-    int isOk = 0;
-    result = sendAtSyncOk(fd, cmd, &isOk, answer, sizeof answer);
-    if (parse(result, isOk, answer, card) == DONE) return result;
+    AtOutcome outcome = sendAtSyncOk(link, cmd, &answer);
+    if (parse(outcome, answer, card) == Verdict::kDone) return;
     platformSleepUs(kQueryRetryPauseUs);
   }
-  return result;
 }
 
-bool parametersBad(const char* function, int fd, const CardInfo* card) {
-  if (fd >= 1 && card != nullptr) return false;
-  LOGE("%s() parameter error: %d, %d", function, fd < 1, card == nullptr);
+// The channel can be closed under a query; the record is always given.
+bool channelMissing(const char* function, const ModemLink& link) {
+  if (link.isOpen()) return false;
+  LOGE("%s() parameter error: %d, %d", function, 1, 0);
   return true;
 }
 
-Verdict parseID(int result, int isOk, const char* answer, CardInfo* card) {
-  if (result != 0 || !isOk) return RETRY;
-  return takeAnswerLine(answer, "^DCID: ", card->m_cardID, CARD_ID_SIZE) ? DONE : RETRY;
+Verdict parseID(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+  if (!outcome.succeeded()) return Verdict::kRetry;
+  return answer.line("^DCID: ", card.m_cardID, CARD_ID_SIZE) ? Verdict::kDone : Verdict::kRetry;
 }
 
-Verdict parseIMSI(int result, int isOk, const char* answer, CardInfo* card) {
-  if (result != 0 || isOk != 1) {
+Verdict parseIMSI(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+  if (!outcome.succeeded()) {
     for (const char* locked : kImsiLockedErrors) {
-      if (strstr(answer, locked) != nullptr) return DONE;
+      if (answer.holds(locked)) return Verdict::kDone;
     }
-    return RETRY;
+    return Verdict::kRetry;
   }
-  return takeAnswerLine(answer, "+CIMI: ", card->m_cardIMSI, CARD_IMSI_SIZE) ? DONE : RETRY;
+  return answer.line("+CIMI: ", card.m_cardIMSI, CARD_IMSI_SIZE) ? Verdict::kDone
+                                                                 : Verdict::kRetry;
 }
 
-Verdict parseType(int result, int isOk, const char* answer, CardInfo* card) {
-  if (result != 0 || !isOk) return RETRY;
+Verdict parseType(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+  if (!outcome.succeeded()) return Verdict::kRetry;
   for (const CardTypeReport& report : kCardTypeReports) {
-    if (strstr(answer, report.text) == nullptr) continue;
-    card->m_cardType = report.type;
-    return DONE;
+    if (!answer.holds(report.text)) continue;
+    card.m_cardType = report.type;
+    return Verdict::kDone;
   }
-  return RETRY;
+  return Verdict::kRetry;
 }
 
-// Sends "AT^DUSIMR=1" and reads until the modem reports the card; -1 when no report came.
-int waitCardStatus(int fd, CardInfo* card) {
-  char chunk[AT_CHUNK_SIZE] = {};
-  int isOk = 0;
-  if (sendAtSyncOk(fd, "AT^DUSIMR=1\r", &isOk, chunk, sizeof chunk) != 0 || !isOk) return -1;
-  if (strstr(chunk, kCardAbsent) != nullptr) {
-    card->m_cardStatus = 0;
-    return 0;
+// Sends "AT^DUSIMR=1" and reads until the modem reports the card; false when no report came.
+// Each chunk is searched by itself, read into the buffer the first answer came in.
+bool waitCardStatus(ModemLink& link, CardInfo& card) {
+  AtResponse report = {};
+  if (!sendAtSyncOk(link, "AT^DUSIMR=1\r", &report).succeeded()) return false;
+  if (report.holds(kCardAbsent)) {
+    card.m_cardStatus = CardStatus::kAbsent;
+    return true;
   }
   for (;;) {
-    if (strstr(chunk, kCardPresent) != nullptr) {
-      card->m_cardStatus = 1;
-      return 0;
+    if (report.holds(kCardPresent)) {
+      card.m_cardStatus = CardStatus::kPresent;
+      return true;
     }
     // A hung-up line makes this fail, so the wait cannot spin.
-    if (readAtWithTimeout(fd, chunk, kCardStatusWaitS) != 0) return -1;
-    if (strstr(chunk, kCardAbsent) != nullptr) {
-      card->m_cardStatus = 0;
-      return 0;
+    if (readAtWithTimeout(link, report.text, kCardStatusWaitS) != 0) return false;
+    if (report.holds(kCardAbsent)) {
+      card.m_cardStatus = CardStatus::kAbsent;
+      return true;
     }
   }
 }
 
 // Fills type, locale and IMSI from the history entry with this card's identity. True when the
 // entry is good enough to spare the IMSI and type queries.
-bool takeFromHistory(CardInfo* card) {
-  for (const CardInfo& entry : g_savedCardInfo.m_history) {
-    if (strncmp(entry.m_cardID, card->m_cardID, CARD_ID_SIZE) != 0) continue;
-    card->m_cardType = entry.m_cardType;
-    card->m_cardLocale = entry.m_cardLocale;
-    copyText(card->m_cardIMSI, entry.m_cardIMSI, fieldLength(entry.m_cardIMSI));
+bool takeFromHistory(const saved_card_info_st& history, CardInfo& card) {
+  for (const CardInfo& entry : history.m_history) {
+    if (strncmp(entry.m_cardID, card.m_cardID, CARD_ID_SIZE) != 0) continue;
+    card.m_cardType = entry.m_cardType;
+    card.m_cardLocale = entry.m_cardLocale;
+    copyText(card.m_cardIMSI, entry.m_cardIMSI, fieldLength(entry.m_cardIMSI));
     LOGI("Found a saved (U)SIM card info");
-    return strlen(card->m_cardIMSI) >= kMinImsiLength && card->m_cardType != CARD_UNKNOWN;
+    return strlen(card.m_cardIMSI) >= kMinImsiLength && card.m_cardType != CardType::kUnknown;
   }
   return false;
 }
@@ -132,23 +133,23 @@ bool networkCodeListed(const char* imsi, const PlmnList& list) {
   return false;
 }
 
-void decideLocale(CardInfo* card) {
-  const char* imsi = card->m_cardIMSI;
+void decideLocale(const ProjectProfile& profile, CardInfo& card) {
+  const char* imsi = card.m_cardIMSI;
   if (strlen(imsi) < kMinImsiLength) {
-    card->m_cardLocale = CARD_UNKNOWN;
+    card.m_cardLocale = CardLocale::kUnknown;
     return;
   }
   for (const LocaleRule& rule : kLocaleRules) {
-    if (rule.target != g_projectProfile.projectTarget) continue;
+    if (rule.target != profile.projectTarget) continue;
     if (rule.plmnList == nullptr) {
-      card->m_cardLocale = rule.own;
+      card.m_cardLocale = rule.own;
       return;
     }
-    const PlmnList& list = g_projectProfile.*rule.plmnList;
+    const PlmnList& list = profile.*rule.plmnList;
     if (strncmp(imsi, list[0], fieldLength(list[0])) != 0) {
-      card->m_cardLocale = rule.foreign;
+      card.m_cardLocale = rule.foreign;
     } else {
-      card->m_cardLocale = networkCodeListed(imsi, list) ? rule.own : rule.sameCountry;
+      card.m_cardLocale = networkCodeListed(imsi, list) ? rule.own : rule.sameCountry;
     }
     return;
   }
@@ -157,66 +158,51 @@ void decideLocale(CardInfo* card) {
 
 }  // namespace
 
-bool takeAnswerLine(const char* answer, const char* marker, char* out, size_t size) {
-  const char* start = strstr(answer, marker);
-  if (start == nullptr) return false;
-  start += strlen(marker);
-  if (strstr(start, "\r\n") == nullptr) return false;
-  // Up to the first CR or LF, not just the CR LF pair: a stray line break in a modem's answer
-  // must never reach the rild files or a later AT command.
-  copyText(out, size, start, strcspn(start, "\r\n"));
-  return true;
-}
-
-int queryCardInfoStatus(int fd, CardInfo* card) {
-  if (card == nullptr) {
-    LOGE("%s() parameter error: %d", "queryCardInfoStatus", 1);
-    return -1;
-  }
-  int isOk = 0;
-  sendAtSyncOk(fd, "AT^DLKS=1\r", &isOk, nullptr, 0);
+bool queryCardInfoStatus(ModemLink& link, CardInfo& card) {
+  sendAtSyncOk(link, "AT^DLKS=1\r");
   LOGI("waiting for the unsolicited result code of sim status.");
-  int result = waitCardStatus(fd, card);
-  sendAtSyncOk(fd, "AT^DLKS=0\r", &isOk, nullptr, 0);
-  sendAtSyncOk(fd, "AT^DUSIMR=0\r", &isOk, nullptr, 0);
-  return result;
+  bool decided = waitCardStatus(link, card);
+  sendAtSyncOk(link, "AT^DLKS=0\r");
+  sendAtSyncOk(link, "AT^DUSIMR=0\r");
+  return decided;
 }
 
-int queryCardInfoID(int fd, CardInfo* card) {
-  if (parametersBad("queryCardInfoID", fd, card)) return -1;
-  memset(card->m_cardID, 0, sizeof card->m_cardID);
-  return runQuery(fd, "AT^DCID\r", card, parseID);
+void queryCardInfoID(ModemLink& link, CardInfo& card) {
+  if (channelMissing("queryCardInfoID", link)) return;
+  memset(card.m_cardID, 0, sizeof card.m_cardID);
+  runQuery(link, "AT^DCID\r", card, parseID);
 }
 
-int queryCardInfoIMSI(int fd, CardInfo* card) {
-  if (parametersBad("queryCardInfoIMSI", fd, card)) return -1;
-  memset(card->m_cardIMSI, 0, sizeof card->m_cardIMSI);
-  return runQuery(fd, "AT+CIMI\r", card, parseIMSI);
+void queryCardInfoIMSI(ModemLink& link, CardInfo& card) {
+  if (channelMissing("queryCardInfoIMSI", link)) return;
+  memset(card.m_cardIMSI, 0, sizeof card.m_cardIMSI);
+  runQuery(link, "AT+CIMI\r", card, parseIMSI);
 }
 
-int queryCardInfoType(int fd, CardInfo* card) {
-  if (parametersBad("queryCardInfoType", fd, card)) return -1;
-  card->m_cardType = CARD_UNKNOWN;
-  return runQuery(fd, "AT^DTOC\r", card, parseType);
+void queryCardInfoType(ModemLink& link, CardInfo& card) {
+  if (channelMissing("queryCardInfoType", link)) return;
+  card.m_cardType = CardType::kUnknown;
+  runQuery(link, "AT^DTOC\r", card, parseType);
 }
 
-int queryCardInfo(int fd, int slot, CardInfo* card) {
-  if (fd < 0 || slot < 0 || card == nullptr) {
-    LOGE("%s() parameter error: %d, %d, %d", "queryCardInfo", fd < 0, slot < 0, card == nullptr);
-    return -1;
+void queryCardInfo(ModemLink& link, int slot, CardInfo& card, const ProjectProfile& profile,
+                   const saved_card_info_st& history) {
+  // A channel that never opened is refused here; the slot and the record are always given.
+  if (link.fd < 0) {
+    LOGE("%s() parameter error: %d, %d, %d", "queryCardInfo", 1, 0, 0);
+    return;
   }
-  *card = CARD_INFO_RESET;
-  switchToStandby(fd, slot);
-  queryCardInfoStatus(fd, card);
-  if (card->m_cardStatus == 1) {
-    queryCardInfoID(fd, card);
-    if (card->m_cardID[0] == '\0' || !takeFromHistory(card)) {
-      queryCardInfoIMSI(fd, card);
-      queryCardInfoType(fd, card);
+  card = CARD_INFO_RESET;
+  switchToStandby(link, slot);
+  queryCardInfoStatus(link, card);
+  if (isPresent(card)) {
+    queryCardInfoID(link, card);
+    if (card.m_cardID[0] == '\0' || !takeFromHistory(history, card)) {
+      queryCardInfoIMSI(link, card);
+      queryCardInfoType(link, card);
     }
   } else {
-    card->m_cardType = CARD_UNKNOWN;
+    card.m_cardType = CardType::kUnknown;
   }
-  decideLocale(card);
-  return 0;
+  decideLocale(profile, card);
 }

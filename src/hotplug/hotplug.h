@@ -1,5 +1,5 @@
-// SIM hot-plug monitor: kernel uevents for card insertion and removal, and the per-slot
-// reconfiguration.
+// SIM hot-plug events: the kernel's uevent messages that name a SIM slot and whether its card
+// came or went.
 #pragma once
 
 #include <stdint.h>
@@ -7,8 +7,8 @@
 constexpr int UEVENT_SOCKET_BUFFER = 65536;
 constexpr int UEVENT_MESSAGE_SIZE = 1024;
 
-// One pass: opens the uevent socket and handles messages until a receive fails.
-void sim_hot_plug_monitor_loop();
-// Handles one received message (message has room for length + 2 bytes).
-void handleHotplugMessage(char* message, int length);
-void check_modemprep_after_hotplug(int newSimOnline);
+// The online mask a received message asks for, from the stored one: "USIM0" or "USIM1" followed,
+// one character later, by "IN" or "OUT" sets or clears that slot's bit. When a message names
+// both slots only slot 1's change is kept. message has room for length + 2 bytes; its NUL
+// separators become blanks.
+uint32_t hotplugCandidate(char* message, int length, uint32_t stored);

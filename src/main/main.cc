@@ -1,8 +1,12 @@
 // modemprep: prepares the modem, the SIM cards and the rild instances at boot, then follows SIM
 // hot-plug events for the life of the process.
-#include "main/startup.h"
+#include "main/daemon.h"
+#include "platform/platform.h"
 
-int main() {
-  if (runStartupSequence() != 0) return 0;
-  for (;;) runResidentPass();
+int main(int argc, char** argv) {
+  int exitStatus = 0;
+  if (!platformStart(argc, argv, &exitStatus)) return exitStatus;
+  static DaemonState state;
+  if (!runStartupSequence(state)) return 0;
+  for (;;) runResidentPass(state);
 }

@@ -1,21 +1,13 @@
-// The start-up sequence: one configuration of the radio per process start, then the resident
-// hot-plug loop.
-#include "main/startup.h"
-
-#include "card/card.h"
-#include "hotplug/hotplug.h"
-#include "modem/modem.h"
+// The start-up sequence: one configuration of the radio per process start.
+#include "main/daemon.h"
 #include "platform/platform.h"
-#include "profile/profile.h"
-#include "rat/rat.h"
-#include "ril/ril.h"
+#include "profile/load.h"
 
 namespace {
 
 constexpr char kBootCompleted[] = "sys.vx.boot.completed";
 constexpr char kMasterCardSwitch[] = "gsm.operator.mcard_switch";
 constexpr int kMasterCardSwitchTries = 5;
-constexpr uint64_t kResidentPauseUs = 2000000;
 
 void logBootAndBuild() {
   char value[PROPERTY_VALUE_SIZE];
@@ -34,56 +26,44 @@ bool masterCardSwitchUnderWay() {
   return value[1] == '1';
 }
 
-void loadProfileAndManualSetting() {
-  loadProjectProfile();
-  setRatTableTarget(g_projectProfile.projectTarget);
-  getManualInfo();
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", g_projectProfile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", g_projectProfile.cuccPlmnList);
+// The profile, with the modem opened and asked its capability where the RAT list needs it.
+void loadProfileAndManualSetting(ProjectProfile& profile, ModemLink& link) {
+  RatList ratList;
+  loadProjectProfile(profile, ratList);
+  openModemChannel(link);
+  queryModemCapability(link, false);
+  completeProjectProfile(profile, ratList, link.capability);
+  getManualInfo(profile);
+  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
+  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", profile.cuccPlmnList);
 }
 
-void queryEverySlot() {
-  g_dual_sim_online = 0;
-  for (int slot = 0; slot < g_projectProfile.simCount && slot < MAX_SIM; slot++) {
-    queryCardInfo(modemFd, slot, &g_cardInfo[slot]);
-    if (g_cardInfo[slot].m_cardStatus == 1) g_dual_sim_online |= 1u << slot;
+void queryEverySlot(DaemonState& state) {
+  Cards& cards = state.cards;
+  cards.dual_sim_online = 0;
+  for (int slot = 0; slot < state.profile.simCount && slot < MAX_SIM; slot++) {
+    queryCardInfo(state.link, slot, cards.cardInfo[slot], state.profile, cards.savedCardInfo);
+    if (isPresent(cards.cardInfo[slot])) cards.dual_sim_online |= 1u << slot;
   }
 }
 
 }  // namespace
 
-void configureRadio(int nvramForce, int hotplugSim) {
-  selectMasterCard();
-  changeActualRat();
-  mapStandbyToSim();
-  updateSavedCardInfo();
-  writeSavedCardInfo(&g_savedCardInfo);
-  switchModemNvram(nvramForce);
-  checkIMEI();
-  closeModemChannel(0);
-  startRildService(hotplugSim);
-}
-
-int runStartupSequence() {
+bool runStartupSequence(DaemonState& state) {
   logBootAndBuild();
   if (masterCardSwitchUnderWay()) {
     LOGD("switching master card now, wait for a while!");
-    return 1;
+    return false;
   }
   setProp(kMasterCardSwitch, "11", kMasterCardSwitchTries);
 
-  loadProfileAndManualSetting();
-  readSavedCardInfo(&g_savedCardInfo);
-  openModemChannel();
-  queryEverySlot();
+  loadProfileAndManualSetting(state.profile, state.link);
+  readSavedCardInfo(state.cards.savedCardInfo);
+  openModemChannel(state.link);
+  queryEverySlot(state);
 
-  configureRadio(0, -1);
+  configureRadio(state, false, -1);
 
-  if (g_isSwitchModem == 0) setProp(kMasterCardSwitch, "00", kMasterCardSwitchTries);
-  return 0;
-}
-
-void runResidentPass() {
-  sim_hot_plug_monitor_loop();
-  platformSleepUs(kResidentPauseUs);
+  if (!state.isSwitchModem) setProp(kMasterCardSwitch, "00", kMasterCardSwitchTries);
+  return true;
 }

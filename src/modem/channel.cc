@@ -1,50 +1,45 @@
 // The AT channel: opening the device node, synchronous exchanges and the traffic log.
+#include "modem/channel.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/select.h>
 #include <unistd.h>
 
-#include "modem/modem.h"
 #include "platform/platform.h"
-
-int modemFd = -1;
-int g_currentStandby = -1;
 
 namespace {
 
 // Texts that end an exchange, tested in this order; the last one catches an ERROR whose line end
-// falls into the next chunk.
-constexpr const char* kFinalResultCodes[] = {
-    "\r\nCONNECT\r\n",     "\r\nOK\r\n",    "\r\nBUSY\r\n",       "\r\n+CMS ERROR: ",
-    "\r\n+CME ERROR: ",    "\r\nERROR\r\n", "\r\nNO CARRIER\r\n", "\r\nNO ANSWER\r\n",
-    "\r\nNO DIALTONE\r\n", "\r\nERROR",
+// falls into the next chunk. Only OK makes an answer a success.
+struct FinalResultCode {
+  const char* text;
+  bool success;
+};
+constexpr FinalResultCode kFinalResultCodes[] = {
+    {"\r\nCONNECT\r\n", false},     {"\r\nOK\r\n", true},          {"\r\nBUSY\r\n", false},
+    {"\r\n+CMS ERROR: ", false},    {"\r\n+CME ERROR: ", false},   {"\r\nERROR\r\n", false},
+    {"\r\nNO CARRIER\r\n", false},  {"\r\nNO ANSWER\r\n", false},  {"\r\nNO DIALTONE\r\n", false},
+    {"\r\nERROR", false},
 };
 
-constexpr char kOkLine[] = "\r\nOK\r\n";
-constexpr int kOkResponseSize = 255;  // sendAtSyncOk's own response buffer
-constexpr int kDisplaySize = 256;     // traffic display; one log line per call
-constexpr int kDisplayCut = 249;      // display length past which the rest is not shown
+constexpr int kExchangeResponseSize = 255;  // what one exchange stores of the modem's answer
+constexpr int kDisplaySize = 256;           // traffic display; one log line per call
+constexpr int kDisplayCut = 249;            // display length past which the rest is not shown
 constexpr uint64_t kOpenSettleUs = 500000;
 constexpr uint64_t kOpenRetryUs = 1000000;
 constexpr long kNsPerSec = 1000000000L;
-constexpr long kUsPerSec = 1000000L;
+constexpr int64_t kUsPerSec = 1000000;
 // A late answer to a timed-out exchange is read off before the next command: until the modem has
 // been quiet this long, and never longer than the bound in all.
-constexpr long kDrainQuietUs = 100000;
-constexpr long kDrainBoundUs = 1000000;
+constexpr int64_t kDrainQuietUs = 100000;
+constexpr int64_t kDrainBoundUs = 1000000;
 
-// Set when an exchange timed out: the modem may still deliver that answer.
-bool g_channelStale = false;
-
-long usBetween(const timespec& from, const timespec& to) {
-  return (to.tv_sec - from.tv_sec) * kUsPerSec + (to.tv_nsec - from.tv_nsec) / 1000;
-}
-
-timeval toTimeval(long us) {
+timeval toTimeval(int64_t us) {
   timeval tv;
-  tv.tv_sec = us / kUsPerSec;
-  tv.tv_usec = us % kUsPerSec;
+  tv.tv_sec = static_cast<time_t>(us / kUsPerSec);
+  tv.tv_usec = static_cast<suseconds_t>(us % kUsPerSec);
   return tv;
 }
 
@@ -96,47 +91,55 @@ int writeCommand(int fd, const char* cmd) {
 
 // After a timed-out exchange, reads off whatever the modem still sends so that the next command
 // does not take a late answer for its own.
-void drainIfStale(int fd) {
-  if (!g_channelStale) return;
-  g_channelStale = false;
+void drainLateAnswer(ModemLink& link) {
+  if (!link.lateAnswerPending) return;
+  link.lateAnswerPending = false;
   timespec start, now;
-  platformClockRealtime(&start);
-  for (now = start; usBetween(start, now) < kDrainBoundUs; platformClockRealtime(&now)) {
+  platformClockMonotonic(&start);
+  for (now = start; usBetween(start, now) < kDrainBoundUs; platformClockMonotonic(&now)) {
     timeval quiet = toTimeval(kDrainQuietUs);
     char chunk[AT_CHUNK_SIZE];
-    if (selectReadable(fd, &quiet) <= 0 || readChunk(fd, chunk) <= 0) return;
-    logAtTraffic("<< ", chunk, getCurrentStandby());
+    if (selectReadable(link.fd, &quiet) <= 0 || readChunk(link.fd, chunk) <= 0) return;
+    logAtTraffic("<< ", chunk, link.currentStandby);
   }
 }
 
-// Waits for the next chunk of an exchange until the deadline; 1 readable, -1 otherwise (logged).
-int waitExchangeChunk(int fd, const timespec& start) {
+// When an exchange gives up: measured on the monotonic clock, shown on the wall clock.
+struct Deadline {
+  timespec wallStart;
+  timespec start;
+};
+
+// Waits for the next chunk of an exchange; 1 readable, -1 otherwise (logged).
+int waitExchangeChunk(ModemLink& link, const Deadline& deadline) {
   for (;;) {
     timespec now;
-    platformClockRealtime(&now);
-    long leftUs = AT_EXCHANGE_TIMEOUT_S * kUsPerSec - usBetween(start, now);
+    platformClockMonotonic(&now);
+    int64_t leftUs = AT_EXCHANGE_TIMEOUT_S * kUsPerSec - usBetween(deadline.start, now);
     if (leftUs <= 0) {
-      logReadTimeOut(start, now);
-      g_channelStale = true;
+      timespec wallNow;
+      platformClockRealtime(&wallNow);
+      logReadTimeOut(deadline.wallStart, wallNow);
+      link.lateAnswerPending = true;
       return -1;
     }
     timeval limit = toTimeval(leftUs);
-    int ready = selectReadable(fd, &limit);
+    int ready = selectReadable(link.fd, &limit);
     if (ready != 0) return ready;
   }
 }
 
-int writeWhenWritable(int fd, const char* cmd) {
-  if (fd <= 0) {
+int writeWhenWritable(ModemLink& link, const char* cmd) {
+  if (!link.isOpen()) {
     LOGE("invalid fd");
     return -1;
   }
-  drainIfStale(fd);
+  drainLateAnswer(link);
   fd_set writeSet;
   FD_ZERO(&writeSet);
-  FD_SET(fd, &writeSet);
+  FD_SET(link.fd, &writeSet);
   timeval noWait = {0, 0};
-  int ready = platformSelect(fd + 1, nullptr, &writeSet, &noWait);
+  int ready = platformSelect(link.fd + 1, nullptr, &writeSet, &noWait);
   if (ready < 0) {
     LOGE("select() fail: %d - %s", errno, strerror(errno));
     return -1;
@@ -145,11 +148,20 @@ int writeWhenWritable(int fd, const char* cmd) {
     LOGE("Can not write");
     return -1;
   }
-  if (!FD_ISSET(fd, &writeSet)) return -1;
-  return writeCommand(fd, cmd);
+  if (!FD_ISSET(link.fd, &writeSet)) return -1;
+  return writeCommand(link.fd, cmd);
 }
 
 }  // namespace
+
+bool AtResponse::line(const char* prefix, char* out, size_t size) const {
+  const char* start = strstr(text, prefix);
+  if (start == nullptr) return false;
+  start += strlen(prefix);
+  if (strstr(start, "\r\n") == nullptr) return false;
+  copyText(out, size, start, strcspn(start, "\r\n"));
+  return true;
+}
 
 int tryOpenDevice(const char* path, int flags, int tries) {
   if (path == nullptr || path[0] == '\0') {
@@ -173,35 +185,32 @@ int tryOpenDevice(const char* path, int flags, int tries) {
   return fd;
 }
 
-int sendAtSync(int fd, const char* cmd, char* resp, int size) {
-  if (fd <= 0 || cmd == nullptr || resp == nullptr || size <= 0) {
-    LOGE("%s() parameter error: %d, %d, %d, %d", __func__, fd <= 0, cmd == nullptr, resp == nullptr,
-         size <= 0);
+int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
+  // The command and the response are always given; only the channel can be missing.
+  if (!link.isOpen()) {
+    LOGE("%s() parameter error: %d, %d, %d, %d", __func__, 1, 0, 0, 0);
     return -1;
   }
-  if (cmd[0] == '\0') {
-    LOGE("%s() parameter error: %d", __func__, 1);
+  drainLateAnswer(link);
+  if (writeCommand(link.fd, cmd) != 0) {
+    resp = {};
     return -1;
   }
-  drainIfStale(fd);
-  if (writeCommand(fd, cmd) != 0) {
-    memset(resp, 0, size);
-    return -1;
-  }
-  timespec start;
-  platformClockRealtime(&start);
-  logAtTraffic(">> ", cmd, getCurrentStandby());
-  memset(resp, 0, size);
+  Deadline deadline;
+  platformClockRealtime(&deadline.wallStart);
+  platformClockMonotonic(&deadline.start);
+  logAtTraffic(">> ", cmd, link.currentStandby);
+  resp = {};
   int fill = 0;
   for (;;) {
     char chunk[AT_CHUNK_SIZE];
-    if (waitExchangeChunk(fd, start) < 0) return -1;
-    ssize_t n = readChunk(fd, chunk);
+    if (waitExchangeChunk(link, deadline) < 0) return -1;
+    ssize_t n = readChunk(link.fd, chunk);
     if (n < 0) return -1;
-    logAtTraffic("<< ", chunk, getCurrentStandby());
+    logAtTraffic("<< ", chunk, link.currentStandby);
     // A chunk that does not fit is dropped whole; a later, smaller one may still fit.
-    if (fill + n < size) {
-      copyText(resp + fill, n + 1, chunk, n);
+    if (fill + n < kExchangeResponseSize) {
+      copyText(resp.text + fill, n + 1, chunk, n);
       fill += n;
     }
     if (isFinalReponse(chunk)) return 0;
@@ -209,49 +218,40 @@ int sendAtSync(int fd, const char* cmd, char* resp, int size) {
 }
 
 bool isFinalReponse(const char* chunk) {
-  if (chunk == nullptr || chunk[0] == '\0') {
+  if (chunk[0] == '\0') {
     LOGE("%s() parameter error: %d", __func__, 1);
     return true;
   }
-  for (const char* code : kFinalResultCodes) {
-    if (strstr(chunk, code) != nullptr) return true;
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    if (strstr(chunk, code.text) != nullptr) return true;
   }
   return false;
 }
 
-int sendAtSyncOk(int fd, const char* cmd, int* isOk, char* out, int outLen) {
-  if (fd <= 0 || cmd == nullptr || isOk == nullptr) {
-    LOGE("%s() parameter error: %d, %d, %d", __func__, fd <= 0, cmd == nullptr, isOk == nullptr);
-    return -1;
+AtOutcome sendAtSyncOk(ModemLink& link, const char* cmd, AtResponse* out) {
+  // The command and the flag are always given; only the channel can be missing.
+  if (!link.isOpen()) {
+    LOGE("%s() parameter error: %d, %d, %d", __func__, 1, 0, 0);
+    return {-1, false};
   }
-  if (cmd[0] == '\0') {
-    LOGE("%s() parameter error: %d", __func__, 1);
-    return -1;
-  }
-  *isOk = 0;
-  char resp[kOkResponseSize] = {};
-  int result = sendAtSync(fd, cmd, resp, kOkResponseSize);
+  AtResponse resp = {};
+  AtOutcome outcome = {sendAtSync(link, cmd, resp), false};
   // Judged on the whole gathered text, so an OK split over two reads counts.
-  if (strstr(resp, kOkLine) != nullptr) *isOk = 1;
-  if (out != nullptr && outLen > 0) {
-    size_t length = strlen(resp);
-    memcpy(out, resp, length < static_cast<size_t>(outLen) ? length : outLen);
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    if (code.success && resp.holds(code.text)) outcome.isOk = true;
   }
+  if (out != nullptr) memcpy(out->text, resp.text, strlen(resp.text));
+  return outcome;
+}
+
+int writeAtCommand(ModemLink& link, const char* cmd) {
+  int result = writeWhenWritable(link, cmd);
+  logAtTraffic(">> ", cmd, link.currentStandby);
   return result;
 }
 
-int writeAtCommand(int fd, const char* cmd) {
-  if (cmd == nullptr) {
-    LOGE("%s() parameter error: %d", __func__, 1);
-    return -1;
-  }
-  int result = writeWhenWritable(fd, cmd);
-  logAtTraffic(">> ", cmd, getCurrentStandby());
-  return result;
-}
-
-int readAtWithTimeout(int fd, char* chunk, int seconds) {
-  if (fd <= 0) {
+int readAtWithTimeout(ModemLink& link, char* chunk, int seconds) {
+  if (!link.isOpen()) {
     LOGE("invalid fd");
     return -1;
   }
@@ -259,7 +259,7 @@ int readAtWithTimeout(int fd, char* chunk, int seconds) {
   for (;;) {
     timespec start, now;
     platformClockRealtime(&start);
-    int ready = selectReadable(fd, &limit);
+    int ready = selectReadable(link.fd, &limit);
     if (ready < 0) return -1;
     if (ready > 0) break;
     platformClockRealtime(&now);
@@ -270,18 +270,17 @@ int readAtWithTimeout(int fd, char* chunk, int seconds) {
     // Select leaves no time on Linux: wait out the current second instead of spinning.
     limit = toTimeval((kNsPerSec - now.tv_nsec + 999) / 1000);
   }
-  ssize_t n = readChunk(fd, chunk);
+  ssize_t n = readChunk(link.fd, chunk);
   if (n < 0) return -1;
   if (n == 0) {
     LOGE("read() fail: end of file");
     return -1;
   }
-  logAtTraffic("<< ", chunk, getCurrentStandby());
+  logAtTraffic("<< ", chunk, link.currentStandby);
   return 0;
 }
 
 void logAtTraffic(const char* prefix, const char* text, int standby) {
-  if (text == nullptr) return;
   char display[kDisplaySize] = {};
   int length = 0;
   for (const char* p = text; *p != '\0' && length <= kDisplayCut; p++) {
@@ -293,9 +292,5 @@ void logAtTraffic(const char* prefix, const char* text, int standby) {
       length += 4;
     }
   }
-  LOGD("[%d]%s%.*s", standby, prefix != nullptr ? prefix : "", length, display);
+  LOGD("[%d]%s%.*s", standby, prefix, length, display);
 }
-
-int getCurrentStandby() { return g_currentStandby; }
-
-void forgetTimedOutExchange() { g_channelStale = false; }

@@ -9,8 +9,6 @@
 #include "modem/modem.h"
 #include "platform/platform.h"
 
-ModemCapability g_modemCapability = kInitialModemCapability;
-
 namespace {
 
 constexpr int kOpenAttempts = 100;
@@ -22,21 +20,20 @@ constexpr int kDmccLeadingNumbers = 3;
 constexpr int kStandbyCommandSize = 20;
 
 // The three leading numbers are only used to tell whether the record was filled.
-bool capabilityKnown() {
-  return g_modemCapability.dmccValue1 > 0 && g_modemCapability.modemStandbyCount > 0 &&
-         g_modemCapability.dmccValue3 > 0;
+bool capabilityKnown(const ModemCapability& capability) {
+  return capability.dmccValue1 > 0 && capability.modemStandbyCount > 0 &&
+         capability.dmccValue3 > 0;
 }
 
 // Stores the numbers after "^DMCC: " in order, extra ones skipped; what a short answer stored
 // stays. True once the first standby's RAT mask is stored.
-bool parseCapability(const char* response) {
-  const char* found = strstr(response, kDmccPrefix);
+bool parseCapability(const AtResponse& response, ModemCapability& capability) {
+  const char* found = strstr(response.text, kDmccPrefix);
   if (found == nullptr) return false;
   int32_t* const fields[] = {
-      &g_modemCapability.dmccValue1,       &g_modemCapability.modemStandbyCount,
-      &g_modemCapability.dmccValue3,       &g_modemCapability.standbyRatCap[0],
-      &g_modemCapability.standbyRatCap[1], &g_modemCapability.standbyRatCap[2],
-      &g_modemCapability.standbyRatCap[3], &g_modemCapability.standbyRatCap[4],
+      &capability.dmccValue1,       &capability.modemStandbyCount, &capability.dmccValue3,
+      &capability.standbyRatCap[0], &capability.standbyRatCap[1],  &capability.standbyRatCap[2],
+      &capability.standbyRatCap[3], &capability.standbyRatCap[4],
   };
   int stored = 0;
   const char* cursor = found + kDmccPrefixLength;
@@ -51,53 +48,49 @@ bool parseCapability(const char* response) {
 
 }  // namespace
 
-int openModemChannel() {
-  if (modemFd > 0) return 0;
+void openModemChannel(ModemLink& link) {
+  if (link.isOpen()) return;
   char path[PATH_MAX];
   // An unmappable path is left empty, so tryOpenDevice refuses it with its own message.
   if (platformPath(kModemDevicePath, path, sizeof path) != 0) path[0] = '\0';
-  modemFd = tryOpenDevice(path, O_RDWR, kOpenAttempts);
-  if (modemFd < 1) return -1;
-  int isOk = 0;
-  sendAtSyncOk(modemFd, "AT^DLKS=0\r", &isOk, nullptr, 0);
-  return 0;
+  link.fd = tryOpenDevice(path, O_RDWR, kOpenAttempts);
+  if (!link.isOpen()) return;
+  sendAtSyncOk(link, "AT^DLKS=0\r");
 }
 
-int queryModemCapability(int force) {
-  if (force == 0 && capabilityKnown()) return 0;
-  char response[AT_CHUNK_SIZE] = {};
+bool queryModemCapability(ModemLink& link, bool force) {
+  if (!force && capabilityKnown(link.capability)) return true;
+  AtResponse response = {};
   for (int attempt = 0; attempt < kCapabilityAttempts; attempt++) {
-    int isOk = 0;
-    if (sendAtSyncOk(modemFd, "AT^DMCC?\r", &isOk, response, sizeof response) == 0 && isOk == 1 &&
-        parseCapability(response)) {
-      return 0;
+    if (sendAtSyncOk(link, "AT^DMCC?\r", &response).succeeded() &&
+        parseCapability(response, link.capability)) {
+      return true;
     }
     platformSleepUs(kCapabilityRetryUs);
   }
-  return -1;
+  return false;
 }
 
-int switchToStandby(int fd, int standby) {
-  if (fd < 0 || standby < 0) {
-    LOGE("%s() parameter error: %d, %d", __func__, fd < 0, standby < 0);
-    return -1;
+bool switchToStandby(ModemLink& link, int standby) {
+  // A channel closed after use passes here and is refused by the exchange.
+  if (link.fd < 0 || standby < 0) {
+    LOGE("%s() parameter error: %d, %d", __func__, link.fd < 0, standby < 0);
+    return false;
   }
-  if (standby == g_currentStandby) return 0;
+  if (standby == link.currentStandby) return true;
   char cmd[kStandbyCommandSize];
-  // Standbys are single digits; an absurd one is sent cut to the buffer.
-  if (snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", standby) < 0) return -1;
-  int isOk = 0;
-  if (sendAtSyncOk(fd, cmd, &isOk, nullptr, 0) != 0 || isOk != 1) return -1;
-  g_currentStandby = standby;
-  return 0;
+  snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", standby);
+  if (!sendAtSyncOk(link, cmd).succeeded()) return false;
+  link.currentStandby = standby;
+  return true;
 }
 
-int closeModemChannel(int keepStandby) {
-  if (modemFd <= 0) return 0;
+void closeModemChannel(ModemLink& link, bool keepStandby) {
+  if (!link.isOpen()) return;
   // Leave the modem on standby 0 for whoever opens the channel next.
-  if (keepStandby != 1) switchToStandby(modemFd, 0);
-  close(modemFd);
-  modemFd = 0;
-  forgetTimedOutExchange();
-  return 0;
+  if (!keepStandby) switchToStandby(link, 0);
+  close(link.fd);
+  link.fd = kChannelClosed;
+  // A late answer does not outlive the channel.
+  link.lateAnswerPending = false;
 }

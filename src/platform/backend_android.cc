@@ -40,3 +40,6 @@ int platformPath(const char* path, char* out, size_t size) {
   int n = snprintf(out, size, "%s", path);
   return n >= 0 && static_cast<size_t>(n) < size ? 0 : -1;
 }
+
+// The phone's daemon takes no command line: init starts it without arguments.
+bool platformStart(int, char**, int*) { return true; }

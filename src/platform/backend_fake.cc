@@ -162,10 +162,15 @@ void platformSleepUs(uint64_t microseconds) {
   state().clockUs += microseconds;
 }
 
+// One virtual clock serves as both: nothing in a unit test steps the wall clock.
 void platformClockRealtime(struct timespec* now) {
   now->tv_sec = static_cast<time_t>(state().clockUs / 1000000);
   now->tv_nsec = static_cast<long>(state().clockUs % 1000000) * 1000;
 }
+
+void platformClockMonotonic(struct timespec* now) { platformClockRealtime(now); }
+
+bool platformStart(int, char**, int*) { return true; }
 
 int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
   uint64_t limitUs = limit == nullptr ? 0 : limit->tv_sec * 1000000ull + limit->tv_usec;

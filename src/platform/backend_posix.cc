@@ -1,5 +1,5 @@
-// Real sleeps, clock and select, shared by the host and Android backends (the unit-test fake runs
-// them on a virtual clock instead).
+// Real sleeps, clocks and select, shared by the host and Android backends (the unit-test fake
+// runs them on a virtual clock instead).
 #include <errno.h>
 #include <sys/select.h>
 #include <time.h>
@@ -14,6 +14,8 @@ void platformSleepUs(uint64_t microseconds) {
 }
 
 void platformClockRealtime(struct timespec* now) { clock_gettime(CLOCK_REALTIME, now); }
+
+void platformClockMonotonic(struct timespec* now) { clock_gettime(CLOCK_MONOTONIC, now); }
 
 int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
   return select(nfds, readSet, writeSet, nullptr, limit);

@@ -1,4 +1,4 @@
-// Property wrappers, the log and the bounded text copy, shared by every backend.
+// Property wrappers and the log, shared by every backend.
 #include "platform/platform.h"
 
 #include <stdarg.h>
@@ -10,27 +10,6 @@ namespace {
 constexpr uint64_t kSetPropRetryPauseUs = 1000000;
 
 }  // namespace
-
-void copyText(char* dst, size_t dstSize, const char* src, size_t srcLength) {
-  if (dst == nullptr || dstSize == 0) return;
-  size_t n = 0;
-  if (src != nullptr) {
-    size_t limit = dstSize - 1 < srcLength ? dstSize - 1 : srcLength;
-    while (n < limit && src[n] != '\0') {
-      dst[n] = src[n];
-      n++;
-    }
-  }
-  dst[n] = '\0';
-}
-
-const char* nextToken(const char** cursor, size_t* length) {
-  const char* start = *cursor + strspn(*cursor, ",");
-  if (*start == '\0') return nullptr;
-  *length = strcspn(start, ",");
-  *cursor = start + *length;
-  return start;
-}
 
 void logPrint(int priority, const char* format, ...) {
   char message[1024];

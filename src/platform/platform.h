@@ -26,6 +26,10 @@ constexpr const char kFactoryFilePath[] = "/amt/msms_config.txt";
 constexpr const char kCardHistoryPath[] = "/data/vantorel/radio/radio.cfg";
 constexpr const char kRildConfigBasePath[] = "/data/vantorel/radio/rild.cfg";
 
+// Called first by main with the command line. True when the daemon is to run; otherwise it is to
+// end at once with *exitStatus (the host build answers --help and refuses a missing root; a phone
+// build takes no command line and always runs).
+bool platformStart(int argc, char** argv, int* exitStatus);
 // Copies the property's value (at most 91 characters, NUL-terminated) into value, which has
 // PROPERTY_VALUE_SIZE bytes; returns its length, 0 when unset or empty.
 int platformPropertyGet(const char* name, char* value);
@@ -37,9 +41,11 @@ void platformLogWrite(int priority, const char* message);
 int platformUeventOpen(int receiveBufferSize, bool passCredentials);
 int platformUeventReceive(int fd, char* buffer, size_t length);
 void platformUeventClose(int fd);
-// Fixed waits and time-outs; the fake backend runs them on a virtual clock.
+// Fixed waits and time-outs; the fake backend runs them on a virtual clock. The wall clock is
+// what log lines show; bounds are measured on the monotonic clock, which no clock step moves.
 void platformSleepUs(uint64_t microseconds);
 void platformClockRealtime(struct timespec* now);
+void platformClockMonotonic(struct timespec* now);
 int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit);
 // Writes the real location of a fixed path into out; returns 0, or -1 when it does not fit.
 int platformPath(const char* path, char* out, size_t size);
@@ -56,7 +62,7 @@ void logPrint(int priority, const char* format, ...) __attribute__((format(print
 #define LOGW(...) logPrint(LOG_PRIO_WARN, __VA_ARGS__)
 #define LOGE(...) logPrint(LOG_PRIO_ERROR, __VA_ARGS__)
 
-// ---- Bounded text copy -----------------------------------------------------------------------
+// ---- Bounded text copy and parsing helpers -----------------------------------------------------
 
 // Copies at most min(srcLength, dstSize - 1) bytes of src, stopping at a NUL, and terminates
 // dst. Every text field of the daemon is filled through this, so it always ends inside.
@@ -78,4 +84,10 @@ inline size_t fieldLength(const char (&field)[N]) {
   size_t n = 0;
   while (n < N && field[n] != '\0') n++;
   return n;
+}
+
+// Microseconds from one clock reading to another.
+inline int64_t usBetween(const struct timespec& from, const struct timespec& to) {
+  return (static_cast<int64_t>(to.tv_sec) - from.tv_sec) * 1000000 +
+         (to.tv_nsec - from.tv_nsec) / 1000;
 }

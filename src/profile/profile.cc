@@ -1,6 +1,6 @@
 // Project profile: the radio settings read once at start-up from the factory file, the "persist."
 // properties and the modem, each published again as a read-only "ro." copy.
-#include "profile/profile.h"
+#include "profile/load.h"
 
 #include <limits.h>
 #include <stdio.h>
@@ -8,10 +8,7 @@
 #include <string.h>
 #include <strings.h>
 
-#include "modem/modem.h"
 #include "platform/platform.h"
-
-ProjectProfile g_projectProfile = kInitialProjectProfile;
 
 constexpr RatName ratNameTable[6] = {
     {"gsm", RAT_GSM},         {"tdscdma", RAT_TDSCDMA}, {"wcdma", RAT_WCDMA},
@@ -98,7 +95,7 @@ void writeMultiSimConfig(int32_t simCount) {
   }
 }
 
-void loadMultiSimDigits() {
+void loadMultiSimDigits(ProjectProfile& profile) {
   char value[PROPERTY_VALUE_SIZE] = {};
   if (readFactoryDigits(value)) {
     setProp("persist.sys.vx.msms", value, kPublishTries);
@@ -106,26 +103,26 @@ void loadMultiSimDigits() {
     getProp("persist.sys.vx.msms", value, "111");
   }
   setProp("ro.vx.msms", value, kPublishTries);
-  g_projectProfile.simCount = decodeCount(value[0]);
-  g_projectProfile.standbyCount = decodeCount(value[1]);
-  writeMultiSimConfig(g_projectProfile.simCount);
+  profile.simCount = decodeCount(value[0]);
+  profile.standbyCount = decodeCount(value[1]);
+  writeMultiSimConfig(profile.simCount);
 }
 
-void loadProjectTarget() {
+void loadProjectTarget(ProjectProfile& profile) {
   char value[PROPERTY_VALUE_SIZE];
   copyToReadOnly("persist.sys.vx.proj.target", "cmcc", "ro.sys.vx.proj.target", value);
   for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
     if (strcmp(value, row->name) == 0) {
-      g_projectProfile.projectTarget = row->code;
+      profile.projectTarget = row->code;
       return;
     }
   }
 }
 
 // The modem's RAT: standby 0's, or the larger of the first two when the modem has two stacks.
-int32_t modemRat() {
-  const int32_t* cap = g_modemCapability.standbyRatCap;
-  if (g_modemCapability.modemStandbyCount > 1 && cap[1] > cap[0]) return cap[1];
+int32_t modemRat(const ModemCapability& capability) {
+  const int32_t* cap = capability.standbyRatCap;
+  if (capability.modemStandbyCount > 1 && cap[1] > cap[0]) return cap[1];
   return cap[0];
 }
 
@@ -136,19 +133,15 @@ const RatName* findRatName(const char* token, size_t length) {
   return nullptr;
 }
 
-void loadRatList() {
-  char value[PROPERTY_VALUE_SIZE];
-  getProp("persist.sys.vx.proj.rat", value, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd");
-  updateRatByModem(value);
-  setProp("ro.sys.vx.proj.rat", value, kPublishTries);
-
+// The groups by substring: each RAT named anywhere in the filtered list counts.
+void setRatGroups(ProjectProfile& profile, const char* ratList) {
   RatMask mask = 0;
   for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
-    if (strstr(value, row->name) != nullptr) mask |= row->bit;
+    if (strstr(ratList, row->name) != nullptr) mask |= row->bit;
   }
-  g_projectProfile.rat2GMask = mask & kRat2G;
-  g_projectProfile.rat3GMask = mask & kRat3G;
-  g_projectProfile.rat4GMask = mask & kRat4G;
+  profile.rat2GMask = mask & kRat2G;
+  profile.rat3GMask = mask & kRat3G;
+  profile.rat4GMask = mask & kRat4G;
 }
 
 void loadSecondCardRatList() {
@@ -159,27 +152,28 @@ void loadSecondCardRatList() {
 
 }  // namespace
 
-int loadProjectProfile() {
+void loadProjectProfile(ProjectProfile& profile, RatList& ratList) {
   char value[PROPERTY_VALUE_SIZE];
-  loadMultiSimDigits();
+  loadMultiSimDigits(profile);
   copyToReadOnly("persist.sys.vx.proj.type", "mass", "ro.sys.vx.proj.type", value);
-  loadProjectTarget();
-  loadRatList();
-  loadSecondCardRatList();
-  copyToReadOnly("persist.sys.vx.dynamic.rat", "1", "ro.vx.dynamic.rat", value);
-  g_projectProfile.dynamicRat = value[0] == '1' ? 1 : 0;
-  copyToReadOnly("persist.sys.vx.dual2single", "1", "ro.vx.dual2single", value);
-  return 0;
+  loadProjectTarget(profile);
+  getProp("persist.sys.vx.proj.rat", ratList, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd");
 }
 
-int updateRatByModem(char* ratList) {
-  if (ratList == nullptr) {
-    LOGE("%s() parameter error: %d", __func__, 1);
-    return -1;
-  }
-  openModemChannel();
-  queryModemCapability(0);
-  int32_t rat = modemRat();
+void completeProjectProfile(ProjectProfile& profile, RatList& ratList,
+                            const ModemCapability& capability) {
+  updateRatByModem(ratList, capability);
+  setProp("ro.sys.vx.proj.rat", ratList, kPublishTries);
+  setRatGroups(profile, ratList);
+  loadSecondCardRatList();
+  char value[PROPERTY_VALUE_SIZE];
+  copyToReadOnly("persist.sys.vx.dynamic.rat", "1", "ro.vx.dynamic.rat", value);
+  profile.dynamicRat = value[0] == '1' ? 1 : 0;
+  copyToReadOnly("persist.sys.vx.dual2single", "1", "ro.vx.dual2single", value);
+}
+
+void updateRatByModem(RatList& ratList, const ModemCapability& capability) {
+  int32_t rat = modemRat(capability);
   LOGD("using Modem RAT: %d", rat);
   LOGD("before update: %s", ratList);
 
@@ -197,25 +191,23 @@ int updateRatByModem(char* ratList) {
     used += snprintf(result + used, sizeof result - used, "%s,", row->name);
   }
   if (used > 0 && result[used - 1] == ',') result[--used] = '\0';
-  copyText(ratList, PROPERTY_VALUE_SIZE, result);
+  copyText(ratList, result);
   LOGD("after update: %s", ratList);
-  return 0;
 }
 
-int getManualInfo() {
-  ProjectProfile& profile = g_projectProfile;
+void getManualInfo(ProjectProfile& profile) {
   profile.manualRatStandby = NO_MANUAL_RAT_STANDBY;
   profile.manualRatMask = NO_MANUAL_RAT_MASK;
 
   char value[PROPERTY_VALUE_SIZE];
   getProp("persist.sys.vx.manual.rat", value, "");
-  if (strlen(value) <= kManualCodesOffset) return 0;
+  if (strlen(value) <= kManualCodesOffset) return;
 
   // The per-standby arrays end at MAX_STANDBY, so an index naming no entry is refused as well.
   int32_t index = static_cast<unsigned char>(value[0]) - '0';
   if (index < 0 || index > profile.standbyCount || index >= MAX_STANDBY) {
     LOGE("%s() invalid ratIdx: %d.", __func__, index);
-    return -1;
+    return;
   }
 
   RatMask mask = 0;
@@ -229,15 +221,9 @@ int getManualInfo() {
   }
   profile.manualRatStandby = index;
   profile.manualRatMask = mask;
-  return 0;
 }
 
-int readPlmnList(const char* name, const char* defaultValue, PlmnList list) {
-  if (name == nullptr || list == nullptr) {
-    LOGE("%s() parameter error: %d, %d", __func__, name == nullptr ? 1 : 0,
-         list == nullptr ? 1 : 0);
-    return -1;
-  }
+void readPlmnList(const char* name, const char* defaultValue, PlmnList list) {
   memset(list, 0, sizeof(PlmnList));
   char value[PROPERTY_VALUE_SIZE];
   getProp(name, value, defaultValue);
@@ -250,5 +236,4 @@ int readPlmnList(const char* name, const char* defaultValue, PlmnList list) {
     copyText(list[filled], PLMN_ENTRY_SIZE, token,
              length < kPlmnEntryChars ? length : kPlmnEntryChars);
   }
-  return 0;
 }

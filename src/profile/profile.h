@@ -1,5 +1,5 @@
 // Project profile: SIM and standby counts, target operator, allowed RATs, manual RAT setting and
-// the operator PLMN lists. Filled once at start-up, read in place by the other modules.
+// the operator PLMN lists. Filled once at start-up.
 #pragma once
 
 #include <stdint.h>
@@ -58,13 +58,3 @@ struct ProjectProfile {
 // Values before start-up fills the record; also what a fresh process (or a test) starts from.
 constexpr ProjectProfile kInitialProjectProfile = {
     0, 0, PROJECT_TARGET_NONE, 0, 0, 0, 0, NO_MANUAL_RAT_STANDBY, NO_MANUAL_RAT_MASK, {}, {}};
-
-extern ProjectProfile g_projectProfile;
-
-// Start-up step: multi-SIM digits, project type and target, RAT list filtered by the modem, RAT
-// groups, second card's RAT list, dynamic RAT and dual-to-single, each published as "ro." copy.
-int loadProjectProfile();
-// Filters the RAT list (a PROPERTY_VALUE_SIZE buffer) in place by the modem's capability.
-int updateRatByModem(char* ratList);
-int getManualInfo();
-int readPlmnList(const char* name, const char* defaultValue, PlmnList list);

@@ -6,11 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "card/card.h"
-#include "modem/modem.h"
 #include "platform/platform.h"
-#include "profile/profile.h"
-#include "rat/rat.h"
 
 namespace {
 
@@ -19,10 +15,18 @@ constexpr int kOldLineSize = 100;
 constexpr int kInitRequestTries = 5;
 constexpr uint64_t kInitRequestPauseUs = 100000;
 
+// What one standby's file and request are made of.
+struct RildInputs {
+  const ProjectProfile& profile;
+  const CardInfo (&cards)[MAX_SIM];
+  const RadioPlan& plan;
+  bool isSwitchModem;
+};
+
 // The card shown as "other" in standby i's file: none for a lone standby 0.
-const CardInfo* otherCard(int standby) {
-  if (standby != 0) return &g_cardInfo[0];
-  return g_projectProfile.standbyCount >= 2 ? &g_cardInfo[1] : nullptr;
+const CardInfo* otherCard(const RildInputs& in, int standby) {
+  if (standby != 0) return &in.cards[0];
+  return in.profile.standbyCount >= 2 ? &in.cards[1] : nullptr;
 }
 
 // Trims leading and trailing white space in place and returns the start of the text.
@@ -35,19 +39,19 @@ char* trimmed(char* text) {
 
 // Compares the DSTMEX lines of the standby's old file with the new text. Any difference,
 // including an old text that merely continues the new one, means the standby's RATs changed.
-int dstmexChanged(int standby, const char* path) {
+bool dstmexChanged(int standby, const char* dstmex, const char* path) {
   FILE* file = fopen(path, "re");
-  if (file == nullptr) return 0;
-  int restartRIL = 0;
+  if (file == nullptr) return false;
+  bool restartRIL = false;
   char line[kOldLineSize] = {};
   while (fgets(line, kOldLineSize - 1, file) != nullptr) {
     char* key = strstr(line, "DSTMEX");
     char* eq = key == nullptr ? nullptr : strchr(key, '=');
     if (eq != nullptr) {
       const char* oldDstmex = trimmed(eq + 1);
-      if (strcmp(oldDstmex, standbyDSTMEX[standby]) != 0) restartRIL = 1;
+      if (strcmp(oldDstmex, dstmex) != 0) restartRIL = true;
       LOGI("standby %d, oldDstmex is %s, this DSTMEX is %s restartRIL = %d", standby, oldDstmex,
-           standbyDSTMEX[standby], restartRIL);
+           dstmex, restartRIL);
     }
     memset(line, 0, sizeof line);
   }
@@ -55,9 +59,9 @@ int dstmexChanged(int standby, const char* path) {
   return restartRIL;
 }
 
-bool writeConfigLines(FILE* file, int standby) {
-  const CardInfo& card = g_cardInfo[standby];
-  const CardInfo* other = otherCard(standby);
+bool writeConfigLines(FILE* file, const RildInputs& in, int standby) {
+  const CardInfo& card = in.cards[standby];
+  const CardInfo* other = otherCard(in, standby);
   int written = fprintf(
       file,
       "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
@@ -65,20 +69,22 @@ bool writeConfigLines(FILE* file, int standby) {
       "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
       "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
       "rild.cardLocale.other = %d\n",
-      g_projectProfile.standbyCount, g_standbySimSlot[standby], card.m_cardStatus, card.m_cardType,
-      card.m_cardLocale, static_cast<int>(fieldLength(card.m_cardID)), card.m_cardID,
-      static_cast<int>(g_standbyRat[standby]), static_cast<int>(g_standbyActualRat[standby]),
-      standbyDSTMEX[standby], 1, 1, other != nullptr && other->m_cardStatus == 1 ? 1 : 0,
-      other != nullptr ? other->m_cardLocale : CARD_UNKNOWN);
+      in.profile.standbyCount, in.plan.standbySimSlot[standby],
+      static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
+      static_cast<int>(card.m_cardLocale), static_cast<int>(fieldLength(card.m_cardID)),
+      card.m_cardID, static_cast<int>(in.plan.standbyRat[standby]),
+      static_cast<int>(in.plan.standbyActualRat[standby]), in.plan.standbyDSTMEX[standby], 1, 1,
+      other != nullptr && isPresent(*other) ? 1 : 0,
+      static_cast<int>(other != nullptr ? other->m_cardLocale : CardLocale::kUnknown));
   return written > 0;
 }
 
 // rild reads the file at any time: it is replaced whole, never seen half-written.
-void writeRildConfig(int standby, const char* path) {
+void writeRildConfig(const RildInputs& in, int standby, const char* path) {
   char tempPath[kPathSize + 32];
   snprintf(tempPath, sizeof tempPath, "%s.tmp", path);
   FILE* file = fopen(tempPath, "we");
-  bool ok = file != nullptr && writeConfigLines(file, standby) && fflush(file) == 0 &&
+  bool ok = file != nullptr && writeConfigLines(file, in, standby) && fflush(file) == 0 &&
             fsync(fileno(file)) == 0;
   if (file != nullptr && fclose(file) != 0) ok = false;
   if (ok && rename(tempPath, path) == 0) return;
@@ -86,7 +92,7 @@ void writeRildConfig(int standby, const char* path) {
   LOGE("write RILD config file \"%s\" failed.", path);
 }
 
-void requestRild(int standby, int restartRIL) {
+void requestRild(int standby, bool restartRIL, bool isSwitchModem) {
   char stateName[32], state[PROPERTY_VALUE_SIZE], service[32];
   snprintf(stateName, sizeof stateName, "init.svc.rild%d", standby);
   snprintf(service, sizeof service, "rild%d", standby);
@@ -94,7 +100,7 @@ void requestRild(int standby, int restartRIL) {
   const char* request = nullptr;
   if (strcmp(state, "stopped") == 0) {
     request = "ctl.start";
-  } else if (restartRIL == 1 && g_isSwitchModem == 0) {
+  } else if (restartRIL && !isSwitchModem) {
     request = "ctl.restart";
   }
   if (request == nullptr) return;
@@ -105,20 +111,21 @@ void requestRild(int standby, int restartRIL) {
 
 }  // namespace
 
-int startRildService(int hotplug_sim) {
-  LOGI("startRildService g_isSwitchModem is %d, hotplug_sim: %d", g_isSwitchModem, hotplug_sim);
-  for (int standby = 0; standby < g_projectProfile.standbyCount && standby < MAX_STANDBY;
-       standby++) {
+void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
+                      const RadioPlan& plan, bool isSwitchModem, int hotplug_sim) {
+  LOGI("startRildService g_isSwitchModem is %d, hotplug_sim: %d", isSwitchModem, hotplug_sim);
+  const RildInputs in = {profile, cards, plan, isSwitchModem};
+  for (int standby = 0; standby < profile.standbyCount && standby < MAX_STANDBY; standby++) {
     char base[kPathSize], path[kPathSize + 16];
     platformPath(kRildConfigBasePath, base, sizeof base);
     snprintf(path, sizeof path, "%s%d", base, standby);
-    int restartRIL = g_isSwitchModem != 0 ? 0 : dstmexChanged(standby, path);
-    writeRildConfig(standby, path);
+    const char* dstmex = plan.standbyDSTMEX[standby];
+    bool restartRIL = !isSwitchModem && dstmexChanged(standby, dstmex, path);
+    writeRildConfig(in, standby, path);
     if (standby == hotplug_sim) {
       LOGE("startRildService set restartRIL as %d for hotplug_sim %d", 1, hotplug_sim);
-      restartRIL = 1;
+      restartRIL = true;
     }
-    requestRild(standby, restartRIL);
+    requestRild(standby, restartRIL, isSwitchModem);
   }
-  return 0;
 }

@@ -1,5 +1,12 @@
 // rild configuration files and the start or restart of the rild instances.
 #pragma once
 
-// hotplug_sim: the slot whose card came or went, or -1 at start-up.
-int startRildService(int hotplug_sim);
+#include "card/record.h"
+#include "profile/profile.h"
+#include "rat/policy.h"
+
+// Writes one file per standby from the plan and the card records, then starts each stopped rild
+// and restarts a running one whose DSTMEX changed or whose slot (hotplug_sim; -1 at start-up) was
+// just hot-plugged, unless the modem was just switched.
+void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
+                      const RadioPlan& plan, bool isSwitchModem, int hotplug_sim);
