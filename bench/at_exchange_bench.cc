@@ -46,8 +46,9 @@ void answerOk(int fd) {
 }
 
 bool exchange(int fd) {
-  int isOk = 0;
-  return sendAtSyncOk(fd, kCommand, &isOk, nullptr, 0) == 0 && isOk == 1;
+  ModemLink link;
+  link.fd = fd;
+  return sendAtSyncOk(link, kCommand).succeeded();
 }
 
 void runExchanges(benchmark::State& state, int fd) {

@@ -42,8 +42,7 @@ constexpr CardTypeReport kCardTypeReports[] = {{"\r\n^DTOC: 1\r\n", CardType::kS
 constexpr const char* kImsiLockedErrors[] = {"\r\n+CME ERROR: 11\r\n", "\r\n+CME ERROR: 12\r\n"};
 
 enum class Verdict { kRetry, kDone };
-typedef Verdict (*AnswerParser)(const AtOutcome& outcome, const AtResponse& answer,
-                                CardInfo& card);
+typedef Verdict (*AnswerParser)(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card);
 
 // Sends cmd until parse accepts the answer; the answer buffer is shared by all attempts.
 void runQuery(ModemLink& link, const char* cmd, CardInfo& card, AnswerParser parse) {
@@ -74,8 +73,7 @@ Verdict parseIMSI(const AtOutcome& outcome, const AtResponse& answer, CardInfo& 
     }
     return Verdict::kRetry;
   }
-  return answer.line("+CIMI: ", card.m_cardIMSI, CARD_IMSI_SIZE) ? Verdict::kDone
-                                                                 : Verdict::kRetry;
+  return answer.line("+CIMI: ", card.m_cardIMSI, CARD_IMSI_SIZE) ? Verdict::kDone : Verdict::kRetry;
 }
 
 Verdict parseType(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {

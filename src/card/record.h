@@ -38,8 +38,8 @@ static_assert(offsetof(CardInfo, m_cardIMSI) == 12);
 static_assert(offsetof(CardInfo, m_cardID) == 32);
 
 // A record before any query, and after its slot is reset for a new one.
-constexpr CardInfo CARD_INFO_RESET = {CardStatus::kAbsent, CardType::kUnknown, CardLocale::kUnknown,
-                                      {}, {}};
+constexpr CardInfo CARD_INFO_RESET = {
+    CardStatus::kAbsent, CardType::kUnknown, CardLocale::kUnknown, {}, {}};
 
 constexpr int CARD_HISTORY_ENTRIES = 20;
 

@@ -26,8 +26,8 @@ void logCardClasses(const LookupLog& names, const PairLookup& pair,
     const CardInfo& card = cards[i];
     if (!pair.card[i].covered) {
       LOGE("can not get index of %s by m_cardStatus(%d) & m_cardType(%d) & m_cardLocale(%d)",
-           names.tableName, static_cast<int>(card.m_cardStatus),
-           static_cast<int>(card.m_cardType), static_cast<int>(card.m_cardLocale));
+           names.tableName, static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
+           static_cast<int>(card.m_cardLocale));
     }
     LOGI("%s() of card %d is %d", names.indexFunction, i, pair.card[i].index);
   }
@@ -55,8 +55,8 @@ PairLookup lookUpActual(const DaemonState& state) {
 
 PolicyInputs policyInputs(const DaemonState& state, const char* storedMasterCard,
                           const char* defaultDataCard, const char* prefNetType) {
-  return {state.profile,    state.cards.cardInfo, state.cards.savedCardInfo.m_slotCardID,
-          storedMasterCard, defaultDataCard,      prefNetType,
+  return {state.profile,        state.cards.cardInfo, state.cards.savedCardInfo.m_slotCardID,
+          storedMasterCard,     defaultDataCard,      prefNetType,
           state.link.capability};
 }
 
@@ -112,8 +112,7 @@ void decideActualRat(DaemonState& state) {
 void decideStandbyMap(DaemonState& state) {
   mapStandbyToSim(state.plan, state.profile);
   if (!state.plan.slotModeSupported) {
-    LOGE("Invalid (U)SIM(%d) and standby(%d).", state.profile.simCount,
-         state.profile.standbyCount);
+    LOGE("Invalid (U)SIM(%d) and standby(%d).", state.profile.simCount, state.profile.standbyCount);
   }
 }
 
@@ -132,7 +131,8 @@ void switchModemNvram(DaemonState& state, bool force) {
     return;
   }
   if (!check.offeredElsewhere) {
-    LOGE("ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP expected.");
+    LOGE(
+        "ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP expected.");
   }
   swapModemNvram(link);
 }

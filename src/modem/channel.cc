@@ -18,9 +18,9 @@ struct FinalResultCode {
   bool success;
 };
 constexpr FinalResultCode kFinalResultCodes[] = {
-    {"\r\nCONNECT\r\n", false},     {"\r\nOK\r\n", true},          {"\r\nBUSY\r\n", false},
-    {"\r\n+CMS ERROR: ", false},    {"\r\n+CME ERROR: ", false},   {"\r\nERROR\r\n", false},
-    {"\r\nNO CARRIER\r\n", false},  {"\r\nNO ANSWER\r\n", false},  {"\r\nNO DIALTONE\r\n", false},
+    {"\r\nCONNECT\r\n", false},    {"\r\nOK\r\n", true},         {"\r\nBUSY\r\n", false},
+    {"\r\n+CMS ERROR: ", false},   {"\r\n+CME ERROR: ", false},  {"\r\nERROR\r\n", false},
+    {"\r\nNO CARRIER\r\n", false}, {"\r\nNO ANSWER\r\n", false}, {"\r\nNO DIALTONE\r\n", false},
     {"\r\nERROR", false},
 };
 

@@ -21,8 +21,7 @@ constexpr int kStandbyCommandSize = 20;
 
 // The three leading numbers are only used to tell whether the record was filled.
 bool capabilityKnown(const ModemCapability& capability) {
-  return capability.dmccValue1 > 0 && capability.modemStandbyCount > 0 &&
-         capability.dmccValue3 > 0;
+  return capability.dmccValue1 > 0 && capability.modemStandbyCount > 0 && capability.dmccValue3 > 0;
 }
 
 // Stores the numbers after "^DMCC: " in order, extra ones skipped; what a short answer stored

@@ -41,8 +41,8 @@ int linePrefix(char letter, char* out, size_t size) {
   localtime_r(&now.tv_sec, &local);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%m-%d %H:%M:%S", &local);
-  return snprintf(out, size, "%s.%03ld %5d %5d %c %-8s: ", stamp, now.tv_nsec / 1000000,
-                  setup.pid, setup.tid, letter, kLogTag);
+  return snprintf(out, size, "%s.%03ld %5d %5d %c %-8s: ", stamp, now.tv_nsec / 1000000, setup.pid,
+                  setup.tid, letter, kLogTag);
 }
 
 void writeAll(const char* text, size_t length) {

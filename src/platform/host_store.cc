@@ -318,7 +318,9 @@ const char* hostRoot() { return g_root; }
 
 void hostUseRoot(const char* root) { copyText(g_root, root); }
 
-bool hostPath(const char* path, char* out, size_t size) { return rootPath(g_root, path, out, size); }
+bool hostPath(const char* path, char* out, size_t size) {
+  return rootPath(g_root, path, out, size);
+}
 
 bool platformStart(int argc, char** argv, int* exitStatus) {
   if (argc > 1) {

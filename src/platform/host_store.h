@@ -13,14 +13,14 @@ constexpr size_t kMaxNameLength = 256;
 enum class Refusal {
   kAccepted,
   kEmptyName,
-  kBadName,        // holds '=' or a newline
-  kNameTooLong,    // over kMaxNameLength bytes
-  kBadValue,       // holds a newline
-  kValueTooLong,   // over 91 bytes
-  kReadOnly,       // an "ro." name already stored
-  kListed,         // named in <root>/properties.refuse
-  kUnknownControl, // a "ctl." name other than start, restart and stop, or no service named
-  kNoRoot,         // the root or its files cannot be used
+  kBadName,         // holds '=' or a newline
+  kNameTooLong,     // over kMaxNameLength bytes
+  kBadValue,        // holds a newline
+  kValueTooLong,    // over 91 bytes
+  kReadOnly,        // an "ro." name already stored
+  kListed,          // named in <root>/properties.refuse
+  kUnknownControl,  // a "ctl." name other than start, restart and stop, or no service named
+  kNoRoot,          // the root or its files cannot be used
 };
 
 // One line of text for a refusal, e.g. "value longer than 91 bytes".

@@ -1,7 +1,5 @@
 // Project profile: the radio settings read once at start-up from the factory file, the "persist."
 // properties and the modem, each published again as a read-only "ro." copy.
-#include "profile/load.h"
-
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,6 +7,7 @@
 #include <strings.h>
 
 #include "platform/platform.h"
+#include "profile/load.h"
 
 constexpr RatName ratNameTable[6] = {
     {"gsm", RAT_GSM},         {"tdscdma", RAT_TDSCDMA}, {"wcdma", RAT_WCDMA},

@@ -167,8 +167,8 @@ MasterCode followLastMaster(RadioPlan& plan, const PolicyInputs& in) {
       master.lastMasterCard = slot + 1;
     }
   }
-  master.rule = master.lastMasterCard < 0 ? MasterRule::kLastMasterMissing
-                                          : MasterRule::kLastMasterCard;
+  master.rule =
+      master.lastMasterCard < 0 ? MasterRule::kLastMasterMissing : MasterRule::kLastMasterCard;
   return master.lastMasterCard == 2 ? MasterCode::k21 : MasterCode::k12;
 }
 
@@ -454,7 +454,8 @@ void mapStandbyToSim(RadioPlan& plan, const ProjectProfile& profile) {
   plan.slotModeSupported = map != nullptr;
   for (int i = 0; i < MAX_STANDBY; i++) {
     int32_t slot = map != nullptr && i < map->standbyCount ? map->slots[i] : kNoSlot;
-    if (slot == kMasterSlot) slot = masterCardSlot(plan.masterCard) == MasterCardSlot::kSlot0 ? 0 : 1;
+    if (slot == kMasterSlot)
+      slot = masterCardSlot(plan.masterCard) == MasterCardSlot::kSlot0 ? 0 : 1;
     plan.standbySimSlot[i] = slot;
   }
 }

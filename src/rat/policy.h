@@ -46,15 +46,15 @@ struct PairLookup {
 };
 
 CardClass cardClass(uint32_t target, const CardInfo& card);
-PairLookup ratGetDualCardCapability(uint32_t target, const CardInfo& first,
-                                    const CardInfo& second);
+PairLookup ratGetDualCardCapability(uint32_t target, const CardInfo& first, const CardInfo& second);
 PairLookup ratGetDualCardActualCapability(uint32_t target, const CardInfo& first,
                                           const CardInfo& second);
 // The design names of the combination codes ("RAT_234G_2G", ...), "unknown" for any other.
 const char* capabilityName(int32_t code);
 const char* actualName(int32_t code);
 
-// ---- Master card ----------------------------------------------------------------------------------
+// ---- Master card
+// ----------------------------------------------------------------------------------
 
 constexpr int MASTER_CARD_SIZE = 16;
 
@@ -104,23 +104,25 @@ struct ActualDecision {
   long prefNetType;      // ... read as this number
   unsigned prefCleared;  // ... which took these groups away
   bool singleSimDualStandby;
-  bool singleSimCut2G;      // ... the standby has 4G, so it loses 2G
-  bool manual;              // the manual setting replaced the standby's RATs
-  bool manualOutOfRange;    // a manual standby outside the arrays: ignored
-  int chosenStandby;        // the standby with the larger set after the manual setting
-  int countedStandbys;      // standbys in the published list and given "1,0"
+  bool singleSimCut2G;    // ... the standby has 4G, so it loses 2G
+  bool manual;            // the manual setting replaced the standby's RATs
+  bool manualOutOfRange;  // a manual standby outside the arrays: ignored
+  int chosenStandby;      // the standby with the larger set after the manual setting
+  int countedStandbys;    // standbys in the published list and given "1,0"
 };
 
-// ---- Standby-to-SIM mapping and the modem check ---------------------------------------------------
+// ---- Standby-to-SIM mapping and the modem check
+// ---------------------------------------------------
 
 struct NvramCheck {
-  bool checked;         // false: a manual setting skips the check, or no standby
-  bool everyServed;     // every standby's wanted RATs are offered by the modem's same standby
-  int firstUnserved;    // when not: the first standby that is not served
+  bool checked;           // false: a manual setting skips the check, or no standby
+  bool everyServed;       // every standby's wanted RATs are offered by the modem's same standby
+  int firstUnserved;      // when not: the first standby that is not served
   bool offeredElsewhere;  // ... and whether another standby of the modem offers its RATs
 };
 
-// ---- The plan -------------------------------------------------------------------------------------
+// ---- The plan
+// -------------------------------------------------------------------------------------
 
 struct RadioPlan {
   char masterCard[MASTER_CARD_SIZE] = "10";

@@ -62,20 +62,20 @@ bool dstmexChanged(int standby, const char* dstmex, const char* path) {
 bool writeConfigLines(FILE* file, const RildInputs& in, int standby) {
   const CardInfo& card = in.cards[standby];
   const CardInfo* other = otherCard(in, standby);
-  int written = fprintf(
-      file,
-      "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
-      "rild.cardType = %d\nrild.cardLocale = %d\nrild.cardID = %.*s\n"
-      "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
-      "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
-      "rild.cardLocale.other = %d\n",
-      in.profile.standbyCount, in.plan.standbySimSlot[standby],
-      static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
-      static_cast<int>(card.m_cardLocale), static_cast<int>(fieldLength(card.m_cardID)),
-      card.m_cardID, static_cast<int>(in.plan.standbyRat[standby]),
-      static_cast<int>(in.plan.standbyActualRat[standby]), in.plan.standbyDSTMEX[standby], 1, 1,
-      other != nullptr && isPresent(*other) ? 1 : 0,
-      static_cast<int>(other != nullptr ? other->m_cardLocale : CardLocale::kUnknown));
+  int written =
+      fprintf(file,
+              "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
+              "rild.cardType = %d\nrild.cardLocale = %d\nrild.cardID = %.*s\n"
+              "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
+              "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
+              "rild.cardLocale.other = %d\n",
+              in.profile.standbyCount, in.plan.standbySimSlot[standby],
+              static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
+              static_cast<int>(card.m_cardLocale), static_cast<int>(fieldLength(card.m_cardID)),
+              card.m_cardID, static_cast<int>(in.plan.standbyRat[standby]),
+              static_cast<int>(in.plan.standbyActualRat[standby]), in.plan.standbyDSTMEX[standby],
+              1, 1, other != nullptr && isPresent(*other) ? 1 : 0,
+              static_cast<int>(other != nullptr ? other->m_cardLocale : CardLocale::kUnknown));
   return written > 0;
 }
 

@@ -4,15 +4,12 @@
 // chunk, delivered by exactly one read. L = 0xFF ends a phase, L = 0xFE hangs the line up (every
 // later read returns 0). Each phase's chunks are queued just before it runs; chunks it leaves
 // unread stay on the line for the next one, like a late answer. Phases, in order: one exchange
-// through sendAtSyncOk, queryModemCapability(1), queryCardInfo for slots 0 and 1, checkIMEI.
+// through sendAtSyncOk, queryModemCapability (forced), queryCardInfo for slots 0 and 1, checkIMEI.
 //
 // Configuration byte 0: bits 0-1 project target (cmcc, cucc, open, ctc); bit 2 puts a card into
-// the history ring (identity kHistoryCardID, type from bits 3-4, locale from bits 5-7).
-// Configuration byte 1: size of the output buffer given to sendAtSyncOk (0: none).
-#include <stdlib.h>
-
-#include <vector>
-
+// the history ring (identity kHistoryCardID, the rest of the byte as its selector).
+// Configuration byte 1: a non-zero byte fills the answer buffer before the exchange (what the
+// copy laid over an older answer leaves).
 #include "fuzz_support.h"
 
 namespace {
@@ -21,26 +18,18 @@ constexpr uint8_t kEndOfPhase = 0xFF;
 constexpr uint8_t kHangUp = 0xFE;
 constexpr size_t kMaxChunksPerPhase = 48;  // well inside the socket's queue
 constexpr int kPhases = 5;
-constexpr uint32_t kTargets[] = {PROJECT_TARGET_CMCC, PROJECT_TARGET_CUCC, PROJECT_TARGET_OPEN,
-                                 PROJECT_TARGET_CTC};
 constexpr char kHistoryCardID[] = "89860012345678901234";
 
-void setUpProfile(uint8_t config) {
-  g_projectProfile.simCount = 2;
-  g_projectProfile.standbyCount = 2;
-  g_projectProfile.projectTarget = kTargets[config & 3];
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", g_projectProfile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", g_projectProfile.cuccPlmnList);
+void setUp(fixture::Daemon& d, uint8_t config) {
+  d.state.profile = fixture::profile(fuzz::kTargets[config & 3]);
   fake::setProperty("persist.sys.vx.check.imei", "1");
   if ((config & 4) == 0) return;
-  CardInfo& entry = g_savedCardInfo.m_history[0];
-  entry = {1, fuzz::pickType(config >> 3), fuzz::pickLocale(config >> 5), {}, {}};
-  fuzz::setField(entry.m_cardIMSI, "460001234567890");
-  fuzz::setField(entry.m_cardID, kHistoryCardID);
+  CardInfo entry = fuzz::pickCard(config | 1, "460001234567890", kHistoryCardID);
+  d.state.cards.savedCardInfo.m_history[0] = entry;
 }
 
 // Queues the next phase's chunks.
-void queuePhase(fuzz::Reader& in, fuzz::AttachedModem& line) {
+void queuePhase(fuzz::Reader& in, ScriptedModem& line) {
   size_t chunks = 0;
   while (!in.done()) {
     uint8_t length = in.byte();
@@ -50,77 +39,59 @@ void queuePhase(fuzz::Reader& in, fuzz::AttachedModem& line) {
       continue;
     }
     std::string chunk = in.bytes(length);
-    if (chunks++ < kMaxChunksPerPhase) {
-      line.send(chunk);
-    }
+    if (chunks++ < kMaxChunksPerPhase) line.send(chunk);
   }
 }
 
 void checkCard(const CardInfo& card) {
   FUZZ_CHECK(fuzz::terminated(card.m_cardIMSI));
   FUZZ_CHECK(fuzz::terminated(card.m_cardID));
-  FUZZ_CHECK(card.m_cardStatus == 0 || card.m_cardStatus == 1);
-  FUZZ_CHECK(card.m_cardType == 1 || card.m_cardType == 2 || card.m_cardType == CARD_UNKNOWN);
-  FUZZ_CHECK(card.m_cardStatus == 1 || card.m_cardType == CARD_UNKNOWN);
-  FUZZ_CHECK((card.m_cardLocale >= 1 && card.m_cardLocale <= 6) ||
-             card.m_cardLocale == CARD_UNKNOWN);
+  FUZZ_CHECK(card.m_cardStatus == CardStatus::kAbsent || isPresent(card));
+  FUZZ_CHECK(card.m_cardType == CardType::kSim || card.m_cardType == CardType::kUsim ||
+             card.m_cardType == CardType::kUnknown);
+  FUZZ_CHECK(isPresent(card) || card.m_cardType == CardType::kUnknown);
+  int locale = static_cast<int>(card.m_cardLocale);
+  FUZZ_CHECK((locale >= 1 && locale <= 6) || locale == 255);
 }
 
-void exchangePhase(uint8_t outSize) {
-  // Exactly the size asked for, so a write past it is caught.
-  std::vector<char> out(outSize);
-  int isOk = -1;
-  int result = sendAtSyncOk(modemFd, "AT\r", &isOk, outSize != 0 ? out.data() : nullptr, outSize);
-  FUZZ_CHECK(result == 0 || result == -1);
-  FUZZ_CHECK(isOk == 0 || isOk == 1);
-}
-
-void capabilityPhase() {
-  int result = queryModemCapability(1);
-  FUZZ_CHECK(result == 0 || result == -1);
-}
-
-void cardPhase(int slot) {
-  FUZZ_CHECK(queryCardInfo(modemFd, slot, &g_cardInfo[slot]) == 0);
-  checkCard(g_cardInfo[slot]);
-}
-
-void imeiPhase(fuzz::AttachedModem& line) {
-  line.commands();
-  FUZZ_CHECK(checkIMEI() == 0);
-  FUZZ_CHECK(fake::property("persist.sys.vx.check.imei") == "0");
-  // A replacement command is one line: "AT^DCGSNW=" and at most 19 characters of IMEI.
-  for (const std::string& sent : line.commands()) {
-    if (sent.rfind("AT^DCGSNW=", 0) == 0) FUZZ_CHECK(sent.size() <= strlen("AT^DCGSNW=") + 19 + 1);
+void runPhase(int phase, fixture::Daemon& d, uint8_t fill) {
+  DaemonState& s = d.state;
+  if (phase == 0) {
+    AtResponse out;
+    memset(out.text, fill, sizeof out.text - 1);
+    out.text[sizeof out.text - 1] = '\0';
+    AtOutcome outcome = sendAtSyncOk(s.link, "AT\r", &out);
+    FUZZ_CHECK(outcome.result == 0 || outcome.result == -1);
+    FUZZ_CHECK(fuzz::terminated(out.text));
+  } else if (phase == 1) {
+    queryModemCapability(s.link, true);
+  } else if (phase < 4) {
+    int slot = phase - 2;
+    queryCardInfo(s.link, slot, s.cards.cardInfo[slot], s.profile, s.cards.savedCardInfo);
+    checkCard(s.cards.cardInfo[slot]);
+  } else {
+    d.modem.commands();
+    checkIMEI(s.link, s.profile.simCount);
+    FUZZ_CHECK(fake::property("persist.sys.vx.check.imei") == "0");
+    // A replacement command is one line: "AT^DCGSNW=" and at most 19 characters of IMEI.
+    for (const std::string& sent : d.modem.commands()) {
+      if (sent.rfind("AT^DCGSNW=", 0) == 0) FUZZ_CHECK(sent.size() <= strlen("AT^DCGSNW=") + 20);
+    }
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::resetDaemon();
+  fixture::Daemon d;
   fuzz::Reader in(data, size);
   uint8_t config = in.byte();
-  uint8_t outSize = in.byte();
-  setUpProfile(config);
-  fuzz::AttachedModem line;
+  uint8_t fill = in.byte();
+  setUp(d, config);
   for (int phase = 0; phase < kPhases; phase++) {
-    queuePhase(in, line);
-    switch (phase) {
-      case 0:
-        exchangePhase(outSize);
-        break;
-      case 1:
-        capabilityPhase();
-        break;
-      case 2:
-      case 3:
-        cardPhase(phase - 2);
-        break;
-      default:
-        imeiPhase(line);
-    }
-    line.commands();
+    queuePhase(in, d.modem);
+    runPhase(phase, d, fill);
+    d.modem.commands();
   }
   return 0;
 }

@@ -8,51 +8,38 @@
 
 namespace {
 
-std::string historyPath() { return fake::path(kCardHistoryPath, true); }
-
-void setUpCards(fuzz::Reader& in) {
-  for (CardInfo& card : g_cardInfo) {
-    uint8_t selector = in.byte();
-    card = {fuzz::pickStatus(selector),
-            fuzz::pickType(selector >> 2),
-            fuzz::pickLocale(selector >> 4),
-            {},
-            {}};
-    fuzz::setField(card.m_cardIMSI, in.bytes(in.byte()));
-    fuzz::setField(card.m_cardID, in.bytes(in.byte()));
-  }
-}
-
-bool ringHolds(const char (&id)[CARD_ID_SIZE]) {
-  for (const CardInfo& entry : g_savedCardInfo.m_history) {
+bool ringHolds(const saved_card_info_st& history, const char (&id)[CARD_ID_SIZE]) {
+  for (const CardInfo& entry : history.m_history) {
     if (strncmp(entry.m_cardID, id, CARD_ID_SIZE) == 0) return true;
   }
   return false;
 }
 
+bool fullyKnown(const CardInfo& card) {
+  return isPresent(card) && card.m_cardID[0] != '\0' && card.m_cardType != CardType::kUnknown &&
+         card.m_cardLocale != CardLocale::kUnknown && card.m_cardIMSI[0] != '\0';
+}
+
 // After the update each slot names its card (or nothing); the ring changed only by taking in
 // cards of this boot, and the last fully known card is in it (an earlier one may have been the
 // oldest entry, replaced by a later slot's new card).
-void checkUpdate(int32_t simCount, const saved_card_info_st& before) {
+void checkUpdate(const Cards& cards, int32_t simCount, const saved_card_info_st& before) {
+  const saved_card_info_st& after = cards.savedCardInfo;
   const CardInfo* lastKnown = nullptr;
   for (int slot = 0; slot < MAX_SIM && slot < simCount; slot++) {
-    const CardInfo& card = g_cardInfo[slot];
-    const char* named = g_savedCardInfo.m_slotCardID[slot];
-    FUZZ_CHECK(fuzz::terminated(g_savedCardInfo.m_slotCardID[slot]));
-    bool present = card.m_cardStatus == 1 && card.m_cardID[0] != '\0';
-    FUZZ_CHECK(strcmp(named, present ? card.m_cardID : "") == 0);
-    if (present && card.m_cardType != CARD_UNKNOWN && card.m_cardLocale != CARD_UNKNOWN &&
-        card.m_cardIMSI[0] != '\0') {
-      lastKnown = &card;
-    }
+    const CardInfo& card = cards.cardInfo[slot];
+    FUZZ_CHECK(fuzz::terminated(after.m_slotCardID[slot]));
+    bool named = isPresent(card) && card.m_cardID[0] != '\0';
+    FUZZ_CHECK(strcmp(after.m_slotCardID[slot], named ? card.m_cardID : "") == 0);
+    if (fullyKnown(card)) lastKnown = &card;
   }
-  if (lastKnown != nullptr) FUZZ_CHECK(ringHolds(lastKnown->m_cardID));
+  if (lastKnown != nullptr) FUZZ_CHECK(ringHolds(after, lastKnown->m_cardID));
   for (int i = 0; i < CARD_HISTORY_ENTRIES; i++) {
-    const CardInfo& entry = g_savedCardInfo.m_history[i];
+    const CardInfo& entry = after.m_history[i];
     if (memcmp(&entry, &before.m_history[i], sizeof entry) == 0) continue;
     bool fromThisBoot = false;
     for (int slot = 0; slot < MAX_SIM && slot < simCount; slot++) {
-      fromThisBoot = fromThisBoot || memcmp(&entry, &g_cardInfo[slot], sizeof entry) == 0;
+      fromThisBoot = fromThisBoot || memcmp(&entry, &cards.cardInfo[slot], sizeof entry) == 0;
     }
     FUZZ_CHECK(fromThisBoot);
   }
@@ -61,29 +48,34 @@ void checkUpdate(int32_t simCount, const saved_card_info_st& before) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::resetDaemon();
+  fixture::Daemon d;
+  Cards& cards = d.state.cards;
   fuzz::Reader in(data, size);
   uint8_t flags = in.byte();
-  g_projectProfile.simCount = (flags & 7) - 1;
-  setUpCards(in);
+  int32_t simCount = (flags & 7) - 1;
+  for (CardInfo& card : cards.cardInfo) {
+    uint8_t selector = in.byte();
+    std::string imsi = in.bytes(in.byte());
+    card = fuzz::pickCard(selector, imsi, in.bytes(in.byte()));
+  }
   std::string file = in.rest();
-  std::string path = historyPath();
-  if ((flags & 0x80) == 0) fuzz::writeFile(path, file);
+  std::string path = fake::path(kCardHistoryPath, true);
+  bool exists = (flags & 0x80) == 0;
+  if (exists) fuzz::writeFile(path, file);
 
-  int readResult = readSavedCardInfo(&g_savedCardInfo);
-  FUZZ_CHECK(readResult == ((flags & 0x80) == 0 && file.size() >= sizeof g_savedCardInfo ? 0 : -1));
+  bool read = readSavedCardInfo(cards.savedCardInfo);
+  FUZZ_CHECK(read == (exists && file.size() >= sizeof(saved_card_info_st)));
   // What a complete file holds is taken as it is, byte for byte.
-  if (readResult == 0)
-    FUZZ_CHECK(memcmp(&g_savedCardInfo, file.data(), sizeof g_savedCardInfo) == 0);
+  if (read) FUZZ_CHECK(memcmp(&cards.savedCardInfo, file.data(), sizeof(saved_card_info_st)) == 0);
 
-  saved_card_info_st before = g_savedCardInfo;
-  FUZZ_CHECK(updateSavedCardInfo() == 0);
-  checkUpdate(g_projectProfile.simCount, before);
+  saved_card_info_st before = cards.savedCardInfo;
+  updateSavedCardInfo(cards.savedCardInfo, cards.cardInfo, simCount);
+  checkUpdate(cards, simCount, before);
 
-  FUZZ_CHECK(writeSavedCardInfo(&g_savedCardInfo) == 0);
+  FUZZ_CHECK(writeSavedCardInfo(cards.savedCardInfo));
   FUZZ_CHECK(fuzz::readFile(path).size() == sizeof(saved_card_info_st));
   saved_card_info_st readBack;
-  FUZZ_CHECK(readSavedCardInfo(&readBack) == 0);
-  FUZZ_CHECK(memcmp(&readBack, &g_savedCardInfo, sizeof readBack) == 0);
+  FUZZ_CHECK(readSavedCardInfo(readBack));
+  FUZZ_CHECK(memcmp(&readBack, &cards.savedCardInfo, sizeof readBack) == 0);
   return 0;
 }

@@ -7,11 +7,10 @@
 //   6, 7: cards in slots 0 and 1 (status bits 0-1, type bits 2-3, locale bits 4-6)
 //   8: bit 0: slot 0's card was the master at the last update, bit 1: slot 1's
 // Line 1 is the factory file; lines 2.. the properties of kProperties in order (empty: unset).
-#include <stdlib.h>
-
 #include <vector>
 
 #include "fuzz_support.h"
+#include "profile/load.h"
 
 namespace {
 
@@ -21,6 +20,7 @@ constexpr const char* kProperties[] = {
     "persist.radio.pref.net.type", "persist.radio.vx.master.card", "persist.radio.default.data",
     "persist.sys.vx.dynamic.rat",  "persist.sys.vx.proj.rat1",
 };
+constexpr size_t kPropertyCount = sizeof kProperties / sizeof kProperties[0];
 
 std::vector<std::string> splitLines(const uint8_t* data, size_t size) {
   std::vector<std::string> lines(1);
@@ -38,57 +38,44 @@ uint8_t configByte(const std::string& config, size_t i) {
   return i < config.size() ? static_cast<uint8_t>(config[i]) : 0;
 }
 
-void setUpModemAndCards(const std::string& config) {
+void setUpModemAndCards(DaemonState& s, const std::string& config) {
   uint8_t flags = configByte(config, 0);
-  if (flags & 1) g_modemCapability = {1, (flags >> 1) & 7, 1, {}};
-  if ((flags & 1) == 0) g_modemCapability.modemStandbyCount = (flags >> 1) & 7;
+  ModemCapability& capability = s.link.capability;
+  if (flags & 1) capability = {1, (flags >> 1) & 7, 1, {}};
+  capability.modemStandbyCount = (flags >> 1) & 7;
   for (int i = 0; i < MAX_STANDBY; i++) {
-    g_modemCapability.standbyRatCap[i] = static_cast<int8_t>(configByte(config, 1 + i));
+    capability.standbyRatCap[i] = static_cast<int8_t>(configByte(config, 1 + i));
   }
   static const char* const kIDs[] = {"89860012345678901234", "89860198765432109876"};
   for (int slot = 0; slot < 2; slot++) {
-    uint8_t selector = configByte(config, 6 + slot);
-    CardInfo& card = g_cardInfo[slot];
-    card = {fuzz::pickStatus(selector),
-            fuzz::pickType(selector >> 2),
-            fuzz::pickLocale(selector >> 4),
-            {},
-            {}};
-    fuzz::setField(card.m_cardIMSI, "460001234567890");
-    fuzz::setField(card.m_cardID, kIDs[slot]);
+    s.cards.cardInfo[slot] =
+        fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", kIDs[slot]);
     if (configByte(config, 8) & (1 << slot)) {
-      fuzz::setField(g_savedCardInfo.m_slotCardID[slot], kIDs[slot]);
+      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], kIDs[slot]);
     }
   }
 }
 
-const RatName* ratNamed(const std::string& name) {
-  for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
-    if (name == row->name) return row;
-  }
-  return nullptr;
-}
-
 // The published RAT list names only RATs the modem has, with no empty entry.
-void checkRatList() {
+void checkRatList(const ModemCapability& capability) {
   std::string list = fake::property("ro.sys.vx.proj.rat");
   FUZZ_CHECK(list.size() < PROPERTY_VALUE_SIZE);
-  const int32_t* cap = g_modemCapability.standbyRatCap;
-  RatMask offered = static_cast<RatMask>(cap[0]) | static_cast<RatMask>(cap[1]);
-  size_t start = 0;
-  while (!list.empty() && start <= list.size()) {
+  RatMask offered = static_cast<RatMask>(capability.standbyRatCap[0]) |
+                    static_cast<RatMask>(capability.standbyRatCap[1]);
+  for (size_t start = 0; !list.empty() && start <= list.size();) {
     size_t comma = list.find(',', start);
     std::string token = list.substr(start, comma == std::string::npos ? comma : comma - start);
-    const RatName* row = ratNamed(token);
-    FUZZ_CHECK(row != nullptr);
-    FUZZ_CHECK((row->bit & offered) != 0);
+    RatMask bit = 0;
+    for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
+      if (token == row->name) bit = row->bit;
+    }
+    FUZZ_CHECK((bit & offered) != 0);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
 }
 
-void checkProfile() {
-  const ProjectProfile& p = g_projectProfile;
+void checkProfile(const ProjectProfile& p) {
   FUZZ_CHECK(p.simCount <= 5 && p.standbyCount <= 5);
   FUZZ_CHECK(p.projectTarget >= PROJECT_TARGET_OPEN && p.projectTarget <= PROJECT_TARGET_NONE);
   FUZZ_CHECK((p.rat2GMask & ~RAT_GSM) == 0);
@@ -104,48 +91,47 @@ void checkProfile() {
   for (const PlmnList* list : {&p.cmccPlmnList, &p.cuccPlmnList}) {
     for (const char(&entry)[PLMN_ENTRY_SIZE] : *list) FUZZ_CHECK(strnlen(entry, 4) <= 2);
   }
-  checkRatList();
 }
 
-void checkDecisions() {
+void checkPlan(const RadioPlan& plan) {
   // The stored code is copied in as its first three bytes, whatever they are.
-  FUZZ_CHECK(strnlen(g_masterCard, MASTER_CARD_SIZE) <= 3);
+  FUZZ_CHECK(strnlen(plan.masterCard, MASTER_CARD_SIZE) <= 3);
   for (int i = 0; i < MAX_STANDBY; i++) {
-    FUZZ_CHECK(g_standbySimSlot[i] >= -1 && g_standbySimSlot[i] <= 1);
-    FUZZ_CHECK(memchr(standbyDSTMEX[i], '\0', DSTMEX_SIZE) != nullptr);
+    FUZZ_CHECK(plan.standbySimSlot[i] >= -1 && plan.standbySimSlot[i] <= 1);
+    FUZZ_CHECK(memchr(plan.standbyDSTMEX[i], '\0', DSTMEX_SIZE) != nullptr);
   }
   std::string master = fake::property("persist.radio.vx.master.card");
-  bool decided = false;
-  for (const char* code : {"10", "20", "12", "21"}) decided = decided || master == code;
-  if (decided) FUZZ_CHECK(master == g_masterCard);
-  FUZZ_CHECK(fake::hasProperty("persist.sys.vx.actual.rat"));
+  if (plan.master.written) FUZZ_CHECK(master == plan.masterCard);
+  FUZZ_CHECK(fake::property("persist.sys.vx.actual.rat") == plan.actualRatValue);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::resetDaemon();
+  fixture::Daemon d(kInitialProjectProfile);
+  DaemonState& s = d.state;
   std::vector<std::string> lines = splitLines(data, size);
-  lines.resize(2 + sizeof kProperties / sizeof kProperties[0]);
+  lines.resize(2 + kPropertyCount);
   const std::string& config = lines[0];
   if (configByte(config, 0) & 0x10) fuzz::writeFile(fake::path(kFactoryFilePath, true), lines[1]);
-  for (size_t i = 0; i < sizeof kProperties / sizeof kProperties[0]; i++) {
+  for (size_t i = 0; i < kPropertyCount; i++) {
     if (!lines[2 + i].empty()) fake::setProperty(kProperties[i], lines[2 + i]);
   }
-  setUpModemAndCards(config);
-  fuzz::AttachedModem line;  // nothing to read: an unknown capability is asked in vain
+  setUpModemAndCards(s, config);
 
-  FUZZ_CHECK(loadProjectProfile() == 0);
-  FUZZ_CHECK(setRatTableTarget(g_projectProfile.projectTarget) == 0);
-  int manual = getManualInfo();
-  FUZZ_CHECK(manual == 0 || manual == -1);
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", g_projectProfile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", g_projectProfile.cuccPlmnList);
-  checkProfile();
+  RatList ratList;
+  loadProjectProfile(s.profile, ratList);
+  queryModemCapability(s.link, false);  // nothing to read: an unknown capability is asked in vain
+  completeProjectProfile(s.profile, ratList, s.link.capability);
+  getManualInfo(s.profile);
+  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", s.profile.cmccPlmnList);
+  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", s.profile.cuccPlmnList);
+  checkProfile(s.profile);
+  checkRatList(s.link.capability);
 
-  FUZZ_CHECK(selectMasterCard() == 0);
-  FUZZ_CHECK(changeActualRat() == 0);
-  FUZZ_CHECK(mapStandbyToSim() == 0);
-  checkDecisions();
+  decideMasterCard(s);
+  decideActualRat(s);
+  decideStandbyMap(s);
+  checkPlan(s.plan);
   return 0;
 }

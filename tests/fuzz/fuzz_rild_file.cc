@@ -1,18 +1,20 @@
 // Old rild configuration files of any content, then the new files and the start requests.
 //
-// Input: byte 0 the standby count (signed); byte 1 flags (bit 0 g_isSwitchModem, bits 1-3
-// hotplug_sim + 1, bit 4 no old rild.cfg0, bit 5 no old rild.cfg1, bit 6 rild0 and rild1
+// Input: byte 0 the standby count (signed); byte 1 flags (bit 0 the modem was just switched,
+// bits 1-3 hotplug_sim + 1, bit 4 no old rild.cfg0, bit 5 no old rild.cfg1, bit 6 rild0 and rild1
 // running); byte 2 the DSTMEX of standbys 0..3 (two bits each); bytes 3 and 4 the cards of
 // slots 0 and 1 (status bits 0-1, type bits 2-3, locale bits 4-6); then each card's identity as
 // the modem can deliver it (length byte, bytes, kept as the card query keeps an answer); then the
 // length of the old rild.cfg0 (two bytes, big-endian), its bytes, and the rest is the old
 // rild.cfg1.
+#include <unistd.h>
+
 #include "fuzz_support.h"
 #include "ril/ril.h"
 
 namespace {
 
-// Every DSTMEX text changeActualRat can build.
+// Every DSTMEX text the policy can build.
 constexpr const char* kDstmexTexts[] = {"0,7,2,0", "1,0", "0,2,0", "0,0"};
 constexpr const char* kKeys[] = {
     "rild.count = ",
@@ -37,80 +39,66 @@ std::string rildPath(int standby) {
 
 // The identity the card query keeps from an answer "^DCID: <raw>\r\n".
 std::string modemCardID(const std::string& raw) {
-  std::string answer = "\r\n^DCID: " + raw.substr(0, raw.find('\0')) + "\r\n";
+  AtResponse answer = {};
+  copyText(answer.text, ("\r\n^DCID: " + raw.substr(0, raw.find('\0')) + "\r\n").c_str());
   char id[CARD_ID_SIZE] = {};
-  takeAnswerLine(answer.c_str(), "^DCID: ", id, sizeof id);
+  answer.line("^DCID: ", id, sizeof id);
   return id;
 }
 
-void setUpCards(fuzz::Reader& in) {
-  uint8_t selectors[2] = {in.byte(), in.byte()};
-  for (int slot = 0; slot < 2; slot++) {
-    CardInfo& card = g_cardInfo[slot];
-    card = {fuzz::pickStatus(selectors[slot]),
-            fuzz::pickType(selectors[slot] >> 2),
-            fuzz::pickLocale(selectors[slot] >> 4),
-            {},
-            {}};
-    fuzz::setField(card.m_cardIMSI, "460001234567890");
-    fuzz::setField(card.m_cardID, modemCardID(in.bytes(in.byte())));
-  }
-}
-
-// Thirteen lines, each with its key, in order.
-bool wellFormed(const std::string& text, int standby) {
+// Thirteen lines, each with its key, in order, and the standby's DSTMEX.
+bool wellFormed(const std::string& text, const char* dstmex) {
   size_t start = 0;
   for (int line = 0; line < kLines; line++) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) return false;
     std::string row = text.substr(start, end - start);
     if (row.compare(0, strlen(kKeys[line]), kKeys[line]) != 0) return false;
-    if (line == 8 && row != std::string(kKeys[line]) + standbyDSTMEX[standby]) return false;
+    if (line == 8 && row != std::string(kKeys[line]) + dstmex) return false;
     start = end + 1;
   }
   return start == text.size();
 }
 
-void checkNewFile(int standby) {
-  std::string text = fuzz::readFile(rildPath(standby));
-  if (!wellFormed(text, standby)) fprintf(stderr, "rild.cfg%d:\n%s<end>\n", standby, text.c_str());
-  FUZZ_CHECK(wellFormed(text, standby));
-  FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::resetDaemon();
   fuzz::Reader in(data, size);
-  g_projectProfile.standbyCount = static_cast<int8_t>(in.byte());
+  fixture::Daemon d(fixture::profile(PROJECT_TARGET_CMCC, 2, static_cast<int8_t>(in.byte())));
+  DaemonState& s = d.state;
   uint8_t flags = in.byte();
   uint8_t dstmex = in.byte();
-  g_isSwitchModem = flags & 1;
+  bool switched = flags & 1;
   int hotplugSim = ((flags >> 1) & 7) - 1;
   for (int i = 0; i < MAX_STANDBY; i++) {
-    copyText(standbyDSTMEX[i], i < 4 ? kDstmexTexts[(dstmex >> (2 * i)) & 3] : "1,0");
-    g_standbySimSlot[i] = i < 2 ? i : -1;
+    copyText(s.plan.standbyDSTMEX[i], i < 4 ? kDstmexTexts[(dstmex >> (2 * i)) & 3] : "1,0");
+    s.plan.standbySimSlot[i] = i < 2 ? i : -1;
   }
-  setUpCards(in);
+  uint8_t selectors[2] = {in.byte(), in.byte()};
+  for (int slot = 0; slot < 2; slot++) {
+    s.cards.cardInfo[slot] =
+        fuzz::pickCard(selectors[slot], "460001234567890", modemCardID(in.bytes(in.byte())));
+  }
   rildPath(0);  // the radio directory exists on the phone; the files may not
   size_t oldLength = in.byte() << 8;
   oldLength |= in.byte();
   std::string old0 = in.bytes(oldLength);
-  std::string old1 = in.rest();
   if ((flags & 0x10) == 0) fuzz::writeFile(rildPath(0), old0);
-  if ((flags & 0x20) == 0) fuzz::writeFile(rildPath(1), old1);
+  if ((flags & 0x20) == 0) fuzz::writeFile(rildPath(1), in.rest());
   if (flags & 0x40) {
     fake::setProperty("init.svc.rild0", "running");
     fake::setProperty("init.svc.rild1", "running");
   }
 
-  FUZZ_CHECK(startRildService(hotplugSim) == 0);
-  int written =
-      g_projectProfile.standbyCount < MAX_STANDBY ? g_projectProfile.standbyCount : MAX_STANDBY;
-  for (int standby = 0; standby < written; standby++) checkNewFile(standby);
-  // Every standby served has its rild running afterwards.
+  startRildService(s.profile, s.cards.cardInfo, s.plan, switched, hotplugSim);
+  int written = s.profile.standbyCount < MAX_STANDBY ? s.profile.standbyCount : MAX_STANDBY;
   for (int standby = 0; standby < written; standby++) {
+    std::string text = fuzz::readFile(rildPath(standby));
+    if (!wellFormed(text, s.plan.standbyDSTMEX[standby]))
+      fprintf(stderr, "%s<end>\n", text.c_str());
+    FUZZ_CHECK(wellFormed(text, s.plan.standbyDSTMEX[standby]));
+    FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
+    // Every standby served has its rild running afterwards.
     FUZZ_CHECK(fake::property("init.svc.rild" + std::to_string(standby)) == "running");
   }
   return 0;

@@ -1,26 +1,18 @@
-// Shared pieces of the fuzz targets: the daemon's records back to their start values, a modem
-// line whose every chunk is one read, an input reader and the check that reports a finding.
+// Shared pieces of the fuzz targets: the check that reports a finding, an input reader, and
+// card values picked by a selector. The daemon's state and its scripted modem come from the
+// unit tests' fixture.
 #pragma once
 
-#include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include "card/card.h"
-#include "modem/modem.h"
-#include "platform/fake_platform.h"
-#include "platform/platform.h"
-#include "profile/profile.h"
-#include "rat/rat.h"
-#include "scripted_modem.h"
+#include "daemon_fixture.h"
 
 // A broken invariant is a finding: say which, then stop the way the sanitizers do.
 #define FUZZ_CHECK(condition)                                                              \
@@ -32,50 +24,6 @@
   } while (0)
 
 namespace fuzz {
-
-// Fresh fake platform and every process-wide record as a newly started daemon has it. Silence on
-// the modem line then costs virtual time only.
-inline void resetDaemon() {
-  fake::reset();
-  fake::selectRealCapMs = 0;
-  modemFd = -1;
-  g_currentStandby = -1;
-  forgetTimedOutExchange();
-  g_modemCapability = kInitialModemCapability;
-  g_isSwitchModem = 0;
-  for (CardInfo& card : g_cardInfo) card = CARD_INFO_RESET;
-  g_dual_sim_online = 0;
-  memset(&g_savedCardInfo, 0, sizeof g_savedCardInfo);
-  copyText(g_masterCard, "10");
-  memset(g_masterCard + 3, 0, sizeof g_masterCard - 3);
-  g_projectProfile = kInitialProjectProfile;
-  g_ratTableTarget = PROJECT_TARGET_OPEN;
-  for (int i = 0; i < MAX_STANDBY; i++) {
-    g_standbyRat[i] = g_standbyActualRat[i] = RAT_GSM;
-    g_standbySimSlot[i] = -1;
-  }
-  memset(standbyDSTMEX, 0, sizeof standbyDSTMEX);
-}
-
-// A scripted modem attached as the daemon's channel. The daemon holds a duplicate of its end,
-// which it may close (closeModemChannel), made non-blocking so that a daemon writing more than the
-// queue holds fails its write instead of hanging the run.
-class AttachedModem : public ScriptedModem {
- public:
-  AttachedModem() : held_(dup(fd())) {
-    fcntl(held_, F_SETFL, fcntl(held_, F_GETFL) | O_NONBLOCK);
-    modemFd = held_;
-  }
-  ~AttachedModem() {
-    if (modemFd == held_) {
-      close(held_);
-      modemFd = -1;
-    }
-  }
-
- private:
-  int held_;
-};
 
 // Takes the input front to back; past its end every read gives zeros or nothing.
 class Reader {
@@ -108,7 +56,7 @@ inline std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A text field as the daemon fills it: copied through copyText, so it always ends inside.
+// A text field as the daemon fills it: bounded, so it always ends inside.
 template <size_t N>
 void setField(char (&field)[N], const std::string& text) {
   memset(field, 0, N);
@@ -120,18 +68,25 @@ bool terminated(const char (&field)[N]) {
   return memchr(field, '\0', N) != nullptr;
 }
 
-// Values a card record's fields take in the daemon, picked by a selector.
-inline int32_t pickStatus(uint8_t selector) {
-  constexpr int32_t kStatuses[] = {0, 1, 1, CARD_UNKNOWN};
-  return kStatuses[selector % 4];
+// A card record as the daemon can hold one: fields from a selector byte (status bits 0-1, type
+// bits 2-3, locale bits 4-6).
+inline CardInfo pickCard(uint8_t selector, const std::string& imsi, const std::string& id) {
+  constexpr CardStatus kStatuses[] = {CardStatus::kAbsent, CardStatus::kPresent,
+                                      CardStatus::kPresent, CardStatus::kUnknown};
+  constexpr CardType kTypes[] = {CardType::kUsim, CardType::kSim, CardType::kUnknown,
+                                 CardType::kUsim};
+  constexpr int32_t kLocales[] = {1, 2, 3, 4, 5, 6, 255, 1};
+  CardInfo card = {kStatuses[selector & 3],
+                   kTypes[(selector >> 2) & 3],
+                   static_cast<CardLocale>(kLocales[(selector >> 4) & 7]),
+                   {},
+                   {}};
+  setField(card.m_cardIMSI, imsi);
+  setField(card.m_cardID, id);
+  return card;
 }
-inline int32_t pickType(uint8_t selector) {
-  constexpr int32_t kTypes[] = {2, 1, CARD_UNKNOWN, 2};
-  return kTypes[selector % 4];
-}
-inline int32_t pickLocale(uint8_t selector) {
-  constexpr int32_t kLocales[] = {1, 2, 3, 4, 5, 6, CARD_UNKNOWN, 1};
-  return kLocales[selector % 8];
-}
+
+constexpr uint32_t kTargets[] = {PROJECT_TARGET_CMCC, PROJECT_TARGET_CUCC, PROJECT_TARGET_OPEN,
+                                 PROJECT_TARGET_CTC};
 
 }  // namespace fuzz

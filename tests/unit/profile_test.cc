@@ -1,6 +1,5 @@
-// Project profile at start-up: factory file and properties in, profile fields and "ro." copies out.
-#include "profile/profile.h"
-
+// Project profile at start-up: factory file, properties and the modem's capability in, profile
+// fields and "ro." copies out.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,10 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "modem/modem.h"
 #include "platform/fake_platform.h"
-#include "platform/platform.h"
-#include "scripted_modem.h"
+#include "profile/load.h"
 
 namespace {
 
@@ -21,21 +18,24 @@ class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
-    g_projectProfile = kInitialProjectProfile;
-    // An open channel and a filled capability record: the profile step sends nothing.
-    modemFd = modem_.fd();
-    g_modemCapability = {1, 1, 1, {31, 1, 1, 1, 1}};
+    profile = kInitialProjectProfile;
+    capability = {1, 1, 1, {31, 1, 1, 1, 1}};
   }
-  void TearDown() override { modemFd = 0; }
-
+  // Both halves of the start-up step, the modem's capability between them.
+  void load() {
+    RatList ratList;
+    loadProjectProfile(profile, ratList);
+    completeProjectProfile(profile, ratList, capability);
+  }
   void writeFactoryFile(const std::string& bytes) {
-    std::ofstream(fake::path("/amt/msms_config.txt", true), std::ios::binary) << bytes;
+    std::ofstream(fake::path(kFactoryFilePath, true), std::ios::binary) << bytes;
   }
   std::string propertyOrAbsent(const std::string& name) {
     return fake::hasProperty(name) ? fake::property(name) : kAbsent;
   }
 
-  ScriptedModem modem_;
+  ProjectProfile profile;
+  ModemCapability capability;
 };
 
 struct MultiSimCase {
@@ -65,12 +65,12 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
     if (c.factoryFile) writeFactoryFile(c.factoryFile);
     if (c.property) fake::setProperty("persist.sys.vx.msms", c.property);
 
-    loadProjectProfile();
+    load();
 
     EXPECT_EQ(fake::property("ro.vx.msms"), c.published);
     EXPECT_EQ(propertyOrAbsent("persist.sys.vx.msms"), c.persisted);
-    EXPECT_EQ(g_projectProfile.simCount, c.simCount);
-    EXPECT_EQ(g_projectProfile.standbyCount, c.standbyCount);
+    EXPECT_EQ(profile.simCount, c.simCount);
+    EXPECT_EQ(profile.standbyCount, c.standbyCount);
     EXPECT_EQ(propertyOrAbsent("persist.radio.multisim.config"), c.multisimConfig);
   }
 }
@@ -80,7 +80,7 @@ TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
     SetUp();
     fake::setProperty("persist.sys.vx.msms", "221");
     if (refused) fake::refuse("persist.radio.multisim.config");
-    loadProjectProfile();
+    load();
     EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
     EXPECT_EQ(fake::logCount("set property: [persist.radio.multisim.config]: [dsds]"), !refused);
     EXPECT_EQ(fake::logText().find("multisim.config]: [dsds] failed"), std::string::npos);
@@ -97,8 +97,8 @@ TEST_F(ProfileTest, TargetMatchesExactlyOrStaysNone) {
     SetUp();
     SCOPED_TRACE(c.value ? c.value : "(unset)");
     if (c.value) fake::setProperty("persist.sys.vx.proj.target", c.value);
-    loadProjectProfile();
-    EXPECT_EQ(g_projectProfile.projectTarget, c.target);
+    load();
+    EXPECT_EQ(profile.projectTarget, c.target);
     EXPECT_EQ(fake::property("ro.sys.vx.proj.target"), c.value ? c.value : "cmcc");
   }
 }
@@ -125,17 +125,16 @@ TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
     SetUp();
     SCOPED_TRACE(c.list);
     if (!c.list.empty()) fake::setProperty("persist.sys.vx.proj.rat", c.list);
-    g_modemCapability = {1, c.modemStandbys, 1, {c.cap0, c.cap1, 1, 1, 1}};
+    capability = {1, c.modemStandbys, 1, {c.cap0, c.cap1, 1, 1, 1}};
 
-    loadProjectProfile();
+    load();
 
     EXPECT_TRUE(fake::hasProperty("ro.sys.vx.proj.rat"));
     EXPECT_EQ(fake::property("ro.sys.vx.proj.rat"), c.published);
     EXPECT_TRUE(fake::logHas("after update: " + c.published, LOG_PRIO_DEBUG));
-    EXPECT_EQ(g_projectProfile.rat2GMask, c.g2);
-    EXPECT_EQ(g_projectProfile.rat3GMask, c.g3);
-    EXPECT_EQ(g_projectProfile.rat4GMask, c.g4);
-    EXPECT_TRUE(modem_.commands().empty());
+    EXPECT_EQ(profile.rat2GMask, c.g2);
+    EXPECT_EQ(profile.rat3GMask, c.g3);
+    EXPECT_EQ(profile.rat4GMask, c.g4);
   }
 }
 
@@ -144,9 +143,9 @@ TEST_F(ProfileTest, OtherSettingsArePublishedAsReadOnlyCopies) {
   fake::setProperty("persist.sys.vx.proj.rat1", "GSM,5g");
   fake::setProperty("persist.sys.vx.dynamic.rat", "0");
   fake::setProperty("persist.sys.vx.proj.type", "cta");
-  loadProjectProfile();
+  load();
   EXPECT_EQ(fake::property("ro.sys.vx.proj.rat1"), "GSM,5g");  // not filtered by the modem
-  EXPECT_EQ(g_projectProfile.dynamicRat, 0u);
+  EXPECT_EQ(profile.dynamicRat, 0u);
   EXPECT_EQ(fake::property("ro.vx.dynamic.rat"), "0");
   EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "cta");
 }
@@ -166,16 +165,16 @@ TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     SetUp();
-    g_projectProfile.standbyCount = c.standbyCount;
-    g_projectProfile.rat2GMask = 1;
-    g_projectProfile.rat3GMask = 18;
-    g_projectProfile.rat4GMask = 12;
-    g_projectProfile.manualRatStandby = 0;  // left over from an earlier read
-    g_projectProfile.manualRatMask = 7;
+    profile.standbyCount = c.standbyCount;
+    profile.rat2GMask = 1;
+    profile.rat3GMask = 18;
+    profile.rat4GMask = 12;
+    profile.manualRatStandby = 0;  // left over from an earlier read
+    profile.manualRatMask = 7;
     fake::setProperty("persist.sys.vx.manual.rat", c.value);
-    getManualInfo();
-    EXPECT_EQ(g_projectProfile.manualRatStandby, c.standby);
-    EXPECT_EQ(g_projectProfile.manualRatMask, c.mask);
+    getManualInfo(profile);
+    EXPECT_EQ(profile.manualRatStandby, c.standby);
+    EXPECT_EQ(profile.manualRatMask, c.mask);
     std::string line = "getManualInfo() invalid ratIdx: " + std::to_string(c.refusedIndex) + ".";
     EXPECT_EQ(fake::logHas(line, LOG_PRIO_ERROR), c.refusedIndex != 0);
     EXPECT_EQ(fake::logText().find("invalid ratIdx") != std::string::npos, c.refusedIndex != 0);
@@ -199,13 +198,13 @@ TEST_F(ProfileTest, PlmnListKeepsTwoCharactersOfUpToTwentyTokens) {
     SetUp();
     SCOPED_TRACE(c.value ? c.value : "(unset)");
     if (c.value) fake::setProperty("persist.sys.vx.plmn.cmcc", c.value);
-    memset(g_projectProfile.cmccPlmnList, 'z', sizeof(PlmnList));
+    memset(profile.cmccPlmnList, 'z', sizeof(PlmnList));
 
-    readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", g_projectProfile.cmccPlmnList);
+    readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
 
     for (int i = 0; i < PLMN_LIST_ENTRIES; i++) {
       std::string expected = i < static_cast<int>(c.entries.size()) ? c.entries[i] : "";
-      EXPECT_EQ(std::string(g_projectProfile.cmccPlmnList[i], PLMN_ENTRY_SIZE),
+      EXPECT_EQ(std::string(profile.cmccPlmnList[i], PLMN_ENTRY_SIZE),
                 expected + std::string(PLMN_ENTRY_SIZE - expected.size(), '\0'))
           << "entry " << i;
     }

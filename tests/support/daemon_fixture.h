@@ -1,0 +1,89 @@
+// What unit tests and fuzz targets build the daemon from: a fresh fake platform, the daemon's
+// state as values, a scripted modem attached as its channel, and card and profile values.
+#pragma once
+
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "card/card.h"
+#include "main/daemon.h"
+#include "platform/fake_platform.h"
+#include "platform/platform.h"
+#include "scripted_modem.h"
+
+namespace fixture {
+
+// The groups of the default project RAT list.
+constexpr RatMask k2G = RAT_GSM, k3G = RAT_TDSCDMA | RAT_WCDMA, k4G = RAT_LTE_TDD | RAT_LTE_FDD;
+
+inline void fillPlmnList(PlmnList& list, std::initializer_list<const char*> entries) {
+  memset(list, 0, sizeof(PlmnList));
+  int i = 0;
+  for (const char* entry : entries) strncpy(list[i++], entry, PLMN_ENTRY_SIZE - 1);
+}
+
+// A profile as start-up leaves it with the default properties and a modem offering everything.
+inline ProjectProfile profile(uint32_t target = PROJECT_TARGET_CMCC, int32_t simCount = 2,
+                              int32_t standbyCount = 2) {
+  ProjectProfile p = kInitialProjectProfile;
+  p.simCount = simCount;
+  p.standbyCount = standbyCount;
+  p.projectTarget = target;
+  p.rat2GMask = k2G;
+  p.rat3GMask = k3G;
+  p.rat4GMask = k4G;
+  p.dynamicRat = 1;
+  fillPlmnList(p.cmccPlmnList, {"46", "00", "02", "07", "08", "20"});
+  fillPlmnList(p.cuccPlmnList, {"46", "01", "06", "09"});
+  return p;
+}
+
+inline CardInfo card(CardType type, CardLocale locale, const char* imsi = "460001234567890",
+                     const char* id = "8986000000000000001") {
+  CardInfo c = {CardStatus::kPresent, type, locale, {}, {}};
+  strncpy(c.m_cardIMSI, imsi, CARD_IMSI_SIZE - 1);
+  strncpy(c.m_cardID, id, CARD_ID_SIZE - 1);
+  return c;
+}
+constexpr CardInfo kNoCard = CARD_INFO_RESET;
+
+// A fresh fake platform (silence costs virtual time only) and a daemon's state with a scripted
+// modem attached: the daemon holds a non-blocking duplicate of its end, which it may close.
+struct Daemon {
+  ScriptedModem modem;
+  DaemonState state;
+
+  explicit Daemon(const ProjectProfile& p = profile()) {
+    fake::reset();
+    fake::selectRealCapMs = 0;
+    state.profile = p;
+    attach();
+  }
+  ~Daemon() {
+    if (state.link.isOpen()) close(state.link.fd);
+  }
+  // The channel as a fresh open leaves it, or as it stands on a given standby.
+  void attach(int standby = -1) {
+    if (state.link.isOpen()) close(state.link.fd);
+    state.link.fd = dup(modem.fd());
+    fcntl(state.link.fd, F_SETFL, fcntl(state.link.fd, F_GETFL) | O_NONBLOCK);
+    state.link.currentStandby = standby;
+  }
+  // Answers queued before the daemon asks: one read each.
+  void answer(std::initializer_list<std::string> chunks) { modem.answer(chunks); }
+  // Every command written since the last call, joined with their CRs shown as '|'.
+  std::string sent() {
+    std::string out;
+    for (std::string command : modem.commands()) {
+      for (char& c : command) c = c == '\r' ? '|' : c;
+      out += command;
+    }
+    return out;
+  }
+};
+
+}  // namespace fixture

@@ -1,0 +1,310 @@
+// Cards: given a scripted modem and a card history, the commands the query sends and the record
+// it leaves; the history ring and its file; the IMEI check.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "daemon_fixture.h"
+
+namespace {
+
+using fixture::card;
+using fixture::Daemon;
+
+const std::string kOk = "\r\nOK\r\n";
+std::string lineOk(const std::string& line) { return "\r\n" + line + "\r\n" + kOk; }
+
+const std::string kStatusWait = "AT^DLKS=1|AT^DUSIMR=1|AT^DLKS=0|AT^DUSIMR=0|";
+// The report arrives in a later chunk, after unrelated text.
+const std::vector<std::string> kCardPresent = {kOk, kOk, "\r\n+CREG: 1\r\n", "\r\n^DUSIMU: 1\r\n",
+                                               kOk, kOk};
+
+struct CardQuery : Daemon {
+  CardQuery() : Daemon() {
+    state.link.currentStandby = 0;  // already on the slot's standby: no switch command
+    remember(0, "KNOWN", "460011234567890", CardType::kUsim);
+    remember(1, "SHORT", "4600", CardType::kUsim);
+    remember(2, "UNTYPED", "460011234567890", CardType::kUnknown);
+  }
+  void remember(int entry, const char* id, const char* imsi, CardType type) {
+    state.cards.savedCardInfo.m_history[entry] = card(type, static_cast<CardLocale>(9), imsi, id);
+  }
+  const CardInfo& query(const std::vector<std::string>& script) {
+    for (const std::string& chunk : script) modem.answer(chunk);
+    CardInfo& slot = state.cards.cardInfo[0];
+    slot = {CardStatus::kUnknown, CardType::kSim, CardLocale::kOpen, "junk", "junk"};
+    queryCardInfo(state.link, 0, slot, state.profile, state.cards.savedCardInfo);
+    return slot;
+  }
+};
+
+std::vector<std::string> operator+(std::vector<std::string> a, std::vector<std::string> b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(CardQueryTest, ScenariosFromStatusToLocale) {
+  struct Scenario {
+    const char* name;
+    std::vector<std::string> script;
+    std::string sent;  // after the status wait
+    CardStatus status;
+    CardType type;
+    CardLocale locale;
+    const char* imsi;
+    std::string id;
+  };
+  using S = CardStatus;
+  using T = CardType;
+  using L = CardLocale;
+  const Scenario scenarios[] = {
+      {"empty slot",
+       {kOk, "\r\n^DUSIMU: 0\r\n" + kOk, kOk, kOk},
+       "",
+       S::kAbsent,
+       T::kUnknown,
+       L::kUnknown,
+       "",
+       ""},
+      {"report refused",
+       {kOk, "\r\nERROR\r\n", kOk, kOk},
+       "",
+       S::kAbsent,
+       T::kUnknown,
+       L::kUnknown,
+       "",
+       ""},
+      {"line hung up in the wait",
+       {kOk, kOk, "", kOk, kOk},
+       "",
+       S::kAbsent,
+       T::kUnknown,
+       L::kUnknown,
+       "",
+       ""},
+      {"new card, long texts cut",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: " + std::string(45, 'I')),
+                                               lineOk("+CIMI: 4600012345678901234567"),
+                                               lineOk("^DTOC: 2")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kUsim, L::kCmccHome, "4600012345678901234",
+       std::string(39, 'I')},
+      {"stray line breaks end the texts",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: 8986\nrild.simSlot = 7"),
+                                               lineOk("+CIMI: 460001234567890\rX"),
+                                               lineOk("^DTOC: 2")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kUsim, L::kCmccHome, "460001234567890", "8986"},
+      {"PIN-locked card: one AT+CIMI",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: LOCKED"), "\r\n+CME ERROR: 11\r\n",
+                                               lineOk("^DTOC: 1")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kSim, L::kUnknown, "", "LOCKED"},
+      {"PUK-locked card: one AT+CIMI",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: LOCKED"), "\r\n+CME ERROR: 12\r\n",
+                                               lineOk("^DTOC: 1")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kSim, L::kUnknown, "", "LOCKED"},
+      {"known card", kCardPresent + std::vector<std::string>{lineOk("^DCID: KNOWN")}, "AT^DCID|",
+       S::kPresent, T::kUsim, L::kCmccSameCountry, "460011234567890", "KNOWN"},
+      {"known card with a short IMSI",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: SHORT"),
+                                               lineOk("+CIMI: 460071234567890"),
+                                               lineOk("^DTOC: 1")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kSim, L::kCmccHome, "460071234567890", "SHORT"},
+      {"known card of unknown type",
+       kCardPresent + std::vector<std::string>{lineOk("^DCID: UNTYPED"),
+                                               lineOk("+CIMI: 310150123456789"),
+                                               lineOk("^DTOC: 1")},
+       "AT^DCID|AT+CIMI|AT^DTOC|", S::kPresent, T::kSim, L::kCmccForeign, "310150123456789",
+       "UNTYPED"},
+  };
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    CardQuery q;
+    const CardInfo& c = q.query(s.script);
+    EXPECT_EQ(kStatusWait + s.sent, q.sent());
+    EXPECT_EQ(s.status, c.m_cardStatus);
+    EXPECT_EQ(s.type, c.m_cardType);
+    EXPECT_EQ(s.locale, c.m_cardLocale);
+    EXPECT_STREQ(s.imsi, c.m_cardIMSI);
+    EXPECT_EQ(s.id, c.m_cardID);
+    EXPECT_EQ(s.id == "KNOWN" || s.id == "SHORT" || s.id == "UNTYPED",
+              fake::logHas("Found a saved (U)SIM card info", LOG_PRIO_INFO));
+    EXPECT_TRUE(fake::sleeps().empty());
+  }
+}
+
+TEST(CardQueryTest, UnknownTypeReportIsTriedFiveTimesWithPauses) {
+  CardQuery q;
+  for (int i = 0; i < 5; i++) q.answer({lineOk("^DTOC: 3")});
+  CardInfo& c = q.state.cards.cardInfo[0];
+  c.m_cardType = CardType::kSim;
+  queryCardInfoType(q.state.link, c);
+  EXPECT_EQ("AT^DTOC|AT^DTOC|AT^DTOC|AT^DTOC|AT^DTOC|", q.sent());
+  EXPECT_EQ(std::vector<uint64_t>(5, 300000), fake::sleeps());
+  EXPECT_EQ(CardType::kUnknown, c.m_cardType);
+}
+
+TEST(CardQueryTest, LocaleFollowsTheTargetAndItsLists) {
+  struct Case {
+    uint32_t target;
+    const char* imsi;
+    int locale;  // the history holds 9, which survives only where no rule exists
+  };
+  const Case cases[] = {
+      {PROJECT_TARGET_CMCC, "460001234567890", 1}, {PROJECT_TARGET_CMCC, "460011234567890", 2},
+      {PROJECT_TARGET_CMCC, "310150123456789", 3}, {PROJECT_TARGET_CMCC, "466011234567890", 2},
+      {PROJECT_TARGET_CMCC, "466001234567890", 1}, {PROJECT_TARGET_CMCC, "460461234567890", 2},
+      {PROJECT_TARGET_CUCC, "460011234567890", 4}, {PROJECT_TARGET_CUCC, "460001234567890", 5},
+      {PROJECT_TARGET_CUCC, "310150123456789", 5}, {PROJECT_TARGET_OPEN, "310150123456789", 6},
+      {PROJECT_TARGET_CTC, "460031234567890", 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.target) + " " + c.imsi);
+    CardQuery q;
+    q.state.profile.projectTarget = c.target;
+    q.remember(0, "KNOWN", c.imsi, CardType::kUsim);
+    EXPECT_EQ(
+        c.locale,
+        static_cast<int>(
+            q.query(kCardPresent + std::vector<std::string>{lineOk("^DCID: KNOWN")}).m_cardLocale));
+  }
+}
+
+// ---- History ------------------------------------------------------------------------------------
+
+struct History : Daemon {
+  std::string path = fake::path(kCardHistoryPath, true);  // the data directory exists
+  saved_card_info_st& saved = state.cards.savedCardInfo;
+
+  // The daemon's own pass: cards queried, update, write.
+  void pass(const CardInfo& slot0, const CardInfo& slot1 = fixture::kNoCard) {
+    state.cards.cardInfo[0] = slot0;
+    state.cards.cardInfo[1] = slot1;
+    updateSavedCardInfo(saved, state.cards.cardInfo, state.profile.simCount);
+    ASSERT_TRUE(writeSavedCardInfo(saved));
+  }
+  std::string file() {
+    std::stringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+};
+
+CardInfo seen(const std::string& id, const char* imsi = "460001234567890",
+              CardType type = CardType::kUsim, CardLocale locale = CardLocale::kCmccHome) {
+  return card(type, locale, imsi, id.c_str());
+}
+
+int32_t le32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; i--) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return static_cast<int32_t>(v);
+}
+
+TEST(HistoryTest, KnownCardIsNotRewrittenAndLockedOrEmptySlotsStayOutOfTheRing) {
+  History h;
+  h.pass(seen("ID-A", "460001111111111"));
+  h.pass(seen("ID-LOCKED", "", CardType::kUnknown, CardLocale::kUnknown),
+         seen("ID-A", "460009999999999", CardType::kSim, CardLocale::kCmccSameCountry));
+  EXPECT_STREQ("ID-LOCKED", h.saved.m_slotCardID[0]);
+  EXPECT_STREQ("ID-A", h.saved.m_slotCardID[1]);
+  EXPECT_EQ(1, h.saved.m_nextIndex);
+  EXPECT_STREQ("460001111111111", h.saved.m_history[0].m_cardIMSI);
+  EXPECT_EQ(CardType::kUsim, h.saved.m_history[0].m_cardType);
+  h.pass(fixture::kNoCard);
+  EXPECT_EQ(std::string(CARD_ID_SIZE, '\0'), std::string(h.saved.m_slotCardID[0], CARD_ID_SIZE));
+  // What was written is what is read back.
+  saved_card_info_st back;
+  EXPECT_TRUE(readSavedCardInfo(back));
+  EXPECT_EQ(0, memcmp(&back, &h.saved, sizeof back));
+}
+
+TEST(HistoryTest, NewCardsFillTheRingInOrderAndTheTwentyFirstReplacesTheOldest) {
+  History h;
+  h.state.profile.simCount = 1;
+  for (int i = 0; i < 20; i++) h.pass(seen("CARD-" + std::to_string(i)));
+  EXPECT_EQ(0, h.saved.m_nextIndex);  // wrapped from 19
+  for (int i = 0; i < 20; i++)
+    EXPECT_EQ("CARD-" + std::to_string(i), h.saved.m_history[i].m_cardID);
+  h.pass(seen("CARD-20"));
+  EXPECT_STREQ("CARD-20", h.saved.m_history[0].m_cardID);
+  EXPECT_STREQ("CARD-1", h.saved.m_history[1].m_cardID);
+  EXPECT_EQ(1, h.saved.m_nextIndex);
+}
+
+TEST(HistoryTest, BadNextIndexIsRepairedOnlyByAnAdditionAndReservedIsKept) {
+  const struct {
+    int32_t storedIndex;
+    bool newCard;
+    int32_t indexInFile;
+  } cases[] = {{25, true, 1}, {20, true, 1},   {-1, true, 1},
+               {19, true, 0}, {25, false, 25}, {-1, false, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.storedIndex);
+    History h;
+    saved_card_info_st image = {};
+    image.m_reserved = 7;
+    image.m_nextIndex = c.storedIndex;
+    ASSERT_TRUE(writeSavedCardInfo(image));
+    ASSERT_TRUE(readSavedCardInfo(h.saved));
+    h.pass(c.newCard ? seen("NEW") : fixture::kNoCard);
+    std::string bytes = h.file();
+    ASSERT_EQ(sizeof(saved_card_info_st), bytes.size());
+    EXPECT_EQ(7, le32(bytes, offsetof(saved_card_info_st, m_reserved)));
+    EXPECT_EQ(c.indexInFile, le32(bytes, offsetof(saved_card_info_st, m_nextIndex)));
+    int added = c.storedIndex >= 0 && c.storedIndex < CARD_HISTORY_ENTRIES ? c.storedIndex : 0;
+    EXPECT_EQ(c.newCard ? "NEW" : "", std::string(h.saved.m_history[added].m_cardID));
+  }
+}
+
+TEST(HistoryTest, ShortFileIsUsedAsFarAsItGoes) {
+  History h;
+  saved_card_info_st image = {};
+  image.m_history[5] = seen("FIVE");
+  ASSERT_TRUE(writeSavedCardInfo(image));
+  truncate(h.path.c_str(), sizeof image - 1);
+  EXPECT_FALSE(readSavedCardInfo(h.saved));
+  EXPECT_NE(std::string::npos, fake::logText().find("E fread() fail: return 19 != 20, "));
+  EXPECT_STREQ("FIVE", h.saved.m_history[5].m_cardID);
+  unlink(h.path.c_str());
+  EXPECT_FALSE(readSavedCardInfo(h.saved));
+  EXPECT_TRUE(fake::logHas("open \"" + h.path + "\" fail: 2 - No such file or directory"));
+  EXPECT_EQ(0, h.saved.m_history[5].m_cardID[0]);
+}
+
+// ---- IMEI check ---------------------------------------------------------------------------------
+
+TEST(ImeiTest, SecondImeiIsReplacedOnRequestWhenMissingOrZero) {
+  const struct {
+    const char* request;
+    int32_t simCount;
+    const char *imei0, *imei1;  // nullptr: no "+CGSN: " line
+    bool replaced;
+  } cases[] = {
+      {"1", 2, "867400020000010", "000000000000000", true},
+      {"1", 2, "867400020000010", nullptr, true},
+      {"1", 2, "860400020000010", "000000000000000", false},  // third character '0'
+      {"1", 2, "867400020000010", "867400020000028", false},
+      {"1", 1, "867400020000010", nullptr, false},
+      {"0", 2, "867400020000010", nullptr, false},
+  };
+  for (const auto& c : cases) {
+    Daemon d(fixture::profile(PROJECT_TARGET_CMCC, c.simCount));
+    d.state.link.currentStandby = 0;
+    fake::setProperty("persist.sys.vx.check.imei", c.request);
+    d.answer({lineOk(std::string("+CGSN: ") + c.imei0), kOk,
+              c.imei1 != nullptr ? lineOk(std::string("+CGSN: ") + c.imei1) : kOk, kOk});
+    checkIMEI(d.state.link, c.simCount);
+    std::string expected;
+    if (c.request[0] == '1' && c.simCount == 2) {
+      expected = "AT+CGSN|AT^DMPCHN=1|AT+CGSN|";
+      if (c.replaced) expected += std::string("AT^DCGSNW=") + c.imei0 + "|";
+    }
+    EXPECT_EQ(expected, d.sent()) << c.imei0;
+    EXPECT_EQ(c.request[0] == '1' ? "0" : c.request, fake::property("persist.sys.vx.check.imei"));
+    EXPECT_EQ(c.replaced, fake::logHas("replace IMEI[1] with IMEI[0]", LOG_PRIO_DEBUG));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// The daemon's sequences over the fake platform: given this modem and these properties, the
+// start-up and each hot-plug reconfiguration send these commands, make these init requests and
+// leave these files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "daemon_fixture.h"
+#include "ril/ril.h"
+
+namespace {
+
+using fixture::Daemon;
+
+const std::string kOk = "\r\nOK\r\n";
+std::string lineOk(const std::string& line) { return "\r\n" + line + "\r\n" + kOk; }
+
+struct SimCard {
+  std::string id, imsi;
+  int type;
+};
+const SimCard kUsimHome = {"89860012345678901234", "460001234567890", 2};
+const SimCard kSimOther = {"89860198765432109876", "460019876543210", 1};
+
+// The modem's answers to one slot's query, from the standby switch on; switched false when the
+// channel already stands on the slot's standby.
+std::vector<std::string> slotAnswers(const SimCard* card, bool switched = true) {
+  std::vector<std::string> out;
+  if (switched) out.push_back(kOk);
+  out.push_back(kOk);  // AT^DLKS=1
+  out.push_back(lineOk(card != nullptr ? "^DUSIMU: 1" : "^DUSIMU: 0"));
+  out.insert(out.end(), {kOk, kOk});
+  if (card == nullptr) return out;
+  out.insert(out.end(), {lineOk("^DCID: " + card->id), lineOk("+CIMI: " + card->imsi),
+                         lineOk("^DTOC: " + std::to_string(card->type))});
+  return out;
+}
+
+std::string slotCommands(int standby, bool present) {
+  std::string out =
+      "AT^DMPCHN=" + std::to_string(standby) + "|AT^DLKS=1|AT^DUSIMR=1|AT^DLKS=0|AT^DUSIMR=0|";
+  return present ? out + "AT^DCID|AT+CIMI|AT^DTOC|" : out;
+}
+
+// Init requests made, as "ctl.<verb> <service>" lines.
+std::string requests() {
+  std::string out;
+  for (const auto& w : fake::propertyWrites()) {
+    if (w.first.rfind("ctl.", 0) == 0) out += w.first + " " + w.second + "\n";
+  }
+  return out;
+}
+
+std::string rildFile(int standby) {
+  std::stringstream text;
+  text << std::ifstream(fake::path(kRildConfigBasePath + std::to_string(standby))).rdbuf();
+  return text.str();
+}
+
+// A two-card cmcc phone whose channel is open already (so the start-up opens nothing).
+struct Phone : Daemon {
+  Phone() {
+    fake::path(kCardHistoryPath, true);  // the data directory exists
+    fake::setProperty("persist.sys.vx.msms", "221");
+  }
+  // then: answers after the switch back to standby 0 that begins the modem check.
+  void boot(const SimCard* slot0, const SimCard* slot1, const char* dmcc = "1,2,1,31,1",
+            std::vector<std::string> then = {}) {
+    answer({lineOk(std::string("^DMCC: ") + dmcc)});
+    for (const std::string& a : slotAnswers(slot0)) answer({a});
+    for (const std::string& a : slotAnswers(slot1)) answer({a});
+    answer({kOk});
+    for (const std::string& a : then) answer({a});
+    ASSERT_TRUE(runStartupSequence(state));
+  }
+};
+
+TEST(DaemonTest, FirstBootOfATwoCardPhone) {
+  Phone p;
+  p.boot(&kUsimHome, &kSimOther);
+  EXPECT_EQ("AT^DMCC?|" + slotCommands(0, true) + slotCommands(1, true) + "AT^DMPCHN=0|", p.sent());
+  EXPECT_EQ("ctl.start rild0\nctl.start rild1\n", requests());
+  EXPECT_EQ(std::vector<uint64_t>({100000, 100000}), fake::sleeps());  // after each request
+  EXPECT_EQ(
+      "rild.count = 2\nrild.simSlot = 0\nrild.cardStatus = 1\nrild.cardType = 2\n"
+      "rild.cardLocale = 1\nrild.cardID = 89860012345678901234\nrild.rat = 31\n"
+      "rild.actualRat = 31\nrild.rat.DSTMEX = 0,7,2,0\nrild.cs = 1\nrild.ps = 1\n"
+      "rild.cardStatus.other = 1\nrild.cardLocale.other = 2\n",
+      rildFile(0));
+  EXPECT_EQ(
+      "rild.count = 2\nrild.simSlot = 1\nrild.cardStatus = 1\nrild.cardType = 1\n"
+      "rild.cardLocale = 2\nrild.cardID = 89860198765432109876\nrild.rat = 1\n"
+      "rild.actualRat = 1\nrild.rat.DSTMEX = 1,0\nrild.cs = 1\nrild.ps = 1\n"
+      "rild.cardStatus.other = 1\nrild.cardLocale.other = 1\n",
+      rildFile(1));
+  const struct {
+    const char *name, *value;
+  } expected[] = {
+      {"gsm.operator.mcard_switch", "00"},       {"ro.vx.msms", "221"},
+      {"persist.radio.multisim.config", "dsds"}, {"ro.sys.vx.proj.target", "cmcc"},
+      {"persist.radio.vx.master.card", "10"},    {"persist.sys.vx.actual.rat", "31,1"},
+      {"sys.vx.swap.nvram.standby", "0"},        {"sys.vx.boot.completed", "1"},
+  };
+  for (const auto& e : expected) EXPECT_EQ(e.value, fake::property(e.name)) << e.name;
+  const saved_card_info_st& history = p.state.cards.savedCardInfo;
+  EXPECT_EQ(2, history.m_nextIndex);
+  EXPECT_STREQ(kSimOther.id.c_str(), history.m_slotCardID[1]);
+  EXPECT_EQ(3u, p.state.cards.dual_sim_online);
+  EXPECT_EQ(kChannelClosed, p.state.link.fd);
+}
+
+TEST(DaemonTest, GuardStopsAStartWhileAMasterCardSwitchIsUnderWay) {
+  for (const char* flag : {"01", "11", "10", "00", ""}) {
+    Phone p;
+    fake::setProperty("gsm.operator.mcard_switch", flag);
+    bool stops = flag[0] != '\0' && flag[1] == '1';
+    if (stops) {
+      EXPECT_FALSE(runStartupSequence(p.state));
+      EXPECT_EQ("", p.sent());
+      EXPECT_EQ(flag, fake::property("gsm.operator.mcard_switch"));
+    } else {
+      p.boot(nullptr, nullptr);
+      EXPECT_EQ("00", fake::property("gsm.operator.mcard_switch"));
+    }
+    EXPECT_EQ(stops, fake::logHas("switching master card now, wait for a while!"));
+  }
+}
+
+TEST(DaemonTest, CapabilityMismatchSwapsTheNvramAndKeepsTheGuardRaised) {
+  Phone p;
+  fake::setProperty("persist.sys.modem.reset", "0");
+  fake::setProperty("persist.sys.modem.reset.prompt", "1");
+  fake::setProperty("init.svc.rild0", "running");
+  fake::setProperty("init.svc.rild1", "running");
+  // Standby 1 wants 31, its stack offers 1. AT^DLKS=1, then the reset's report after noise.
+  p.boot(&kSimOther, &kUsimHome, "1,2,1,31,1", {kOk, "\r\n+CREG: 1\r\n", "\r\n^DMRST\r\n"});
+  EXPECT_TRUE(p.state.isSwitchModem);
+  const std::string tail = "AT^DMPCHN=0|AT^DLKS=1|AT^DSRST|", sent = p.sent();
+  EXPECT_EQ(tail, sent.substr(sent.size() - tail.size()));
+  EXPECT_EQ("11", fake::property("gsm.operator.mcard_switch"));
+  EXPECT_EQ("1", fake::property("sys.vx.swap.nvram.standby"));
+  std::vector<std::string> flips;
+  for (const auto& w : fake::propertyWrites()) {
+    if (w.first.rfind("persist.sys.modem.", 0) == 0) flips.push_back(w.first + "=" + w.second);
+  }
+  EXPECT_EQ(
+      std::vector<std::string>({"persist.sys.modem.reset=1", "persist.sys.modem.reset.prompt=0",
+                                "persist.sys.modem.reset=0", "persist.sys.modem.reset.prompt=1"}),
+      flips);
+  EXPECT_FALSE(fake::logHas(
+      "ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP expected."));
+  EXPECT_EQ("", requests());  // running rild instances are not restarted after a swap
+  EXPECT_EQ(kChannelClosed, p.state.link.fd);
+}
+
+TEST(DaemonTest, HotPluggedCardReconfiguresItsSlotAndRestartsItsRild) {
+  Phone p;
+  fake::setProperty("init.svc.rild0", "running");
+  fake::setProperty("init.svc.rild1", "running");
+  p.boot(&kUsimHome, nullptr, "1,2,1,31,31");
+  p.sent();
+  EXPECT_EQ(1u, p.state.cards.dual_sim_online);
+
+  p.attach(0);           // the monitor's run opens the channel
+  p.answer({kOk, kOk});  // AT^DMPCHN=1, AT+DSIMIO=1
+  for (const std::string& a : slotAnswers(&kSimOther, false)) p.answer({a});
+  p.answer({kOk, lineOk("^DMCC: 1,2,1,31,31")});  // back to standby 0, capability afresh
+  fake::queueUevent(std::string("change@/devices/virtual/sim/sim1\0USIM1\0IN\0", 42));
+  sim_hot_plug_monitor_loop(p.state);
+
+  EXPECT_EQ(
+      "AT^DMPCHN=1|AT+DSIMIO=1|AT^DLKS=1|AT^DUSIMR=1|AT^DLKS=0|AT^DUSIMR=0|AT^DCID|AT+CIMI|"
+      "AT^DTOC|AT^DMPCHN=0|AT^DMCC?|",
+      p.sent());
+  EXPECT_TRUE(fake::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 3"));
+  EXPECT_TRUE(
+      fake::logHas("check_modemprep_after_hotplug hotplug_sim:1, old_state:0, new_state:1"));
+  EXPECT_EQ("ctl.restart rild1\n", requests());  // rild0's DSTMEX did not change
+  EXPECT_EQ(3u, p.state.cards.dual_sim_online);
+  EXPECT_NE(std::string::npos, rildFile(1).find("rild.cardID = " + kSimOther.id + "\n"));
+}
+
+TEST(DaemonTest, HotPlugEventsThatChangeNothing) {
+  Phone p;
+  p.boot(&kUsimHome, nullptr);
+  size_t writes = fake::propertyWrites().size();
+  p.attach(0);
+  p.answer({kOk, kOk});  // AT^DMPCHN=1, AT+DSIMIO=1: the modem still sees no card in slot 1
+  for (const std::string& a : slotAnswers(nullptr, false)) p.answer({a});
+  for (const char* message : {"USIM0 IN", "ACTION=change", "USIM1 XX", "USIM1 IN", "USIM1 IN"}) {
+    fake::queueUevent(message);
+  }
+  sim_hot_plug_monitor_loop(p.state);
+  EXPECT_EQ(1, fake::logCount("check_modemprep_after_hotplug sim_online_change:2"));
+  EXPECT_TRUE(
+      fake::logHas("check_modemprep_after_hotplug return for sim state not change after hotplug",
+                   LOG_PRIO_ERROR));
+  EXPECT_EQ(writes, fake::propertyWrites().size());  // nothing re-run
+  EXPECT_EQ(3u, p.state.cards.dual_sim_online);      // the stored mask took the candidate
+  EXPECT_EQ(1, fake::ueventOpenCount());             // one pass, ended by the empty queue
+}
+
+TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
+  const struct {
+    const char* oldLine;
+    bool restart;
+  } cases[] = {
+      {"rild.rat.DSTMEX = 0,7,2\n", false},
+      {"rild.rat.DSTMEX =   0,7,2  \r\n", false},
+      {"rild.rat.DSTMEX = 0,7,2,0\n", true},  // an old text continuing the new one is a change
+      {"rild.rat.DSTMEX = 0,7\n", true},
+      {"rild.rat.DSTMEX = \n", true},
+      {"rild.rat = 31\n", false},  // no DSTMEX line: nothing to compare
+  };
+  for (bool switched : {false, true}) {
+    for (const auto& c : cases) {
+      Daemon d;
+      strcpy(d.state.plan.standbyDSTMEX[0], "0,7,2");
+      strcpy(d.state.plan.standbyDSTMEX[1], "1,0");
+      fake::setProperty("init.svc.rild0", "running");
+      fake::setProperty("init.svc.rild1", switched ? "stopped" : "running");
+      std::ofstream(fake::path(kRildConfigBasePath + std::string("0"), true)) << c.oldLine;
+      std::ofstream(fake::path(kRildConfigBasePath + std::string("1")))
+          << "rild.rat.DSTMEX = 1,0\n";
+      startRildService(d.state.profile, d.state.cards.cardInfo, d.state.plan, switched, -1);
+      // After a swap nothing running restarts and the old files are not even read.
+      std::string expected = switched    ? "ctl.start rild1\n"
+                             : c.restart ? "ctl.restart rild0\n"
+                                         : "";
+      EXPECT_EQ(expected, requests()) << c.oldLine;
+      EXPECT_EQ(switched ? 0 : 1, fake::logCount("standby 1, oldDstmex is 1,0, this DSTMEX is 1,0 "
+                                                 "restartRIL = 0"));
+    }
+  }
+}
+
+}  // namespace

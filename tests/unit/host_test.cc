@@ -1,0 +1,224 @@
+// The host backend: its root check at start, the property store and the log formats.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "platform/host_root.h"
+#include "platform/host_store.h"
+#include "platform/platform.h"
+
+namespace {
+
+using hoststore::Refusal;
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/mphost.XXXXXX";
+    root_ = mkdtemp(dir);
+    hostUseRoot(root_.c_str());
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::string get(const char* name) {
+    char value[PROPERTY_VALUE_SIZE];
+    platformPropertyGet(name, value);
+    return value;
+  }
+  std::string file(const char* name) {
+    std::stringstream text;
+    text << std::ifstream(root_ + name).rdbuf();
+    return text.str();
+  }
+  void writeFile(const char* name, const std::string& text) { std::ofstream(root_ + name) << text; }
+
+  std::string root_;
+};
+
+TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
+  writeFile("/properties", "b.two=2\nno equals sign\nd.four=4\n");
+  writeFile("/properties.tmp.999999", "left by a writer killed before its rename");
+  EXPECT_EQ(0, platformPropertySet("c.three", "3"));
+  EXPECT_EQ(0, platformPropertySet("a.one", "1"));
+  EXPECT_EQ(0, platformPropertySet("b.two", "two=2"));
+  EXPECT_EQ(0, platformPropertySet("e.empty", ""));
+  EXPECT_EQ("a.one=1\nb.two=two=2\nc.three=3\nd.four=4\ne.empty=\n", file("/properties"));
+  EXPECT_EQ("two=2", get("b.two"));
+  EXPECT_EQ("", get("missing"));
+  for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+    std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "properties" || name == "properties.lock") << name;
+  }
+}
+
+TEST_F(HostTest, EachRefusalHasItsReasonAndLeavesTheStoreUnchanged) {
+  writeFile("/properties.refuse", "persist.refused\nctl.restart\n");
+  EXPECT_EQ(Refusal::kAccepted, hoststore::set(root_.c_str(), "ro.once", "1"));
+  std::string before = file("/properties");
+  const struct {
+    std::string name, value;
+    Refusal refusal;
+  } cases[] = {
+      {"ro.once", "2", Refusal::kReadOnly},
+      {"persist.refused", "x", Refusal::kListed},
+      {"ctl.restart", "rild0", Refusal::kListed},
+      {"ctl.stopp", "rild0", Refusal::kUnknownControl},
+      {"ctl.start", "", Refusal::kUnknownControl},
+      {"", "x", Refusal::kEmptyName},
+      {"a=b", "x", Refusal::kBadName},
+      {"a\nb", "x", Refusal::kBadName},
+      {std::string(257, 'n'), "x", Refusal::kNameTooLong},
+      {"p", "x\ny", Refusal::kBadValue},
+      {"p", std::string(92, 'v'), Refusal::kValueTooLong},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.refusal, hoststore::set(root_.c_str(), c.name.c_str(), c.value.c_str())) << c.name;
+    EXPECT_STRNE("refused", hoststore::refusalText(c.refusal));
+  }
+  EXPECT_EQ(before, file("/properties"));
+  EXPECT_EQ("", file("/init.log"));
+  EXPECT_EQ(Refusal::kAccepted, hoststore::set(root_.c_str(), std::string(256, 'n').c_str(),
+                                               std::string(91, 'v').c_str()));
+  EXPECT_EQ(Refusal::kNoRoot, hoststore::set("/nonexistent/root", "p", "v"));
+}
+
+TEST_F(HostTest, ControlPropertiesGoToInitAndARebootKeepsWhatAPhoneKeeps) {
+  EXPECT_EQ(0, platformPropertySet("ctl.start", "rild0"));
+  EXPECT_EQ(0, platformPropertySet("ctl.stop", "rild1"));
+  EXPECT_EQ(0, platformPropertySet("persist.kept", "1"));
+  EXPECT_EQ(0, platformPropertySet("ro.gone", "1"));
+  EXPECT_EQ("start rild0\nstop rild1\n", file("/init.log"));
+  EXPECT_EQ("running", get("init.svc.rild0"));
+  EXPECT_EQ("stopped", get("init.svc.rild1"));
+  EXPECT_TRUE(hoststore::reboot(root_.c_str()));
+  EXPECT_EQ("persist.kept=1\n", file("/properties"));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/init.log"));
+  EXPECT_EQ(0, platformPropertySet("ro.gone", "2"));  // read-only names are written afresh
+}
+
+// Runs platformStart in a child with this environment and arguments; its exit status and output.
+struct StartResult {
+  bool runs;
+  int status;
+  std::string out, err;
+};
+
+StartResult start(const char* root, std::vector<const char*> args) {
+  int out[2], err[2];
+  EXPECT_EQ(0, pipe(out));
+  EXPECT_EQ(0, pipe(err));
+  fflush(nullptr);  // the child must not write out what the parent buffered
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    if (root == nullptr) {
+      unsetenv("MODEMPREP_ROOT");
+    } else {
+      setenv("MODEMPREP_ROOT", root, 1);
+    }
+    args.insert(args.begin(), "modemprep");
+    int status = 0;
+    bool runs =
+        platformStart(static_cast<int>(args.size()), const_cast<char**>(args.data()), &status);
+    fflush(stdout);
+    _exit(runs ? 99 : status);
+  }
+  close(out[1]);
+  close(err[1]);
+  auto drain = [](int fd) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    close(fd);
+    return text;
+  };
+  StartResult result = {false, 0, drain(out[0]), drain(err[0])};
+  int status;
+  waitpid(pid, &status, 0);
+  result.status = WEXITSTATUS(status);
+  result.runs = result.status == 99;
+  return result;
+}
+
+TEST_F(HostTest, DaemonRefusesToStartWithoutAUsableRoot) {
+  writeFile("/plain", "");
+  const std::string plain = root_ + "/plain";
+  std::string tooLong = root_ + "/" + std::string(100, 'd');
+  std::filesystem::create_directory(tooLong);
+  const struct {
+    const char* root;
+    std::vector<const char*> args;
+    int status;  // 99: the daemon runs
+    const char* stdoutStart;
+    const char* stderrPattern;
+  } cases[] = {
+      {root_.c_str(), {}, 99, "", ""},
+      {nullptr, {}, 2, "", "modemprep: root \"\": MODEMPREP_ROOT is not set.*\n"},
+      {"", {}, 2, "", "modemprep: root \"\": MODEMPREP_ROOT is not set.*\n"},
+      {"/nonexistent", {}, 2, "", "modemprep: root \"/nonexistent\": No such file or directory\n"},
+      {plain.c_str(), {}, 2, "", ".*: not a directory\n"},
+      {tooLong.c_str(), {}, 2, "", ".*: too long: .*\n"},
+      {nullptr, {"--help"}, 0, "usage: MODEMPREP_ROOT=DIR modemprep\n", ""},
+      {nullptr, {"--version"}, 0, "modemprep ", ""},
+      {root_.c_str(), {"--verbose"}, 2, "", "modemprep: unexpected argument \"--verbose\".*\n"},
+      {root_.c_str(), {"--help", "x"}, 2, "", "modemprep: unexpected argument \"x\".*\n"},
+  };
+  for (const auto& c : cases) {
+    StartResult r = start(c.root, c.args);
+    SCOPED_TRACE(std::string(c.root != nullptr ? c.root : "(unset)") + " " + r.err);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_EQ(0u, r.out.rfind(c.stdoutStart, 0));
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(c.stderrPattern)));
+  }
+  // Nothing was created in the root, even by the start that ran.
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(root_),
+                             std::filesystem::directory_iterator()));
+}
+
+// The log of a child process with MODEMPREP_LOG_FORMAT set to format.
+std::string logged(const char* format) {
+  int fds[2];
+  EXPECT_EQ(0, pipe(fds));
+  fflush(nullptr);  // the child must not write out what the parent buffered
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDERR_FILENO);
+    if (format != nullptr) setenv("MODEMPREP_LOG_FORMAT", format, 1);
+    LOGD("[0]>> AT^DMCC?<CR>");
+    LOGE("two\nlines\n");
+    LOGW("%s", "");
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  int status;
+  waitpid(pid, &status, 0);
+  return text;
+}
+
+TEST(HostLogTest, BriefByDefaultThreadtimeOnRequestOneLinePerMessageLine) {
+  const std::string brief = "([DEW])/modemprep\\( *\\d+\\): ";
+  const std::string threadtime =
+      "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d +\\d+ +\\d+ ([DEW]) modemprep: ";
+  for (const char* format : {static_cast<const char*>(nullptr), "brief", "threadtime"}) {
+    const std::string& p =
+        format != nullptr && std::string(format) == "threadtime" ? threadtime : brief;
+    std::string expected =
+        p + "\\[0\\]>> AT\\^DMCC\\?<CR>\n" + p + "two\n" + p + "lines\n" + p + "\n";
+    std::string text = logged(format);
+    EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// The AT channel and the modem commands against a scripted modem: where an exchange ends, what
+// it keeps and logs, that no wait outlives its bound, and what each command leaves in the link.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "daemon_fixture.h"
+
+namespace {
+
+using fixture::Daemon;
+
+// Seconds between the two stamps of the "read time out" line; -1 when there is none.
+long timeOutSpan() {
+  long s0, n0, s1, n1;
+  for (const fake::LogLine& line : fake::logLines()) {
+    if (sscanf(line.text.c_str(), "read time out: %ld:%ld -> %ld:%ld", &s0, &n0, &s1, &n1) == 4) {
+      return s1 - s0;
+    }
+  }
+  return -1;
+}
+
+TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
+  const struct {
+    std::vector<std::string> chunks;
+    bool isOk;
+    std::string gathered;
+  } cases[] = {
+      {{"\r\n+CME ERROR: 10\r\n"}, false, "\r\n+CME ERROR: 10\r\n"},
+      {{"\r\nO", "K\r\n", "\r\nOK\r\n"}, true, "\r\nOK\r\n\r\nOK\r\n"},
+      {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, false, "\r\n^DMCC: 1\r\n\r\nERROR"},
+      {{"\r\nCONNECT\r\n"}, false, "\r\nCONNECT\r\n"},
+      {{"\r\n^DTOC: 1\r\n", ""}, false, "\r\n^DTOC: 1\r\n"},  // the line hung up
+  };
+  for (const auto& c : cases) {
+    Daemon d;
+    for (const std::string& chunk : c.chunks) d.answer({chunk});
+    AtResponse out = {};
+    AtOutcome outcome = sendAtSyncOk(d.state.link, "AT\r", &out);
+    EXPECT_EQ(0, outcome.result);
+    EXPECT_EQ(c.isOk, outcome.isOk);
+    EXPECT_EQ(c.gathered, out.text);
+    EXPECT_EQ(c.chunks.back().empty(), fake::logHas("isFinalReponse() parameter error: 1"));
+    EXPECT_EQ(1, fake::logCount("[-1]>> AT<CR>"));
+  }
+}
+
+TEST(ChannelTest, ChunkThatDoesNotFitIsDroppedWholeAndTheCopyIsLaidOverTheOldAnswer) {
+  Daemon d;
+  std::string big(200, 'b');
+  d.answer({big, std::string(60, 'x'), "small", "\r\nOK\r\n"});
+  AtResponse out = {};
+  memset(out.text, 'z', 250);
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT\r", &out).succeeded());
+  // 200 + 60 bytes would not fit 255; "small" still does. The rest of the old text stays.
+  std::string expected = big + "small\r\nOK\r\n" + std::string(250 - 200 - 11, 'z');
+  EXPECT_EQ(expected, out.text);
+}
+
+TEST(ChannelTest, ClosedOrUnopenedChannelRefusesEveryCommand) {
+  for (int fd : {kChannelUnopened, kChannelClosed}) {
+    Daemon d;
+    int attached = d.state.link.fd;
+    d.state.link.fd = fd;
+    char chunk[AT_CHUNK_SIZE];
+    EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT\r").result);
+    EXPECT_EQ(-1, writeAtCommand(d.state.link, "AT^DSRST\r"));
+    EXPECT_EQ(-1, readAtWithTimeout(d.state.link, chunk, 5));
+    EXPECT_FALSE(switchToStandby(d.state.link, 1));
+    // A closed channel passes the switch's own check and is refused by the exchange.
+    EXPECT_EQ(fd == kChannelClosed ? 2 : 1,
+              fake::logCount("sendAtSyncOk() parameter error: 1, 0, 0"));
+    EXPECT_EQ(fd == kChannelUnopened, fake::logHas("switchToStandby() parameter error: 1, 0"));
+    EXPECT_EQ(2, fake::logCount("invalid fd"));
+    EXPECT_EQ("", d.sent());
+    d.state.link.fd = attached;
+  }
+}
+
+TEST(ChannelTest, TrafficLineIsCutAfter250Characters) {
+  fake::reset();
+  logAtTraffic(">> ", std::string(300, 'a').c_str(), 2);
+  logAtTraffic("<< ", std::string(300, '\r').c_str(), 0);
+  std::string crs;
+  for (int i = 0; i < 63; i++) crs += "<CR>";
+  EXPECT_TRUE(fake::logHas("[2]>> " + std::string(250, 'a'), LOG_PRIO_DEBUG));
+  EXPECT_TRUE(fake::logHas("[0]<< " + crs, LOG_PRIO_DEBUG));
+}
+
+TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff) {
+  Daemon d;
+  d.answer({"\r\n^DMCC: 1"});
+  AtResponse resp;
+  EXPECT_EQ(-1, sendAtSync(d.state.link, "AT^DMCC?\r", resp));
+  EXPECT_STREQ("\r\n^DMCC: 1", resp.text);
+  EXPECT_EQ(AT_EXCHANGE_TIMEOUT_S, timeOutSpan());
+  EXPECT_EQ((1000u + AT_EXCHANGE_TIMEOUT_S) * 1000000u, fake::nowUs());
+  d.answer({",2,1,31\r\n\r\nOK\r\n"});  // too late for AT^DMCC?, and not AT^DTOC's answer
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT^DTOC\r").result);
+  EXPECT_TRUE(fake::logHas("[-1]<< ,2,1,31<CR><LF><CR><LF>OK<CR><LF>", LOG_PRIO_DEBUG));
+  EXPECT_TRUE(d.state.link.lateAnswerPending);  // AT^DTOC's own answer may come late in turn
+}
+
+TEST(ChannelTest, TimedReadReturnsAChunkOrFailsWithinItsLimit) {
+  Daemon d;
+  char chunk[AT_CHUNK_SIZE];
+  d.answer({"\r\n^DUSIMU: 1\r\n"});
+  EXPECT_EQ(0, readAtWithTimeout(d.state.link, chunk, 60));
+  EXPECT_STREQ("\r\n^DUSIMU: 1\r\n", chunk);
+  // A zero limit still waits for the wall-clock second to turn, without spinning.
+  EXPECT_EQ(-1, readAtWithTimeout(d.state.link, chunk, 0));
+  EXPECT_EQ(1, timeOutSpan());
+  uint64_t before = fake::nowUs();
+  d.modem.hangUp();
+  EXPECT_EQ(-1, readAtWithTimeout(d.state.link, chunk, 60));
+  EXPECT_TRUE(fake::logHas("read() fail: end of file", LOG_PRIO_ERROR));
+  EXPECT_EQ(before, fake::nowUs());
+}
+
+TEST(ModemCommandsTest, CapabilityIsParsedKeptAndAskedAgainOnlyWhenForced) {
+  const struct {
+    const char* answer;
+    bool parsed;
+    ModemCapability after;  // three leading numbers above 0: kept without force
+  } cases[] = {
+      {"\r\n^DMCC: 1,2,1,29,1\r\n\r\nOK\r\n", true, {1, 2, 1, {29, 1, 1, 1, 1}}},
+      {"\r\n^DMCC: 1,2,1,1,2,3,4,5,6,7\r\n\r\nOK\r\n", true, {1, 2, 1, {1, 2, 3, 4, 5}}},
+      {"\r\n^DMCC: 3,2,1\r\n\r\nOK\r\n", false, {3, 2, 1, {1, 1, 1, 1, 1}}},
+      {"\r\n^DMCC: 1,2,1,31\r\n\r\nERROR\r\n", false, kInitialModemCapability},
+  };
+  for (const auto& c : cases) {
+    Daemon d;
+    d.answer({c.answer, c.answer, c.answer});
+    EXPECT_EQ(c.parsed, queryModemCapability(d.state.link, false)) << c.answer;
+    EXPECT_EQ(0, memcmp(&c.after, &d.state.link.capability, sizeof c.after)) << c.answer;
+    EXPECT_EQ(c.parsed ? 1u : 3u, d.modem.commands().size());
+    EXPECT_EQ(c.parsed ? 0u : 600000u, fake::nowUs() - 1000000000u);  // 200 ms after each failure
+    bool filled = c.after.dmccValue1 > 0;
+    d.answer({c.answer, c.answer, c.answer});
+    EXPECT_EQ(filled, queryModemCapability(d.state.link, false));
+    EXPECT_EQ(filled ? "" : "AT^DMCC?|AT^DMCC?|AT^DMCC?|", d.sent());
+    d.answer({c.answer});
+    queryModemCapability(d.state.link, true);
+    EXPECT_EQ("AT^DMCC?|", d.sent().substr(0, 9));
+  }
+}
+
+TEST(ModemCommandsTest, StandbySwitchIsCachedAndCloseReturnsToStandbyZero) {
+  Daemon d;
+  ModemLink& link = d.state.link;
+  d.answer({"\r\nOK\r\n", "\r\nERROR\r\n", "\r\nOK\r\n"});
+  EXPECT_TRUE(switchToStandby(link, 1));
+  EXPECT_TRUE(switchToStandby(link, 1));
+  EXPECT_FALSE(switchToStandby(link, 2));
+  EXPECT_EQ(1, link.currentStandby);
+  EXPECT_FALSE(switchToStandby(link, -1));
+  EXPECT_TRUE(fake::logHas("switchToStandby() parameter error: 0, 1", LOG_PRIO_ERROR));
+  closeModemChannel(link, false);
+  EXPECT_EQ("AT^DMPCHN=1|AT^DMPCHN=2|AT^DMPCHN=0|", d.sent());
+  EXPECT_EQ(kChannelClosed, link.fd);
+  EXPECT_EQ(0, link.currentStandby);  // the cache outlives the channel
+}
+
+TEST(ModemCommandsTest, DeviceNodeIsWaitedForThenOpenedAfterItSettles) {
+  fake::reset();
+  std::string node = fake::path(kModemDevicePath, true);
+  int fd = tryOpenDevice(node.c_str(), O_RDWR, 3);
+  EXPECT_EQ(-1, fd);
+  for (int n = 1; n <= 3; n++) {
+    char line[256];
+    snprintf(line, sizeof line, "(%d/3)access device \"%s\" fail: 2 - No such file or directory", n,
+             node.c_str());
+    EXPECT_TRUE(fake::logHas(line, LOG_PRIO_ERROR)) << fake::logText();
+  }
+  EXPECT_EQ(std::vector<uint64_t>(3, 1000000), fake::sleeps());
+  ASSERT_EQ(0, symlink("/dev/null", node.c_str()));
+  fd = tryOpenDevice(node.c_str(), O_RDWR, 3);
+  EXPECT_GT(fd, 0);
+  close(fd);
+  EXPECT_EQ(500000u, fake::sleeps().back());  // the node settles before the open
+}
+
+}  // namespace

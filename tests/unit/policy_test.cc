@@ -1,0 +1,385 @@
+// The RAT policy through planRadio: given a profile, the cards, the history's slot list, the
+// settings and the modem's capability, the plan and the rule behind each decision.
+#include "rat/policy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "daemon_fixture.h"
+
+namespace {
+
+using fixture::card;
+using fixture::kNoCard;
+using L = CardLocale;
+using T = CardType;
+
+// The inputs of one decision, built by name from a two-card cmcc phone with default settings.
+struct Inputs {
+  ProjectProfile profile = fixture::profile();
+  CardInfo cards[MAX_SIM] = {kNoCard, kNoCard, kNoCard, kNoCard, kNoCard};
+  char lastSlotCardID[MAX_SIM][CARD_ID_SIZE] = {};
+  std::string stored = "10", defaultData, prefNetType;
+  ModemCapability capability = {1, 2, 1, {31, 31, 31, 31, 31}};
+  RadioPlan previous;
+
+  Inputs& target(uint32_t t) { return profile.projectTarget = t, *this; }
+  Inputs& counts(int32_t sims, int32_t standbys) {
+    profile.simCount = sims;
+    profile.standbyCount = standbys;
+    return *this;
+  }
+  Inputs& slots(const CardInfo& first, const CardInfo& second) {
+    cards[0] = first;
+    cards[1] = second;
+    return *this;
+  }
+  Inputs& manual(int32_t standby, RatMask mask) {
+    profile.manualRatStandby = standby;
+    profile.manualRatMask = mask;
+    return *this;
+  }
+  Inputs& lastSlots(const char* first, const char* second) {
+    strncpy(lastSlotCardID[0], first, CARD_ID_SIZE - 1);
+    strncpy(lastSlotCardID[1], second, CARD_ID_SIZE - 1);
+    return *this;
+  }
+  RadioPlan plan() const {
+    PolicyInputs in = {
+        profile,   cards, lastSlotCardID, stored.c_str(), defaultData.c_str(), prefNetType.c_str(),
+        capability};
+    return planRadio(in, previous);
+  }
+};
+
+template <typename V>
+std::string joined(const V* values, int count) {
+  std::string out;
+  for (int i = 0; i < count; i++) out += (i ? "," : "") + std::to_string(values[i]);
+  return out;
+}
+
+std::string dstmexes(const RadioPlan& plan, int count) {
+  std::string out;
+  for (int i = 0; i < count; i++) out += (i ? ";" : "") + std::string(plan.standbyDSTMEX[i]);
+  return out;
+}
+
+// One card per class index of each target, from 0.
+std::vector<CardInfo> classCards(uint32_t target) {
+  CardInfo unknown = card(T::kSim, L::kUnknown);
+  if (target == PROJECT_TARGET_OPEN)
+    return {kNoCard, unknown, card(T::kSim, L::kOpen), card(T::kUsim, L::kOpen)};
+  if (target == PROJECT_TARGET_CUCC) {
+    return {kNoCard,
+            unknown,
+            card(T::kSim, L::kCuccHome),
+            card(T::kSim, L::kCuccOther),
+            card(T::kUsim, L::kCuccHome),
+            card(T::kUsim, L::kCuccOther)};
+  }
+  return {kNoCard,
+          unknown,
+          card(T::kSim, L::kCmccHome),
+          card(T::kSim, L::kCmccSameCountry),
+          card(T::kSim, L::kCmccForeign),
+          card(T::kUsim, L::kCmccHome),
+          card(T::kUsim, L::kCmccSameCountry),
+          card(T::kUsim, L::kCmccForeign)};
+}
+
+// The policy tables, row by row ('/' between rows): every cell is pinned.
+TEST(PolicyTest, EveryCellOfEveryTable) {
+  const struct {
+    uint32_t target;
+    const char *capability, *actual;
+  } tables[] = {
+      {PROJECT_TARGET_OPEN, "1222/1122/1132/1113", "1565/1165/3345/1112"},
+      {PROJECT_TARGET_CMCC,
+       "12222222/11212212/11311211/12232222/11213212/11111311/12212232/11211213",
+       "15666555/11616515/33433533/35646555/33634535/11111211/15616525/11611512"},
+      {PROJECT_TARGET_CUCC, "122222/112222/113122/112322/111131/111123",
+       "156655/116655/334355/336455/111121/111152"},
+  };
+  for (const auto& t : tables) {
+    std::vector<CardInfo> classes = classCards(t.target);
+    std::string capability, actual;
+    for (const CardInfo& first : classes) {
+      capability += capability.empty() ? "" : "/";
+      actual += actual.empty() ? "" : "/";
+      for (const CardInfo& second : classes) {
+        capability += std::to_string(ratGetDualCardCapability(t.target, first, second).code);
+        actual += std::to_string(ratGetDualCardActualCapability(t.target, first, second).code);
+      }
+    }
+    EXPECT_EQ(t.capability, capability) << "target " << t.target;
+    EXPECT_EQ(t.actual, actual) << "target " << t.target;
+  }
+}
+
+TEST(PolicyTest, CardsOutsideTheTargetsRulesCountAsEmptySlots) {
+  const struct {
+    uint32_t target;
+    CardInfo card;
+    int index;
+    bool covered;
+  } cases[] = {
+      {PROJECT_TARGET_OPEN, {CardStatus::kUnknown, T::kSim, L::kOpen, {}, {}}, 1, true},
+      {PROJECT_TARGET_OPEN, card(static_cast<T>(3), L::kOpen), 0, false},
+      {PROJECT_TARGET_CMCC, card(T::kSim, L::kCuccHome), 0, false},
+      {PROJECT_TARGET_CMCC, card(T::kUsim, static_cast<L>(0)), 0, false},
+      {PROJECT_TARGET_CUCC, card(T::kUsim, L::kCmccHome), 5, true},
+      {PROJECT_TARGET_CTC, card(T::kSim, L::kCmccHome), 0, false},
+      {PROJECT_TARGET_NONE, card(T::kUsim, L::kUnknown), 1, true},
+      {PROJECT_TARGET_CMCC, {CardStatus::kAbsent, T::kUsim, L::kCmccHome, {}, {}}, 0, true},
+  };
+  for (const auto& c : cases) {
+    CardClass cls = cardClass(c.target, c.card);
+    EXPECT_EQ(c.index, cls.index) << c.target;
+    EXPECT_EQ(c.covered, cls.covered) << c.target;
+  }
+  EXPECT_EQ(kUnknownCombination,
+            ratGetDualCardCapability(PROJECT_TARGET_CTC, kNoCard, kNoCard).code);
+  EXPECT_STREQ("unknown", actualName(kUnknownCombination));
+  EXPECT_STREQ("ACTUAL_RAT_2G_2G", actualName(ACTUAL_RAT_2G_2G));
+  EXPECT_STREQ("RAT_234G_2G_O", capabilityName(RAT_234G_2G_O));
+}
+
+TEST(PolicyTest, MasterCardByRule) {
+  const CardInfo usimA = card(T::kUsim, L::kCmccHome, "460001", "CARD-A");
+  const CardInfo usimB = card(T::kUsim, L::kCmccHome, "460002", "CARD-B");
+  const CardInfo sim = card(T::kSim, L::kCmccSameCountry);
+  const struct {
+    const char* name;
+    Inputs in;
+    const char* code;
+    MasterRule rule;
+    bool written;
+  } cases[] = {
+      {"manual standby 0 beats the table", Inputs().slots(kNoCard, usimA).manual(0, 12), "10",
+       MasterRule::kManualSetting, true},
+      {"manual standby equal to the count", Inputs().slots(usimA, kNoCard).manual(2, 12), "20",
+       MasterRule::kManualSetting, true},
+      {"single SIM", Inputs().counts(1, 2).slots(kNoCard, usimA), "10", MasterRule::kSingleSim,
+       true},
+      {"dynamic RAT off",
+       [&] {
+         Inputs i;
+         i.profile.dynamicRat = 0;
+         return i.slots(sim, usimA);
+       }(),
+       "10", MasterRule::kDynamicRatOff, true},
+      {"table: first card", Inputs().slots(usimA, sim), "10", MasterRule::kCapabilityTable, true},
+      {"table: second card", Inputs().slots(sim, usimA), "20", MasterRule::kCapabilityTable, true},
+      {"equal cards, default data 0",
+       [&] {
+         Inputs i;
+         i.defaultData = "0";
+         return i.slots(usimA, usimB);
+       }(),
+       "12", MasterRule::kDefaultDataCard, true},
+      {"equal cards, default data 1",
+       [&] {
+         Inputs i;
+         i.defaultData = "1";
+         return i.slots(usimA, usimB);
+       }(),
+       "21", MasterRule::kDefaultDataCard, true},
+      {"equal cards, last master moved to slot 1",
+       [&] {
+         Inputs i;
+         i.stored = "12";
+         return i.slots(usimB, usimA).lastSlots("CARD-A", "CARD-B");
+       }(),
+       "21", MasterRule::kLastMasterCard, true},
+      {"equal cards, stored 21 looks at slot 1",
+       [&] {
+         Inputs i;
+         i.stored = "21";
+         return i.slots(usimB, usimA).lastSlots("CARD-A", "CARD-B");
+       }(),
+       "12", MasterRule::kLastMasterCard, true},
+      {"equal cards never seen", Inputs().slots(usimA, usimB).lastSlots("OLD-1", "OLD-2"), "12",
+       MasterRule::kLastMasterMissing, true},
+      {"two SIMs, one standby",
+       [] {
+         Inputs i;
+         i.stored = "21";
+         return i.counts(2, 1);
+       }(),
+       "21", MasterRule::kUnsupportedMode, false},
+      {"no tables for the target",
+       [] {
+         Inputs i;
+         i.stored = "2";
+         return i.target(4);
+       }(),
+       "2", MasterRule::kUnknownCombination, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RadioPlan plan = c.in.plan();
+    EXPECT_STREQ(c.code, plan.masterCard);
+    EXPECT_EQ(c.rule, plan.master.rule);
+    EXPECT_EQ(c.written, plan.master.written);
+  }
+  RadioPlan found = Inputs().slots(usimB, usimA).lastSlots("CARD-A", "").plan();
+  EXPECT_EQ(2, found.master.lastMasterCard);
+  EXPECT_STREQ("CARD-A", found.master.lastMasterID);
+  EXPECT_TRUE(masterCardNeedsDefaultData(fixture::profile(), found.capability));
+  EXPECT_FALSE(
+      masterCardNeedsDefaultData(fixture::profile(), Inputs().slots(sim, usimA).plan().capability));
+}
+
+TEST(PolicyTest, OneStandbyGetsTheLargerSetAndTheOthersGsm) {
+  const CardInfo usim = card(T::kUsim, L::kOpen), sim = card(T::kSim, L::kOpen);
+  Inputs open = Inputs().target(PROJECT_TARGET_OPEN).slots(usim, usim);
+  auto with = [&open](const char* pref, const char* stored = "10") {
+    Inputs i = open;
+    i.prefNetType = pref;
+    i.stored = stored;
+    return i;
+  };
+  const struct {
+    const char* name;
+    Inputs in;
+    const char *rat, *actual, *dstmex, *published;  // published nullptr: as the actual ones
+  } cases[] = {
+      {"two USIMs, master 1", open, "31,1", "31,1", "0,7,2,0;1,0", nullptr},
+      {"pref 0 drops 4G", with("0"), "31,1", "19,1", "0,2,0;1,0", nullptr},
+      {"pref 102 acts like 0", with("102"), "31,1", "19,1", "0,2,0;1,0", nullptr},
+      {"pref 1 leaves 2G", with("1"), "31,1", "1,1", "0,0;1,0", nullptr},
+      {"pref 2 leaves 3G", with("2"), "31,1", "18,1", "0,2;1,0", nullptr},
+      {"pref 3 changes nothing", with("3"), "31,1", "31,1", "0,7,2,0;1,0", nullptr},
+      {"pref not a number counts as 0", with("lte"), "31,1", "19,1", "0,2,0;1,0", nullptr},
+      {"master 2 takes the full set",
+       [&] {
+         Inputs i = open;
+         i.defaultData = "1";
+         return i;
+       }(),
+       "1,31", "1,31", "1,0;0,7,2,0", nullptr},
+      {"stale master code falls back to standby 0",
+       [&] {
+         Inputs i = with("", "30");
+         return i.manual(-1, 255).counts(2, 1);
+       }(),
+       "31", "31", "0,7,2,0", nullptr},
+      {"combination 5 ignores master 1", Inputs(open).slots(kNoCard, usim), "1,31", "1,31",
+       "1,0;0,7,2,0", nullptr},
+      {"SIM card on the chosen standby loses 4G", Inputs().target(4).slots(sim, usim), "31,1",
+       "19,1", "0,2,0;1,0", nullptr},
+      {"manual setting puts 4G back on a SIM card",
+       Inputs().target(4).slots(sim, usim).manual(0, 31), "31,1", "31,1", "0,7,2,0;1,0", nullptr},
+      // The manual standby is the master card's too: the table's set goes there.
+      {"manual 13 on standby 1", Inputs(open).manual(1, 13), "1,31", "1,13", "1,0;0,7,0", nullptr},
+      {"manual on the standby equal to the count", Inputs(open).manual(2, 12), "1,31", "1,1,12",
+       "1,0;1,0;0,7", "1,1"},
+      {"single SIM dual standby with 4G drops 2G", Inputs(open).counts(1, 2).slots(usim, kNoCard),
+       "31,1", "30,1", "0,7,2;1,0", nullptr},
+      {"single SIM dual standby without 4G counts one standby",
+       [&] {
+         Inputs i = with("0");
+         return i.counts(1, 2).slots(usim, kNoCard);
+       }(),
+       "31,1", "19,1", "0,2,0;", "19"},
+      {"two SIMs, three standbys", Inputs(open).counts(2, 3), "31,1,1", "31,1,1", "0,7,2,0;1,0;1,0",
+       nullptr},
+      {"five standbys", Inputs(open).counts(2, 5), "31,1,1,1,1", "31,1,1,1,1",
+       "0,7,2,0;1,0;1,0;1,0;1,0", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int standbys = static_cast<int>(std::count(c.rat, c.rat + strlen(c.rat), ',')) + 1;
+    int shown = static_cast<int>(std::count(c.actual, c.actual + strlen(c.actual), ',')) + 1;
+    RadioPlan plan = c.in.plan();
+    EXPECT_EQ(c.rat, joined(plan.standbyRat, standbys));
+    EXPECT_EQ(c.actual, joined(plan.standbyActualRat, shown));
+    EXPECT_EQ(c.dstmex, dstmexes(plan, std::max(standbys, shown)));
+    EXPECT_STREQ(c.published != nullptr ? c.published : c.actual, plan.actualRatValue);
+  }
+}
+
+TEST(PolicyTest, EntriesARunDoesNotTouchKeepThePreviousRunsValues) {
+  Inputs in = Inputs().counts(1, 1).slots(card(T::kUsim, L::kCmccHome), kNoCard);
+  for (int i = 0; i < MAX_STANDBY; i++) {
+    strcpy(in.previous.standbyDSTMEX[i], "old");
+    in.previous.standbyActualRat[i] = 99;
+  }
+  RadioPlan plan = in.plan();
+  EXPECT_STREQ("0,7,2,0", plan.standbyDSTMEX[0]);
+  EXPECT_STREQ("old", plan.standbyDSTMEX[1]);
+  EXPECT_EQ(99u, plan.standbyActualRat[1]);
+  EXPECT_STREQ("31", plan.actualRatValue);
+}
+
+TEST(PolicyTest, DecisionReasonsNameEachNarrowing) {
+  Inputs in = Inputs().counts(1, 2).slots(card(T::kSim, L::kCmccHome), kNoCard);
+  in.prefNetType = "2";
+  const ActualDecision why = in.plan().actualRat;
+  EXPECT_EQ(0, why.tableStandby);
+  EXPECT_EQ(kGroup2G | kGroup3G, why.tableGroups);  // ACTUAL_RAT_23G_2G
+  EXPECT_TRUE(why.simCut4G);
+  EXPECT_EQ(2, why.prefNetType);
+  EXPECT_EQ(kGroup2G | kGroup4G, why.prefCleared);
+  EXPECT_TRUE(why.singleSimDualStandby);
+  EXPECT_FALSE(why.singleSimCut2G);
+  EXPECT_EQ(1, why.countedStandbys);
+  EXPECT_TRUE(Inputs().manual(7, 12).plan().actualRat.manualOutOfRange);
+}
+
+TEST(PolicyTest, StandbysMapToSlotsByMode) {
+  const struct {
+    int32_t simCount, standbyCount;
+    const char* masterCard;
+    const char* slots;
+  } cases[] = {
+      {1, 1, "10", "0,-1,-1,-1,-1"},  {1, 2, "10", "0,0,-1,-1,-1"},   {2, 2, "20", "0,1,-1,-1,-1"},
+      {2, 3, "21", "0,1,1,-1,-1"},    {2, 3, "12", "0,1,0,-1,-1"},    {2, 3, "30", "0,1,1,-1,-1"},
+      {2, 1, "10", "-1,-1,-1,-1,-1"}, {3, 3, "10", "-1,-1,-1,-1,-1"},
+  };
+  for (const auto& c : cases) {
+    RadioPlan plan;
+    strcpy(plan.masterCard, c.masterCard);
+    std::fill(std::begin(plan.standbySimSlot), std::end(plan.standbySimSlot), 7);
+    mapStandbyToSim(plan, fixture::profile(PROJECT_TARGET_CMCC, c.simCount, c.standbyCount));
+    EXPECT_EQ(c.slots, joined(plan.standbySimSlot, MAX_STANDBY)) << c.simCount << c.standbyCount;
+    EXPECT_EQ(c.slots[0] == '0', plan.slotModeSupported);
+  }
+}
+
+TEST(PolicyTest, ModemCheckFindsTheFirstStandbyItsStackDoesNotServe) {
+  const struct {
+    int32_t standbyCount;
+    std::vector<RatMask> wanted;
+    std::vector<int32_t> offered;
+    bool served, elsewhere;
+  } cases[] = {
+      {2, {29, 1}, {29, 1}, true, false},
+      {2, {1, 29}, {29, 1}, false, true},  // standby 0 of the modem offers what standby 1 wants
+      {2, {31, 1}, {29, 1}, false, false},
+      {1, {31}, {29}, false, false},
+      {2, {0, 0}, {0, 0}, true, false},
+  };
+  for (const auto& c : cases) {
+    RadioPlan plan;
+    ProjectProfile profile = fixture::profile(PROJECT_TARGET_CMCC, 2, c.standbyCount);
+    ModemCapability capability = kInitialModemCapability;
+    for (size_t i = 0; i < c.wanted.size(); i++) {
+      plan.standbyRat[i] = c.wanted[i];
+      capability.standbyRatCap[i] = c.offered[i];
+    }
+    checkStandbysServed(plan, profile, capability);
+    EXPECT_TRUE(plan.nvram.checked);
+    EXPECT_EQ(c.served, plan.nvram.everyServed);
+    EXPECT_EQ(c.elsewhere, plan.nvram.offeredElsewhere);
+  }
+  RadioPlan plan;
+  checkStandbysServed(plan, Inputs().manual(0, 12).profile, kInitialModemCapability);
+  EXPECT_FALSE(plan.nvram.checked);
+}
+
+}  // namespace
