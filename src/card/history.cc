@@ -4,13 +4,15 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "card/card.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr int kPathSize = 512;
+// Only the daemon reads its history: it names the cards and their IMSIs.
+constexpr mode_t kHistoryMode = 0600;
 
 // The file is read and written in these four blocks, in this order.
 struct FilePiece {
@@ -49,15 +51,15 @@ void convertNumbers(saved_card_info_st& info) {
   }
 }
 
-FILE* openHistory(const char* mode) {
-  char path[kPathSize];
-  if (platformPath(kCardHistoryPath, path, sizeof path) != 0) {
-    LOGE("%s() path too long: %s", "openHistory", kCardHistoryPath);
-    return nullptr;
-  }
-  FILE* file = fopen(path, mode);
-  if (file == nullptr) LOGE("open \"%s\" fail: %d - %s", path, errno, strerror(errno));
-  return file;
+// Where the history lives; false (logged) when its path does not fit.
+bool historyPath(char (&path)[kFilePathSize]) {
+  if (platformPath(kCardHistoryPath, path, sizeof path) == 0) return true;
+  LOGE("%s() path too long: %s", "historyPath", kCardHistoryPath);
+  return false;
+}
+
+void logOpenFailure(const char* path) {
+  LOGE("open \"%s\" fail: %d - %s", path, errno, strerror(errno));
 }
 
 bool sameCardID(const char (&a)[CARD_ID_SIZE], const char (&b)[CARD_ID_SIZE]) {
@@ -95,11 +97,17 @@ void updateSlot(saved_card_info_st& info, int slot, const CardInfo& card) {
 
 bool readSavedCardInfo(saved_card_info_st& info) {
   info = {};
-  FILE* file = openHistory("rb");
-  if (file == nullptr) return false;
+  char path[kFilePathSize];
+  if (!historyPath(path)) return false;
+  FILE* file = openForReading(path);
+  if (file == nullptr) {
+    logOpenFailure(path);
+    return false;
+  }
   char* image = reinterpret_cast<char*>(&info);
   bool result = true;
   for (const FilePiece& piece : kFilePieces) {
+    errno = 0;  // a short read at the end of the file sets none
     size_t got = fread(image + piece.offset, piece.itemSize, piece.itemCount, file);
     if (got != piece.itemCount) {
       LOGE("fread() fail: return %d != %d, %d - %s", static_cast<int>(got),
@@ -116,27 +124,38 @@ bool readSavedCardInfo(saved_card_info_st& info) {
 bool writeSavedCardInfo(const saved_card_info_st& info) {
   saved_card_info_st fileImage = info;
   convertNumbers(fileImage);
-  // Rewritten in place: a failed write leaves a short file, reported as such at the next read.
-  FILE* file = openHistory("wb");
-  if (file == nullptr) return false;
-  // Unbuffered, so that a full disk fails the piece being written, not a later fclose.
-  setvbuf(file, nullptr, _IONBF, 0);
+  char path[kFilePathSize];
+  if (!historyPath(path)) return false;
+  // Replaced whole: a crash or a full disk leaves the old history, never a part of the new one.
+  struct stat target;
+  Replacement replacement;
+  if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) {
+    errno = EISDIR;
+    logOpenFailure(path);
+    return false;
+  }
+  if (!beginReplacement(replacement, path, kHistoryMode)) {
+    logOpenFailure(path);
+    return false;
+  }
+  // Unbuffered, so that a full disk fails the piece being written.
+  setvbuf(replacement.file, nullptr, _IONBF, 0);
   const char* image = reinterpret_cast<const char*>(&fileImage);
-  bool result = true;
   for (const FilePiece& piece : kFilePieces) {
-    size_t put = fwrite(image + piece.offset, piece.itemSize, piece.itemCount, file);
+    errno = 0;
+    size_t put = fwrite(image + piece.offset, piece.itemSize, piece.itemCount, replacement.file);
     if (put != piece.itemCount) {
       LOGE("fwrite() fail: return %d != %d, %d - %s", static_cast<int>(put),
            static_cast<int>(piece.itemCount), errno, strerror(errno));
-      result = false;
-      break;
+      abandonReplacement(replacement);
+      return false;
     }
   }
-  if (fclose(file) != 0 && result) {
-    LOGE("fclose() fail: %d - %s", errno, strerror(errno));
-    result = false;
+  if (!commitReplacement(replacement)) {
+    LOGE("replace \"%s\" fail: %d - %s", path, errno, strerror(errno));
+    return false;
   }
-  return result;
+  return true;
 }
 
 void updateSavedCardInfo(saved_card_info_st& info, const CardInfo (&cards)[MAX_SIM],

@@ -109,6 +109,16 @@ bool waitCardStatus(ModemLink& link, CardInfo& card) {
   }
 }
 
+// The card-status report switched on for one wait, and off again whatever the wait gave.
+bool askCardStatus(ModemLink& link, CardInfo& card) {
+  sendAtSyncOk(link, "AT^DLKS=1\r");
+  LOGI("waiting for the unsolicited result code of sim status.");
+  bool decided = waitCardStatus(link, card);
+  sendAtSyncOk(link, "AT^DLKS=0\r");
+  sendAtSyncOk(link, "AT^DUSIMR=0\r");
+  return decided;
+}
+
 // Fills type, locale and IMSI from the history entry with this card's identity. True when the
 // entry is good enough to spare the IMSI and type queries.
 bool takeFromHistory(const saved_card_info_st& history, CardInfo& card) {
@@ -157,11 +167,10 @@ void decideLocale(const ProjectProfile& profile, CardInfo& card) {
 }  // namespace
 
 bool queryCardInfoStatus(ModemLink& link, CardInfo& card) {
-  sendAtSyncOk(link, "AT^DLKS=1\r");
-  LOGI("waiting for the unsolicited result code of sim status.");
-  bool decided = waitCardStatus(link, card);
-  sendAtSyncOk(link, "AT^DLKS=0\r");
-  sendAtSyncOk(link, "AT^DUSIMR=0\r");
+  int reopens = link.reopens;
+  bool decided = askCardStatus(link, card);
+  // The line hung up during the wait and came back: the report went with the old line.
+  if (!decided && link.reopens != reopens) decided = askCardStatus(link, card);
   return decided;
 }
 

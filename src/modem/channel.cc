@@ -66,20 +66,35 @@ int selectReadable(int fd, timeval* limit) {
   return 1;
 }
 
+constexpr int kOpenAttempts = 100;
+// Never the daemon's controlling terminal: a hang-up of the line (a modem reset re-enumerates the
+// node) must not end the process.
+constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_CLOEXEC;
+// The longest final result code less one byte: what of the exchange so far can hold the start
+// of a code that the next read completes.
+constexpr size_t kCodeTail = 15;
+
+// A hung-up or vanished line: end of file, or an error only a dead device gives.
+bool lineGone(ssize_t result, int error) {
+  return result == 0 || (result < 0 && (error == EIO || error == ENXIO || error == ENODEV));
+}
+
 // Reads one chunk into a zeroed AT_CHUNK_SIZE buffer; the byte count, or -1 (logged).
-ssize_t readChunk(int fd, char* chunk) {
+ssize_t readChunk(ModemLink& link, char* chunk) {
   memset(chunk, 0, AT_CHUNK_SIZE);
-  ssize_t n = read(fd, chunk, AT_CHUNK_SIZE - 1);
+  ssize_t n = read(link.fd, chunk, AT_CHUNK_SIZE - 1);
   if (n < 0) LOGE("read() fail: %d - %s", errno, strerror(errno));
+  if (lineGone(n, errno)) link.lineLost = true;
   return n;
 }
 
 // One write call; a partial write is not continued.
-int writeCommand(int fd, const char* cmd) {
+int writeCommand(ModemLink& link, const char* cmd) {
   int length = static_cast<int>(strlen(cmd));
-  ssize_t written = write(fd, cmd, length);
+  ssize_t written = write(link.fd, cmd, length);
   if (written < 0) {
     LOGE("write() fail: %d - %s", errno, strerror(errno));
+    if (lineGone(written, errno) || errno == EPIPE) link.lineLost = true;
     return -1;
   }
   if (written != length) {
@@ -99,7 +114,7 @@ void drainLateAnswer(ModemLink& link) {
   for (now = start; usBetween(start, now) < kDrainBoundUs; platformClockMonotonic(&now)) {
     timeval quiet = toTimeval(kDrainQuietUs);
     char chunk[AT_CHUNK_SIZE];
-    if (selectReadable(link.fd, &quiet) <= 0 || readChunk(link.fd, chunk) <= 0) return;
+    if (selectReadable(link.fd, &quiet) <= 0 || readChunk(link, chunk) <= 0) return;
     logAtTraffic("<< ", chunk, link.currentStandby);
   }
 }
@@ -149,7 +164,62 @@ int writeWhenWritable(ModemLink& link, const char* cmd) {
     return -1;
   }
   if (!FD_ISSET(link.fd, &writeSet)) return -1;
-  return writeCommand(link.fd, cmd);
+  return writeCommand(link, cmd);
+}
+
+// A final result code that the last read completed: the end of the exchange so far (at most
+// kCodeTail bytes) joined with the chunk. Keeps the new end in tail.
+bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
+  char joined[kCodeTail + AT_CHUNK_SIZE];
+  int length = snprintf(joined, sizeof joined, "%s%s", tail, chunk);
+  copyText(tail, joined + (static_cast<size_t>(length) > kCodeTail ? length - kCodeTail : 0));
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    if (strstr(joined, code.text) != nullptr) return true;
+  }
+  return false;
+}
+
+// The channel's device node, where the platform keeps it; "" when the path does not fit, which
+// tryOpenDevice refuses with its own message.
+void devicePath(char (&path)[kFilePathSize]) {
+  if (platformPath(kModemDevicePath, path, sizeof path) != 0) path[0] = '\0';
+}
+
+// A line that hung up (a modem reset re-enumerates the node): closed, opened again within the
+// open's own bounds, unlocked and pointed back at its standby. False when it stays gone; every
+// later command is then refused as on a channel that never opened.
+bool reopenLine(ModemLink& link) {
+  char path[kFilePathSize];
+  devicePath(path);
+  LOGE("line of \"%s\" lost, opening it again", path);
+  close(link.fd);
+  link.lineLost = false;
+  link.lateAnswerPending = false;
+  link.reopens++;
+  link.fd = tryOpenDevice(path, kOpenFlags, kOpenAttempts);
+  if (!link.isOpen()) {
+    link.fd = kChannelUnopened;
+    return false;
+  }
+  AtResponse ignored;
+  sendAtSync(link, "AT^DLKS=0\r", ignored);
+  if (link.currentStandby >= 0) {
+    char cmd[AT_CHUNK_SIZE];
+    snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", link.currentStandby);
+    if (sendAtSync(link, cmd, ignored) != 0 || !ignored.holds("\r\nOK\r\n")) {
+      link.currentStandby = -1;  // unknown: the next switch is sent whatever it names
+    }
+  }
+  return link.isOpen() && !link.lineLost;
+}
+
+AtOutcome exchangeOk(ModemLink& link, const char* cmd, AtResponse& resp) {
+  AtOutcome outcome = {sendAtSync(link, cmd, resp), false};
+  // Judged on the whole gathered text, so an OK split over two reads counts.
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    if (code.success && resp.holds(code.text)) outcome.isOk = true;
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -185,6 +255,15 @@ int tryOpenDevice(const char* path, int flags, int tries) {
   return fd;
 }
 
+void openLine(ModemLink& link) {
+  char path[kFilePathSize];
+  devicePath(path);
+  link.fd = tryOpenDevice(path, kOpenFlags, kOpenAttempts);
+  link.lineLost = false;
+  if (!link.isOpen()) return;
+  sendAtSyncOk(link, "AT^DLKS=0\r");
+}
+
 int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
   // The command and the response are always given; only the channel can be missing.
   if (!link.isOpen()) {
@@ -192,7 +271,7 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
     return -1;
   }
   drainLateAnswer(link);
-  if (writeCommand(link.fd, cmd) != 0) {
+  if (writeCommand(link, cmd) != 0) {
     resp = {};
     return -1;
   }
@@ -202,10 +281,11 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
   logAtTraffic(">> ", cmd, link.currentStandby);
   resp = {};
   int fill = 0;
+  char tail[kCodeTail + 1] = {};
   for (;;) {
     char chunk[AT_CHUNK_SIZE];
     if (waitExchangeChunk(link, deadline) < 0) return -1;
-    ssize_t n = readChunk(link.fd, chunk);
+    ssize_t n = readChunk(link, chunk);
     if (n < 0) return -1;
     logAtTraffic("<< ", chunk, link.currentStandby);
     // A chunk that does not fit is dropped whole; a later, smaller one may still fit.
@@ -213,7 +293,8 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
       copyText(resp.text + fill, n + 1, chunk, n);
       fill += n;
     }
-    if (isFinalReponse(chunk)) return 0;
+    // The design's rule tests each chunk alone; a code split between two reads counts as well.
+    if (isFinalReponse(chunk) || finalCodeAcrossReads(tail, chunk)) return 0;
   }
 }
 
@@ -229,17 +310,17 @@ bool isFinalReponse(const char* chunk) {
 }
 
 AtOutcome sendAtSyncOk(ModemLink& link, const char* cmd, AtResponse* out) {
+  // A line lost at an earlier command is opened again first.
+  if (link.lineLost && link.isOpen()) reopenLine(link);
   // The command and the flag are always given; only the channel can be missing.
   if (!link.isOpen()) {
     LOGE("%s() parameter error: %d, %d, %d", __func__, 1, 0, 0);
     return {-1, false};
   }
   AtResponse resp = {};
-  AtOutcome outcome = {sendAtSync(link, cmd, resp), false};
-  // Judged on the whole gathered text, so an OK split over two reads counts.
-  for (const FinalResultCode& code : kFinalResultCodes) {
-    if (code.success && resp.holds(code.text)) outcome.isOk = true;
-  }
+  AtOutcome outcome = exchangeOk(link, cmd, resp);
+  // A line lost during this exchange is opened again and the command sent once more.
+  if (link.lineLost && reopenLine(link)) outcome = exchangeOk(link, cmd, resp);
   if (out != nullptr) memcpy(out->text, resp.text, strlen(resp.text));
   return outcome;
 }
@@ -270,7 +351,7 @@ int readAtWithTimeout(ModemLink& link, char* chunk, int seconds) {
     // Select leaves no time on Linux: wait out the current second instead of spinning.
     limit = toTimeval((kNsPerSec - now.tv_nsec + 999) / 1000);
   }
-  ssize_t n = readChunk(link.fd, chunk);
+  ssize_t n = readChunk(link, chunk);
   if (n < 0) return -1;
   if (n == 0) {
     LOGE("read() fail: end of file");

@@ -25,6 +25,8 @@ struct ModemLink {
   int fd = kChannelUnopened;
   int currentStandby = -1;         // the standby last switched to; -1: none yet
   bool lateAnswerPending = false;  // an exchange timed out: its answer may still arrive
+  bool lineLost = false;           // the line hung up or vanished; the next command reopens it
+  int reopens = 0;                 // times a lost line was reopened
   ModemCapability capability = kInitialModemCapability;
 
   bool isOpen() const { return fd > 0; }
@@ -42,6 +44,8 @@ struct AtResponse {
 };
 
 int tryOpenDevice(const char* path, int flags, int tries);
+// Opens the modem's device node (100 attempts a second apart) and unlocks it with "AT^DLKS=0".
+void openLine(ModemLink& link);
 // Writes cmd and gathers the answer into resp up to a final result code; 0 when the exchange
 // ended, -1 on a write or read failure or after AT_EXCHANGE_TIMEOUT_S.
 int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp);

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kOpenAttempts = 100;
 constexpr int kCapabilityAttempts = 3;
 constexpr uint64_t kCapabilityRetryUs = 200000;
 constexpr char kDmccPrefix[] = "^DMCC: ";
@@ -48,13 +47,7 @@ bool parseCapability(const AtResponse& response, ModemCapability& capability) {
 }  // namespace
 
 void openModemChannel(ModemLink& link) {
-  if (link.isOpen()) return;
-  char path[PATH_MAX];
-  // An unmappable path is left empty, so tryOpenDevice refuses it with its own message.
-  if (platformPath(kModemDevicePath, path, sizeof path) != 0) path[0] = '\0';
-  link.fd = tryOpenDevice(path, O_RDWR, kOpenAttempts);
-  if (!link.isOpen()) return;
-  sendAtSyncOk(link, "AT^DLKS=0\r");
+  if (!link.isOpen()) openLine(link);
 }
 
 bool queryModemCapability(ModemLink& link, bool force) {
@@ -78,7 +71,8 @@ bool switchToStandby(ModemLink& link, int standby) {
   }
   if (standby == link.currentStandby) return true;
   char cmd[kStandbyCommandSize];
-  snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", standby);
+  // Standbys are single digits; an absurd one would be sent cut to the buffer.
+  if (snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", standby) < 0) return false;
   if (!sendAtSyncOk(link, cmd).succeeded()) return false;
   link.currentStandby = standby;
   return true;
@@ -90,6 +84,7 @@ void closeModemChannel(ModemLink& link, bool keepStandby) {
   if (!keepStandby) switchToStandby(link, 0);
   close(link.fd);
   link.fd = kChannelClosed;
-  // A late answer does not outlive the channel.
+  // A late answer or a hang-up does not outlive the channel.
   link.lateAnswerPending = false;
+  link.lineLost = false;
 }

@@ -106,7 +106,7 @@ int compareNames(const char* line, size_t nameLength, const char* name) {
 bool fileListsName(const char* root, const char* relative, const char* name) {
   char path[kPathSize];
   if (!rootPath(root, relative, path, sizeof path)) return false;
-  FILE* file = fopen(path, "re");
+  FILE* file = openForReading(path);
   if (file == nullptr) return false;
   char line[kLineSize];
   bool listed = false;
@@ -180,7 +180,7 @@ hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool r
                static_cast<int>(getpid())) >= static_cast<int>(sizeof tempPath)) {
     return Refusal::kNoRoot;
   }
-  int lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  int lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (lockFd < 0) return Refusal::kNoRoot;
   if (flock(lockFd, LOCK_EX) != 0) {
     close(lockFd);
@@ -194,7 +194,7 @@ hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool r
     removeStaleTemporaries(root);
     int tempFd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     FILE* out = tempFd < 0 ? nullptr : fdopen(tempFd, "w");
-    FILE* in = fopen(storePath, "re");
+    FILE* in = openForReading(storePath);
     // The rename makes the replacement atomic for readers; the host store needs no fsync.
     bool ok = out != nullptr && copyStore(in, out, rewrite) && fflush(out) == 0;
     if (out != nullptr && fclose(out) != 0) ok = false;
@@ -216,7 +216,8 @@ hoststore::Refusal runControlCommand(const char* root, const ControlCommand& com
   if (service[0] == '\0') return Refusal::kUnknownControl;
   char path[kPathSize], line[kLineSize], stateName[kLineSize];
   if (!rootPath(root, "/init.log", path, sizeof path)) return Refusal::kNoRoot;
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Non-blocking: a FIFO planted there must not hold the property service.
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return Refusal::kNoRoot;
   int length = snprintf(line, sizeof line, "%s %s\n", command.initVerb, service);
   bool logged = writeAll(fd, line, static_cast<size_t>(length));
@@ -278,7 +279,7 @@ const char* refusalText(Refusal refusal) {
 bool get(const char* root, const char* name, char* value, size_t size) {
   char path[kPathSize];
   if (!rootPath(root, "/properties", path, sizeof path)) return false;
-  FILE* file = fopen(path, "re");
+  FILE* file = openForReading(path);
   if (file == nullptr) return false;
   char line[kLineSize];
   bool found = false;

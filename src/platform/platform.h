@@ -7,7 +7,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <sys/select.h>
+#include <sys/types.h>
 #include <time.h>
 
 // ---- Backend interface --------------------------------------------------------------------
@@ -91,3 +93,27 @@ inline int64_t usBetween(const struct timespec& from, const struct timespec& to)
   return (static_cast<int64_t>(to.tv_sec) - from.tv_sec) * 1000000 +
          (to.tv_nsec - from.tv_nsec) / 1000;
 }
+
+// ---- Files --------------------------------------------------------------------------------------
+
+// Opens an existing file for reading without ever blocking in the open: a FIFO or device planted
+// at the path is refused (nullptr, errno EINVAL), a symbolic link is not followed (ELOOP). A
+// directory is opened, so that reading it fails the way it always did.
+FILE* openForReading(const char* path);
+
+constexpr size_t kFilePathSize = 256;
+
+// A file replaced whole, so that a reader or a crash never meets it half-written: the content is
+// written to "<path>.tmp" (created afresh, never through a symbolic link, with the given mode
+// whatever the umask), flushed to the disk and renamed over the path, and the directory synced.
+struct Replacement {
+  FILE* file;
+  char path[kFilePathSize];
+  char tempPath[kFilePathSize + 8];
+};
+// Creates the temporary file; false with errno when it cannot be created.
+bool beginReplacement(Replacement& replacement, const char* path, mode_t mode);
+// Makes the content the file's; false with errno (the old file then stays as it was).
+bool commitReplacement(Replacement& replacement);
+// Drops the temporary file.
+void abandonReplacement(Replacement& replacement);

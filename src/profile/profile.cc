@@ -64,7 +64,7 @@ bool readFactoryDigits(char* value) {
     LOGE("factory file path too long: %s", kFactoryFilePath);
     return false;
   }
-  FILE* file = fopen(path, "r");
+  FILE* file = openForReading(path);
   if (file == nullptr) return false;
   char digits[kMultiSimDigits] = {};
   size_t blocks = fread(digits, sizeof digits, 1, file);

@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr size_t kPathSize = 256;
+constexpr size_t kPathSize = kFilePathSize - 16;
+// rild reads its file as the daemon's user or through the group the data directory is shared with.
+constexpr mode_t kRildConfigMode = 0640;
 constexpr int kOldLineSize = 100;
 constexpr int kInitRequestTries = 5;
 constexpr uint64_t kInitRequestPauseUs = 100000;
@@ -40,7 +42,7 @@ char* trimmed(char* text) {
 // Compares the DSTMEX lines of the standby's old file with the new text. Any difference,
 // including an old text that merely continues the new one, means the standby's RATs changed.
 bool dstmexChanged(int standby, const char* dstmex, const char* path) {
-  FILE* file = fopen(path, "re");
+  FILE* file = openForReading(path);
   if (file == nullptr) return false;
   bool restartRIL = false;
   char line[kOldLineSize] = {};
@@ -81,14 +83,11 @@ bool writeConfigLines(FILE* file, const RildInputs& in, int standby) {
 
 // rild reads the file at any time: it is replaced whole, never seen half-written.
 void writeRildConfig(const RildInputs& in, int standby, const char* path) {
-  char tempPath[kPathSize + 32];
-  snprintf(tempPath, sizeof tempPath, "%s.tmp", path);
-  FILE* file = fopen(tempPath, "we");
-  bool ok = file != nullptr && writeConfigLines(file, in, standby) && fflush(file) == 0 &&
-            fsync(fileno(file)) == 0;
-  if (file != nullptr && fclose(file) != 0) ok = false;
-  if (ok && rename(tempPath, path) == 0) return;
-  if (file != nullptr) unlink(tempPath);
+  Replacement replacement;
+  if (beginReplacement(replacement, path, kRildConfigMode)) {
+    if (writeConfigLines(replacement.file, in, standby) && commitReplacement(replacement)) return;
+    abandonReplacement(replacement);
+  }
   LOGE("write RILD config file \"%s\" failed.", path);
 }
 

@@ -30,7 +30,8 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
     std::string gathered;
   } cases[] = {
       {{"\r\n+CME ERROR: 10\r\n"}, false, "\r\n+CME ERROR: 10\r\n"},
-      {{"\r\nO", "K\r\n", "\r\nOK\r\n"}, true, "\r\nOK\r\n\r\nOK\r\n"},
+      {{"\r\n^DCID: 1\r\n\r\nO", "K\r\n", "late"}, true, "\r\n^DCID: 1\r\n\r\nOK\r\n"},
+      {{"\r\n+CME ERR", "OR: 11\r\n", "late"}, false, "\r\n+CME ERROR: 11\r\n"},
       {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, false, "\r\n^DMCC: 1\r\n\r\nERROR"},
       {{"\r\nCONNECT\r\n"}, false, "\r\nCONNECT\r\n"},
       {{"\r\n^DTOC: 1\r\n", ""}, false, "\r\n^DTOC: 1\r\n"},  // the line hung up
@@ -44,7 +45,21 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
     EXPECT_EQ(c.isOk, outcome.isOk);
     EXPECT_EQ(c.gathered, out.text);
     EXPECT_EQ(c.chunks.back().empty(), fake::logHas("isFinalReponse() parameter error: 1"));
+    EXPECT_EQ(0, fake::logCount("[-1]<< late"));  // after the end: not read
     EXPECT_EQ(1, fake::logCount("[-1]>> AT<CR>"));
+  }
+}
+
+// However the modem's answer falls into reads, the exchange ends at its final result code.
+TEST(ChannelTest, FinalResultCodeIsFoundWhereverTheReadsCutIt) {
+  const std::string answer = "\r\n+CIMI: 460001234567890\r\n\r\nOK\r\n";
+  for (size_t piece : {1, 2, 3, 4, 5, 7, 16}) {
+    Daemon d;
+    for (size_t at = 0; at < answer.size(); at += piece) d.answer({answer.substr(at, piece)});
+    AtResponse out = {};
+    EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT+CIMI\r", &out).succeeded()) << piece;
+    EXPECT_EQ(answer, out.text) << piece;
+    EXPECT_EQ(1000000000u, fake::nowUs()) << piece;  // no time-out
   }
 }
 

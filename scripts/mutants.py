@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Deliberate faults in the daemon, each of which the unit tests must catch.
+
+Applies one mutation at a time to a copy of the source tree, builds the unit tests there and runs
+them; a mutant is caught when a test fails (or the build breaks). Prints a line per mutant and
+exits 1 when any survived. The source tree itself is never changed.
+
+    scripts/mutants.py                 # every mutant
+    scripts/mutants.py ring-wrap ...   # some of them
+    scripts/mutants.py --list
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# name: (file, text to replace, replacement, what the fault is)
+MUTANTS = {
+    "ring-wrap": ("src/card/history.cc", "(info.m_nextIndex + 1) % CARD_HISTORY_ENTRIES",
+                  "(info.m_nextIndex + 1) % (CARD_HISTORY_ENTRIES + 1)",
+                  "the ring index wraps one entry late"),
+    "ring-repair": ("src/card/history.cc", "info.m_nextIndex >= CARD_HISTORY_ENTRIES",
+                    "info.m_nextIndex > CARD_HISTORY_ENTRIES", "an index of 20 is not repaired"),
+    "ring-duplicate": ("src/card/history.cc", "  if (ringHolds(info, card)) return;\n", "",
+                       "a card already in the ring is added again"),
+    "table-row": ("src/rat/policy.cc", "    {3, 3, 4, 3, 3, 5, 3, 3},\n    {3, 5, 6, 4, 6, 5, 5, 5},",
+                  "    {3, 5, 6, 4, 6, 5, 5, 5},\n    {3, 3, 4, 3, 3, 5, 3, 3},",
+                  "two rows of the cmcc actual table swapped"),
+    "table-cells": ("src/rat/policy.cc", "    {1, 1, 1, 1, 5, 2},", "    {1, 1, 1, 1, 2, 5},",
+                    "two cells of the cucc actual table swapped"),
+    "query-retry": ("src/card/query.cc", "kQueryAttempts = 5", "kQueryAttempts = 1",
+                    "card queries are not retried"),
+    "final-code": ("src/modem/channel.cc", '    {"\\r\\nERROR", false},\n', "",
+                   "an ERROR split before its line end does not end the exchange"),
+    "ok-success": ("src/modem/channel.cc", '{"\\r\\nOK\\r\\n", true}', '{"\\r\\nOK\\r\\n", false}',
+                   "no answer counts as OK"),
+    "ro-publish": ("src/profile/profile.cc",
+                   '  setProp("ro.sys.vx.proj.rat", ratList, kPublishTries);\n', "",
+                   "the filtered RAT list is not published"),
+    "plmn-loop": ("src/card/query.cc", "for (int i = 1; i < PLMN_LIST_ENTRIES",
+                  "for (int i = 0; i < PLMN_LIST_ENTRIES",
+                  "the country prefix counts as a network code"),
+    "puk-retries": ("src/card/query.cc", ', "\\r\\n+CME ERROR: 12\\r\\n"', "",
+                    "a PUK-locked card is asked for its IMSI five times"),
+    "init-pause": ("src/ril/ril.cc", "kInitRequestPauseUs = 100000", "kInitRequestPauseUs = 0",
+                   "no pause after an init request"),
+    "manual-bound": ("src/profile/profile.cc", "index > profile.standbyCount",
+                     "index >= profile.standbyCount", "a manual index equal to the count refused"),
+    "dstmex-prefix": ("src/ril/ril.cc", "strcmp(oldDstmex, dstmex) != 0",
+                      "strncmp(oldDstmex, dstmex, strlen(dstmex)) != 0",
+                      "an old DSTMEX continuing the new one is no change"),
+    "late-answer": ("src/modem/channel.cc", "  if (!link.lateAnswerPending) return;\n",
+                    "  return;\n", "a late answer is taken for the next command's"),
+    "hotplug-candidate": ("src/hotplug/hotplug.cc", "(stored & bit) == 0 ? stored | bit : candidate",
+                          "(candidate & bit) == 0 ? candidate | bit : candidate",
+                          "the second slot's change builds on the first's"),
+    "master-default-data": ("src/rat/policy.cc", "in.defaultDataCard[0] == '0' ? MasterCode::k12",
+                            "in.defaultDataCard[0] == '1' ? MasterCode::k12",
+                            "the default data card picks the other card"),
+    "sim-keeps-4g": ("src/rat/policy.cc", "    mask &= ~profile.rat4GMask;\n  }\n  if (in.pref",
+                     "  }\n  if (in.pref", "a SIM card keeps LTE"),
+    "store-sorted": ("src/platform/host_store.cc", "compareNames(line, nameLength, rewrite.name) > 0",
+                     "compareNames(line, nameLength, rewrite.name) < 0",
+                     "the host store does not keep its lines sorted"),
+}
+
+
+def run(args, cwd, log):
+    return subprocess.run(args, cwd=cwd, stdout=log, stderr=subprocess.STDOUT).returncode
+
+
+def try_mutant(name, work, log):
+    path, old, new, _ = MUTANTS[name]
+    source = os.path.join(work, path)
+    with open(source) as f:
+        text = f.read()
+    if text.count(old) != 1:
+        return "stale (its text is not in %s once)" % path
+    with open(source, "w") as f:
+        f.write(text.replace(old, new))
+    try:
+        build = os.path.join(work, "build-mutants")
+        if run(["cmake", "--build", build, "-j2"], work, log) != 0:
+            return "caught (build fails)"
+        if run(["ctest", "--test-dir", build, "-L", "unit", "-j2"], work, log) != 0:
+            return "caught"
+        return "SURVIVED"
+    finally:
+        with open(source, "w") as f:
+            f.write(text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("mutants", nargs="*", metavar="MUTANT", help="names (default: all)")
+    parser.add_argument("--list", action="store_true", help="list the mutants and exit")
+    args = parser.parse_args()
+    if args.list:
+        for name, (path, _, _, what) in MUTANTS.items():
+            print("%-20s %-24s %s" % (name, path, what))
+        return 0
+    unknown = [m for m in args.mutants if m not in MUTANTS]
+    if unknown:
+        parser.error("unknown mutant %s (see --list)" % ", ".join(unknown))
+    names = args.mutants or list(MUTANTS)
+    work = tempfile.mkdtemp(prefix="modemprep-mutants.")
+    try:
+        for item in ("src", "tests", "tools", "bench", "cmake", "CMakeLists.txt",
+                     "CMakePresets.json"):
+            copy = shutil.copytree if os.path.isdir(os.path.join(ROOT, item)) else shutil.copy
+            copy(os.path.join(ROOT, item), os.path.join(work, item))
+        print("building the unmutated tree in %s ..." % work, flush=True)
+        with open(os.path.join(work, "mutants.log"), "w") as log:
+            if run(["cmake", "--preset", "default", "-B", "build-mutants", "-DMODEMPREP_BENCH=OFF"],
+                   work, log) != 0 or run(["cmake", "--build", "build-mutants", "-j2"], work,
+                                          log) != 0:
+                print("mutants: the unmutated tree does not build (see %s/mutants.log)" % work,
+                      file=sys.stderr)
+                return 1
+            survived = 0
+            for name in names:
+                start = time.monotonic()
+                verdict = try_mutant(name, work, log)
+                survived += verdict == "SURVIVED"
+                print("%-20s %-10s %5.1f s  %s" % (name, verdict, time.monotonic() - start,
+                                                   MUTANTS[name][3]), flush=True)
+        print("%d of %d caught" % (len(names) - survived, len(names)))
+        return 1 if survived else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

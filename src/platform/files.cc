@@ -1,0 +1,83 @@
+// Opening files without blocking, and replacing files whole.
+#include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Syncs the directory that holds path, so that a rename in it survives a crash.
+bool syncDirectory(const char* path) {
+  char copy[kFilePathSize];
+  copyText(copy, path);
+  int dir = open(dirname(copy), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  bool synced = fsync(dir) == 0;
+  close(dir);
+  return synced;
+}
+
+}  // namespace
+
+FILE* openForReading(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+    close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+bool beginReplacement(Replacement& replacement, const char* path, mode_t mode) {
+  replacement.file = nullptr;
+  copyText(replacement.path, path);
+  snprintf(replacement.tempPath, sizeof replacement.tempPath, "%s.tmp", replacement.path);
+  // A temporary file left by a crash (or planted) is removed, never written through.
+  unlink(replacement.tempPath);
+  int fd = open(replacement.tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  if (fchmod(fd, mode) != 0 || (replacement.file = fdopen(fd, "wb")) == nullptr) {
+    int error = errno;
+    close(fd);
+    unlink(replacement.tempPath);
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
+bool commitReplacement(Replacement& replacement) {
+  FILE* file = replacement.file;
+  replacement.file = nullptr;
+  bool written = fflush(file) == 0 && fsync(fileno(file)) == 0;
+  int error = errno;
+  if (fclose(file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && rename(replacement.tempPath, replacement.path) == 0) {
+    syncDirectory(replacement.path);
+    return true;
+  }
+  if (written) error = errno;
+  unlink(replacement.tempPath);
+  errno = error;
+  return false;
+}
+
+void abandonReplacement(Replacement& replacement) {
+  if (replacement.file != nullptr) fclose(replacement.file);
+  replacement.file = nullptr;
+  unlink(replacement.tempPath);
+}
