@@ -32,7 +32,7 @@ def use_build(build):
     harness.BUILD = build
     harness.DAEMON = os.path.join(build, "modemprep")
     harness.MODEMSIM = os.path.join(build, "tools", "modemsim", "modemsim")
-    harness.UEVENTSEND = os.path.join(build, "tools", "modemsim", "ueventsend")
+    harness.UEVENTSEND = os.path.join(build, "tools", "ueventsend", "ueventsend")
 
 
 class ToolError(RuntimeError):

@@ -101,7 +101,7 @@ step "${#unit_tests[@]} unit test executables passed under qemu-aarch64"
 # directory mirrors those paths with wrappers that exec the ARM64 programs under the emulator
 # (exec: the harness's signals reach qemu, which hands them to the program).
 runner=$build/qemu-run
-for program in modemprep tools/modemsim/modemsim tools/modemsim/ueventsend tools/propctl/propctl \
+for program in modemprep tools/modemsim/modemsim tools/ueventsend/ueventsend tools/propctl/propctl \
   tools/cardhist/cardhist; do
   [ -x "$build/$program" ] || continue
   mkdir -p "$(dirname "$runner/$program")"
@@ -143,7 +143,7 @@ def histories(build):
     harness.BUILD = build
     harness.DAEMON = os.path.join(build, "modemprep")
     harness.MODEMSIM = os.path.join(build, "tools", "modemsim", "modemsim")
-    harness.UEVENTSEND = os.path.join(build, "tools", "modemsim", "ueventsend")
+    harness.UEVENTSEND = os.path.join(build, "tools", "ueventsend", "ueventsend")
     phone = Phone(scenario("two_cards", slots=[CARD_A, CARD_B]), factory=b"221")
     try:
         first = phone.boot().history()

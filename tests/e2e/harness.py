@@ -16,7 +16,7 @@ BUILD = os.environ.get("MODEMPREP_BUILD",
                        os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 DAEMON = os.path.join(BUILD, "modemprep")
 MODEMSIM = os.path.join(BUILD, "tools", "modemsim", "modemsim")
-UEVENTSEND = os.path.join(BUILD, "tools", "modemsim", "ueventsend")
+UEVENTSEND = os.path.join(BUILD, "tools", "ueventsend", "ueventsend")
 SCENARIOS = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "modemsim", "scenarios")
 
 RESIDENT_LINE = "uevent_open_socket device_fd:"
