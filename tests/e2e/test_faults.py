@@ -297,16 +297,17 @@ def updated_history(before, clean):
 class DamagedFilesTest(FaultTest):
     def test_short_long_and_corrupt_history_files(self):
         clean = self.clean_run()["decoded"]
-        noise = random.Random(1648)
+        noise = random.Random("damaged history")
         card_a = {"reserved": 9, "next_index": 7, "entries": [None] * 5 + [clean["entries"][0]]}
         size = clean["layout_bytes"]
         cases = [  # (name, file content, fread line or None, saved cards found)
             ("empty", b"", "fread() fail: return 0 != 1, ", 0),
-            ("100 bytes", bytes(noise.randrange(256) for _ in range(100)),
+            ("random, short", bytes(noise.randrange(256) for _ in range(100)),
              "fread() fail: return 2 != 5, ", 0),
-            ("1647 bytes", history_image(card_a)[:size - 1], "fread() fail: return 19 != 20, ", 1),
-            ("1648 random", bytes(noise.randrange(256) for _ in range(size)), None, 0),
-            ("3000 bytes", history_image(card_a) + b"\xaa" * (3000 - size), None, 1),
+            ("one byte short", history_image(card_a)[:size - 1],
+             "fread() fail: return 19 != 20, ", 1),
+            ("random, full size", bytes(noise.randrange(256) for _ in range(size)), None, 0),
+            ("too long", history_image(card_a) + b"\xaa" * (3000 - size), None, 1),
         ]
         for name, content, fread_line, found in cases:
             with self.subTest(name):
