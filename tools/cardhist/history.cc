@@ -147,7 +147,7 @@ bool getText(const json& j, const char* key, char* field, size_t size, const std
 History decode(const std::vector<unsigned char>& file) {
   saved_card_info_st st;
   memset(&st, 0, sizeof st);
-  memcpy(&st, file.data(), std::min(file.size(), sizeof st));
+  if (!file.empty()) memcpy(&st, file.data(), std::min(file.size(), sizeof st));
   History h;
   h.fileBytes = file.size();
   h.reserved = st.m_reserved;
