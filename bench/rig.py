@@ -1,9 +1,9 @@
 """A phone root with the simulator and the real daemon, timed from the outside.
 
-Builds on the end-to-end harness (root layout, simulator process, property tool) and adds what
-a measurement needs: an exec timed from just before the spawn, init requests seen through
-inotify the moment init.log changes, the daemon's CPU from /proc, and uevents sent directly so
-that their send time is known to the microsecond.
+Builds on the harness package (root layout, simulator process, daemon spawn, property tool) and
+adds what a measurement needs: init requests seen through inotify the moment init.log changes,
+the daemon's CPU from /proc, and uevents sent directly so that their send time is known to the
+microsecond.
 """
 import ctypes
 import os
@@ -11,28 +11,15 @@ import select
 import signal
 import socket
 import struct
-import subprocess
-import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-import harness  # noqa: E402  (path set above)
+from mpharness import RESIDENT_LINE, Phone, scenario
 
-RESIDENT_LINE = harness.RESIDENT_LINE
 TICKS_PER_S = os.sysconf("SC_CLK_TCK")
 
 _IN_MODIFY = 0x002
 _IN_CREATE = 0x100
 _EVENT_HEAD = struct.Struct("iIII")
-
-
-def use_build(build):
-    """Points the harness at a build tree (it reads MODEMPREP_BUILD only at import)."""
-    harness.BUILD = build
-    harness.DAEMON = os.path.join(build, "modemprep")
-    harness.MODEMSIM = os.path.join(build, "tools", "modemsim", "modemsim")
-    harness.UEVENTSEND = os.path.join(build, "tools", "modemsim", "ueventsend")
 
 
 class ToolError(RuntimeError):
@@ -93,12 +80,11 @@ def proc_status(pid):
 class Rig:
     """One fresh root: simulator, daemon, and the timings of its init requests."""
 
-    def __init__(self, scenario_name="two_cards", factory=b"221", properties=None):
-        self.scenario = harness.scenario(scenario_name)
-        self.phone = harness.Phone(self.scenario, factory=factory, properties=properties)
+    def __init__(self, build, scenario_name="two_cards", factory=b"221", properties=None):
+        """build: the mpharness.Build whose programs are measured."""
+        self.scenario = scenario(scenario_name)
+        self.phone = Phone(self.scenario, factory=factory, properties=properties, build=build)
         self.root = self.phone.root
-        os.makedirs(self.path("/log"))
-        self.phone.log_path = self.path("/log/daemon.log")
         self.phone.start_modem()
         self.watch = InitLogWatch(self.root)
         self.daemon = None
@@ -109,13 +95,8 @@ class Rig:
     # ---- daemon ----------------------------------------------------------------------------
     def spawn(self, prefix=(), env=None):
         """Execs the daemon (under prefix, e.g. valgrind); returns the monotonic start time."""
-        environment = dict(os.environ, MODEMPREP_ROOT=self.root, **(env or {}))
-        log = open(self.phone.log_path, "w")
-        started = time.monotonic()
-        self.daemon = subprocess.Popen(list(prefix) + [harness.DAEMON], env=environment,
-                                       stdout=log, stderr=log, stdin=subprocess.DEVNULL)
-        log.close()
-        self.phone.daemon = self.daemon
+        started = self.phone.start_daemon(prefix, env)
+        self.daemon = self.phone.daemon
         return started
 
     def log(self):

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Benchmarks of the host daemon against the modem simulator; prints a table, writes JSON.
 
-    bench/run.py [--quick] [--json FILE] [--build DIR]
+    bench/run.sh [--quick] [--json FILE] [--build DIR]
+
+(run.sh puts tests/, the harness package's directory, on PYTHONPATH and runs this file.)
 
 --quick takes every figure once with small counts (for CI: it fails only when a tool breaks,
 never on a figure). See bench/README.md for what each figure means.
@@ -18,32 +20,30 @@ import sys
 import tempfile
 import time
 
-import allocs
-from mandated import mandated
-from rig import Rig, ToolError, proc_cpu_ms, proc_stat_cpu_ms, proc_status, use_build
+try:
+    from mpharness import Build, HarnessError
+except ImportError:
+    sys.exit("bench: the harness package mpharness is not importable: run bench/run.sh")
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(HERE)
+import allocs  # noqa: E402  (after the check above)
+from mandated import mandated  # noqa: E402
+from rig import Rig, ToolError, proc_cpu_ms, proc_stat_cpu_ms, proc_status  # noqa: E402
 
 
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="one pass, small counts (CI)")
     parser.add_argument("--json", help="output file (default <build>/bench.json)")
-    parser.add_argument("--build", default=os.environ.get("MODEMPREP_BUILD",
-                                                          os.path.join(REPO, "build")))
+    parser.add_argument("--build", help="build tree (default $MODEMPREP_BUILD, else build/)")
     parser.add_argument("--runs", type=int, help="start-up/hot-plug runs (default 12, quick 1)")
     args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    use_build(args.build)
+    args.build = Build(args.build)
     args.runs = args.runs or (1 if args.quick else 12)
     args.idle_s = 2 if args.quick else 10
     args.exchanges = 200 if args.quick else 5000
     args.min_time = 0.01 if args.quick else 0.5
-    args.json = args.json or os.path.join(args.build, "bench.json")
+    args.json = args.json or args.build.path("bench.json")
     return args
-
-
 
 
 # ---- helpers ---------------------------------------------------------------------------------
@@ -57,7 +57,7 @@ def stats(values):
 
 
 def tool(build, *parts):
-    path = os.path.join(build, *parts)
+    path = build.path(*parts)
     if not os.access(path, os.X_OK):
         raise ToolError("missing %s: build it first (see bench/README.md)" % path)
     return path
@@ -117,7 +117,7 @@ def figure_startup_and_hotplug(args):
     runs = {"startup": [], "hotplug_remove": [], "hotplug_insert": []}
     rig = None
     for index in range(args.runs):
-        rig = Rig()
+        rig = Rig(args.build)
         try:
             runs["startup"].append(startup_sample(rig))
             runs["hotplug_remove"].append(hotplug_sample(rig, 1, False))
@@ -169,10 +169,8 @@ def wait_dump(path, number, timeout=10):
 
 
 def figure_allocations(build):
-    library = os.path.join(build, "tools", "allocount", "liballocount.so")
-    if not os.path.exists(library):
-        raise ToolError("missing %s" % library)
-    rig = Rig()
+    library = tool(build, "tools", "allocount", "liballocount.so")
+    rig = Rig(build)
     try:
         out = rig.path("/log/allocount.txt")
         rig.spawn(env={"LD_PRELOAD": library, "ALLOCOUNT_OUT": out})
@@ -194,7 +192,7 @@ def figure_allocations(build):
 def figure_callgrind(build):
     if shutil.which("valgrind") is None:
         raise ToolError("valgrind is not installed")
-    rig = Rig()
+    rig = Rig(build)
     try:
         out = rig.path("/log/callgrind.out")
         rig.spawn(prefix=["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out])
@@ -320,10 +318,9 @@ def loadavg():
 
 def main():
     args = parse_args()
-    for name in ("modemprep", "tools/modemsim/modemsim", "tools/propctl/propctl"):
-        tool(args.build, name)
+    args.build.check()
     begun = time.monotonic()
-    result = {"quick": args.quick, "load_before": loadavg(), "build": args.build}
+    result = {"quick": args.quick, "load_before": loadavg(), "build": args.build.directory}
     timing, rig = figure_startup_and_hotplug(args)
     result.update(timing)
     try:
@@ -347,5 +344,5 @@ def main():
 if __name__ == "__main__":
     try:
         main()
-    except ToolError as error:
+    except (ToolError, HarnessError) as error:
         sys.exit("bench: " + str(error))

@@ -101,7 +101,7 @@ step "${#unit_tests[@]} unit test executables passed under qemu-aarch64"
 # directory mirrors those paths with wrappers that exec the ARM64 programs under the emulator
 # (exec: the harness's signals reach qemu, which hands them to the program).
 runner=$build/qemu-run
-for program in modemprep tools/modemsim/modemsim tools/modemsim/ueventsend tools/propctl/propctl \
+for program in modemprep tools/modemsim/modemsim tools/ueventsend/ueventsend tools/propctl/propctl \
   tools/cardhist/cardhist; do
   [ -x "$build/$program" ] || continue
   mkdir -p "$(dirname "$runner/$program")"
@@ -112,11 +112,11 @@ done
 e2e_tests=()
 for file in tests/e2e/test_*.py; do
   case $file in
-    *_slow.py) [ "${MODEMPREP_ARM64_SLOW:-0}" = 1 ] && e2e_tests+=("$(basename "$file" .py)") ;;
-    *) e2e_tests+=("$(basename "$file" .py)") ;;
+    *_slow.py) [ "${MODEMPREP_ARM64_SLOW:-0}" = 1 ] && e2e_tests+=("e2e.$(basename "$file" .py)") ;;
+    *) e2e_tests+=("e2e.$(basename "$file" .py)") ;;
   esac
 done
-(cd tests/e2e && MODEMPREP_BUILD="$runner" PYTHONDONTWRITEBYTECODE=1 \
+(cd tests && MODEMPREP_BUILD="$runner" PYTHONDONTWRITEBYTECODE=1 \
   python3 -m unittest "${e2e_tests[@]}")
 step "end-to-end tests passed with the ARM64 programs (${e2e_tests[*]})"
 
@@ -127,28 +127,22 @@ fi
 quiet host-build cmake --build "$host_build" -j"$jobs" --target modemprep modemsim propctl
 # Same scenario on both: first boot with two cards, then a reboot with a new card in slot 1 and
 # the first card moved to slot 2, so the file holds three cards and a moved one.
-(cd tests/e2e && PYTHONDONTWRITEBYTECODE=1 python3 - "$host_build" "$runner" <<'EOF'
-import os
+(cd tests && PYTHONDONTWRITEBYTECODE=1 python3 - "$host_build" "$runner" <<'EOF'
 import sys
 
-import harness
-from harness import Phone, scenario
-from test_startup import CARD_A, CARD_B
+from mpharness import CARD_A, CARD_B, Build, Phone, scenario
 
 CARD_C = {"present": True, "id": "89860311112222333344", "imsi": "460030111122223", "type": 2,
           "lock": "none"}
 
 
 def histories(build):
-    harness.BUILD = build
-    harness.DAEMON = os.path.join(build, "modemprep")
-    harness.MODEMSIM = os.path.join(build, "tools", "modemsim", "modemsim")
-    harness.UEVENTSEND = os.path.join(build, "tools", "modemsim", "ueventsend")
-    phone = Phone(scenario("two_cards", slots=[CARD_A, CARD_B]), factory=b"221")
+    phone = Phone(scenario("two_cards", slots=[CARD_A, CARD_B]), factory=b"221",
+                  build=Build(build))
     try:
-        first = phone.boot().history()
+        first = phone.boot().history_bytes()
         phone.reboot(modem=scenario("two_cards", slots=[CARD_C, CARD_A]))
-        return first, phone.boot().history()
+        return first, phone.boot().history_bytes()
     finally:
         phone.close()
 

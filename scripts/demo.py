@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
-"""Boots build/modemprep against the modem simulator and reports, for a person, what it did."""
+"""Boots build/modemprep against the modem simulator and reports, for a person, what it did.
+
+Run through scripts/demo.sh, which builds what it needs and puts the harness package (tests/)
+on PYTHONPATH.
+"""
 import argparse
 import json
 import os
 import shutil
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from harness import BUILD, SCENARIOS, Phone  # noqa: E402
+try:
+    from mpharness import SCENARIOS, Build, Phone
+except ImportError:
+    sys.exit("demo: the harness package mpharness is not importable: run scripts/demo.sh")
 
 LOCALES = {1: "operator's own", 2: "same country", 3: "foreign", 4: "operator's own",
            5: "other", 6: "open market", 255: "undetermined"}
@@ -90,7 +96,7 @@ def main():
         report_files_and_requests(phone, standbys)
         if slots >= 2 and standbys >= 2:
             hotplug(phone)
-        log_dir = os.path.realpath(os.path.join(BUILD, "demo"))
+        log_dir = Build().path("demo")
         os.makedirs(log_dir, exist_ok=True)
         shutil.copy(phone.log_path, os.path.join(log_dir, "modemprep.log"))
         shutil.copy(phone.path("/modemsim.transcript"), os.path.join(log_dir, "at-transcript.txt"))

@@ -5,4 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target modemprep modemsim ueventsend propctl cardhist >/dev/null
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
 exec python3 scripts/demo.py "$@"

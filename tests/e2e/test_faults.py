@@ -11,97 +11,17 @@ Longest wait on a silent modem per stage (measured, wall clock of the whole star
   reset without "^DMRST"         the first silent 5 s read ends the wait ~6.5 s
   node absent for 2.5 s          1 s access retries                     ~3.5 s
 """
-import json
 import os
 import random
 import re
-import struct
 import subprocess
-import threading
+import tempfile
 import time
 import unittest
 
-from harness import MODEMSIM, RESIDENT_LINE, Phone, scenario
-from test_startup import CARD_A, CARD_B, rild_file
+from mpharness import CARD_A, CARD_B, HISTORY, absent, encode_history
 
-HISTORY = "/data/vantorel/radio/radio.cfg"
-HISTORY_SIZE = 1648
-TIME_OUT = re.compile(r"read time out: (\d+):(\d+) -> (\d+):(\d+)$")
-
-
-def absent(card):
-    return dict(card, present=False)
-
-
-def modem(slots=(CARD_A, CARD_B), faults=(), **changes):
-    return scenario("two_cards", slots=list(slots), faults=list(faults), **changes)
-
-
-def time_outs(p):
-    """Seconds between the two clock readings of each "read time out" line."""
-    out = []
-    for _, text in p.messages():
-        m = TIME_OUT.match(text)
-        if m:
-            s0, ns0, s1, ns1 = (int(g) for g in m.groups())
-            out.append(s1 - s0 + (ns1 - ns0) / 1e9)
-    return out
-
-
-def texts(p):
-    return [t for _, t in p.messages()]
-
-
-def boot_all(phones, timeout):
-    """Boots independent phones at once (their daemons mostly wait on the modem); returns the
-    wall time each start-up took."""
-    took, errors = {}, []
-
-    def run(p):
-        try:
-            start = time.monotonic()
-            p.boot(timeout=timeout)
-            took[id(p)] = time.monotonic() - start
-        except Exception as e:  # reported in the test thread
-            errors.append(e)
-
-    threads = [threading.Thread(target=run, args=(p,)) for p in phones]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    if errors:
-        raise errors[0]
-    return [took[id(p)] for p in phones]
-
-
-class FaultTest(unittest.TestCase):
-    """Helpers shared by the fault suites."""
-
-    baseline = None  # files of a clean two-card start-up, to compare faulted runs with
-
-    @classmethod
-    def clean_run(cls):
-        if FaultTest.baseline is None:
-            p = Phone(modem(), factory=b"221").boot()
-            FaultTest.baseline = {"rild": (p.rild(0), p.rild(1)), "history": p.history()}
-            p.close()
-        return FaultTest.baseline
-
-    def phone(self, scenario_data=None, factory=b"221", **kwargs):
-        p = Phone(scenario_data or modem(), factory=factory, **kwargs)
-        self.addCleanup(p.close)
-        return p
-
-    def assertResident(self, p):
-        self.assertIsNone(p.daemon.poll(), "the daemon ended:\n" + p.log()[-3000:])
-        self.assertIn(RESIDENT_LINE, p.log())
-
-    def assertCleanFiles(self, p, history=True):
-        base = self.clean_run()
-        self.assertEqual(base["rild"], (p.rild(0), p.rild(1)))
-        if history:
-            self.assertEqual(base["history"], p.history())
+from .faultcase import FaultTest, modem, split_ok_at
 
 
 class SilentModemTest(FaultTest):
@@ -112,7 +32,7 @@ class SilentModemTest(FaultTest):
         start = time.monotonic()
         p.boot()
         took = time.monotonic() - start
-        waits = time_outs(p)
+        waits = p.time_outs()
         self.assertEqual(1, len(waits))
         self.assertTrue(9.9 <= waits[0] < 10.5, waits)
         self.assertLess(took, 12.5)
@@ -132,7 +52,7 @@ class SilentModemTest(FaultTest):
         p.boot()
         took = time.monotonic() - start
         self.assertTrue(p.has_message("is switch nvram(true)", "D"))
-        waits = time_outs(p)
+        waits = p.time_outs()
         self.assertEqual(1, len(waits))
         self.assertTrue(4.9 <= waits[0] < 5.5, waits)
         self.assertLess(took, 8)
@@ -148,14 +68,10 @@ class SilentModemTest(FaultTest):
     def test_node_absent_at_start_is_waited_for(self):
         p = self.phone(modem(node_delay_ms=2500))
         # The simulator announces itself only once the node is linked: start it unwatched.
-        with open(p.path("/scenario.json"), "w") as f:
-            json.dump(p.modem_scenario, f)
-        p.sim = subprocess.Popen([MODEMSIM, "--root", p.root, "--scenario",
-                                  p.path("/scenario.json")], stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, text=True)
+        p.start_modem(wait_ready=False)
         p.boot(start_modem=False)
         node = p.path("/dev/TTYEMS40")
-        misses = [t for t in texts(p) if t.startswith("(") and "access device" in t]
+        misses = [t for t in p.texts() if t.startswith("(") and "access device" in t]
         self.assertTrue(2 <= len(misses) <= 4, misses)
         for n, text in enumerate(misses, 1):
             self.assertEqual('(%d/100)access device "%s" fail: 2 - No such file or directory'
@@ -173,7 +89,7 @@ class HangupTest(FaultTest):
         p.boot()
         # The end of file ends that exchange; every later write of the run fails on the dead line.
         self.assertTrue(p.has_message("isFinalReponse() parameter error: 1", "E"))
-        self.assertIn("write() fail: 5 - Input/output error", texts(p))
+        self.assertIn("write() fail: 5 - Input/output error", p.texts())
         self.assertEqual("0 AT^DTOC", p.transcript()[-1])
         self.assertIn("rild.cardStatus = 1\nrild.cardType = 255\nrild.cardLocale = 1\n",
                       p.rild(0))
@@ -206,21 +122,11 @@ class HangupTest(FaultTest):
         self.assertResident(p)
 
 
-def dcid_answer(card):
-    return "\r\n^DCID: %s\r\n\r\nOK\r\n" % card["id"]
-
-
-def split_ok_at(k):
-    """A fault cutting slot 0's "AT^DCID" answer k bytes into its final "\r\nOK\r\n"."""
-    cut = len(dcid_answer(CARD_A)) - 6 + k
-    return {"command": "AT^DCID", "standby": 0, "split": [cut], "times": 1}
-
-
 class GarbledAnswerTest(FaultTest):
     def check_split(self, p, k):
         # Only a chunk holding a whole final result code ends an exchange: a cut inside the OK
         # waits out the 10 s bound, and the retried query reads the identity.
-        waits = time_outs(p)
+        waits = p.time_outs()
         ids = p.transcript().count("0 AT^DCID")
         if k == 0:
             self.assertEqual(([], 1), (waits, ids))
@@ -248,7 +154,7 @@ class GarbledAnswerTest(FaultTest):
             {"command": "AT^DMPCHN=*", "noise": "\n\n\r"},
         ]
         p = self.phone(modem(faults=faults)).boot()
-        self.assertEqual([], time_outs(p))
+        self.assertEqual([], p.time_outs())
         self.assertCleanFiles(p)
         self.assertEqual("gsm,tdscdma,wcdma,lte_tdd,lte_fdd", p.props()["ro.sys.vx.proj.rat"])
         self.assertResident(p)
@@ -292,7 +198,7 @@ class DataPartitionTest(FaultTest):
     def test_missing_data_directory(self):
         p = self.phone(data_dir=False).boot()
         history = p.path(HISTORY)
-        self.assertEqual(2, texts(p).count(
+        self.assertEqual(2, p.texts().count(
             'open "%s" fail: 2 - No such file or directory' % history))
         for standby in (0, 1):
             self.assertTrue(p.has_message('write RILD config file "%s%d" failed.'
@@ -307,8 +213,8 @@ class DataPartitionTest(FaultTest):
         p = self.phone()
         os.makedirs(p.path(HISTORY))  # neither readable nor writable as a file, even for root
         p.boot()
-        self.assertIn("fread() fail: return 0 != 1, 21 - Is a directory", texts(p))
-        self.assertIn('open "%s" fail: 21 - Is a directory' % p.path(HISTORY), texts(p))
+        self.assertIn("fread() fail: return 0 != 1, 21 - Is a directory", p.texts())
+        self.assertIn('open "%s" fail: 21 - Is a directory' % p.path(HISTORY), p.texts())
         self.assertCleanFiles(p, history=False)
         sent = self.reinsert_slot_1(p, 1)
         self.assertTrue(p.has_message("Found a saved (U)SIM card info", "I"))
@@ -334,7 +240,7 @@ class DataPartitionTest(FaultTest):
         os.close(fd)
         p.boot()
         self.assertTrue(any(re.fullmatch(r"fwrite\(\) fail: .*28 - No space left on device",
-                                         t) for t in texts(p)), texts(p))
+                                         t) for t in p.texts()), p.texts())
         self.assertEqual(0, os.path.getsize(p.path(HISTORY)))
         self.assertTrue(p.has_message('write RILD config file "%s0" failed.'
                                       % p.path("/data/vantorel/radio/rild.cfg"), "E"))
@@ -349,60 +255,68 @@ class DataPartitionTest(FaultTest):
         p.reboot()
         os.remove(filler)
         p.boot()
-        self.assertIn("fread() fail: return 0 != 1", "\n".join(texts(p)))
+        self.assertIn("fread() fail: return 0 != 1", "\n".join(p.texts()))
         self.assertEqual(2, p.commands().count("AT+CIMI"))
         self.assertCleanFiles(p)
         self.assertResident(p)
 
 
-def history_image(entries=(), next_index=0, reserved=0):
-    """A history file image: (ring index, 72-byte entry) pairs."""
-    image = bytearray(HISTORY_SIZE)
-    struct.pack_into("<i", image, 0, reserved)
-    struct.pack_into("<i", image, 204, next_index)
-    for index, entry in entries:
-        image[208 + 72 * index:280 + 72 * index] = entry
-    return bytes(image)
+def history_image(fields):
+    """The bytes of the history file `fields` describes (written by cardhist --encode)."""
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "radio.cfg")
+        encode_history(fields, path)
+        with open(path, "rb") as f:
+            return f.read()
 
 
-def updated_history(image, clean):
-    """What a run with cards A and B leaves in a history read as `image`: the slot identities of
-    the clean run, and each card not in the ring added at the next index."""
-    mem = bytearray(image[:HISTORY_SIZE].ljust(HISTORY_SIZE, b"\0"))
-    mem[4:84] = clean[4:84]
-    ring = [bytes(mem[208 + 72 * i + 32:280 + 72 * i]) for i in range(20)]
+def layout(history):
+    """The fields of a decoded history, without what describes the file itself."""
+    return {k: history[k] for k in ("reserved", "slots", "next_index", "entries")}
+
+
+def updated_history(before, clean):
+    """What a run with cards A and B leaves in a history decoded as `before`: the slot identities
+    of the clean run, and each card not in the ring added at the next index."""
+    after = layout(before)
+    after["slots"] = clean["slots"][:2] + before["slots"][2:]
+    entries = list(before["entries"])
+    ring = [entry["id"] for entry in entries]
+    index = before["next_index"]
     for slot in (0, 1):
-        entry = clean[208 + 72 * slot:280 + 72 * slot]
-        if entry[32:] in ring:
+        entry = clean["entries"][slot]
+        if entry["id"] in ring:
             continue
-        index = struct.unpack_from("<i", mem, 204)[0]
-        index = index if 0 <= index < 20 else 0
-        mem[208 + 72 * index:280 + 72 * index] = entry
-        struct.pack_into("<i", mem, 204, (index + 1) % 20)
-    return bytes(mem)
+        index = index if 0 <= index < len(entries) else 0
+        entries[index] = entry
+        index = (index + 1) % len(entries)
+    after["entries"], after["next_index"] = entries, index
+    return after
 
 
 class DamagedFilesTest(FaultTest):
     def test_short_long_and_corrupt_history_files(self):
-        clean = self.clean_run()["history"]
-        noise = random.Random(1648)
-        card_a = clean[208:280]
+        clean = self.clean_run()["decoded"]
+        noise = random.Random("damaged history")
+        card_a = {"reserved": 9, "next_index": 7, "entries": [None] * 5 + [clean["entries"][0]]}
+        size = clean["layout_bytes"]
         cases = [  # (name, file content, fread line or None, saved cards found)
             ("empty", b"", "fread() fail: return 0 != 1, ", 0),
-            ("100 bytes", bytes(noise.randrange(256) for _ in range(100)),
+            ("random, short", bytes(noise.randrange(256) for _ in range(100)),
              "fread() fail: return 2 != 5, ", 0),
-            ("1647 bytes", history_image([(5, card_a)], 7, 9)[:1647],
+            ("one byte short", history_image(card_a)[:size - 1],
              "fread() fail: return 19 != 20, ", 1),
-            ("1648 random", bytes(noise.randrange(256) for _ in range(HISTORY_SIZE)), None, 0),
-            ("3000 bytes", history_image([(5, card_a)], 7, 9) + b"\xaa" * 1352, None, 1),
+            ("random, full size", bytes(noise.randrange(256) for _ in range(size)), None, 0),
+            ("too long", history_image(card_a) + b"\xaa" * (3000 - size), None, 1),
         ]
         for name, content, fread_line, found in cases:
             with self.subTest(name):
                 p = self.phone()
                 with open(p.path(HISTORY), "wb") as f:
                     f.write(content)
+                before = p.history()
                 p.boot()
-                failures = [t for t in texts(p) if t.startswith("fread() fail")]
+                failures = [t for t in p.texts() if t.startswith("fread() fail")]
                 if fread_line is None:
                     self.assertEqual([], failures)
                 else:
@@ -410,7 +324,9 @@ class DamagedFilesTest(FaultTest):
                     self.assertTrue(failures[0].startswith(fread_line), failures)
                 self.assertEqual(found, p.log().count("Found a saved (U)SIM card info"))
                 self.assertEqual(2 - found, p.commands().count("AT+CIMI"))
-                self.assertEqual(updated_history(content, clean), p.history())
+                after = p.history()
+                self.assertEqual(size, after["bytes"])
+                self.assertEqual(updated_history(before, clean), layout(after))
                 self.assertCleanFiles(p, history=False)
                 self.assertResident(p)
 
@@ -455,12 +371,12 @@ class UeventStormTest(FaultTest):
         ticks = cpu_ticks(p.daemon.pid) - before
         self.assertLess(ticks, 3 * os.sysconf("SC_CLK_TCK"), "CPU ticks %d" % ticks)
 
-        got = [t for t in texts(p) if t.startswith("sim_hot_plug_monitor_loop msg=")]
+        got = [t for t in p.texts() if t.startswith("sim_hot_plug_monitor_loop msg=")]
         in_1 = "sim_hot_plug_monitor_loop msg=change@/devices/virtual/sim/sim1 USIM1 IN "
         out_1 = "sim_hot_plug_monitor_loop msg=change@/devices/virtual/sim/sim1 USIM1 OUT "
         self.assertEqual([in_1] * 401 + ["sim_hot_plug_monitor_loop msg=USIM0 XX USIM9"] * 299 +
                          [out_1], got)
-        transitions = [t for t in texts(p) if t.startswith("sim_hot_plug_monitor_loop old_")]
+        transitions = [t for t in p.texts() if t.startswith("sim_hot_plug_monitor_loop old_")]
         self.assertEqual(["sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 3",
                           "sim_hot_plug_monitor_loop old_sim_online 3, new_sim_online: 1"],
                          transitions)
@@ -470,7 +386,7 @@ class UeventStormTest(FaultTest):
         # The mask the storm leaves is the card's real state.
         p.send_uevent("change@/devices/virtual/sim/sim0", "USIM0", "IN")
         p.wait_log("sim_hot_plug_monitor_loop g_dual_sim_online:", count=702)
-        self.assertEqual("sim_hot_plug_monitor_loop g_dual_sim_online:1", texts(p)[-1])
+        self.assertEqual("sim_hot_plug_monitor_loop g_dual_sim_online:1", p.texts()[-1])
         self.assertResident(p)
 
 

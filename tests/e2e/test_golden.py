@@ -2,7 +2,7 @@
 import os
 import unittest
 
-import golden
+from mpharness import golden
 
 
 class GoldenRunTest(unittest.TestCase):

@@ -1,16 +1,8 @@
 """SIM hot-plug with the real daemon: uevents from the simulator, reconfiguration per slot."""
-import os
 import time
 import unittest
 
-from harness import Phone, scenario
-
-CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2}
-CARD_B = {"present": True, "id": "89860198765432109876", "imsi": "460019876543210", "type": 1}
-
-
-def absent(card):
-    return dict(card, present=False)
+from mpharness import CARD_A, CARD_B, Phone, absent, scenario
 
 
 def proc_counters(pid):

@@ -1,15 +1,8 @@
 """The whole start-up of the real daemon against the simulator, from exec to the resident loop."""
-import struct
 import time
 import unittest
 
-from harness import Phone, scenario
-
-CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
-          "lock": "none"}  # USIM of the target operator
-CARD_B = {"present": True, "id": "89860198765432109876", "imsi": "460019876543210", "type": 1,
-          "lock": "none"}  # SIM of another operator of the same country
-NO_CARD = {"present": False}
+from mpharness import CARD_A, CARD_B, NO_CARD, Phone, scenario
 
 
 def rild_file(count, slot, card, locale, rat, actual, dstmex, other_status, other_locale):
@@ -72,16 +65,13 @@ class StartupTest(unittest.TestCase):
         }
         self.assertEqual(expected, props)
         history = p.history()
-        self.assertEqual(1648, len(history))
-        reserved, next_index = struct.unpack_from("<i", history, 0)[0], struct.unpack_from(
-            "<i", history, 204)[0]
-        self.assertEqual((0, 2), (reserved, next_index))
+        self.assertEqual(([], history["layout_bytes"]), (history["damage"], history["bytes"]))
+        self.assertEqual((0, 2), (history["reserved"], history["next_index"]))
         for slot, card in enumerate((CARD_A, CARD_B)):
-            self.assertEqual(card["id"].encode(), history[4 + 40 * slot:44 + 40 * slot].rstrip(b"\0"))
-            entry = history[208 + 72 * slot:280 + 72 * slot]
-            self.assertEqual((1, card["type"]), struct.unpack_from("<ii", entry, 0))
-            self.assertEqual(card["imsi"].encode(), entry[12:32].rstrip(b"\0"))
-            self.assertEqual(card["id"].encode(), entry[32:72].rstrip(b"\0"))
+            self.assertEqual(card["id"], history["slots"][slot])
+            entry = history["entries"][slot]
+            self.assertEqual((1, card["type"], card["imsi"], card["id"]),
+                             (entry["status"], entry["type"], entry["imsi"], entry["id"]))
 
     def test_reboot_with_the_same_cards_uses_the_history_and_restarts_nothing(self):
         p = self.phone([CARD_A, CARD_B]).boot()
@@ -162,8 +152,8 @@ class StartupTest(unittest.TestCase):
                       p.rild(1))
         # Named in its slot, but a card without IMSI is not added to the ring.
         history = p.history()
-        self.assertEqual(CARD_B["id"].encode(), history[44:84].rstrip(b"\0"))
-        self.assertEqual(0, struct.unpack_from("<i", history, 204)[0])
+        self.assertEqual(CARD_B["id"], history["slots"][1])
+        self.assertEqual(0, history["next_index"])
 
     def test_imei_check_repairs_a_zero_second_imei(self):
         modem = {"imei": ["867400020000010", "000000000000000"]}

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "modemsim/faults.h"
+#include "modemsim/modem.h"
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
@@ -42,7 +44,11 @@ class Line : public ::testing::Test {
     Scenario sc;
     std::string error;
     ASSERT_TRUE(parseScenario(json, &sc, &error)) << error;
-    sim_.reset(new Simulator(std::move(sc)));
+    start(std::make_unique<Simulator>(std::move(sc)));
+  }
+  void start(std::unique_ptr<Simulator> sim) {
+    std::string error;
+    sim_ = std::move(sim);
     ASSERT_TRUE(sim_->start(root_, &error)) << error;
     ASSERT_TRUE(sim_->waitLinked(2000));
     fd_ = open((root_ + "/dev/TTYEMS40").c_str(), O_RDWR | O_NOCTTY);
@@ -137,6 +143,84 @@ TEST_F(Line, CardChangesSendTheUeventDatagram) {
   EXPECT_EQ(std::string(buf, n > 0 ? n : 0),
             std::string("change@/devices/virtual/sim/sim1\0USIM1\0OUT\0", 43));
   close(sock);
+}
+
+TEST(Faults, ChunksAreTheNoiseThenTheAnswerCutAtTheSplits) {
+  const std::string ok = "\r\nOK\r\n";
+  const struct {
+    std::string noise;
+    std::optional<std::string> answer;
+    std::vector<size_t> split;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"", ok, {}, {ok}},
+      {"", ok, {3}, {"\r\nO", "K\r\n"}},
+      {"", ok, {1, 5, 6, 9}, {"\r", "\nOK\r", "\n"}},  // cuts at or past the end are ignored
+      {"RING", ok, {2}, {"RING", "\r\n", "OK\r\n"}},
+      {"RING", std::nullopt, {2}, {"RING"}},  // a silent command still gets its noise
+      {"", std::nullopt, {}, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.want, chunks(c.noise, c.answer, c.split)) << c.noise;
+}
+
+// Records what the modem schedules instead of running a line.
+struct FakeWire : Wire {
+  void at(Clock::time_point, std::function<void()> fn) override { timers.push_back(fn); }
+  uint64_t epoch() const override { return 1; }
+  void write(uint64_t, const std::string& data) override { written += data; }
+  std::vector<std::function<void()>> timers;
+  std::string written;
+};
+
+TEST(ScenarioModem, EveryTableEntryAndPrefixReachesItsHandler) {
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(parseScenario(kTwoCards, &sc, &error)) << error;
+  ScenarioModem modem(sc);
+  FakeWire wire;
+  const struct {
+    const char *command, *answer;
+  } script[] = {
+      {"AT^DLKS=0", "\r\nOK\r\n"},
+      {"AT+DSIMIO=1", "\r\nOK\r\n"},
+      {"AT^DUSIMR=0", "\r\nOK\r\n"},
+      {"AT^DTOC", "\r\n^DTOC: 2\r\n\r\nOK\r\n"},
+      {"AT^DMPCHN=", "\r\nERROR\r\n"},
+      {"AT^DMPCHN=12", "\r\nERROR\r\n"},
+      {"AT^DMPCH", "\r\nERROR\r\n"},
+      {"AT^DMPCHN=2", "\r\nOK\r\n"},
+      {"AT^DCID", "\r\n+CME ERROR: 10\r\n"},  // standby 2 serves the empty slot 2
+      {"AT+CGSN", "\r\nOK\r\n"},
+      {"AT^DCGSNW=867400020000028", "\r\nOK\r\n"},
+      {"AT+CGSN", "\r\n+CGSN: 867400020000028\r\n\r\nOK\r\n"},
+      {"AT+CSQ", "\r\nERROR\r\n"},
+  };
+  for (const auto& x : script)
+    EXPECT_EQ(x.answer, modem.respond(x.command, wire).text) << x.command;
+  EXPECT_EQ(2, modem.standby());
+  // The reset answers nothing at once; when its timer runs the modem is back on standby 0.
+  EXPECT_EQ(std::nullopt, modem.respond("AT^DSRST", wire).text);
+  ASSERT_EQ(1u, wire.timers.size());
+  wire.timers[0]();
+  EXPECT_EQ(0, modem.standby());
+  EXPECT_EQ("\r\n^DMRST\r\n", wire.written);
+}
+
+// Another modem on the same line with the same faults: what a replay of logged answers does.
+struct CannedModem : Behaviour {
+  int standby() const override { return 3; }
+  Answer respond(const std::string& command, Wire&) override { return "\r\n" + command + "\r\n"; }
+};
+
+TEST_F(Line, AnotherBehaviourGetsTheSameLineAndFaults) {
+  Fault split;
+  split.command = "AT+X";
+  split.split = {4};
+  split.splitGapMs = 40;
+  start(std::make_unique<Simulator>(std::make_unique<CannedModem>(), std::vector<Fault>{split}));
+  send("AT+X");
+  for (const char* piece : {"\r\nAT", "+X\r\n"}) EXPECT_EQ(chunk(), piece);
+  EXPECT_EQ(sim_->transcript(), std::vector<std::string>{"3 AT+X"});
 }
 
 }  // namespace

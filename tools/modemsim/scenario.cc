@@ -200,12 +200,16 @@ Scenario parse(const json& j) {
 
 }  // namespace
 
+bool matchesPattern(const std::string& pattern, const std::string& command) {
+  if (!pattern.empty() && pattern.back() == '*') {
+    return command.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+  }
+  return command == pattern;
+}
+
 bool Fault::matches(const std::string& cmd, int currentStandby) const {
   if (standby >= 0 && standby != currentStandby) return false;
-  if (!command.empty() && command.back() == '*') {
-    return cmd.compare(0, command.size() - 1, command, 0, command.size() - 1) == 0;
-  }
-  return cmd == command;
+  return matchesPattern(command, cmd);
 }
 
 bool parseScenario(const std::string& text, Scenario* out, std::string* error) {

@@ -50,6 +50,9 @@ struct Fault {
   bool matches(const std::string& cmd, int currentStandby) const;
 };
 
+// A command pattern: the command exactly, or a prefix of it when the pattern ends with '*'.
+bool matchesPattern(const std::string& pattern, const std::string& command);
+
 struct Scenario {
   std::array<int, 3> dmcc{1, 2, 1};
   std::vector<int> rat{31, 1};

@@ -1,18 +1,25 @@
 // A fake dual-SIM modem answering AT commands on a pseudo-terminal linked at
-// <root>/dev/TTYEMS40. One serving thread; safe to drive from other threads.
+// <root>/dev/TTYEMS40: the line (line.h), the faults (faults.h) and a modem's behaviour
+// (behaviour.h; the scenario's own in modem.h). One serving thread; safe to drive from others.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "modemsim/behaviour.h"
 #include "modemsim/scenario.h"
 
 namespace modemsim {
 
 class Simulator {
  public:
+  // The modem the scenario describes, with its faults and timing.
   explicit Simulator(Scenario scenario);
+  // Any modem on the same line with the same faults: `latencyMs` delays every answer, the node
+  // link appears `nodeDelayMs` after start.
+  Simulator(std::unique_ptr<Behaviour> modem, std::vector<Fault> faults, int latencyMs = 0,
+            int nodeDelayMs = 0);
   ~Simulator();  // stops the thread, removes the link
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;

@@ -8,7 +8,7 @@ property store, the rild files and the card history as a hex dump. A replay runs
 build over the same inputs and compares every output byte for byte (after the masking).
 
 Record again after a deliberate change of behaviour:
-    MODEMPREP_GOLDEN=record python3 -m unittest test_golden      (in tests/e2e)
+    MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden      (in tests/)
 """
 import binascii
 import concurrent.futures
@@ -18,10 +18,11 @@ import os
 import re
 import time
 
-from harness import Phone, scenario
+from .build import scenario
+from .history import HISTORY
+from .phone import RADIO_DIR, Phone
 
-GOLDEN_DIR = os.path.join(os.path.dirname(__file__), "..", "golden")
-RADIO_DIR = "/data/vantorel/radio"
+GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden")
 
 _PREFIX = re.compile(r"^([VDIWEF])/modemprep\(\s*\d+\): ", re.M)
 _MASKS = [
@@ -75,12 +76,12 @@ def read_or_none(path, mode="r"):
 class Run:
     """One replay of a case; collects its outputs as {file name: text}."""
 
-    def __init__(self, case):
+    def __init__(self, case, build=None):
         self.case = case
         self.outputs = {}
         self.phone = Phone(modem_of(case["modem"]), properties=case.get("properties"),
                            factory=case["factory"].encode() if "factory" in case else None,
-                           data_dir=case.get("data_dir", True))
+                           data_dir=case.get("data_dir", True), build=build)
         for path, content in case.get("files", {}).items():
             self.plant(path, content)
 
@@ -129,7 +130,7 @@ class Run:
             time.sleep(step["sleep"])
         if "wait" in step:
             text, count = step["wait"]
-            p.wait_log(text, timeout=120, count=count)
+            p.wait_log(text, timeout=120, count=count, exit_ends_wait=True)
 
     def settle(self, quiet=0.4):
         """Waits until the daemon's log has not grown for `quiet` seconds (or it ended)."""
@@ -158,7 +159,7 @@ class Run:
         for name in names:
             if name.startswith("rild.cfg"):
                 self.outputs[name] = read_or_none(os.path.join(radio, name)) or ""
-        history = read_or_none(p.path(RADIO_DIR + "/radio.cfg"), "rb")
+        history = read_or_none(p.path(HISTORY), "rb")
         if history is not None:
             self.outputs["radio.cfg.hex"] = hex_dump(history)
 
@@ -204,11 +205,11 @@ def differences(name, outputs):
     return "".join(report)
 
 
-def run_cases(names, workers=4):
+def run_cases(names, workers=4, build=None):
     """Replays the cases side by side (their daemons mostly wait); {name: outputs or error}."""
     results = {}
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-        futures = {pool.submit(lambda n=n: Run(load_case(n)).run()): n for n in names}
+        futures = {pool.submit(lambda n=n: Run(load_case(n), build).run()): n for n in names}
         for future in concurrent.futures.as_completed(futures):
             name = futures[future]
             try:

@@ -1,0 +1,290 @@
+#include "cardhist/history.h"
+
+#include <stddef.h>
+#include <string.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+namespace cardhist {
+namespace {
+
+// The value a record's type, locale or status takes when it is not known.
+constexpr int32_t kUndetermined = static_cast<int32_t>(CardType::kUnknown);
+
+using nlohmann::json;
+
+constexpr size_t kSlotsAt = offsetof(saved_card_info_st, m_slotCardID);
+constexpr size_t kNextIndexAt = offsetof(saved_card_info_st, m_nextIndex);
+constexpr size_t kRingAt = offsetof(saved_card_info_st, m_history);
+
+Text textOf(const char* field, size_t size) {
+  Text t;
+  const size_t n = strnlen(field, size);
+  t.bytes.assign(field, n);
+  t.terminated = n < size;
+  return t;
+}
+
+// Bytes as code points U+0000..U+00FF in UTF-8, which is what a JSON text must be.
+std::string utf8(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xc0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3f));
+    }
+  }
+  return out;
+}
+
+// The inverse of utf8(); false for a code point above U+00FF.
+bool bytesOf(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      *out += static_cast<char>(c);
+    } else if ((c == 0xc2 || c == 0xc3) && i + 1 < text.size()) {
+      *out += static_cast<char>(((c & 0x03) << 6) | (text[++i] & 0x3f));
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// How a person reads a field: printable ASCII as is, other bytes as \xNN.
+std::string shown(const Text& t) {
+  std::string out = "\"";
+  for (unsigned char c : t.bytes) {
+    char hex[8];
+    snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') ? std::string(1, c) : hex;
+  }
+  return out + (t.terminated ? "\"" : "\" (not terminated)");
+}
+
+std::string typeName(int32_t type) {
+  if (type == 1) return "SIM";
+  if (type == 2) return "USIM";
+  return type == kUndetermined ? "type undetermined" : "type " + std::to_string(type);
+}
+
+const char* localeName(int32_t locale) {
+  switch (locale) {
+    case 1:
+      return "cmcc target operator";
+    case 2:
+      return "cmcc same country";
+    case 3:
+      return "cmcc foreign";
+    case 4:
+      return "cucc target operator";
+    case 5:
+      return "cucc other operator";
+    case 6:
+      return "open market";
+    case kUndetermined:
+      return "undetermined";
+    default:
+      return "no such class";
+  }
+}
+
+void checkEntry(const Entry& e, int index, std::vector<std::string>* damage) {
+  const std::string where = "entry " + std::to_string(index) + ": ";
+  // The daemon adds only present cards of a known type and locale, with an IMSI.
+  if (e.used() && e.status != 0 && e.status != 1) {
+    damage->push_back(where + "status " + std::to_string(e.status) + " is neither 0 nor 1");
+  }
+  if (e.used() && e.type != 1 && e.type != 2) {
+    damage->push_back(where + "type " + std::to_string(e.type) + " is neither 1 nor 2");
+  }
+  if (e.used() && (e.locale < 1 || e.locale > 6)) {
+    damage->push_back(where + "locale " + std::to_string(e.locale) + " is not 1 to 6");
+  }
+  if (!e.imsi.terminated) damage->push_back(where + "IMSI not terminated");
+  if (!e.id.terminated) damage->push_back(where + "ID not terminated");
+}
+
+// The first field the file does not hold completely, for the damage line of a short file.
+std::string firstMissing(size_t bytes) {
+  if (bytes < kSlotsAt) return "the reserved number";
+  if (bytes < kNextIndexAt) return "slot " + std::to_string((bytes - kSlotsAt) / CARD_ID_SIZE);
+  if (bytes < kRingAt) return "the next index";
+  return "entry " + std::to_string((bytes - kRingAt) / sizeof(CardInfo));
+}
+
+template <typename T>
+bool getInt(const json& j, const char* key, T* out, std::string* error) {
+  if (!j.contains(key)) return true;
+  if (!j[key].is_number_integer()) {
+    *error = std::string(key) + ": expected an integer";
+    return false;
+  }
+  *out = j[key].get<T>();
+  return true;
+}
+
+bool getText(const json& j, const char* key, char* field, size_t size, const std::string& where,
+             std::string* error) {
+  if (!j.contains(key)) return true;
+  std::string bytes;
+  if (!j[key].is_string() || !bytesOf(j[key].get<std::string>(), &bytes)) {
+    *error = where + key + ": expected a string of code points up to U+00FF";
+    return false;
+  }
+  if (bytes.size() > size) {
+    *error = where + key + ": longer than " + std::to_string(size) + " bytes";
+    return false;
+  }
+  memcpy(field, bytes.data(), bytes.size());
+  return true;
+}
+
+}  // namespace
+
+History decode(const std::vector<unsigned char>& file) {
+  saved_card_info_st st;
+  memset(&st, 0, sizeof st);
+  if (!file.empty()) memcpy(&st, file.data(), std::min(file.size(), sizeof st));
+  History h;
+  h.fileBytes = file.size();
+  h.reserved = st.m_reserved;
+  h.nextIndex = st.m_nextIndex;
+  if (file.size() < kFileBytes) {
+    h.damage.push_back("short file: " + std::to_string(file.size()) + " of " +
+                       std::to_string(kFileBytes) + " bytes; " + firstMissing(file.size()) +
+                       " and what follows read as zeros");
+  } else if (file.size() > kFileBytes) {
+    h.damage.push_back("long file: " + std::to_string(file.size()) + " bytes, only the first " +
+                       std::to_string(kFileBytes) + " are used");
+  }
+  for (int s = 0; s < MAX_SIM; ++s) {
+    h.slots[s] = textOf(st.m_slotCardID[s], CARD_ID_SIZE);
+    if (!h.slots[s].terminated) {
+      h.damage.push_back("slot " + std::to_string(s) + ": ID not terminated");
+    }
+  }
+  if (h.nextIndex < 0 || h.nextIndex >= CARD_HISTORY_ENTRIES) {
+    h.damage.push_back("next index " + std::to_string(h.nextIndex) + " is not 0 to " +
+                       std::to_string(CARD_HISTORY_ENTRIES - 1));
+  }
+  for (int i = 0; i < CARD_HISTORY_ENTRIES; ++i) {
+    const CardInfo& c = st.m_history[i];
+    Entry& e = h.entries[i];
+    e.status = static_cast<int32_t>(c.m_cardStatus);
+    e.type = static_cast<int32_t>(c.m_cardType);
+    e.locale = static_cast<int32_t>(c.m_cardLocale);
+    e.imsi = textOf(c.m_cardIMSI, CARD_IMSI_SIZE);
+    e.id = textOf(c.m_cardID, CARD_ID_SIZE);
+    e.missing = file.size() < kRingAt + (i + 1) * sizeof(CardInfo);
+    checkEntry(e, i, &h.damage);
+  }
+  return h;
+}
+
+bool encode(const std::string& text, std::vector<unsigned char>* file, std::string* error) {
+  saved_card_info_st st;
+  memset(&st, 0, sizeof st);
+  const json j = json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    *error = "not a JSON object";
+    return false;
+  }
+  if (!getInt(j, "reserved", &st.m_reserved, error) ||
+      !getInt(j, "next_index", &st.m_nextIndex, error)) {
+    return false;
+  }
+  if (j.contains("slots")) {
+    const json& slots = j["slots"];
+    if (!slots.is_array() || slots.size() > MAX_SIM) {
+      *error = "slots: expected at most " + std::to_string(MAX_SIM) + " strings";
+      return false;
+    }
+    for (size_t s = 0; s < slots.size(); ++s) {
+      const json one = {{"id", slots[s]}};
+      const std::string where = "slots[" + std::to_string(s) + "].";
+      if (!getText(one, "id", st.m_slotCardID[s], CARD_ID_SIZE, where, error)) return false;
+    }
+  }
+  if (j.contains("entries")) {
+    const json& entries = j["entries"];
+    if (!entries.is_array() || entries.size() > CARD_HISTORY_ENTRIES) {
+      *error = "entries: expected at most " + std::to_string(CARD_HISTORY_ENTRIES) + " entries";
+      return false;
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const json& e = entries[i];
+      if (e.is_null()) continue;
+      const std::string where = "entries[" + std::to_string(i) + "].";
+      CardInfo& c = st.m_history[i];
+      if (!e.is_object()) {
+        *error = where + ": expected an object or null";
+        return false;
+      }
+      if (!getInt(e, "status", &c.m_cardStatus, error) ||
+          !getInt(e, "type", &c.m_cardType, error) ||
+          !getInt(e, "locale", &c.m_cardLocale, error) ||
+          !getText(e, "imsi", c.m_cardIMSI, CARD_IMSI_SIZE, where, error) ||
+          !getText(e, "id", c.m_cardID, CARD_ID_SIZE, where, error)) {
+        return false;
+      }
+    }
+  }
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&st);
+  file->assign(raw, raw + sizeof st);
+  return true;
+}
+
+std::string toJson(const History& h, const std::string& path) {
+  json j = {{"file", path},
+            {"bytes", h.fileBytes},
+            {"layout_bytes", kFileBytes},
+            {"reserved", h.reserved},
+            {"next_index", h.nextIndex}};
+  j["slots"] = json::array();
+  for (const Text& s : h.slots) j["slots"].push_back(utf8(s.bytes));
+  j["entries"] = json::array();
+  for (const Entry& e : h.entries) {
+    j["entries"].push_back({{"status", e.status},
+                            {"type", e.type},
+                            {"locale", e.locale},
+                            {"imsi", utf8(e.imsi.bytes)},
+                            {"id", utf8(e.id.bytes)}});
+  }
+  j["damage"] = h.damage;
+  return j.dump(1) + "\n";
+}
+
+std::string toText(const History& h, const std::string& path) {
+  std::string out = path + ": " + std::to_string(h.fileBytes) + " bytes\n";
+  out += "reserved: " + std::to_string(h.reserved) + "\n";
+  for (int s = 0; s < MAX_SIM; ++s) {
+    const Text& id = h.slots[s];
+    out += "slot " + std::to_string(s) + ": " + (id.bytes.empty() ? "no card" : shown(id)) + "\n";
+  }
+  out += "next index: " + std::to_string(h.nextIndex) + "\n";
+  int used = 0;
+  for (int i = 0; i < CARD_HISTORY_ENTRIES; ++i) {
+    const Entry& e = h.entries[i];
+    if (!e.used()) continue;
+    ++used;
+    char line[160];
+    const std::string status = e.status == 1   ? "present"
+                               : e.status == 0 ? "absent"
+                                               : "status " + std::to_string(e.status);
+    snprintf(line, sizeof line, "entry %2d: %s, %s, locale %d (%s), IMSI ", i, status.c_str(),
+             typeName(e.type).c_str(), e.locale, localeName(e.locale));
+    out += line + shown(e.imsi) + ", ID " + shown(e.id) + (e.missing ? " (partly missing)" : "") +
+           "\n";
+  }
+  out += std::to_string(used) + " of " + std::to_string(CARD_HISTORY_ENTRIES) + " entries used\n";
+  for (const std::string& d : h.damage) out += "damaged: " + d + "\n";
+  return out;
+}
+
+}  // namespace cardhist

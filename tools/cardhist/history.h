@@ -1,0 +1,50 @@
+// The card history file ("radio.cfg") read and written through the daemon's own layout
+// (saved_card_info_st): the one decoder behind cardhist's readable and JSON outputs.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "card/card.h"
+
+namespace cardhist {
+
+// A fixed text field up to its NUL; each byte is kept as the code point of the same value, so a
+// JSON string carries any byte and decodes back to it.
+struct Text {
+  std::string bytes;
+  bool terminated = true;
+};
+
+struct Entry {
+  int32_t status = 0, type = 0, locale = 0;
+  Text imsi, id;
+  bool missing = false;  // (partly) beyond the end of the file: read as zeros
+  bool used() const { return !id.bytes.empty(); }
+};
+
+struct History {
+  size_t fileBytes = 0;
+  int32_t reserved = 0;
+  Text slots[MAX_SIM];
+  int32_t nextIndex = 0;
+  Entry entries[CARD_HISTORY_ENTRIES];
+  // One line per finding: wrong size, out-of-range numbers, unterminated texts.
+  std::vector<std::string> damage;
+};
+
+constexpr size_t kFileBytes = sizeof(saved_card_info_st);
+
+// As the daemon reads it: what the file holds, zeros for what it lacks, the rest ignored.
+History decode(const std::vector<unsigned char>& file);
+
+// The file the daemon would write for `json` (the shape toJson prints; absent keys and null
+// entries are zeros). False with the offending key in `error`.
+bool encode(const std::string& json, std::vector<unsigned char>* file, std::string* error);
+
+std::string toJson(const History& h, const std::string& path);
+std::string toText(const History& h, const std::string& path);
+
+}  // namespace cardhist

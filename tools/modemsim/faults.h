@@ -1,0 +1,50 @@
+// The faults of a scenario: what to do to one command or its answer (error first, silence, another
+// reply, latency, noise, splits, hang-up). Independent of which modem answers.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "modemsim/behaviour.h"
+#include "modemsim/scenario.h"
+
+namespace modemsim {
+
+constexpr int kDefaultGapMs = 30;
+
+// What the matching faults make of one command; with several, the last reply, latency or split
+// wins and noises add up.
+struct Treatment {
+  bool error = false;   // answered kErrorAnswer without reaching the modem
+  bool silent = false;  // no answer, though the command takes effect
+  std::optional<std::string> reply;
+  int latencyMs = 0;
+  std::string noise;
+  std::vector<size_t> split;
+  int gapMs = kDefaultGapMs;
+  bool hangup = false;  // the line goes down on receipt; the command is lost
+  int reopenMs = -1;
+};
+
+class FaultPlan {
+ public:
+  FaultPlan(std::vector<Fault> faults, int latencyMs);
+  // Counts this occurrence for every fault matching it.
+  Treatment treat(const std::string& command, int standby);
+
+ private:
+  std::vector<Fault> faults_;
+  std::vector<int> seen_;
+  int latencyMs_;
+};
+
+// The answer as the faults leave it: `answer` is what the modem said (none when it said nothing).
+std::optional<std::string> treatedAnswer(const Treatment& t, std::optional<std::string> answer);
+
+// The writes for one command: the noise as its own chunk, then the answer cut at the offsets of
+// `split` (offsets at or past its end are ignored).
+std::vector<std::string> chunks(const std::string& noise, const std::optional<std::string>& answer,
+                                const std::vector<size_t>& split);
+
+}  // namespace modemsim
