@@ -35,7 +35,8 @@ void switchModemNvram(DaemonState& state, bool force);
 // One pass of the hot-plug monitor: opens the uevent socket and handles messages until a
 // receive fails.
 void sim_hot_plug_monitor_loop(DaemonState& state);
-// Reconfigures the radio for the slot whose bit differs between newSimOnline and the stored mask.
-void check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline);
+// Reconfigures the radio for the slot whose bit differs between newSimOnline and the stored mask
+// (slot 0 when both do); returns that slot, or -1 when none differs.
+int check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline);
 // One pass of the monitor and the 2-second pause; main repeats it for ever.
 void runResidentPass(DaemonState& state);

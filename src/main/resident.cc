@@ -1,4 +1,7 @@
 // The resident loop: SIM hot-plug events and the reconfiguration of the slot concerned.
+#include <errno.h>
+#include <string.h>
+
 #include "hotplug/hotplug.h"
 #include "main/daemon.h"
 #include "platform/platform.h"
@@ -6,6 +9,46 @@
 namespace {
 
 constexpr uint64_t kResidentPauseUs = 2000000;
+
+// What a failed receive means for the pass: one message lost, messages dropped by the kernel, or
+// a socket that is no longer usable.
+enum class ReceiveFailure { kSkipped, kOverflow, kSocketGone };
+
+ReceiveFailure receiveFailure(int length, int error) {
+  if (length == 0) return ReceiveFailure::kSkipped;
+  if (error == ENOBUFS) return ReceiveFailure::kOverflow;
+  if (error == EIO || error == EINTR || error == EAGAIN) return ReceiveFailure::kSkipped;
+  return ReceiveFailure::kSocketGone;
+}
+
+// A slot's presence changed (from a message, or as the modem reports it after lost messages).
+// The stored bit then follows the card the modem reported, not the event's word alone: a
+// bouncing tray's spurious "OUT" must not hide the next real removal.
+void handleCandidate(DaemonState& state, uint32_t candidate) {
+  uint32_t stored = state.cards.dual_sim_online;
+  LOGD("sim_hot_plug_monitor_loop old_sim_online %d, new_sim_online: %d", static_cast<int>(stored),
+       static_cast<int>(candidate));
+  int slot = check_modemprep_after_hotplug(state, candidate);
+  if (slot < 0) return;
+  uint32_t bit = 1u << slot;
+  bool present = isPresent(state.cards.cardInfo[slot]);
+  state.cards.dual_sim_online = present ? stored | bit : stored & ~bit;
+}
+
+// After the kernel dropped messages, the modem is asked what each slot holds and every change
+// is handled as if its event had come.
+void reconcileCards(DaemonState& state) {
+  ModemLink& link = state.link;
+  openModemChannel(link);
+  for (int slot = 0; slot < 2 && slot < state.profile.simCount; slot++) {
+    CardInfo seen = CARD_INFO_RESET;
+    switchToStandby(link, slot);
+    queryCardInfoStatus(link, seen);
+    uint32_t bit = 1u << slot;
+    bool stored = (state.cards.dual_sim_online & bit) != 0;
+    if (isPresent(seen) != stored) handleCandidate(state, state.cards.dual_sim_online ^ bit);
+  }
+}
 
 }  // namespace
 
@@ -17,25 +60,30 @@ void sim_hot_plug_monitor_loop(DaemonState& state) {
   }
   LOGD("uevent_open_socket device_fd: %d", fd);
   char message[UEVENT_MESSAGE_SIZE + 2];
+  int skipped = 0;
   for (;;) {
+    errno = 0;
     int length = platformUeventReceive(fd, message, UEVENT_MESSAGE_SIZE);
-    if (length <= 0) break;
+    if (length <= 0) {
+      // One bad message does not cost the ones queued behind it.
+      ReceiveFailure failure = receiveFailure(length, errno);
+      if (failure == ReceiveFailure::kSocketGone) break;
+      LOGW("uevent_kernel_multicast_recv fail: %d, %d - %s: message skipped, %d so far", length,
+           errno, strerror(errno), ++skipped);
+      if (failure == ReceiveFailure::kOverflow) reconcileCards(state);
+      continue;
+    }
     uint32_t stored = state.cards.dual_sim_online;
     uint32_t candidate = hotplugCandidate(message, length, stored);
-    if (candidate == stored) continue;
-    LOGD("sim_hot_plug_monitor_loop old_sim_online %d, new_sim_online: %d",
-         static_cast<int>(stored), static_cast<int>(candidate));
-    check_modemprep_after_hotplug(state, candidate);
-    // Stored whatever the reconfiguration found: the steps it ran still saw the old mask.
-    state.cards.dual_sim_online = candidate;
+    if (candidate != stored) handleCandidate(state, candidate);
   }
   platformUeventClose(fd);
 }
 
-void check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline) {
+int check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline) {
   uint32_t change = newSimOnline ^ state.cards.dual_sim_online;
   LOGD("check_modemprep_after_hotplug sim_online_change:%d", static_cast<int>(change));
-  if (change == 0) return;
+  if (change == 0) return -1;
 
   // One call handles one slot: slot 0 when its bit changed, otherwise slot 1.
   int hotplug_sim = (change & 1u) != 0 ? 0 : 1;
@@ -57,9 +105,10 @@ void check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline) {
        static_cast<int>(oldState), static_cast<int>(card.m_cardStatus));
   if (card.m_cardStatus == oldState) {
     LOGE("check_modemprep_after_hotplug return for sim state not change after hotplug");
-    return;
+    return hotplug_sim;
   }
   configureRadio(state, true, hotplug_sim);
+  return hotplug_sim;
 }
 
 void runResidentPass(DaemonState& state) {

@@ -56,6 +56,7 @@ bool runStartupSequence(DaemonState& state) {
     return false;
   }
   setProp(kMasterCardSwitch, "11", kMasterCardSwitchTries);
+  restoreInterruptedSwap();
 
   loadProfileAndManualSetting(state.profile, state.link);
   readSavedCardInfo(state.cards.savedCardInfo);

@@ -104,11 +104,34 @@ int writeCommand(ModemLink& link, const char* cmd) {
   return 0;
 }
 
-// After a timed-out exchange, reads off whatever the modem still sends so that the next command
-// does not take a late answer for its own.
+// Keeps the last kCodeTail bytes of joined in tail.
+void keepTail(char (&tail)[kCodeTail + 1], const char* joined) {
+  size_t length = strlen(joined);
+  copyText(tail, joined + (length > kCodeTail ? length - kCodeTail : 0));
+}
+
+// Where the late answer in joined ends: after the line of its first final result code; nullptr
+// when it holds none yet.
+const char* endOfLateAnswer(const char* joined) {
+  const char* first = nullptr;
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    const char* found = strstr(joined, code.text);
+    if (found != nullptr && (first == nullptr || found < first)) first = found;
+  }
+  if (first == nullptr) return nullptr;
+  const char* lineEnd = strstr(first + 2, "\r\n");
+  return lineEnd != nullptr ? lineEnd + 2 : joined + strlen(joined);
+}
+
+// After a timed-out exchange, reads off the late answer so that the next command does not take
+// it for its own: up to its final result code, or until the modem has been quiet a while. What
+// came after that code in the same read (unsolicited lines) is kept for the next exchange, which
+// reads it as if it had come then.
 void drainLateAnswer(ModemLink& link) {
   if (!link.lateAnswerPending) return;
   link.lateAnswerPending = false;
+  link.carried[0] = '\0';
+  char tail[kCodeTail + 1] = {};
   timespec start, now;
   platformClockMonotonic(&start);
   for (now = start; usBetween(start, now) < kDrainBoundUs; platformClockMonotonic(&now)) {
@@ -116,6 +139,17 @@ void drainLateAnswer(ModemLink& link) {
     char chunk[AT_CHUNK_SIZE];
     if (selectReadable(link.fd, &quiet) <= 0 || readChunk(link, chunk) <= 0) return;
     logAtTraffic("<< ", chunk, link.currentStandby);
+    char joined[kCodeTail + AT_CHUNK_SIZE];
+    ptrdiff_t tailLength = static_cast<ptrdiff_t>(strlen(tail));
+    snprintf(joined, sizeof joined, "%s%s", tail, chunk);
+    const char* end = endOfLateAnswer(joined);
+    if (end == nullptr) {
+      keepTail(tail, joined);
+      continue;
+    }
+    ptrdiff_t into = end - joined - tailLength;  // where the answer ends within this chunk
+    copyText(link.carried, chunk + (into > 0 ? into : 0));
+    return;
   }
 }
 
@@ -171,8 +205,8 @@ int writeWhenWritable(ModemLink& link, const char* cmd) {
 // kCodeTail bytes) joined with the chunk. Keeps the new end in tail.
 bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
   char joined[kCodeTail + AT_CHUNK_SIZE];
-  int length = snprintf(joined, sizeof joined, "%s%s", tail, chunk);
-  copyText(tail, joined + (static_cast<size_t>(length) > kCodeTail ? length - kCodeTail : 0));
+  snprintf(joined, sizeof joined, "%s%s", tail, chunk);
+  keepTail(tail, joined);
   for (const FinalResultCode& code : kFinalResultCodes) {
     if (strstr(joined, code.text) != nullptr) return true;
   }
@@ -195,6 +229,7 @@ bool reopenLine(ModemLink& link) {
   close(link.fd);
   link.lineLost = false;
   link.lateAnswerPending = false;
+  link.carried[0] = '\0';
   link.reopens++;
   link.fd = tryOpenDevice(path, kOpenFlags, kOpenAttempts);
   if (!link.isOpen()) {
@@ -279,8 +314,11 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
   platformClockRealtime(&deadline.wallStart);
   platformClockMonotonic(&deadline.start);
   logAtTraffic(">> ", cmd, link.currentStandby);
+  // Unsolicited text that followed a late answer is read as this exchange's beginning.
   resp = {};
-  int fill = 0;
+  copyText(resp.text, link.carried);
+  int fill = static_cast<int>(strlen(resp.text));
+  link.carried[0] = '\0';
   char tail[kCodeTail + 1] = {};
   for (;;) {
     char chunk[AT_CHUNK_SIZE];

@@ -23,10 +23,11 @@ constexpr int kChannelClosed = 0;
 // The channel and what is known of the modem through it.
 struct ModemLink {
   int fd = kChannelUnopened;
-  int currentStandby = -1;         // the standby last switched to; -1: none yet
-  bool lateAnswerPending = false;  // an exchange timed out: its answer may still arrive
-  bool lineLost = false;           // the line hung up or vanished; the next command reopens it
-  int reopens = 0;                 // times a lost line was reopened
+  int currentStandby = -1;           // the standby last switched to; -1: none yet
+  bool lateAnswerPending = false;    // an exchange timed out: its answer may still arrive
+  char carried[AT_CHUNK_SIZE] = {};  // what came after a late answer: the next answer's start
+  bool lineLost = false;             // the line hung up or vanished; the next command reopens it
+  int reopens = 0;                   // times a lost line was reopened
   ModemCapability capability = kInitialModemCapability;
 
   bool isOpen() const { return fd > 0; }

@@ -87,4 +87,5 @@ void closeModemChannel(ModemLink& link, bool keepStandby) {
   // A late answer or a hang-up does not outlive the channel.
   link.lateAnswerPending = false;
   link.lineLost = false;
+  link.carried[0] = '\0';
 }

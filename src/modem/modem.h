@@ -23,3 +23,6 @@ void keepModemNvram();
 // Swaps the modem's NVRAM by resetting it ("AT^DSRST"), with the persistent reset flags raised
 // around the reset; leaves the channel closed.
 void swapModemNvram(ModemLink& link);
+// Puts the reset flags back when the last run died during a swap (its record is on the data
+// partition until both are back).
+void restoreInterruptedSwap();

@@ -1,4 +1,5 @@
 // In-memory platform for unit tests; see fake_platform.h.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,7 +25,7 @@ struct State {
   std::vector<std::pair<std::string, std::string>> writes;
   std::vector<LogLine> log;
   std::vector<uint64_t> sleeps;
-  std::deque<std::string> uevents;
+  std::deque<std::pair<std::string, int>> uevents;  // message, or an errno to fail with
   bool failUeventOpen = false;
   int ueventOpens = 0;
   uint64_t clockUs = kClockStartUs;
@@ -111,7 +112,8 @@ std::string logText() {
 
 uint64_t nowUs() { return state().clockUs; }
 const std::vector<uint64_t>& sleeps() { return state().sleeps; }
-void queueUevent(const std::string& bytes) { state().uevents.push_back(bytes); }
+void queueUevent(const std::string& bytes) { state().uevents.emplace_back(bytes, 0); }
+void queueUeventError(int error) { state().uevents.emplace_back("", error); }
 void failUeventOpen(bool fail) { state().failUeventOpen = fail; }
 int ueventOpenCount() { return state().ueventOpens; }
 
@@ -147,9 +149,17 @@ int platformUeventOpen(int, bool) {
 }
 
 int platformUeventReceive(int, char* buffer, size_t length) {
-  if (state().uevents.empty()) return -1;
-  std::string message = state().uevents.front();
+  // Nothing left: the socket is gone, which ends the monitor's pass.
+  if (state().uevents.empty()) {
+    errno = EBADF;
+    return -1;
+  }
+  auto [message, error] = state().uevents.front();
   state().uevents.pop_front();
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
   size_t n = message.size() < length ? message.size() : length;
   memcpy(buffer, message.data(), n);
   return static_cast<int>(n);

@@ -47,9 +47,10 @@ uint64_t nowUs();
 const std::vector<uint64_t>& sleeps();  // every platformSleepUs in order
 extern int selectRealCapMs;             // real wait of one platformSelect, default 200
 
-// Uevents: queued messages are returned by platformUeventReceive in order; an empty queue makes
-// the receive fail, which ends a monitor pass.
+// Uevents: queued messages are returned by platformUeventReceive in order; a queued error makes
+// one receive fail with that errno; an empty queue fails with EBADF, which ends a monitor pass.
 void queueUevent(const std::string& bytes);
+void queueUeventError(int error);
 void failUeventOpen(bool fail);
 int ueventOpenCount();
 

@@ -39,7 +39,9 @@ int platformPropertyGet(const char* name, char* value);
 int platformPropertySet(const char* name, const char* value);
 // Appends one message to the radio log under kLogTag.
 void platformLogWrite(int priority, const char* message);
-// Kernel uevent socket: descriptor or below 0; receive returns the length, below 1 on error.
+// Kernel uevent socket: descriptor or below 0; receive returns the length, below 1 on error with
+// errno set (0 for an empty message, EIO for one refused as not the kernel's, ENOBUFS when the
+// socket's buffer overflowed and messages were dropped).
 int platformUeventOpen(int receiveBufferSize, bool passCredentials);
 int platformUeventReceive(int fd, char* buffer, size_t length);
 void platformUeventClose(int fd);

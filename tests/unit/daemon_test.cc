@@ -1,6 +1,7 @@
 // The daemon's sequences over the fake platform: given this modem and these properties, the
 // start-up and each hot-plug reconfiguration send these commands, make these init requests and
 // leave these files.
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "daemon_fixture.h"
+#include "hotplug/hotplug.h"
 #include "ril/ril.h"
 
 namespace {
@@ -154,6 +156,22 @@ TEST(DaemonTest, CapabilityMismatchSwapsTheNvramAndKeepsTheGuardRaised) {
       "ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP expected."));
   EXPECT_EQ("", requests());  // running rild instances are not restarted after a swap
   EXPECT_EQ(kChannelClosed, p.state.link.fd);
+  EXPECT_FALSE(std::ifstream(fake::path("/data/vantorel/radio/modem_reset.restore")).good());
+}
+
+TEST(DaemonTest, ResetPropertiesOfAnInterruptedSwapAreRestoredAtTheNextStart) {
+  Phone p;
+  // A start that died during the swap: both flags changed, its record left behind.
+  fake::setProperty("persist.sys.modem.reset", "1");
+  fake::setProperty("persist.sys.modem.reset.prompt", "0");
+  std::ofstream(fake::path("/data/vantorel/radio/modem_reset.restore"))
+      << "persist.sys.modem.reset=0\npersist.sys.modem.reset.prompt=1\nro.other=1\n";
+  p.boot(&kUsimHome, &kSimOther);
+  EXPECT_EQ("0", fake::property("persist.sys.modem.reset"));
+  EXPECT_EQ("1", fake::property("persist.sys.modem.reset.prompt"));
+  EXPECT_FALSE(fake::hasProperty("ro.other"));  // only the two flags are ever restored
+  EXPECT_TRUE(fake::logHas("an NVRAM swap was interrupted: restoring the modem reset properties"));
+  EXPECT_FALSE(std::ifstream(fake::path("/data/vantorel/radio/modem_reset.restore")).good());
 }
 
 TEST(DaemonTest, HotPluggedCardReconfiguresItsSlotAndRestartsItsRild) {
@@ -183,24 +201,86 @@ TEST(DaemonTest, HotPluggedCardReconfiguresItsSlotAndRestartsItsRild) {
   EXPECT_NE(std::string::npos, rildFile(1).find("rild.cardID = " + kSimOther.id + "\n"));
 }
 
+TEST(DaemonTest, HotPlugMessagesGiveTheirCandidateMask) {
+  const struct {
+    uint32_t stored;
+    std::string message;
+    uint32_t candidate;
+  } cases[] = {
+      {1, "change@/devices/virtual/sim/sim0 USIM0 OUT", 0},
+      {1, std::string("USIM0\0IN\0", 9), 1},
+      {0, std::string("USIM0\0IN\0USIM1\0IN\0", 18), 2},  // both named: slot 1's change only
+      {2, "USIM1 OUT", 0},
+      {0, "USIM1 XX", 0},
+      {0, "ACTION=change", 0},
+      {3, "USIM1", 3},  // nothing after the name
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    std::vector<char> buffer(c.message.begin(), c.message.end());
+    buffer.resize(c.message.size() + 2);
+    EXPECT_EQ(c.candidate,
+              hotplugCandidate(buffer.data(), static_cast<int>(c.message.size()), c.stored))
+        << c.message;
+    EXPECT_EQ(c.message.find("USIM") != std::string::npos,
+              fake::logCount("sim_hot_plug_monitor_loop g_dual_sim_online:" +
+                             std::to_string(c.stored)) > 0);
+  }
+}
+
+// The modem still sees no card in slot 1 whatever the messages say.
+struct NoCardInSlot1 : Phone {
+  NoCardInSlot1() {
+    boot(&kUsimHome, nullptr);
+    attach(0);
+  }
+  // One round: AT^DMPCHN=1 when the channel is not on standby 1 yet, AT+DSIMIO=1, the query.
+  void modemSeesNoCard(bool switched) {
+    if (switched) answer({kOk});
+    answer({kOk});
+    for (const std::string& a : slotAnswers(nullptr, false)) answer({a});
+  }
+};
+
 TEST(DaemonTest, HotPlugEventsThatChangeNothing) {
-  Phone p;
-  p.boot(&kUsimHome, nullptr);
+  NoCardInSlot1 p;
   size_t writes = fake::propertyWrites().size();
-  p.attach(0);
-  p.answer({kOk, kOk});  // AT^DMPCHN=1, AT+DSIMIO=1: the modem still sees no card in slot 1
-  for (const std::string& a : slotAnswers(nullptr, false)) p.answer({a});
+  p.modemSeesNoCard(true);
+  p.modemSeesNoCard(false);
   for (const char* message : {"USIM0 IN", "ACTION=change", "USIM1 XX", "USIM1 IN", "USIM1 IN"}) {
     fake::queueUevent(message);
   }
   sim_hot_plug_monitor_loop(p.state);
-  EXPECT_EQ(1, fake::logCount("check_modemprep_after_hotplug sim_online_change:2"));
-  EXPECT_TRUE(
-      fake::logHas("check_modemprep_after_hotplug return for sim state not change after hotplug",
-                   LOG_PRIO_ERROR));
+  // Each claimed insertion is checked with the modem; the mask keeps what the modem reported.
+  EXPECT_EQ(2, fake::logCount("check_modemprep_after_hotplug return for sim state not change "
+                              "after hotplug"));
   EXPECT_EQ(writes, fake::propertyWrites().size());  // nothing re-run
-  EXPECT_EQ(3u, p.state.cards.dual_sim_online);      // the stored mask took the candidate
-  EXPECT_EQ(1, fake::ueventOpenCount());             // one pass, ended by the empty queue
+  EXPECT_EQ(1u, p.state.cards.dual_sim_online);
+  EXPECT_EQ(1, fake::ueventOpenCount());  // one pass, ended by the socket going away
+}
+
+TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
+  NoCardInSlot1 p;
+  // An empty message and one refused as not the kernel's are skipped; the next one is handled.
+  fake::queueUevent("");
+  fake::queueUeventError(EIO);
+  fake::queueUevent("USIM1 IN");
+  // Messages dropped by the kernel: the modem is asked what each slot holds.
+  fake::queueUeventError(ENOBUFS);
+  p.modemSeesNoCard(true);
+  p.answer({kOk});                                                         // AT^DMPCHN=0
+  for (const std::string& a : slotAnswers(nullptr, false)) p.answer({a});  // slot 0: card gone
+  p.answer({kOk});                                                         // AT^DMPCHN=1
+  for (const std::string& a : slotAnswers(nullptr, false)) p.answer({a});  // slot 1: still none
+  p.answer({kOk, kOk});  // AT^DMPCHN=0, AT+DSIMIO=0 for the reconfiguration of slot 0
+  for (const std::string& a : slotAnswers(nullptr, false)) p.answer({a});
+  p.answer({lineOk("^DMCC: 1,2,1,31,1")});
+  sim_hot_plug_monitor_loop(p.state);
+  EXPECT_EQ(1, fake::ueventOpenCount());
+  EXPECT_NE(std::string::npos, fake::logText().find("message skipped, 3 so far"));
+  EXPECT_TRUE(fake::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 0"));
+  EXPECT_EQ(0u, p.state.cards.dual_sim_online);
+  EXPECT_NE(std::string::npos, rildFile(0).find("rild.cardStatus = 0\n"));
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {

@@ -119,6 +119,16 @@ TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff)
   EXPECT_TRUE(d.state.link.lateAnswerPending);  // AT^DTOC's own answer may come late in turn
 }
 
+TEST(ChannelTest, WhatFollowsALateAnswerIsKeptForTheNextExchange) {
+  Daemon d;
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT+CIMI\r").result);
+  // The late answer ends at its final result code; the report after it is not part of it.
+  d.answer({"\r\n+CIMI: 4600\r\n\r\nO", "K\r\n\r\n^DUSIMU: 1\r\n", "\r\nOK\r\n"});
+  AtResponse out = {};
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT^DUSIMR=1\r", &out).succeeded());
+  EXPECT_STREQ("\r\n^DUSIMU: 1\r\n\r\nOK\r\n", out.text);
+}
+
 TEST(ChannelTest, TimedReadReturnsAChunkOrFailsWithinItsLimit) {
   Daemon d;
   char chunk[AT_CHUNK_SIZE];

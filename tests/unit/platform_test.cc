@@ -1,9 +1,15 @@
 // getProp/setProp and bounded copies over the fake platform.
 #include "platform/platform.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -78,6 +84,58 @@ TEST(CopyTextTest, AlwaysTerminatesInsideTheField) {
   EXPECT_STREQ("", field);
   char unterminated[3] = {'x', 'y', 'z'};
   EXPECT_EQ(3u, fieldLength(unterminated));
+}
+
+// Files another daemon reads, or that a crash must not leave half-written.
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+  std::string at(const char* name) { return fake::root() + "/" + name; }
+};
+
+TEST_F(FilesTest, ReadingNeverBlocksOnAFifoNorFollowsALink) {
+  ASSERT_EQ(0, mkfifo(at("fifo").c_str(), 0600));
+  ASSERT_EQ(0, symlink("/etc/hostname", at("link").c_str()));
+  for (const char* name : {"fifo", "link", "missing"}) {
+    errno = 0;
+    EXPECT_EQ(nullptr, openForReading(at(name).c_str())) << name;
+    EXPECT_NE(0, errno) << name;
+  }
+  FILE* dir = openForReading(fake::root().c_str());  // a directory opens; reading it fails
+  ASSERT_NE(nullptr, dir);
+  char byte;
+  EXPECT_EQ(0u, fread(&byte, 1, 1, dir));
+  fclose(dir);
+}
+
+TEST_F(FilesTest, ReplacementIsWholeWithItsModeWhateverTheUmaskAndNeverWritesThroughALink) {
+  std::string outside = at("outside"), path = at("file");
+  std::ofstream(outside) << "untouched";
+  ASSERT_EQ(0, symlink(outside.c_str(), (path + ".tmp").c_str()));  // planted where it writes
+  for (mode_t umaskValue : {0000, 0077}) {
+    mode_t old = umask(umaskValue);
+    Replacement r;
+    ASSERT_TRUE(beginReplacement(r, path.c_str(), 0640));
+    fputs("new", r.file);
+    // Until the commit the old content (or nothing) is what a reader sees.
+    EXPECT_FALSE(std::ifstream(path).good() && umaskValue == 0000);
+    ASSERT_TRUE(commitReplacement(r));
+    umask(old);
+    struct stat info;
+    ASSERT_EQ(0, lstat(path.c_str(), &info));
+    EXPECT_EQ(0640u, info.st_mode & 0777);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+  }
+  std::stringstream text;
+  text << std::ifstream(outside).rdbuf();
+  EXPECT_EQ("untouched", text.str());
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  // A directory in the way: nothing replaced, the temporary file gone.
+  Replacement r;
+  std::filesystem::create_directory(at("dir"));
+  ASSERT_TRUE(beginReplacement(r, at("dir").c_str(), 0600));
+  EXPECT_FALSE(commitReplacement(r));
+  EXPECT_FALSE(std::filesystem::exists(at("dir") + ".tmp"));
 }
 
 }  // namespace
