@@ -5,13 +5,13 @@ Measured (wall clock of the whole start-up, 2 cores, phones booted side by side)
   capability "AT^DMCC?" silent 3 times      31.7 s  (3 time-outs of 10.01 s, 200 ms apart)
   "^DUSIMU" never reported for slot 0       62.0 s  (one 60.06 s read)
   "AT^DCID" / "AT+CIMI" / "AT^DTOC" silent  52.9 s  (5 time-outs of 10.01 s, 300 ms apart)
-  final "OK" cut at 1, 2, 4 or 5 bytes      11.1 s  (one 10.01 s time-out, then the retry)
+  line hung up for good at "AT^DCID"        ~101 s  (one open bound: 100 attempts 1 s apart)
 """
 import unittest
 
 from mpharness import CARD_A, CARD_B, Phone, boot_all
 
-from .faultcase import FaultTest, modem, split_ok_at
+from .faultcase import FaultTest, modem
 
 
 def silent(command, times):
@@ -27,6 +27,9 @@ class SilentStagesTest(FaultTest):
             "card id": ([silent("AT^DCID", 5)], (5, 10), (51, 57)),
             "imsi": ([silent("AT+CIMI", 5)], (5, 10), (51, 57)),
             "card type": ([silent("AT^DTOC", 5)], (5, 10), (51, 57)),
+            # The line hangs up for good: one open bound (100 attempts a second apart).
+            "line gone": ([{"command": "AT^DCID", "standby": 0, "hangup": True}], (0, 0),
+                          (100, 115)),
         }
         phones = {}
         for name, (faults, _, _) in stages.items():
@@ -44,8 +47,17 @@ class SilentStagesTest(FaultTest):
                 for w in waits:
                     self.assertTrue(bound <= w < bound + 0.5, waits)
                 self.assertEqual(["start rild0", "start rild1"], p.init_log())
-                self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
+                if name != "line gone":  # slot 1 is asked after slot 0's silence
+                    self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
                 getattr(self, "check_" + name.replace(" ", "_"))(p)
+
+    def check_line_gone(self, p):
+        self.assertEqual(100, sum("access device" in t for t in p.texts()))
+        self.assertNotIn("AT+CIMI", p.commands())
+        self.assertIn("rild.cardStatus = 1\nrild.cardType = 255\nrild.cardLocale = 255\n"
+                      "rild.cardID = \n", p.rild(0))
+        self.assertIn("rild.cardStatus = 0\n", p.rild(1))  # slot 1 could not be asked at all
+        self.assertEqual("00", p.props()["gsm.operator.mcard_switch"])
 
     def check_capability(self, p):
         # No capability: only gsm survives the RAT filter.
@@ -90,24 +102,6 @@ class SilentStagesTest(FaultTest):
         self.assertEqual(CARD_B["id"], history["entries"][0]["id"])
         self.assertEqual({"status": 0, "type": 0, "locale": 0, "imsi": "", "id": ""},
                          history["entries"][1])
-
-
-class SplitOkTest(FaultTest):
-    def test_final_ok_cut_inside_waits_for_the_bound_then_the_retry_succeeds(self):
-        cuts = (1, 2, 4, 5)
-        phones = [Phone(modem(faults=[split_ok_at(k)]), factory=b"221") for k in cuts]
-        for p in phones:
-            self.addCleanup(p.close)
-        took = boot_all(phones, timeout=60)
-        for k, p, t in zip(cuts, phones, took):
-            with self.subTest(k=k):
-                self.assertTrue(10 <= t < 14, t)
-                waits = p.time_outs()
-                self.assertEqual(1, len(waits), waits)
-                self.assertTrue(10.0 <= waits[0] < 10.5, waits)
-                self.assertEqual(2, p.transcript().count("0 AT^DCID"))
-                self.assertCleanFiles(p)
-                self.assertResident(p)
 
 
 if __name__ == "__main__":

@@ -16,8 +16,8 @@ scripts/demo.sh and bench/run.sh put it on PYTHONPATH.
 from .build import Build, HarnessError, SCENARIOS, scenario
 from .cards import CARD_A, CARD_B, NO_CARD, absent
 from .history import HISTORY, decode_history, encode_history
-from .phone import RESIDENT_LINE, Phone, boot_all
+from .phone import RADIO_DIR, RESIDENT_LINE, Phone, boot_all
 
 __all__ = ["Build", "HarnessError", "SCENARIOS", "scenario", "CARD_A", "CARD_B", "NO_CARD",
-           "absent", "HISTORY", "decode_history", "encode_history", "RESIDENT_LINE", "Phone",
-           "boot_all"]
+           "absent", "HISTORY", "decode_history", "encode_history", "RADIO_DIR", "RESIDENT_LINE",
+           "Phone", "boot_all"]

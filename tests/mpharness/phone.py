@@ -217,6 +217,33 @@ class Phone:
         """The card history decoded (see mpharness.history)."""
         return decode_history(self.path(HISTORY), self.build)
 
+    def file_bytes(self, phone_path):
+        """A file's bytes, or None when there is no such file."""
+        try:
+            with open(self.path(phone_path), "rb") as f:
+                return f.read()
+        except (FileNotFoundError, IsADirectoryError):
+            return None
+
+    def store_text(self):
+        return (self.file_bytes("/properties") or b"").decode(errors="replace")
+
+    def store_lines(self):
+        return self.store_text().splitlines()
+
+    def end_state(self):
+        """What a start-up leaves that must not depend on how the previous one ended: the radio
+        files, the persistent properties, the init requests, and no temporary file anywhere."""
+        state = {name: self.file_bytes("%s/%s" % (RADIO_DIR, name))
+                 for name in ("radio.cfg", "rild.cfg0", "rild.cfg1")}
+        state["persist"] = sorted(line for line in self.store_lines()
+                                  if line.startswith("persist."))
+        state["init.log"] = self.init_log()
+        state["temporary files"] = sorted(
+            name for directory in ("", RADIO_DIR) for name in os.listdir(self.path(directory))
+            if ".tmp" in name or name.endswith(".restore"))
+        return state
+
     def history_bytes(self):
         with open(self.path(HISTORY), "rb") as f:
             return f.read()

@@ -1,0 +1,115 @@
+"""Crashes: the real daemon killed (SIGKILL) at a file-changing call of a two-card start-up that
+swaps the modem's NVRAM, then the phone rebooted and started again. Whatever the kill point, the
+history is the old or the new one and valid, no rild file is partial, the property store parses,
+the modem reset properties are back, and the end state equals that of an uninterrupted boot.
+
+The points are counted by tools/crashpoint (an LD_PRELOAD library) in a first run. By default
+every third point is tried; MODEMPREP_CRASH_SWEEP=full tries them all (about three minutes).
+"""
+import concurrent.futures
+import os
+import unittest
+
+from mpharness import CARD_A, CARD_B, RADIO_DIR, Build, Phone, scenario
+
+STRIDE = 1 if os.environ.get("MODEMPREP_CRASH_SWEEP") == "full" else 3
+RESET_FLAGS = {"persist.sys.modem.reset": "0", "persist.sys.modem.reset.prompt": "1"}
+# Standby 1 wants the full set its stack lacks: the start-up swaps the NVRAM.
+SWAPPING = scenario("two_cards", slots=[CARD_B, CARD_A], rat=[31, 1])
+# The cards of an earlier boot, so that the history and rild files have an old content.
+EARLIER = scenario("two_cards", slots=[dict(CARD_A, id="89860000000000000007",
+                                            imsi="460007777777777"), CARD_B])
+
+
+def snapshot(p):
+    """The files a crash could damage: history, rild files, the store's lines."""
+    files = {name: p.file_bytes(RADIO_DIR + "/" + name) for name in ("radio.cfg", "rild.cfg0",
+                                                                     "rild.cfg1")}
+    files["store"] = sorted(line for line in p.store_lines() if line.startswith("persist."))
+    return files
+
+
+class CrashTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.build = Build().check()
+        crashpoint = cls.build.path("tools", "crashpoint", "libcrashpoint.so")
+        cls.preload = {"LD_PRELOAD": crashpoint}
+        # The earlier state every case starts from, the uninterrupted boot's files, the end state.
+        p = cls.phone_in(None)
+        p.boot()
+        cls.earlier = {n: p.file_bytes(RADIO_DIR + "/" + n) for n in ("radio.cfg", "rild.cfg0",
+                                                                       "rild.cfg1")}
+        # As the reboot after it leaves the store: only the persistent properties.
+        cls.earlier_store = "".join(line + "\n" for line in p.store_lines()
+                                    if line.startswith("persist."))
+        p.close()
+        p = cls.phone_in(cls.earlier)
+        log = p.path("/log/points")
+        p.start_modem()
+        p.start_daemon(env=dict(cls.preload, CRASHPOINT_LOG=log))
+        p.wait_log("uevent_open_socket device_fd:")
+        with open(log) as f:
+            cls.points = [line.split(" ", 1)[1].strip() for line in f]
+        cls.after_boot = snapshot(p)
+        p.reboot()
+        p.boot()
+        cls.end_state = p.end_state()
+        p.close()
+
+    @classmethod
+    def phone_in(cls, earlier):
+        """A phone swapping its NVRAM; with `earlier`, the files of the earlier boot planted."""
+        p = Phone(SWAPPING if earlier else EARLIER, factory=b"221", build=cls.build,
+                  properties=RESET_FLAGS)
+        if earlier:
+            for name, content in earlier.items():
+                with open(p.path(RADIO_DIR + "/" + name), "wb") as f:
+                    f.write(content)
+            with open(p.path("/properties"), "w") as f:
+                f.write(cls.earlier_store)
+        return p
+
+    def crash_at(self, point):
+        """Kills the start-up at `point`, checks what it left, reboots, starts again; the
+        problems found, as text (empty when none)."""
+        p = self.phone_in(self.earlier)
+        problems = []
+        try:
+            p.start_modem()
+            p.start_daemon(env=dict(self.preload, CRASHPOINT_AT=str(point)))
+            p.daemon.wait(60)
+            if p.daemon.returncode != -9:
+                return ["not killed (status %s)" % p.daemon.returncode]
+            for name in ("radio.cfg", "rild.cfg0", "rild.cfg1"):
+                content = p.file_bytes(RADIO_DIR + "/" + name)
+                if content not in (self.earlier.get(name), self.after_boot[name]):
+                    problems.append("%s neither old nor new: %r" % (name, content[:80]))
+            lines = p.store_lines()
+            names = [line.split("=", 1)[0] for line in lines]
+            if any("=" not in line for line in lines) or names != sorted(set(names)):
+                problems.append("store does not parse: %r" % lines)
+            p.reboot()
+            p.boot()
+            end = p.end_state()
+            for key, value in self.end_state.items():
+                if end.get(key) != value:
+                    problems.append("after the next start, %s is %r, not %r" % (key, end.get(key),
+                                                                               value))
+        finally:
+            p.close()
+        return problems
+
+    def test_every_kill_point_leaves_valid_files_and_the_next_start_recovers(self):
+        self.assertGreater(len(self.points), 100)
+        chosen = list(range(1, len(self.points) + 1, STRIDE))
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            results = dict(zip(chosen, pool.map(self.crash_at, chosen)))
+        failed = {"%d (%s)" % (n, self.points[n - 1]): r for n, r in results.items() if r}
+        self.maxDiff = None
+        self.assertEqual({}, failed)
+        print("\n%d of %d kill points tried, no damage" % (len(chosen), len(self.points)))
+
+
+if __name__ == "__main__":
+    unittest.main()
