@@ -393,10 +393,16 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   }
   j["standbys"] = standbys;
   j["actual_rat_value"] = plan.actualRatValue;
-  Json nvram = {{"swap", writes.swap}, {"reason", nvramWords(s, plan, writes.swap)}};
+  const bool checked = p.manualRatMask == NO_MANUAL_RAT_MASK && plan.nvram.checked;
+  Json nvram = {{"state", !checked      ? "not checked"
+                          : writes.swap ? "swapped"
+                                        : "kept"},
+                {"swap", writes.swap},
+                {"reason", nvramWords(s, plan, writes.swap)}};
   auto seen = s.observed.find(kSwapNvramProperty);
   if ((s.mode == "root" || s.mode == "props") && seen != s.observed.end()) {
     nvram["observed"] = seen->second;
+    nvram["state"] = seen->second == "1" ? "swapped" : "kept";
     if ((seen->second == "1") != writes.swap) {
       nvram["reason"] =
           seen->second == "1"

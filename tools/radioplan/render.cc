@@ -146,18 +146,18 @@ std::string render(const Json& r, bool markdown, bool files) {
   const Json& t = r["actual_table"];
   d.heading("Standbys");
   for (const Json& s : r["standbys"]) {
-    d.item("standby " + str(s["standby"]) + " (SIM slot " + str(s["slot"]) + "): table " +
-           str(s["table_rats"]) + " -> actual " + d.bold(str(s["actual_rats"])) + ", DSTMEX " +
-           d.code(str(s["dstmex"])));
+    const std::string slot =
+        s["slot"].get<int>() < 0 ? "no SIM slot in this mode" : "SIM slot " + str(s["slot"]);
+    d.item("standby " + str(s["standby"]) + " (" + slot + "): table " + str(s["table_rats"]) +
+           " -> actual " + d.bold(str(s["actual_rats"])) + ", DSTMEX " + d.code(str(s["dstmex"])));
     for (const Json& why : s["reasons"]) d.item(str(why), 1);
   }
   d.item(d.code("persist.sys.vx.actual.rat") + " = " + d.code(str(r["actual_rat_value"])) + " (" +
          str(t["table"]) + ", " + str(t["combination"]) + ")");
 
   const Json& nvram = r["nvram"];
-  const bool swapped =
-      nvram.contains("observed") ? str(nvram["observed"]) == "1" : nvram["swap"].get<bool>();
-  d.heading(std::string("NVRAM: ") + (swapped ? "swapped, modem reset" : "kept"));
+  const std::string state = str(nvram["state"]);
+  d.heading("NVRAM: " + (state == "swapped" ? state + ", modem reset" : state));
   d.item(str(nvram["reason"]));
   renderWrites(d, r, files);
   renderObserved(d, r);
