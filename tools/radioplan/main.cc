@@ -52,6 +52,8 @@ constexpr char kUsage[] =
     "Output:\n"
     "  --format F          text (default), markdown, json, or html (--matrix only)\n"
     "  --files             the rild files in full (text and markdown reports)\n"
+    "  --brief             only the cards, the master card, the standbys and the NVRAM, with\n"
+    "                      what is missing or assumed (text and markdown reports)\n"
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
@@ -82,6 +84,7 @@ enum Option {
   kSlot1,
   kFormat,
   kFiles,
+  kBrief,
   kHelp,
 };
 
@@ -104,7 +107,7 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 struct Command {
   std::string root, props, history, format = "text";
   std::vector<std::string> rild;
-  bool matrix = false, files = false;
+  bool matrix = false, files = false, brief = false;
   radioplan::Overrides overrides;
 };
 
@@ -129,6 +132,7 @@ int parse(int argc, char** argv, Command* cmd) {
       {"slot1", required_argument, nullptr, kSlot1},
       {"format", required_argument, nullptr, kFormat},
       {"files", no_argument, nullptr, kFiles},
+      {"brief", no_argument, nullptr, kBrief},
       {"help", no_argument, nullptr, kHelp},
       {},
   };
@@ -212,6 +216,9 @@ int parse(int argc, char** argv, Command* cmd) {
       case kFiles:
         cmd->files = true;
         break;
+      case kBrief:
+        cmd->brief = true;
+        break;
       case ':':
         return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
       default:
@@ -251,8 +258,8 @@ int run(const Command& cmd) {
     const RadioPlan plan = planOf(scene);
     const Json report = explain(scene, plan, writesOf(scene, plan));
     out = cmd.format == "json"       ? report.dump(2) + "\n"
-          : cmd.format == "markdown" ? reportMarkdown(report, cmd.files)
-                                     : reportText(report, cmd.files);
+          : cmd.format == "markdown" ? reportMarkdown(report, cmd.files, cmd.brief)
+                                     : reportText(report, cmd.files, cmd.brief);
   }
   std::cout << out;
   std::cout.flush();

@@ -119,22 +119,23 @@ void renderObserved(Doc& d, const Json& r) {
   }
 }
 
-std::string render(const Json& r, bool markdown, bool files) {
+std::string render(const Json& r, bool markdown, bool files, bool brief) {
   Doc d(markdown);
   d.title("Radio plan (" + str(r["mode"]) + ")");
-  if (!r["sources"].empty())
+  if (!r["sources"].empty() && !brief)
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
   for (const Json& m : r["missing"])
     d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
   for (const Json& a : r["assumptions"])
     d.line((markdown ? "\n" : "") + std::string("Assumed: ") + str(a));
-  renderProfile(d, r);
+  if (!brief) renderProfile(d, r);
 
   d.heading("Cards");
   for (const Json& c : r["cards"]) {
     d.item("slot " + str(c["slot"]) + ": " + d.bold(str(c["class"])) +
            (str(c["id"]).empty() ? "" : "; identity " + d.code(str(c["id"]))) + "; table row " +
-           str(c["table_index"]) + " (" + str(c["table_label"]) + "); from " + str(c["source"]));
+           str(c["table_index"]) + " (" + str(c["table_label"]) + ")" +
+           (brief ? "" : "; from " + str(c["source"])));
   }
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
 
@@ -159,6 +160,7 @@ std::string render(const Json& r, bool markdown, bool files) {
   const std::string state = str(nvram["state"]);
   d.heading("NVRAM: " + (state == "swapped" ? state + ", modem reset" : state));
   d.item(str(nvram["reason"]));
+  if (brief) return d.text();
   renderWrites(d, r, files);
   renderObserved(d, r);
   if (!r["daemon_errors"].empty()) {
@@ -248,8 +250,12 @@ tbody th { background: #eee; text-align: left; font-size: 0.85em; }
 
 }  // namespace
 
-std::string reportText(const Json& report, bool files) { return render(report, false, files); }
-std::string reportMarkdown(const Json& report, bool files) { return render(report, true, files); }
+std::string reportText(const Json& report, bool files, bool brief) {
+  return render(report, false, files, brief);
+}
+std::string reportMarkdown(const Json& report, bool files, bool brief) {
+  return render(report, true, files, brief);
+}
 
 std::string matrixText(const Json& m) {
   const Json& kinds = m["kinds"];
@@ -279,7 +285,7 @@ std::string matrixText(const Json& m) {
 std::string matrixMarkdown(const Json& m) {
   const Json& kinds = m["kinds"];
   std::string out = "RAT matrix: " + profileLine(m) + ".\n";
-  for (const Json& a : m["assumptions"]) out += "Assumed: " + str(a) + "\n";
+  for (const Json& a : m["assumptions"]) out += "\nAssumed: " + str(a) + "\n";
   out +=
       "\nRows: the card in slot 0; columns: the card in slot 1. Each cell: the master card, then "
       "each standby's RATs and DSTMEX.\n\n| slot 0 \\ slot 1 |";

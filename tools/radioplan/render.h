@@ -8,9 +8,10 @@
 
 namespace radioplan {
 
-// files: the rild files in full instead of one line each.
-std::string reportText(const Json& report, bool files = false);
-std::string reportMarkdown(const Json& report, bool files = false);
+// files: the rild files in full instead of one line each; brief: only what is missing or
+// assumed, the cards, the master card, the standbys and the NVRAM.
+std::string reportText(const Json& report, bool files = false, bool brief = false);
+std::string reportMarkdown(const Json& report, bool files = false, bool brief = false);
 
 std::string matrixText(const Json& matrix);
 std::string matrixMarkdown(const Json& matrix);

@@ -79,7 +79,9 @@ void writeFakeFile(const std::string& phonePath, const std::string& bytes) {
 bool isNumber(const std::string& text) {
   if (text.empty()) return false;
   size_t at = text[0] == '-' ? 1 : 0;
-  return at < text.size() && text.find_first_not_of("0123456789", at) == std::string::npos;
+  // A record's numbers are small; more digits than an int holds is not one.
+  return at < text.size() && text.size() - at <= 9 &&
+         text.find_first_not_of("0123456789", at) == std::string::npos;
 }
 
 int number(const std::map<std::string, std::string>& values, const std::string& key) {
