@@ -41,33 +41,31 @@ constexpr RatMask kEveryRat = RAT_GSM | RAT_TDSCDMA | RAT_WCDMA | RAT_LTE_TDD | 
 constexpr const char* kRildNumberKeys[] = {"rild.simSlot",    "rild.cardStatus", "rild.cardType",
                                            "rild.cardLocale", "rild.rat",        "rild.actualRat"};
 
-// What one phone path holds: the file's bytes, or why there is none.
-enum class Read { kOk, kMissing, kUnreadable };
-Read readFile(const std::string& path, std::string* bytes, std::string* why) {
+// A regular file's bytes; false with the reason in *why. Never blocks on a FIFO or device.
+bool readFile(const std::string& path, std::string* bytes, std::string* why) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
     *why = strerror(errno);
-    const bool missing = errno == ENOENT;
     if (fd >= 0) close(fd);
-    return missing ? Read::kMissing : Read::kUnreadable;
+    return false;
   }
   if (!S_ISREG(st.st_mode)) {
     *why = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
     close(fd);
-    return Read::kUnreadable;
+    return false;
   }
   char buf[4096];
   ssize_t n;
   while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
   if (n < 0) *why = strerror(errno);
   close(fd);
-  return n == 0 ? Read::kOk : Read::kUnreadable;
+  return n == 0;
 }
 
 std::string readNamedFile(const std::string& path) {
   std::string bytes, why;
-  if (readFile(path, &bytes, &why) != Read::kOk) throw InputError(path + ": " + why);
+  if (!readFile(path, &bytes, &why)) throw InputError(path + ": " + why);
   return bytes;
 }
 
@@ -178,7 +176,6 @@ void collectDaemonErrors(Scene& s, size_t from) {
 
 // Runs the daemon's profile loading over the scene's properties and factory file.
 void loadProfile(Scene& s, const Overrides& o) {
-  fake::reset();
   for (const auto& [name, value] : s.properties) fake::setProperty(name, value);
   if (!s.factoryDigits.empty()) writeFakeFile("/amt/msms_config.txt", s.factoryDigits);
   const size_t writesFrom = fake::propertyWrites().size();
@@ -302,9 +299,13 @@ std::vector<std::string> splitColon(const std::string& text) {
   return out;
 }
 
-void finishScene(Scene& s, const Overrides& o) {
+// The daemon's records from what was found: the profile first, since the card query and the
+// locale depend on it; the history, when there is one, read by the daemon into its fresh store.
+void finishScene(Scene& s, const Overrides& o, const std::string* historyBytes = nullptr) {
+  fake::reset();
   applyOverrides(s, o);
   loadProfile(s, o);
+  if (historyBytes != nullptr) readHistoryInto(s, *historyBytes);
   gatherCards(s, o);
   seedPrevious(s);
 }
@@ -479,8 +480,8 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   s.mode = "root";
   std::string bytes, why;
   const std::string store = root + "/properties";
-  Read r = readFile(store, &bytes, &why);
-  if (r == Read::kOk) {
+  bool found = readFile(store, &bytes, &why);
+  if (found) {
     s.observed = parseStore(bytes);
     s.sources.push_back("property store " + store);
   } else {
@@ -489,8 +490,8 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   }
   s.properties = s.observed;
   bytes.clear();
-  r = readFile(root + "/amt/msms_config.txt", &bytes, &why);
-  if (r == Read::kOk) {
+  found = readFile(root + "/amt/msms_config.txt", &bytes, &why);
+  if (found) {
     s.factoryDigits = bytes;
     s.sources.push_back("factory file " + root + "/amt/msms_config.txt");
   }
@@ -508,8 +509,8 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   if (s.rild.empty()) s.missing.push_back("no rild file in " + radio);
   const std::string history = radio + "/radio.cfg";
   bytes.clear();
-  r = readFile(history, &bytes, &why);
-  if (r == Read::kOk) {
+  found = readFile(history, &bytes, &why);
+  if (found) {
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(bytes.begin(), bytes.end()));
     for (const std::string& d : decoded.damage) {
@@ -520,11 +521,7 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
     s.missing.push_back("no card history (" + history + ": " + why +
                         "): the cards' IMSIs and the slots' last cards are unknown");
   }
-  applyOverrides(s, o);
-  loadProfile(s, o);
-  if (r == Read::kOk) readHistoryInto(s, bytes);
-  gatherCards(s, o);
-  seedPrevious(s);
+  finishScene(s, o, found ? &bytes : nullptr);
   return s;
 }
 
@@ -535,6 +532,14 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
   s.observed = parseGetprop(propsPath);
   s.properties = s.observed;
   s.sources.push_back("getprop dump " + propsPath);
+  for (const auto& entry : s.observed) {
+    if (entry.first.rfind("persist.vendor.vx.", 0) == 0 ||
+        entry.first.rfind("ro.vendor.vx.", 0) == 0) {
+      s.missing.push_back("the dump holds the vendor integration's names (" + entry.first +
+                          "...): only the daemon's own names are read, the others default");
+      break;
+    }
+  }
   // The factory file is not in a dump: the digits the daemon used last are.
   auto used = s.observed.find(kPublishedMsms);
   if (used != s.observed.end()) {
@@ -572,11 +577,7 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     s.rild[standby] = f;
     s.sources.push_back("rild file " + p);
   }
-  applyOverrides(s, o);
-  loadProfile(s, o);
-  if (!historyPath.empty()) readHistoryInto(s, historyBytes);
-  gatherCards(s, o);
-  seedPrevious(s);
+  finishScene(s, o, historyPath.empty() ? nullptr : &historyBytes);
   return s;
 }
 
@@ -636,7 +637,7 @@ Writes writesOf(const Scene& s, const RadioPlan& plan) {
   for (int standby = 0; standby < std::min(s.profile.standbyCount, MAX_STANDBY); standby++) {
     std::string bytes, why;
     const std::string path = std::string(kRadioDir) + "/rild.cfg" + std::to_string(standby);
-    if (readFile(fake::path(path), &bytes, &why) == Read::kOk) w.rildFiles[standby] = bytes;
+    if (readFile(fake::path(path), &bytes, &why)) w.rildFiles[standby] = bytes;
   }
   return w;
 }
