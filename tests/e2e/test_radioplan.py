@@ -284,7 +284,8 @@ class PhoneState(unittest.TestCase):
         self.assertEqual(from_root["master"], full["master"])
         self.assertEqual(from_root["standbys"], full["standbys"])
         self.assertEqual([c["class"] for c in from_root["cards"]],
-                         ["USIM, home operator (46000)", "SIM, PIN- or PUK-locked: IMSI unreadable"])
+                         ["USIM, home operator (46000)",
+                          "SIM, PIN- or PUK-locked: IMSI unreadable"])
         self.assertEqual([c["class"] for c in full["cards"]],
                          ["USIM, home operator (46000)",
                           "card of unknown type, PIN- or PUK-locked: IMSI unreadable"])
