@@ -102,7 +102,7 @@ step "${#unit_tests[@]} unit test executables passed under qemu-aarch64"
 # (exec: the harness's signals reach qemu, which hands them to the program).
 runner=$build/qemu-run
 for program in modemprep tools/modemsim/modemsim tools/ueventsend/ueventsend tools/propctl/propctl \
-  tools/cardhist/cardhist; do
+  tools/cardhist/cardhist tools/radioplan/radioplan; do
   [ -x "$build/$program" ] || continue
   mkdir -p "$(dirname "$runner/$program")"
   printf '#!/bin/sh\nexec qemu-aarch64 -L %s %s "$@"\n' "$target_root" "$build/$program" \

@@ -1,0 +1,486 @@
+// The plan in words; see explain.h. Only names and sentences live here: every decision comes from
+// planRadio and its reasons.
+#include "radioplan/explain.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace radioplan {
+namespace {
+
+constexpr RatMask k2G = RAT_GSM;
+constexpr RatMask k3G = RAT_TDSCDMA | RAT_WCDMA;
+constexpr RatMask k4G = RAT_LTE_TDD | RAT_LTE_FDD;
+
+// Row and column labels of each target's tables, by card-class index.
+const std::vector<std::string> kOpenClasses = {"no card", "unknown card", "SIM", "USIM"};
+const std::vector<std::string> kCmccClasses = {"no card",
+                                               "unknown card",
+                                               "SIM, home operator",
+                                               "SIM, other domestic operator",
+                                               "SIM, foreign operator",
+                                               "USIM, home operator",
+                                               "USIM, other domestic operator",
+                                               "USIM, foreign operator"};
+const std::vector<std::string> kCuccClasses = {"no card",
+                                               "unknown card",
+                                               "SIM, home operator",
+                                               "SIM, other operator",
+                                               "USIM, home operator",
+                                               "USIM, other operator"};
+
+const std::vector<std::string>* classesOf(uint32_t target) {
+  switch (target) {
+    case PROJECT_TARGET_OPEN:
+      return &kOpenClasses;
+    case PROJECT_TARGET_CMCC:
+      return &kCmccClasses;
+    case PROJECT_TARGET_CUCC:
+      return &kCuccClasses;
+    default:
+      return nullptr;
+  }
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string tableName(const char* prefix, uint32_t target) {
+  if (classesOf(target) == nullptr) return "none";
+  return prefix + upper(targetName(target));
+}
+
+std::string localeWords(CardLocale locale) {
+  switch (locale) {
+    case CardLocale::kCmccHome:
+    case CardLocale::kCuccHome:
+      return "home operator";
+    case CardLocale::kCmccSameCountry:
+      return "other domestic operator";
+    case CardLocale::kCmccForeign:
+      return "foreign operator";
+    case CardLocale::kCuccOther:
+      return "other operator";
+    case CardLocale::kOpen:
+      return "open market";
+    default:
+      return "home network undetermined";
+  }
+}
+
+std::string typeWords(CardType type) {
+  if (type == CardType::kSim) return "SIM";
+  if (type == CardType::kUsim) return "USIM";
+  return "card of unknown type";
+}
+
+std::string cardImsi(const Scene& s, int slot) {
+  auto it = s.imsiById.find(std::string(s.cards[slot].m_cardID));
+  if (s.cards[slot].m_cardIMSI[0] != '\0') return s.cards[slot].m_cardIMSI;
+  return it == s.imsiById.end() ? "" : it->second;
+}
+
+std::string masterWords(const char* code) {
+  const MasterCardSlot slot = masterCardSlot(code);
+  if (slot == MasterCardSlot::kNeither) return std::string("\"") + code + "\" names no card";
+  std::string words = slot == MasterCardSlot::kSlot0 ? "card 1 (slot 0)" : "card 2 (slot 1)";
+  if (code[1] != '0') words += ", chosen between two equally capable cards";
+  return words;
+}
+
+std::string capabilityMeaning(int32_t code) {
+  switch (code) {
+    case RAT_234G_2G:
+      return "the card in slot 0 deserves 2G/3G/4G, the other 2G";
+    case RAT_2G_234G:
+      return "the card in slot 1 deserves 2G/3G/4G, the other 2G";
+    case RAT_234G_2G_O:
+      return "both cards are equally capable: the master card gets 2G/3G/4G";
+    default:
+      return "the target has no tables";
+  }
+}
+
+std::string cell(const char* table, const Scene& s, const PairLookup& pair) {
+  return std::string(table) + " row " + std::to_string(pair.card[0].index) + " (" +
+         classLabel(s.profile.projectTarget, pair.card[0].index) + "), column " +
+         std::to_string(pair.card[1].index) + " (" +
+         classLabel(s.profile.projectTarget, pair.card[1].index) + ")";
+}
+
+std::string masterReason(const Scene& s, const RadioPlan& plan) {
+  const MasterDecision& m = plan.master;
+  const std::string capTable = tableName("RAT_CAPABILITY_", s.profile.projectTarget);
+  const std::string equal = "both cards equally capable (" +
+                            cell(capTable.c_str(), s, plan.capability) + ": RAT_234G_2G_O)";
+  switch (m.rule) {
+    case MasterRule::kManualSetting:
+      return "the manual RAT setting (persist.sys.vx.manual.rat) names standby " +
+             std::to_string(s.profile.manualRatStandby);
+    case MasterRule::kSingleSim:
+      return "one SIM slot: its card is master";
+    case MasterRule::kDynamicRatOff:
+      return "dynamic RAT handling is off (persist.sys.vx.dynamic.rat): the card in slot 0 is "
+             "master";
+    case MasterRule::kCapabilityTable:
+      return cell(capTable.c_str(), s, plan.capability) + " gives " +
+             capabilityName(plan.capability.code) + ": " + capabilityMeaning(plan.capability.code);
+    case MasterRule::kDefaultDataCard:
+      return equal + "; the default data card (persist.radio.default.data = \"" +
+             s.prop(kDefaultDataProperty) + "\") decides";
+    case MasterRule::kLastMasterCard:
+      return equal + "; no default data card; the card that was master last time (identity \"" +
+             std::string(m.lastMasterID) + "\") is in slot " + std::to_string(m.lastMasterCard - 1);
+    case MasterRule::kLastMasterMissing:
+      return equal + "; no default data card; the card that was master last time (identity \"" +
+             std::string(m.lastMasterID) + "\") is not inserted, so card 1";
+    case MasterRule::kUnsupportedMode:
+      return "unsupported mode: " + std::to_string(s.profile.simCount) + " SIM slot(s) and " +
+             std::to_string(s.profile.standbyCount) +
+             " standby(s); nothing decided, the stored code stays";
+    case MasterRule::kUnknownCombination:
+      return "the target " + targetName(s.profile.projectTarget) +
+             " has no tables; nothing decided, the stored code stays";
+  }
+  return "";
+}
+
+std::string groupWords(unsigned groups) {
+  std::string out;
+  if (groups & kGroup2G) out += "2G";
+  if (groups & kGroup3G) out += std::string(out.empty() ? "" : "/") + "3G";
+  if (groups & kGroup4G) out += std::string(out.empty() ? "" : "/") + "4G";
+  return out.empty() ? "nothing" : out;
+}
+
+// Why the standby that the table favours ends with its RATs, step by step.
+std::vector<std::string> chosenReasons(const Scene& s, const RadioPlan& plan) {
+  const ActualDecision& why = plan.actualRat;
+  const ProjectProfile& p = s.profile;
+  std::vector<std::string> out;
+  std::string table = tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget);
+  std::string from =
+      plan.actual.code == kUnknownCombination
+          ? "no actual table for target " + targetName(p.projectTarget)
+          : cell(table.c_str(), s, plan.actual) + " gives " + actualName(plan.actual.code);
+  out.push_back(from + ": the larger set, " + groupWords(why.tableGroups) + ", goes to standby " +
+                std::to_string(why.tableStandby) +
+                (why.masterStandby ? " (the master card's standby)" : ""));
+  if (why.simCut4G) out.push_back("its card is a SIM: 4G removed");
+  if (why.prefNetTypeSet) {
+    out.push_back("preferred network type " + std::to_string(why.prefNetType) +
+                  " (persist.radio.pref.net.type): " +
+                  (why.prefCleared == 0 ? std::string("no change")
+                                        : groupWords(why.prefCleared) + " removed"));
+  }
+  if (why.singleSimDualStandby) {
+    out.push_back(why.singleSimCut2G
+                      ? "one SIM on two standbys, with 4G: 2G removed"
+                      : "one SIM on two standbys without 4G: only standby 0 is published");
+  }
+  if (why.manualOutOfRange) {
+    out.push_back("the manual setting's standby " + std::to_string(p.manualRatStandby) +
+                  " names no standby: ignored");
+  }
+  return out;
+}
+
+Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
+  const ActualDecision& why = plan.actualRat;
+  Json j;
+  j["standby"] = i;
+  j["slot"] = plan.standbySimSlot[i];
+  j["table_rat"] = plan.standbyRat[i];
+  j["table_rats"] = ratWords(plan.standbyRat[i]);
+  j["actual_rat"] = plan.standbyActualRat[i];
+  j["actual_rats"] = ratWords(plan.standbyActualRat[i]);
+  j["dstmex"] = plan.standbyDSTMEX[i];
+  j["chosen"] = i == why.chosenStandby;
+  std::vector<std::string> reasons;
+  if (i == why.tableStandby) reasons = chosenReasons(s, plan);
+  if (why.manual && i == why.chosenStandby) {
+    reasons.push_back("the manual setting (persist.sys.vx.manual.rat = \"" +
+                      s.prop("persist.sys.vx.manual.rat") + "\") gives it " +
+                      ratWords(s.profile.manualRatMask));
+  } else if (why.manual && i == why.tableStandby) {
+    reasons.push_back("the manual setting gives the larger set to standby " +
+                      std::to_string(why.chosenStandby) + " instead: this one gets 2G");
+  }
+  if (i != why.tableStandby && i != why.chosenStandby) {
+    reasons.push_back(i < why.countedStandbys
+                          ? "every other standby: " + ratWords(s.profile.rat2GMask)
+                          : "not counted in this mode: its DSTMEX stays as it was");
+  }
+  j["reasons"] = reasons;
+  return j;
+}
+
+std::string nvramWords(const Scene& s, const RadioPlan& plan, bool swap) {
+  const NvramCheck& c = plan.nvram;
+  if (s.profile.manualRatMask != NO_MANUAL_RAT_MASK) {
+    return "not checked: a manual RAT setting leaves the modem as it is";
+  }
+  if (!c.checked) return "not checked: no standby";
+  if (!swap) return "kept: every standby's table RATs are offered by the modem's same standby";
+  const int i = c.firstUnserved;
+  return "swapped, and the modem reset (\"AT^DSRST\"): standby " + std::to_string(i) + " wants " +
+         ratWords(plan.standbyRat[i]) + " but the modem's standby " + std::to_string(i) +
+         " offers " + ratWords(static_cast<RatMask>(s.capability.standbyRatCap[i])) +
+         (c.offeredElsewhere ? "; another standby of the modem offers it"
+                             : "; no standby of the modem offers it (the daemon logs the "
+                               "mismatch as an error and swaps anyway)") +
+         ". gsm.operator.mcard_switch stays \"11\" until the next start";
+}
+
+Json profileJson(const Scene& s) {
+  const ProjectProfile& p = s.profile;
+  Json j;
+  j["msms"] = "";
+  for (const auto& [name, value] : s.profileWrites) {
+    if (name == "ro.vx.msms") j["msms"] = value;
+  }
+  j["sim_count"] = p.simCount;
+  j["standby_count"] = p.standbyCount;
+  j["target"] = targetName(p.projectTarget);
+  j["dynamic_rat"] = p.dynamicRat == 1;
+  j["rat_list"] = s.ratListRead;
+  j["rat_list_after_modem"] = s.ratListFiltered;
+  j["groups"] = {{"2G", p.rat2GMask}, {"3G", p.rat3GMask}, {"4G", p.rat4GMask}};
+  if (p.manualRatMask != NO_MANUAL_RAT_MASK) {
+    j["manual"] = {{"text", s.prop("persist.sys.vx.manual.rat")},
+                   {"standby", p.manualRatStandby},
+                   {"rat", p.manualRatMask},
+                   {"rats", ratWords(p.manualRatMask)}};
+  } else {
+    j["manual"] = nullptr;
+  }
+  j["pref_net_type"] = s.prop(kPrefNetTypeProperty);
+  j["default_data"] = s.prop(kDefaultDataProperty);
+  j["stored_master"] = s.prop(kMasterCardProperty);
+  return j;
+}
+
+// What the state holds against what the plan says the daemon writes.
+Json observedJson(const Scene& s, const RadioPlan& plan) {
+  Json j;
+  std::vector<std::string> compared, differences;
+  auto check = [&](const std::string& what, const std::string& found, const std::string& planned) {
+    compared.push_back(what);
+    if (found != planned) {
+      differences.push_back(what + ": the state holds \"" + found + "\", the plan says \"" +
+                            planned + "\"");
+    }
+  };
+  if (s.observed.count(kMasterCardProperty) != 0) {
+    check(kMasterCardProperty, s.observed.at(kMasterCardProperty), plan.masterCard);
+  }
+  if (s.observed.count(kActualRatProperty) != 0) {
+    check(kActualRatProperty, s.observed.at(kActualRatProperty), plan.actualRatValue);
+  }
+  for (const auto& [standby, f] : s.rild) {
+    if (standby >= std::min(s.profile.standbyCount, MAX_STANDBY)) continue;
+    const std::string name = "rild.cfg" + std::to_string(standby) + " ";
+    check(name + "rild.simSlot", f.values.at("rild.simSlot"),
+          std::to_string(plan.standbySimSlot[standby]));
+    check(name + "rild.rat", f.values.at("rild.rat"), std::to_string(plan.standbyRat[standby]));
+    check(name + "rild.actualRat", f.values.at("rild.actualRat"),
+          std::to_string(plan.standbyActualRat[standby]));
+    auto dstmex = f.values.find("rild.rat.DSTMEX");
+    check(name + "rild.rat.DSTMEX", dstmex == f.values.end() ? "" : dstmex->second,
+          plan.standbyDSTMEX[standby]);
+  }
+  j["compared"] = compared;
+  j["differences"] = differences;
+  return j;
+}
+
+}  // namespace
+
+std::string generations(RatMask mask) {
+  std::string out;
+  if (mask & k2G) out += "2G";
+  if (mask & k3G) out += std::string(out.empty() ? "" : "/") + "3G";
+  if (mask & k4G) out += std::string(out.empty() ? "" : "/") + "4G";
+  return out.empty() ? "none" : out;
+}
+
+std::string ratWords(RatMask mask) {
+  std::string names;
+  for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
+    if (mask & row->bit) names += std::string(names.empty() ? "" : ",") + row->name;
+  }
+  if (names.empty()) names = "no RAT";
+  return generations(mask) + " (" + names + " = " + std::to_string(mask) + ")";
+}
+
+std::string classLabel(uint32_t target, int index) {
+  const std::vector<std::string>* classes = classesOf(target);
+  if (classes == nullptr || index < 0 || index >= static_cast<int>(classes->size())) return "?";
+  return (*classes)[index];
+}
+
+std::string cardWords(const Scene& s, int slot) {
+  const CardInfo& card = s.cards[slot];
+  if (card.m_cardStatus == CardStatus::kAbsent) return "no card";
+  if (card.m_cardStatus != CardStatus::kPresent) {
+    return "card status " + std::to_string(static_cast<int>(card.m_cardStatus)) + " (unknown)";
+  }
+  const std::string type = typeWords(card.m_cardType);
+  const std::string imsi = cardImsi(s, slot);
+  if (card.m_cardLocale == CardLocale::kUnknown) {
+    if (imsi.size() >= 5 || classesOf(s.profile.projectTarget) == nullptr) {
+      return type + ", home network undetermined (no rule for target " +
+             targetName(s.profile.projectTarget) + ")";
+    }
+    switch (s.cardLock[slot]) {
+      case CardAnswer::Lock::kPin:
+        return type + ", PIN-locked: IMSI unreadable";
+      case CardAnswer::Lock::kPuk:
+        return type + ", PUK-locked: IMSI unreadable";
+      default:
+        return type + ", PIN- or PUK-locked: IMSI unreadable";
+    }
+  }
+  std::string words = type + ", " + localeWords(card.m_cardLocale);
+  if (imsi.size() >= 5) words += " (" + imsi.substr(0, 5) + ")";
+  return words;
+}
+
+Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
+  const ProjectProfile& p = s.profile;
+  Json j;
+  j["mode"] = s.mode;
+  j["sources"] = s.sources;
+  j["missing"] = s.missing;
+  j["assumptions"] = s.assumptions;
+  j["profile"] = profileJson(s);
+  std::vector<int32_t> caps(s.capability.standbyRatCap,
+                            s.capability.standbyRatCap + std::clamp(p.standbyCount, 1, 5));
+  j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
+
+  Json cards = Json::array();
+  for (int slot = 0; slot < std::clamp(p.simCount, 0, 2); slot++) {
+    const CardInfo& c = s.cards[slot];
+    const CardClass cls = plan.capability.card[slot];
+    cards.push_back({{"slot", slot},
+                     {"class", cardWords(s, slot)},
+                     {"status", static_cast<int>(c.m_cardStatus)},
+                     {"type", static_cast<int>(c.m_cardType)},
+                     {"locale", static_cast<int>(c.m_cardLocale)},
+                     {"imsi", cardImsi(s, slot)},
+                     {"id", std::string(c.m_cardID)},
+                     {"table_index", cls.index},
+                     {"table_label", cls.covered ? classLabel(p.projectTarget, cls.index)
+                                                 : "not covered by the target's rules: as no card"},
+                     {"source", s.cardSource[slot]}});
+  }
+  j["cards"] = cards;
+
+  j["master"] = {{"code", plan.masterCard},
+                 {"words", masterWords(plan.masterCard)},
+                 {"written", plan.master.written},
+                 {"reason", masterReason(s, plan)}};
+  j["actual_table"] = {{"table", tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget)},
+                       {"row", plan.actual.card[0].index},
+                       {"column", plan.actual.card[1].index},
+                       {"combination", actualName(plan.actual.code)}};
+  Json standbys = Json::array();
+  for (int i = 0; i < std::clamp(p.standbyCount, 0, MAX_STANDBY); i++) {
+    standbys.push_back(standbyJson(s, plan, i));
+  }
+  j["standbys"] = standbys;
+  j["actual_rat_value"] = plan.actualRatValue;
+  const bool checked = p.manualRatMask == NO_MANUAL_RAT_MASK && plan.nvram.checked;
+  Json nvram = {{"state", !checked      ? "not checked"
+                          : writes.swap ? "swapped"
+                                        : "kept"},
+                {"swap", writes.swap},
+                {"reason", nvramWords(s, plan, writes.swap)}};
+  auto seen = s.observed.find(kSwapNvramProperty);
+  if ((s.mode == "root" || s.mode == "props") && seen != s.observed.end()) {
+    nvram["observed"] = seen->second;
+    nvram["state"] = seen->second == "1" ? "swapped" : "kept";
+    if ((seen->second == "1") != writes.swap) {
+      nvram["reason"] =
+          seen->second == "1"
+              ? "the daemon swapped the NVRAM and reset the modem at its last check (" +
+                    std::string(kSwapNvramProperty) +
+                    " is 1): a standby of the modem did not offer what the table gave the "
+                    "same standby; the capability assumed here does not show it (give "
+                    "--capability with each standby's RATs)"
+              : "the daemon kept the NVRAM at its last check (" + std::string(kSwapNvramProperty) +
+                    " is 0); with the capability assumed here it would swap: " +
+                    nvramWords(s, plan, true);
+    }
+  }
+  j["nvram"] = nvram;
+
+  Json props = Json::array();
+  for (const auto& [name, value] : writes.properties) props.push_back({name, value});
+  Json files = Json::object();
+  for (const auto& [standby, text] : writes.rildFiles) {
+    files["rild.cfg" + std::to_string(standby)] = text;
+  }
+  j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
+  if (s.mode == "root" || s.mode == "props") j["observed"] = observedJson(s, plan);
+  j["daemon_errors"] = s.daemonLog;
+  return j;
+}
+
+Json matrix(const Scene& base) {
+  const std::string target = targetName(base.profile.projectTarget);
+  Json j;
+  j["target"] = target;
+  j["profile"] = profileJson(base);
+  j["assumptions"] = base.assumptions;
+  Json kinds = Json::array();
+  for (const CardKind& k : cardKinds()) {
+    const CardAnswer a = kindAnswer(k.name, 0, target);
+    kinds.push_back({{"name", k.name},
+                     {"label", k.label},
+                     {"type", a.present ? Json(a.type) : Json(nullptr)},
+                     {"imsi", a.imsi},
+                     {"locked", a.lock == CardAnswer::Lock::kPin}});
+  }
+  j["kinds"] = kinds;
+  // Each kind's record once per slot, then every pair.
+  std::vector<CardInfo> records[2];
+  for (int slot = 0; slot < 2; slot++) {
+    for (const CardKind& k : cardKinds()) {
+      records[slot].push_back(queryCard(base, slot, kindAnswer(k.name, slot, target)));
+    }
+  }
+  Json rows = Json::array();
+  for (size_t r = 0; r < cardKinds().size(); r++) {
+    Json row = Json::array();
+    for (size_t c = 0; c < cardKinds().size(); c++) {
+      Scene s = base;
+      s.cards[0] = records[0][r];
+      s.cards[1] = base.profile.simCount >= 2 ? records[1][c] : CARD_INFO_RESET;
+      const RadioPlan plan = planOf(s);
+      Json standbys = Json::array();
+      for (int i = 0; i < std::clamp(s.profile.standbyCount, 0, MAX_STANDBY); i++) {
+        standbys.push_back({{"standby", i},
+                            {"slot", plan.standbySimSlot[i]},
+                            {"actual_rat", plan.standbyActualRat[i]},
+                            {"generations", generations(plan.standbyActualRat[i])},
+                            {"dstmex", plan.standbyDSTMEX[i]}});
+      }
+      row.push_back({{"slot0", cardKinds()[r].name},
+                     {"slot1", cardKinds()[c].name},
+                     {"master", plan.masterCard},
+                     {"master_rule", masterReason(s, plan)},
+                     {"combination", actualName(plan.actual.code)},
+                     {"actual_rat_value", plan.actualRatValue},
+                     {"standbys", standbys}});
+    }
+    rows.push_back(row);
+  }
+  j["cells"] = rows;
+  return j;
+}
+
+}  // namespace radioplan

@@ -1,0 +1,290 @@
+// radioplan: what the daemon decides about the radio, and why, from the daemon's own policy code:
+// from a phone's state, from a host root, for cards given on the command line, or for every pair
+// of card kinds.
+#include <getopt.h>
+#include <stdio.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "radioplan/explain.h"
+#include "radioplan/render.h"
+#include "radioplan/state.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: radioplan --root DIR                          [OPTIONS]\n"
+    "       radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
+    "       radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
+    "       radioplan --matrix [--target T] [OPTIONS]\n"
+    "\n"
+    "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
+    "modem's NVRAM is swapped, and what the daemon writes, each with the rule, table and card\n"
+    "class behind it. The decisions come from the daemon's own policy code.\n"
+    "\n"
+    "State:\n"
+    "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
+    "                      rild files (the cards) and card history\n"
+    "  --props FILE        the output of \"adb shell getprop\" ([name]: [value] lines)\n"
+    "  --history FILE      with --props: the card history pulled from the phone (radio.cfg)\n"
+    "  --rild FILE         with --props: a pulled rild.cfgN (repeat per standby); holds the\n"
+    "                      card records exactly\n"
+    "  --matrix            every pair of card kinds in slot 0 and slot 1 (none, SIM or USIM of "
+    "the\n"
+    "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
+    "Inputs (what-if; with a state they override what it holds):\n"
+    "  --target T          project target: open, cmcc, cucc, ctc (persist.sys.vx.proj.target)\n"
+    "  --msms DIGITS       the factory file's three digits, e.g. 221 (SIM slots, standbys)\n"
+    "  --rat LIST          project RAT list (persist.sys.vx.proj.rat)\n"
+    "  --manual TEXT       manual RAT setting (persist.sys.vx.manual.rat), e.g. 1,0,2,7\n"
+    "  --capability A[,B]  the modem's RAT mask per standby (gsm 1, tdscdma 2, lte_tdd 4,\n"
+    "                      lte_fdd 8, wcdma 16); default: derived from ro.sys.vx.proj.rat in a\n"
+    "                      state, else every RAT on every standby\n"
+    "  --pref-net-type N   persist.radio.pref.net.type\n"
+    "  --default-data N    persist.radio.default.data\n"
+    "  --stored-master C   persist.radio.vx.master.card before the run (10, 20, 12, 21)\n"
+    "  --set NAME=VALUE    any other property the daemon reads (repeatable)\n"
+    "  --slot0 CARD, --slot1 CARD\n"
+    "                      none | sim:IMSI[:ID] | usim:IMSI[:ID] | sim:pin | usim:puk | a kind\n"
+    "                      of the matrix (usim-home, sim-domestic, usim-foreign, pin...)\n"
+    "Output:\n"
+    "  --format F          text (default), markdown, json, or html (--matrix only)\n"
+    "  --files             the rild files in full (text and markdown reports)\n"
+    "  --brief             only the cards, the master card, the standbys and the NVRAM, with\n"
+    "                      what is missing or assumed (text and markdown reports)\n"
+    "  --help              this text\n"
+    "\n"
+    "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
+    "is missing); 2 a bad command line, or a named file that is missing, unreadable, cut short\n"
+    "or not in its format; 1 any other failure.\n";
+
+int usageError(const std::string& message) {
+  std::cerr << "radioplan: " << message << " (try --help)\n";
+  return 2;
+}
+
+enum Option {
+  kRoot = 256,
+  kProps,
+  kHistory,
+  kRild,
+  kMatrix,
+  kTarget,
+  kMsms,
+  kRat,
+  kManual,
+  kCapability,
+  kPrefNetType,
+  kDefaultData,
+  kStoredMaster,
+  kSet,
+  kSlot0,
+  kSlot1,
+  kFormat,
+  kFiles,
+  kBrief,
+  kHelp,
+};
+
+bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t end = text.find(',', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string part = text.substr(at, end - at);
+    if (part.empty() || part.size() > 9 ||
+        part.find_first_not_of("0123456789") != std::string::npos) {
+      return false;
+    }
+    out->push_back(std::stoi(part));
+    at = end + 1;
+  }
+  return !out->empty() && out->size() <= MAX_STANDBY;
+}
+
+struct Command {
+  std::string root, props, history, format = "text";
+  std::vector<std::string> rild;
+  bool matrix = false, files = false, brief = false;
+  radioplan::Overrides overrides;
+};
+
+// Parses the command line; returns -1 to go on, or the exit status.
+int parse(int argc, char** argv, Command* cmd) {
+  static const option kOptions[] = {
+      {"root", required_argument, nullptr, kRoot},
+      {"props", required_argument, nullptr, kProps},
+      {"history", required_argument, nullptr, kHistory},
+      {"rild", required_argument, nullptr, kRild},
+      {"matrix", no_argument, nullptr, kMatrix},
+      {"target", required_argument, nullptr, kTarget},
+      {"msms", required_argument, nullptr, kMsms},
+      {"rat", required_argument, nullptr, kRat},
+      {"manual", required_argument, nullptr, kManual},
+      {"capability", required_argument, nullptr, kCapability},
+      {"pref-net-type", required_argument, nullptr, kPrefNetType},
+      {"default-data", required_argument, nullptr, kDefaultData},
+      {"stored-master", required_argument, nullptr, kStoredMaster},
+      {"set", required_argument, nullptr, kSet},
+      {"slot0", required_argument, nullptr, kSlot0},
+      {"slot1", required_argument, nullptr, kSlot1},
+      {"format", required_argument, nullptr, kFormat},
+      {"files", no_argument, nullptr, kFiles},
+      {"brief", no_argument, nullptr, kBrief},
+      {"help", no_argument, nullptr, kHelp},
+      {},
+  };
+  radioplan::Properties& props = cmd->overrides.properties;
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (c) {
+      case kHelp:
+        std::cout << kUsage;
+        return 0;
+      case kRoot:
+        cmd->root = value;
+        break;
+      case kProps:
+        cmd->props = value;
+        break;
+      case kHistory:
+        cmd->history = value;
+        break;
+      case kRild:
+        cmd->rild.push_back(value);
+        break;
+      case kMatrix:
+        cmd->matrix = true;
+        break;
+      case kTarget:
+        props["persist.sys.vx.proj.target"] = value;
+        break;
+      case kMsms:
+        if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
+          return usageError("--msms \"" + value + "\": three digits expected, e.g. 221");
+        }
+        cmd->overrides.factoryDigits = value;
+        break;
+      case kRat:
+        props["persist.sys.vx.proj.rat"] = value;
+        break;
+      case kManual:
+        props["persist.sys.vx.manual.rat"] = value;
+        break;
+      case kCapability:
+        cmd->overrides.capability.clear();
+        if (!parseCapability(value, &cmd->overrides.capability)) {
+          return usageError("--capability \"" + value +
+                            "\": one to five RAT masks separated by commas, e.g. 31,1");
+        }
+        break;
+      case kPrefNetType:
+        props[radioplan::kPrefNetTypeProperty] = value;
+        break;
+      case kDefaultData:
+        props[radioplan::kDefaultDataProperty] = value;
+        break;
+      case kStoredMaster:
+        props[radioplan::kMasterCardProperty] = value;
+        break;
+      case kSet: {
+        const size_t eq = value.find('=');
+        if (eq == std::string::npos || eq == 0) {
+          return usageError("--set \"" + value + "\": NAME=VALUE expected");
+        }
+        props[value.substr(0, eq)] = value.substr(eq + 1);
+        break;
+      }
+      case kSlot0:
+      case kSlot1:
+        try {
+          radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
+        } catch (const std::invalid_argument& e) {
+          return usageError(std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
+        }
+        cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
+        break;
+      case kFormat:
+        if (value != "text" && value != "markdown" && value != "json" && value != "html") {
+          return usageError("--format \"" + value + "\": text, markdown, json or html");
+        }
+        cmd->format = value;
+        break;
+      case kFiles:
+        cmd->files = true;
+        break;
+      case kBrief:
+        cmd->brief = true;
+        break;
+      case ':':
+        return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
+      default:
+        return usageError(std::string("unknown option ") + argv[optind - 1]);
+    }
+  }
+  if (optind < argc) return usageError(std::string("unexpected argument \"") + argv[optind] + "\"");
+  if (argc == 1) {
+    return usageError("nothing to explain: give --root, --props, --matrix or cards (--slot0)");
+  }
+  if (!cmd->root.empty() && !cmd->props.empty())
+    return usageError("--root and --props exclude each other");
+  if ((!cmd->history.empty() || !cmd->rild.empty()) && cmd->props.empty()) {
+    return usageError("--history and --rild go with --props (a root holds its own files)");
+  }
+  if (cmd->format == "html" && !cmd->matrix) return usageError("--format html is for --matrix");
+  if (cmd->matrix && (!cmd->overrides.slotSpec[0].empty() || !cmd->overrides.slotSpec[1].empty())) {
+    return usageError("--matrix sets the cards itself: drop --slot0/--slot1");
+  }
+  return -1;
+}
+
+int run(const Command& cmd) {
+  using namespace radioplan;
+  Scene scene = !cmd.root.empty() ? sceneFromRoot(cmd.root, cmd.overrides)
+                : !cmd.props.empty()
+                    ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
+                    : sceneWhatIf(cmd.overrides);
+  std::string out;
+  if (cmd.matrix) {
+    const Json m = matrix(scene);
+    out = cmd.format == "json"       ? m.dump(2) + "\n"
+          : cmd.format == "markdown" ? matrixMarkdown(m)
+          : cmd.format == "html"     ? matrixHtml(m)
+                                     : matrixText(m);
+  } else {
+    const RadioPlan plan = planOf(scene);
+    const Json report = explain(scene, plan, writesOf(scene, plan));
+    out = cmd.format == "json"       ? report.dump(2) + "\n"
+          : cmd.format == "markdown" ? reportMarkdown(report, cmd.files, cmd.brief)
+                                     : reportText(report, cmd.files, cmd.brief);
+  }
+  std::cout << out;
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "radioplan: standard output: write failed\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Command cmd;
+  const int status = parse(argc, argv, &cmd);
+  if (status >= 0) return status;
+  try {
+    return run(cmd);
+  } catch (const radioplan::InputError& e) {
+    std::cerr << "radioplan: " << e.what() << "\n";
+    return 2;
+  } catch (const std::invalid_argument& e) {
+    return usageError(e.what());
+  } catch (const std::exception& e) {
+    std::cerr << "radioplan: " << e.what() << "\n";
+    return 1;
+  }
+}

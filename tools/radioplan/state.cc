@@ -1,0 +1,645 @@
+// Gathering radioplan's inputs; see state.h. Every property is decoded, every card classified and
+// the history read by the daemon's own functions, run over the in-memory platform: the values found
+// are put into its property store and files, and the daemon's records come out.
+#include "radioplan/state.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cardhist/history.h"
+#include "modem/modem.h"
+#include "platform/fake_platform.h"
+#include "platform/platform.h"
+#include "profile/load.h"
+#include "ril/ril.h"
+
+namespace radioplan {
+
+const char kMasterCardProperty[] = "persist.radio.vx.master.card";
+const char kDefaultDataProperty[] = "persist.radio.default.data";
+const char kPrefNetTypeProperty[] = "persist.radio.pref.net.type";
+const char kActualRatProperty[] = "persist.sys.vx.actual.rat";
+const char kSwapNvramProperty[] = "sys.vx.swap.nvram.standby";
+
+namespace {
+
+constexpr char kPublishedRatList[] = "ro.sys.vx.proj.rat";
+constexpr char kPublishedMsms[] = "ro.vx.msms";
+constexpr char kMsmsProperty[] = "persist.sys.vx.msms";
+constexpr char kRadioDir[] = "/data/vantorel/radio";
+constexpr RatMask kEveryRat = RAT_GSM | RAT_TDSCDMA | RAT_WCDMA | RAT_LTE_TDD | RAT_LTE_FDD;
+// The keys the daemon writes into every rild file that radioplan reads back.
+constexpr const char* kRildNumberKeys[] = {"rild.simSlot",    "rild.cardStatus", "rild.cardType",
+                                           "rild.cardLocale", "rild.rat",        "rild.actualRat"};
+
+// A regular file's bytes; false with the reason in *why. Never blocks on a FIFO or device.
+bool readFile(const std::string& path, std::string* bytes, std::string* why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    *why = strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *why = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    close(fd);
+    return false;
+  }
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
+  if (n < 0) *why = strerror(errno);
+  close(fd);
+  return n == 0;
+}
+
+std::string readNamedFile(const std::string& path) {
+  std::string bytes, why;
+  if (!readFile(path, &bytes, &why)) throw InputError(path + ": " + why);
+  return bytes;
+}
+
+void writeFakeFile(const std::string& phonePath, const std::string& bytes) {
+  std::ofstream out(fake::path(phonePath, true), std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool isNumber(const std::string& text) {
+  if (text.empty()) return false;
+  size_t at = text[0] == '-' ? 1 : 0;
+  // A record's numbers are small; more digits than an int holds is not one.
+  return at < text.size() && text.size() - at <= 9 &&
+         text.find_first_not_of("0123456789", at) == std::string::npos;
+}
+
+int number(const std::map<std::string, std::string>& values, const std::string& key) {
+  return std::stoi(values.at(key));
+}
+
+std::string cText(const char* field, size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+// ---- The in-memory modem -----------------------------------------------------------------------
+
+// Answers each command of the card query as a modem holding `card` would.
+std::string answerFor(const std::string& command, const CardAnswer& card) {
+  const std::string ok = "\r\nOK\r\n";
+  if (command.rfind("AT^DUSIMR=1", 0) == 0) {
+    return std::string("\r\n^DUSIMU: ") + (card.present ? "1" : "0") + "\r\n" + ok;
+  }
+  if (!card.present && (command.rfind("AT^DCID", 0) == 0 || command.rfind("AT+CIMI", 0) == 0 ||
+                        command.rfind("AT^DTOC", 0) == 0)) {
+    return "\r\n+CME ERROR: 10\r\n";
+  }
+  if (command.rfind("AT^DCID", 0) == 0) return "\r\n^DCID: " + card.id + "\r\n" + ok;
+  if (command.rfind("AT+CIMI", 0) == 0) {
+    if (card.lock == CardAnswer::Lock::kPin) return "\r\n+CME ERROR: 11\r\n";
+    if (card.lock == CardAnswer::Lock::kPuk) return "\r\n+CME ERROR: 12\r\n";
+    if (card.imsi.empty()) return "\r\nERROR\r\n";
+    return "\r\n+CIMI: " + card.imsi + "\r\n" + ok;
+  }
+  if (command.rfind("AT^DTOC", 0) == 0) {
+    if (card.type != 1 && card.type != 2) return "\r\nERROR\r\n";
+    return "\r\n^DTOC: " + std::to_string(card.type) + "\r\n" + ok;
+  }
+  return ok;
+}
+
+void respond(int fd, const CardAnswer& card) {
+  char buf[512];
+  for (;;) {
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return;
+    const std::string answer = answerFor(std::string(buf, static_cast<size_t>(n)), card);
+    if (send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) return;
+  }
+}
+
+// ---- Profile
+// -------------------------------------------------------------------------------------
+
+// The modem's capability: given, derived from the RAT list the daemon published, or assumed.
+void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
+  ModemCapability& cap = s.capability;
+  const int standbys = s.profile.standbyCount < 1 ? 1 : std::min(s.profile.standbyCount, 5);
+  cap.modemStandbyCount = standbys;
+  if (!o.capability.empty()) {
+    for (int i = 0; i < MAX_STANDBY; i++) {
+      cap.standbyRatCap[i] = o.capability[std::min<size_t>(i, o.capability.size() - 1)];
+    }
+    cap.modemStandbyCount = static_cast<int32_t>(o.capability.size());
+    s.capabilitySource = "given on the command line";
+    return;
+  }
+  RatMask offered = kEveryRat;
+  auto published = s.observed.find(kPublishedRatList);
+  if (published != s.observed.end()) {
+    // A RAT the project listed but the published list lacks is one the modem did not offer.
+    for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
+      if (strcasestr(ratListRead, row->name) != nullptr &&
+          strstr(published->second.c_str(), row->name) == nullptr) {
+        offered &= ~row->bit;
+      }
+    }
+    s.capabilitySource = std::string("derived from ") + kPublishedRatList + " (\"" +
+                         published->second +
+                         "\"); the modem's standbys are taken to offer the same";
+  } else {
+    s.capabilitySource = "assumed: every RAT on every standby";
+    const bool state = s.mode == "root" || s.mode == "props";
+    s.assumptions.push_back(
+        std::string("modem capability: ") +
+        (state ? std::string("not in the state (no ") + kPublishedRatList + "); " : "") +
+        "every standby of the modem is taken to offer every RAT (give --capability to change "
+        "that)");
+  }
+  for (int i = 0; i < MAX_STANDBY; i++) cap.standbyRatCap[i] = static_cast<int32_t>(offered);
+}
+
+void collectDaemonErrors(Scene& s, size_t from) {
+  const std::vector<fake::LogLine>& lines = fake::logLines();
+  for (size_t i = from; i < lines.size(); i++) {
+    if (lines[i].priority >= LOG_PRIO_ERROR) s.daemonLog.push_back(lines[i].text);
+  }
+}
+
+// Runs the daemon's profile loading over the scene's properties and factory file.
+void loadProfile(Scene& s, const Overrides& o) {
+  for (const auto& [name, value] : s.properties) fake::setProperty(name, value);
+  if (!s.factoryDigits.empty()) writeFakeFile("/amt/msms_config.txt", s.factoryDigits);
+  const size_t writesFrom = fake::propertyWrites().size();
+  const size_t logFrom = fake::logLines().size();
+  RatList ratList;
+  loadProjectProfile(s.profile, ratList);
+  s.ratListRead = ratList;
+  chooseCapability(s, o, ratList);
+  completeProjectProfile(s.profile, ratList, s.capability);
+  s.ratListFiltered = ratList;
+  getManualInfo(s.profile);
+  // The start-up's defaults for the two operator lists.
+  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", s.profile.cmccPlmnList);
+  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", s.profile.cuccPlmnList);
+  collectDaemonErrors(s, logFrom);
+  const auto& writes = fake::propertyWrites();
+  s.profileWrites.assign(writes.begin() + static_cast<long>(writesFrom), writes.end());
+  auto published = s.observed.find(kPublishedRatList);
+  if (published != s.observed.end() && published->second != s.ratListFiltered) {
+    s.missing.push_back(std::string(kPublishedRatList) + " is \"" + published->second +
+                        "\" but the RAT list now gives \"" + s.ratListFiltered +
+                        "\": the list changed since the daemon's last start");
+  }
+}
+
+void applyOverrides(Scene& s, const Overrides& o) {
+  for (const auto& [name, value] : o.properties) s.properties[name] = value;
+  if (!o.factoryDigits.empty()) s.factoryDigits = o.factoryDigits;
+}
+
+// ---- Cards
+// ---------------------------------------------------------------------------------------
+
+void readHistoryInto(Scene& s, const std::string& bytes) {
+  writeFakeFile(kCardHistoryPath, bytes);
+  const size_t logFrom = fake::logLines().size();
+  s.haveHistory = true;
+  readSavedCardInfo(s.history);  // the daemon's own reading: as far as the file goes
+  collectDaemonErrors(s, logFrom);
+  for (const CardInfo& entry : s.history.m_history) {
+    const std::string id = cText(entry.m_cardID, CARD_ID_SIZE);
+    if (!id.empty()) s.imsiById[id] = cText(entry.m_cardIMSI, CARD_IMSI_SIZE);
+  }
+}
+
+// What a history's slot list and ring say of the card in a slot at the last update.
+CardAnswer answerFromHistory(const Scene& s, int slot) {
+  CardAnswer a;
+  a.id = cText(s.history.m_slotCardID[slot], CARD_ID_SIZE);
+  a.present = !a.id.empty();
+  a.given = "history";
+  for (const CardInfo& entry : s.history.m_history) {
+    if (a.present && cText(entry.m_cardID, CARD_ID_SIZE) == a.id) {
+      a.type = static_cast<int>(entry.m_cardType);
+      a.imsi = cText(entry.m_cardIMSI, CARD_IMSI_SIZE);
+      return a;
+    }
+  }
+  // Named in its slot but not kept in the ring: its IMSI or type was unreadable (a locked card).
+  a.lock = CardAnswer::Lock::kPin;
+  return a;
+}
+
+CardInfo cardFromRild(const RildFile& f) {
+  CardInfo card = CARD_INFO_RESET;
+  card.m_cardStatus = static_cast<CardStatus>(number(f.values, "rild.cardStatus"));
+  card.m_cardType = static_cast<CardType>(number(f.values, "rild.cardType"));
+  card.m_cardLocale = static_cast<CardLocale>(number(f.values, "rild.cardLocale"));
+  auto id = f.values.find("rild.cardID");
+  if (id != f.values.end()) copyText(card.m_cardID, id->second.c_str());
+  return card;
+}
+
+void seedPrevious(Scene& s) {
+  for (const auto& [standby, f] : s.rild) {
+    if (standby >= MAX_STANDBY) continue;
+    s.previous.standbyRat[standby] = static_cast<RatMask>(number(f.values, "rild.rat"));
+    s.previous.standbyActualRat[standby] = static_cast<RatMask>(number(f.values, "rild.actualRat"));
+    auto dstmex = f.values.find("rild.rat.DSTMEX");
+    if (dstmex != f.values.end())
+      copyText(s.previous.standbyDSTMEX[standby], dstmex->second.c_str());
+  }
+}
+
+// The cards of each slot the profile has: the command line's, else the rild file of the slot's
+// standby (which holds the daemon's record exactly), else the history's.
+void gatherCards(Scene& s, const Overrides& o) {
+  const int slots = std::max(0, std::min<int>(s.profile.simCount, MAX_SIM));
+  for (int slot = 0; slot < slots; slot++) {
+    if (slot < 2 && !o.slotSpec[slot].empty()) {
+      const CardAnswer a =
+          parseCardSpec(o.slotSpec[slot], slot, targetName(s.profile.projectTarget));
+      s.cards[slot] = queryCard(s, slot, a);
+      s.cardLock[slot] = a.lock;
+      s.cardSource[slot] = "the command line (" + a.given + ")";
+    } else if (s.rild.count(slot) != 0) {
+      s.cards[slot] = cardFromRild(s.rild.at(slot));
+      s.cardSource[slot] = s.rild.at(slot).path;
+    } else if (s.haveHistory) {
+      s.cards[slot] = queryCard(s, slot, answerFromHistory(s, slot));
+      s.cardSource[slot] = "card history (the slot's card at the last update)";
+    } else {
+      s.cardSource[slot] = "nothing: taken as empty";
+      s.missing.push_back("slot " + std::to_string(slot) +
+                          ": no rild file and no card history, so the slot is taken as empty");
+    }
+  }
+  for (int slot = slots; slot < 2; slot++) {
+    if (!o.slotSpec[slot].empty()) {
+      s.assumptions.push_back("slot " + std::to_string(slot) + " is beyond the " +
+                              std::to_string(s.profile.simCount) +
+                              " SIM slot(s) of the profile: its card is never queried");
+    }
+  }
+}
+
+std::vector<std::string> splitColon(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream in(text);
+  for (std::string part; std::getline(in, part, ':');) out.push_back(part);
+  return out;
+}
+
+// The daemon's records from what was found: the profile first, since the card query and the
+// locale depend on it; the history, when there is one, read by the daemon into its fresh store.
+void finishScene(Scene& s, const Overrides& o, const std::string* historyBytes = nullptr) {
+  fake::reset();
+  applyOverrides(s, o);
+  loadProfile(s, o);
+  if (historyBytes != nullptr) readHistoryInto(s, *historyBytes);
+  gatherCards(s, o);
+  seedPrevious(s);
+}
+
+}  // namespace
+
+std::string targetName(uint32_t target) {
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (row->code == target) return row->name;
+  }
+  return "none";
+}
+
+std::string Scene::prop(const std::string& name) const {
+  auto it = properties.find(name);
+  return it == properties.end() ? "" : it->second;
+}
+
+// ---- Files -------------------------------------------------------------------------------------
+
+Properties parseGetprop(const std::string& path) {
+  const std::string bytes = readNamedFile(path);
+  if (bytes.empty()) throw InputError(path + ": empty file, no \"[name]: [value]\" lines");
+  if (bytes.find('\0') != std::string::npos) {
+    throw InputError(path + ": binary data, not the output of getprop");
+  }
+  Properties out;
+  std::stringstream in(bytes);
+  int lineNumber = 0;
+  for (std::string line; std::getline(in, line);) {
+    lineNumber++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    const size_t split = line.find("]: [");
+    if (line[0] != '[' || split == std::string::npos || line.back() != ']') {
+      const bool last = in.peek() == EOF && bytes.back() != '\n';
+      throw InputError(path + ": line " + std::to_string(lineNumber) +
+                       (last ? " is cut short (the file ends inside it)"
+                             : " is not a \"[name]: [value]\" line"));
+    }
+    out[line.substr(1, split - 1)] = line.substr(split + 4, line.size() - split - 5);
+  }
+  return out;
+}
+
+Properties parseStore(const std::string& text) {
+  Properties out;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return out;
+}
+
+RildFile parseRildFile(const std::string& path) {
+  RildFile f;
+  f.path = path;
+  f.text = readNamedFile(path);
+  std::stringstream in(f.text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find(" = ");
+    if (eq != std::string::npos) f.values[line.substr(0, eq)] = line.substr(eq + 3);
+  }
+  for (const char* key : kRildNumberKeys) {
+    auto it = f.values.find(key);
+    if (it == f.values.end()) {
+      throw InputError(path + ": no \"" + key + " = \" line, not a rild configuration file" +
+                       (f.text.empty() || f.text.back() != '\n' ? " (cut short?)" : ""));
+    }
+    if (!isNumber(it->second)) {
+      throw InputError(path + ": \"" + key + "\" is \"" + it->second + "\", not a number");
+    }
+  }
+  return f;
+}
+
+// ---- Card kinds
+// ----------------------------------------------------------------------------------
+
+const std::vector<CardKind>& cardKinds() {
+  static const std::vector<CardKind> kinds = {
+      {"none", "no card"},
+      {"sim-home", "SIM, home operator"},
+      {"usim-home", "USIM, home operator"},
+      {"sim-domestic", "SIM, other domestic operator"},
+      {"usim-domestic", "USIM, other domestic operator"},
+      {"sim-foreign", "SIM, foreign operator"},
+      {"usim-foreign", "USIM, foreign operator"},
+      {"pin", "PIN-locked USIM"},
+  };
+  return kinds;
+}
+
+CardAnswer kindAnswer(const std::string& kind, int slot, const std::string& target) {
+  // IMSIs of the default operator lists: the cucc target's home network is the cmcc target's
+  // other domestic operator and the other way round.
+  const bool cucc = target == "cucc";
+  const std::string home = cucc ? "460011234567890" : "460001234567890";
+  const std::string domestic = cucc ? "460009876543210" : "460019876543210";
+  CardAnswer a;
+  a.given = kind;
+  if (kind == "none") return a;
+  a.present = true;
+  a.id = "8986" + std::to_string(slot) + "0000000000000000" + std::to_string(slot);
+  a.type = kind.rfind("sim-", 0) == 0 ? 1 : 2;
+  if (kind == "pin") {
+    a.lock = CardAnswer::Lock::kPin;
+  } else if (kind.find("-home") != std::string::npos) {
+    a.imsi = home;
+  } else if (kind.find("-domestic") != std::string::npos) {
+    a.imsi = domestic;
+  } else if (kind.find("-foreign") != std::string::npos) {
+    a.imsi = "310260123456789";
+  } else {
+    throw std::invalid_argument("unknown card kind \"" + kind + "\"");
+  }
+  return a;
+}
+
+CardAnswer parseCardSpec(const std::string& spec, int slot, const std::string& target) {
+  for (const CardKind& kind : cardKinds()) {
+    if (spec == kind.name) return kindAnswer(spec, slot, target);
+  }
+  const std::vector<std::string> parts = splitColon(spec);
+  CardAnswer a;
+  a.given = spec;
+  if (parts.empty() || (parts[0] != "sim" && parts[0] != "usim") || parts.size() < 2 ||
+      parts.size() > 3) {
+    throw std::invalid_argument("\"" + spec +
+                                "\": expected none, sim:IMSI[:ID], usim:IMSI[:ID], "
+                                "sim:pin, usim:puk... or a card kind");
+  }
+  a.present = true;
+  a.type = parts[0] == "sim" ? 1 : 2;
+  a.id = parts.size() == 3 ? parts[2] : "whatif-slot" + std::to_string(slot);
+  if (parts[1] == "pin" || parts[1] == "puk") {
+    a.lock = parts[1] == "pin" ? CardAnswer::Lock::kPin : CardAnswer::Lock::kPuk;
+  } else if (parts[1].size() >= 5 && parts[1].size() < CARD_IMSI_SIZE &&
+             parts[1].find_first_not_of("0123456789") == std::string::npos) {
+    a.imsi = parts[1];
+  } else {
+    throw std::invalid_argument("\"" + spec + "\": the IMSI must be 5 to 19 digits");
+  }
+  return a;
+}
+
+// ---- Scenes ----------------------------------------------------------------------------------
+
+CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
+    throw std::runtime_error(std::string("socketpair: ") + strerror(errno));
+  }
+  std::thread modem(respond, fds[1], answer);
+  ModemLink link;
+  link.fd = fds[0];
+  CardInfo card = CARD_INFO_RESET;
+  queryCardInfo(link, slot, card, scene.profile, scene.history);
+  shutdown(fds[0], SHUT_RDWR);
+  modem.join();
+  close(fds[0]);
+  close(fds[1]);
+  return card;
+}
+
+Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0) throw InputError(root + ": " + strerror(errno));
+  if (!S_ISDIR(st.st_mode)) throw InputError(root + ": not a directory");
+  Scene s;
+  s.mode = "root";
+  std::string bytes, why;
+  const std::string store = root + "/properties";
+  bool found = readFile(store, &bytes, &why);
+  if (found) {
+    s.observed = parseStore(bytes);
+    s.sources.push_back("property store " + store);
+  } else {
+    s.missing.push_back("no property store (" + store + ": " + why +
+                        "): every property at its default");
+  }
+  s.properties = s.observed;
+  bytes.clear();
+  found = readFile(root + "/amt/msms_config.txt", &bytes, &why);
+  if (found) {
+    s.factoryDigits = bytes;
+    s.sources.push_back("factory file " + root + "/amt/msms_config.txt");
+  }
+  const std::string radio = root + kRadioDir;
+  for (int standby = 0; standby < MAX_STANDBY; standby++) {
+    const std::string path = radio + "/rild.cfg" + std::to_string(standby);
+    if (access(path.c_str(), F_OK) != 0) continue;
+    try {
+      s.rild[standby] = parseRildFile(path);
+      s.sources.push_back("rild file " + path);
+    } catch (const InputError& e) {
+      s.missing.push_back(std::string(e.what()) + ": ignored");
+    }
+  }
+  if (s.rild.empty()) s.missing.push_back("no rild file in " + radio);
+  const std::string history = radio + "/radio.cfg";
+  bytes.clear();
+  found = readFile(history, &bytes, &why);
+  if (found) {
+    const cardhist::History decoded =
+        cardhist::decode(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    for (const std::string& d : decoded.damage) {
+      s.missing.push_back("card history " + history + ": " + d + " (read as far as it goes)");
+    }
+    s.sources.push_back("card history " + history);
+  } else {
+    s.missing.push_back("no card history (" + history + ": " + why +
+                        "): the cards' IMSIs and the slots' last cards are unknown");
+  }
+  finishScene(s, o, found ? &bytes : nullptr);
+  return s;
+}
+
+Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
+                     const std::vector<std::string>& rildPaths, const Overrides& o) {
+  Scene s;
+  s.mode = "props";
+  s.observed = parseGetprop(propsPath);
+  s.properties = s.observed;
+  s.sources.push_back("getprop dump " + propsPath);
+  for (const auto& entry : s.observed) {
+    if (entry.first.rfind("persist.vendor.vx.", 0) == 0 ||
+        entry.first.rfind("ro.vendor.vx.", 0) == 0) {
+      s.missing.push_back("the dump holds the vendor integration's names (" + entry.first +
+                          "...): only the daemon's own names are read, the others default");
+      break;
+    }
+  }
+  // The factory file is not in a dump: the digits the daemon used last are.
+  auto used = s.observed.find(kPublishedMsms);
+  if (used != s.observed.end()) {
+    s.properties[kMsmsProperty] = used->second;
+    s.assumptions.push_back(std::string("multi-SIM digits: \"") + used->second + "\" from " +
+                            kPublishedMsms + ", what the daemon used at its last start");
+  } else {
+    s.missing.push_back(std::string("no ") + kPublishedMsms + ": the factory file's digits are " +
+                        "unknown; " + kMsmsProperty + " or its default is used");
+  }
+  std::string historyBytes;
+  if (!historyPath.empty()) {
+    historyBytes = readNamedFile(historyPath);
+    const cardhist::History decoded =
+        cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
+    if (!decoded.damage.empty()) {
+      const bool shortFile = historyBytes.size() < cardhist::kFileBytes;
+      throw InputError(historyPath + ": " +
+                       (historyBytes.empty() ? std::string("empty file, not a card history")
+                        : shortFile          ? "truncated: " + decoded.damage[0]
+                                             : "not a card history: " + decoded.damage[0]));
+    }
+    s.sources.push_back("card history " + historyPath);
+  } else {
+    s.missing.push_back(
+        "no card history (--history radio.cfg): the cards of the last run are unknown");
+  }
+  for (size_t i = 0; i < rildPaths.size(); i++) {
+    RildFile f = parseRildFile(rildPaths[i]);
+    // "rild.cfgN" names its standby; otherwise the order given.
+    const std::string& p = rildPaths[i];
+    const int standby = !p.empty() && isdigit(static_cast<unsigned char>(p.back()))
+                            ? p.back() - '0'
+                            : static_cast<int>(i);
+    s.rild[standby] = f;
+    s.sources.push_back("rild file " + p);
+  }
+  finishScene(s, o, historyPath.empty() ? nullptr : &historyBytes);
+  return s;
+}
+
+Scene sceneWhatIf(const Overrides& o, const std::string& mode) {
+  Scene s;
+  s.mode = mode;
+  s.sources.push_back("the command line");
+  if (o.factoryDigits.empty() && o.properties.count(kMsmsProperty) == 0) {
+    // A pair of cards needs two slots; the daemon's own default, "111", has one.
+    s.factoryDigits = "221";
+    s.assumptions.push_back(
+        "multi-SIM digits: 221 (two SIM slots, two standbys), since --msms "
+        "was not given");
+  }
+  finishScene(s, o);
+  // No history: the last master card is nobody, and nothing was configured before.
+  return s;
+}
+
+RadioPlan planOf(const Scene& s) {
+  const std::string stored =
+      s.properties.count(kMasterCardProperty) != 0 && !s.prop(kMasterCardProperty).empty()
+          ? s.prop(kMasterCardProperty)
+          : "10";
+  const std::string defaultData = s.prop(kDefaultDataProperty);
+  const std::string prefNetType = s.prop(kPrefNetTypeProperty);
+  const PolicyInputs in = {
+      s.profile,           s.cards,     s.history.m_slotCardID, stored.c_str(), defaultData.c_str(),
+      prefNetType.c_str(), s.capability};
+  return planRadio(in, s.previous);
+}
+
+Writes writesOf(const Scene& s, const RadioPlan& plan) {
+  Writes w;
+  w.properties = s.profileWrites;
+  if (plan.master.written) w.properties.push_back({kMasterCardProperty, plan.masterCard});
+  w.properties.push_back({kActualRatProperty, plan.actualRatValue});
+  // A manual setting leaves the modem alone and writes nothing about it.
+  if (s.profile.manualRatMask == NO_MANUAL_RAT_MASK) {
+    w.swap = plan.nvram.checked && !plan.nvram.everyServed;
+    w.properties.push_back({kSwapNvramProperty, w.swap ? "1" : "0"});
+  }
+  // The files and requests of a start-up, by the daemon's own code: every rild stopped, no old
+  // file to compare with.
+  for (int standby = 0; standby < MAX_STANDBY; standby++) {
+    const std::string name = std::string("/rild.cfg") + std::to_string(standby);
+    unlink(fake::path(std::string(kRadioDir) + name, true).c_str());
+    fake::setProperty("init.svc.rild" + std::to_string(standby), "stopped");
+  }
+  const size_t from = fake::propertyWrites().size();
+  startRildService(s.profile, s.cards, plan, w.swap, -1);
+  const auto& writes = fake::propertyWrites();
+  for (size_t i = from; i < writes.size(); i++) {
+    if (writes[i].first == "ctl.start") w.init.push_back("start " + writes[i].second);
+    if (writes[i].first == "ctl.restart") w.init.push_back("restart " + writes[i].second);
+  }
+  for (int standby = 0; standby < std::min(s.profile.standbyCount, MAX_STANDBY); standby++) {
+    std::string bytes, why;
+    const std::string path = std::string(kRadioDir) + "/rild.cfg" + std::to_string(standby);
+    if (readFile(fake::path(path), &bytes, &why)) w.rildFiles[standby] = bytes;
+  }
+  return w;
+}
+
+}  // namespace radioplan

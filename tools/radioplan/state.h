@@ -1,0 +1,133 @@
+// What radioplan decides from: the properties, the factory digits, the cards and the modem's
+// capability, gathered from a phone's getprop dump and pulled files, from a host root, or from the
+// command line, and turned into the daemon's own records by the daemon's own code (profile
+// loading, card query and history reading run over the in-memory platform).
+#pragma once
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "card/card.h"
+#include "modem/capability.h"
+#include "profile/profile.h"
+#include "rat/policy.h"
+
+namespace radioplan {
+
+// A file that is missing, unreadable, cut short or not what it should be: one line naming it.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+using Properties = std::map<std::string, std::string>;
+
+// "[name]: [value]" lines, as "adb shell getprop" prints them.
+Properties parseGetprop(const std::string& path);
+// The host store: "name=value" lines; lines without '=' are ignored, as the daemon does.
+Properties parseStore(const std::string& text);
+
+// One rild.cfgN file: its "key = value" lines.
+struct RildFile {
+  std::string path;
+  std::string text;
+  std::map<std::string, std::string> values;
+};
+// Throws InputError when a key the daemon always writes is missing or not a number.
+RildFile parseRildFile(const std::string& path);
+
+// A card given on the command line or by the matrix: how the modem would answer for it.
+struct CardAnswer {
+  enum class Lock { kNone, kPin, kPuk };
+  bool present = false;
+  int type = 255;  // "^DTOC:" 1 SIM, 2 USIM; 255: no answer
+  std::string imsi;
+  std::string id;
+  Lock lock = Lock::kNone;
+  std::string given;  // as written, for the report
+};
+// "none", "sim:IMSI", "usim:IMSI[:ID]", "usim:pin", "sim:puk", or a matrix kind ("usim-home"...).
+// Throws std::invalid_argument with the reason.
+CardAnswer parseCardSpec(const std::string& spec, int slot, const std::string& target);
+
+// The card kinds of the matrix, in row and column order.
+struct CardKind {
+  const char* name;   // "usim-home"
+  const char* label;  // "USIM, home operator"
+};
+const std::vector<CardKind>& cardKinds();
+CardAnswer kindAnswer(const std::string& kind, int slot, const std::string& target);
+
+// Overrides from the command line: property values and the modem capability.
+struct Overrides {
+  Properties properties;
+  std::string factoryDigits;        // the factory file's content; empty: not given
+  std::vector<int32_t> capability;  // per standby; empty: not given
+  std::string slotSpec[2];          // parseCardSpec's text per slot; empty: not given
+};
+
+// Everything the policy decides from, and where each piece came from.
+struct Scene {
+  std::string mode;  // "root", "props", "what-if", "matrix"
+  std::vector<std::string> sources;
+  std::vector<std::string> missing;      // what the state lacks, in words
+  std::vector<std::string> assumptions;  // what was assumed instead
+
+  Properties properties;      // as found (dump or store) with the overrides applied
+  Properties observed;        // as found, before the overrides: what the daemon left
+  std::string factoryDigits;  // the factory file's bytes, when there is one
+
+  ProjectProfile profile = kInitialProjectProfile;
+  std::string ratListRead, ratListFiltered;
+  std::vector<std::pair<std::string, std::string>> profileWrites;  // the profile's publications
+  ModemCapability capability = kInitialModemCapability;
+  std::string capabilitySource;
+
+  CardInfo cards[MAX_SIM] = {CARD_INFO_RESET, CARD_INFO_RESET, CARD_INFO_RESET, CARD_INFO_RESET,
+                             CARD_INFO_RESET};
+  std::string cardSource[MAX_SIM];
+  CardAnswer::Lock cardLock[MAX_SIM] = {};  // known from the command line only
+  bool haveHistory = false;
+  saved_card_info_st history = {};
+  std::map<std::string, std::string> imsiById;  // from the history's ring, for the report
+
+  std::map<int, RildFile> rild;  // the files found, by standby
+  RadioPlan previous;            // entries a run leaves alone keep these (from the rild files)
+  std::vector<std::string> daemonLog;  // warnings and errors the daemon's code logged
+
+  std::string prop(const std::string& name) const;
+};
+
+// The daemon's property names and defaults radioplan reads.
+extern const char kMasterCardProperty[];
+extern const char kDefaultDataProperty[];
+extern const char kPrefNetTypeProperty[];
+extern const char kActualRatProperty[];
+extern const char kSwapNvramProperty[];
+
+// "cmcc" for 2...; "none" for a target without a name.
+std::string targetName(uint32_t target);
+
+// The three ways to gather a state; each throws InputError for a bad named file.
+Scene sceneFromRoot(const std::string& root, const Overrides& overrides);
+Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
+                     const std::vector<std::string>& rildPaths, const Overrides& overrides);
+Scene sceneWhatIf(const Overrides& overrides, const std::string& mode = "what-if");
+
+// The card a modem answering so would leave in the daemon's record of that slot.
+CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer);
+
+// The policy's inputs from the scene, and its plan.
+RadioPlan planOf(const Scene& scene);
+
+// What the daemon writes for a plan: properties in order, rild files by standby, init requests.
+struct Writes {
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::map<int, std::string> rildFiles;
+  std::vector<std::string> init;  // "start rild0", "restart rild1"
+  bool swap = false;              // the NVRAM is swapped and the modem reset
+};
+Writes writesOf(const Scene& scene, const RadioPlan& plan);
+
+}  // namespace radioplan
