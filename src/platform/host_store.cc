@@ -4,10 +4,8 @@
 // MODEMPREP_ROOT and checked once at start, before anything under it is touched.
 #include "platform/host_store.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,7 +27,6 @@ namespace {
 constexpr size_t kPathSize = 256;
 constexpr size_t kLineSize = 1024;
 constexpr size_t kMaxValueLength = PROPERTY_VALUE_SIZE - 1;
-constexpr char kTempPrefix[] = "properties.tmp.";
 
 char g_root[kPathSize];
 
@@ -154,21 +151,6 @@ bool copyStore(FILE* in, FILE* out, const Rewrite& rewrite) {
   return added || fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) > 0;
 }
 
-// A writer killed between creating its temporary file and the rename leaves the file behind;
-// whoever holds the lock next removes those of processes that no longer exist.
-void removeStaleTemporaries(const char* root) {
-  DIR* dir = opendir(root);
-  if (dir == nullptr) return;
-  while (dirent* entry = readdir(dir)) {
-    if (strncmp(entry->d_name, kTempPrefix, sizeof kTempPrefix - 1) != 0) continue;
-    long pid = strtol(entry->d_name + sizeof kTempPrefix - 1, nullptr, 10);
-    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      unlinkat(dirfd(dir), entry->d_name, 0);
-    }
-  }
-  closedir(dir);
-}
-
 // Replaces the store whole under its lock. readOnlyOnce refuses the write when the name is
 // already stored.
 hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool readOnlyOnce) {
@@ -176,8 +158,7 @@ hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool r
   char storePath[kPathSize], lockPath[kPathSize], tempPath[kPathSize];
   if (!rootPath(root, "/properties", storePath, sizeof storePath) ||
       !rootPath(root, "/properties.lock", lockPath, sizeof lockPath) ||
-      snprintf(tempPath, sizeof tempPath, "%s/%s%d", root, kTempPrefix,
-               static_cast<int>(getpid())) >= static_cast<int>(sizeof tempPath)) {
+      !rootPath(root, "/properties.tmp", tempPath, sizeof tempPath)) {
     return Refusal::kNoRoot;
   }
   int lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
@@ -191,7 +172,9 @@ hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool r
   if (readOnlyOnce && hoststore::get(root, rewrite.name, ignored, sizeof ignored)) {
     result = Refusal::kReadOnly;
   } else {
-    removeStaleTemporaries(root);
+    // One name for every writer: the lock serializes them, and what a writer killed before its
+    // rename left behind is removed by the next one instead of staying for ever.
+    unlink(tempPath);
     int tempFd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     FILE* out = tempFd < 0 ? nullptr : fdopen(tempFd, "w");
     FILE* in = openForReading(storePath);

@@ -44,7 +44,7 @@ class HostTest : public ::testing::Test {
 
 TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   writeFile("/properties", "b.two=2\nno equals sign\nd.four=4\n");
-  writeFile("/properties.tmp.999999", "left by a writer killed before its rename");
+  writeFile("/properties.tmp", "left by a writer killed before its rename");
   EXPECT_EQ(0, platformPropertySet("c.three", "3"));
   EXPECT_EQ(0, platformPropertySet("a.one", "1"));
   EXPECT_EQ(0, platformPropertySet("b.two", "two=2"));
