@@ -153,7 +153,7 @@ def report_cards(run):
                   % (slot, card_id))
         else:
             print("  slot %d: %s %s, %s (no standby of its own; from the card history)"
-                  % (slot, entry["type_name"], card_id, entry["locale_name"]))
+                  % (slot, named(TYPES, entry["type"]), card_id, named(LOCALES, entry["locale"])))
 
 
 def report_standbys(run):

@@ -65,6 +65,10 @@ class QuickstartTest(unittest.TestCase):
                 [sys.executable, "scripts/demo.py", path, "--out", os.path.join(out, name)],
                 cwd=REPO, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
         self.assertGreaterEqual(len(demos), 5)
+        # An unsupported slot/standby pair: a warning, and slot 1's card from the history.
+        odd = subprocess.Popen(
+            [sys.executable, "scripts/demo.py", "--msms", "211", "--out", os.path.join(out, "211")],
+            cwd=REPO, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for name, (path, demo) in demos.items():
             with self.subTest(name):
                 stdout, stderr = demo.communicate(timeout=180)
@@ -85,6 +89,12 @@ class QuickstartTest(unittest.TestCase):
                 first = "remove" if slots[1].get("present") else "insert"
                 self.assertLess(stdout.index("  %s: " % first),
                                 stdout.index("  %s: " % ({"remove", "insert"} - {first}).pop()))
+        stdout, stderr = odd.communicate(timeout=180)
+        self.assertEqual(0, odd.returncode, stderr)
+        self.assertIn('logs "Invalid (U)SIM(2) and standby(1)."', stdout)
+        self.assertIn("  slot 1: SIM 89860198765432109876, another operator of the same country "
+                      "(cmcc) (no standby of its own; from the card history)\n", stdout)
+        self.assertIn("  standby 0 (no SIM slot): ", stdout)
 
 
 if __name__ == "__main__":

@@ -250,16 +250,9 @@ std::string toJson(const History& h, const std::string& path) {
   for (const Text& s : h.slots) j["slots"].push_back(utf8(s.bytes));
   j["entries"] = json::array();
   for (const Entry& e : h.entries) {
-    // An entry without an ID is a free place in the ring: its numbers mean nothing.
-    const auto named = [&e](const auto& names, const char* field, int32_t value) {
-      return e.used() ? nameOf(names, field, value) : std::string("unused");
-    };
     j["entries"].push_back({{"status", e.status},
-                            {"status_name", named(kStatusNames, "status", e.status)},
                             {"type", e.type},
-                            {"type_name", named(kTypeNames, "type", e.type)},
                             {"locale", e.locale},
-                            {"locale_name", named(kLocaleNames, "locale", e.locale)},
                             {"imsi", utf8(e.imsi.bytes)},
                             {"id", utf8(e.id.bytes)}});
   }
