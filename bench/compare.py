@@ -5,14 +5,26 @@
 
 Every figure is "lower is better"; the change is NEW - OLD and its percentage of OLD.
 """
+import argparse
 import json
 import sys
 
 
+class Unreadable(Exception):
+    pass
+
+
 def load(path):
-    with open(path) as f:
-        result = json.load(f)
-    return result.get("figures", {}), result.get("load_before", "?")
+    try:
+        with open(path) as f:
+            result = json.load(f)
+    except OSError as error:
+        raise Unreadable("%s: %s" % (path, error.strerror))
+    except ValueError as error:
+        raise Unreadable("%s: not JSON: %s" % (path, error))
+    if not isinstance(result, dict) or not isinstance(result.get("figures"), dict):
+        raise Unreadable("%s: not a bench/run.py result (no \"figures\")" % path)
+    return result["figures"], result.get("load_before", "?")
 
 
 def change(old, new):
@@ -23,10 +35,18 @@ def change(old, new):
     return "%+.3f" % delta, percent
 
 
-def main(argv):
-    if len(argv) != 3:
-        sys.exit(__doc__.strip())
-    (old, old_load), (new, new_load) = load(argv[1]), load(argv[2])
+def main():
+    parser = argparse.ArgumentParser(
+        prog="bench/compare.py", description=__doc__.splitlines()[0],
+        epilog="Every figure is lower-is-better; the change is NEW - OLD and its percentage of "
+               "OLD. Exit status: 0 done, 1 a file that cannot be read, 2 a bad command line.")
+    parser.add_argument("old", metavar="OLD.json", help="the earlier bench/run.py result")
+    parser.add_argument("new", metavar="NEW.json", help="the later one")
+    args = parser.parse_args()
+    try:
+        (old, old_load), (new, new_load) = load(args.old), load(args.new)
+    except Unreadable as error:
+        sys.exit("compare: %s" % error)
     print("load average: old %s | new %s" % (old_load, new_load))
     print("%-52s %14s %14s %12s %9s" % ("figure", "old", "new", "change", "%"))
     print("-" * 105)
@@ -38,4 +58,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    main()

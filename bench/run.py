@@ -30,12 +30,26 @@ from mandated import mandated  # noqa: E402
 from rig import Rig, ToolError, proc_cpu_ms, proc_stat_cpu_ms, proc_status  # noqa: E402
 
 
+def positive(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
+    return value
+
+
 def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(
+        prog="bench/run.sh", description=__doc__.splitlines()[0],
+        epilog="Exit status: 0 done, 1 a tool or the daemon failed, 2 a bad command line. "
+               "Every figure is explained in bench/README.md.")
     parser.add_argument("--quick", action="store_true", help="one pass, small counts (CI)")
     parser.add_argument("--json", help="output file (default <build>/bench.json)")
     parser.add_argument("--build", help="build tree (default $MODEMPREP_BUILD, else build/)")
-    parser.add_argument("--runs", type=int, help="start-up/hot-plug runs (default 12, quick 1)")
+    parser.add_argument("--runs", type=positive,
+                        help="start-up/hot-plug runs (default 12, quick 1)")
     args = parser.parse_args()
     args.build = Build(args.build)
     args.runs = args.runs or (1 if args.quick else 12)
@@ -207,7 +221,14 @@ def figure_callgrind(build):
             raise ToolError("callgrind wrote no totals to " + out)
         ir = int(totals[-1].split()[1])
         top = run_checked(["callgrind_annotate", "--threshold=99", out])
-        return {"instructions": ir, "top": callgrind_top(top, 8)}
+        # The dynamic loader's work before main() (libstdc++'s relocations, mostly) is most of
+        # the total and no concern of the daemon's code: main()'s inclusive cost is given apart.
+        inclusive = run_checked(["callgrind_annotate", "--inclusive=yes", "--threshold=100", out])
+        in_main = re.search(r"^\s*([\d,]+) \(\s*[\d.]+%\)\s+\S*:main \[", inclusive, re.M)
+        if in_main is None:
+            raise ToolError("callgrind_annotate shows no main() in " + out)
+        return {"instructions": ir, "main_instructions": int(in_main.group(1).replace(",", "")),
+                "top": callgrind_top(top, 8)}
     finally:
         rig.close()
 
@@ -293,6 +314,7 @@ def flatten(result):
         for key in ("calls", "bytes", "daemon_code_calls"):
             flat["allocations.%s.%s" % (phase, key)] = result["allocations"][phase][key]
     flat["callgrind.startup_instructions"] = result["callgrind"]["instructions"]
+    flat["callgrind.startup_main_instructions"] = result["callgrind"]["main_instructions"]
     return flat
 
 
@@ -316,27 +338,39 @@ def loadavg():
         return f.read().strip()
 
 
+def progress(text):
+    print("bench: " + text, file=sys.stderr, flush=True)
+
+
 def main():
     args = parse_args()
     args.build.check()
     begun = time.monotonic()
     result = {"quick": args.quick, "load_before": loadavg(), "build": args.build.directory}
+    progress("start-up and hot-plug, %d run%s" % (args.runs, "s" if args.runs > 1 else ""))
     timing, rig = figure_startup_and_hotplug(args)
     result.update(timing)
     try:
+        progress("idle for %d s, memory" % args.idle_s)
         result["idle"] = figure_idle(rig, args.idle_s)
         result["memory"] = figure_memory(rig, args.build)
     finally:
         rig.close()
+    progress("heap calls")
     result["allocations"] = figure_allocations(args.build)
+    progress("instructions of one start-up under callgrind")
     result["callgrind"] = figure_callgrind(args.build)
+    progress("one AT exchange (%d exchanges, Google Benchmark)" % args.exchanges)
     result["at_exchange"] = figure_at_exchange(args)
     result["load_after"] = loadavg()
     result["seconds"] = round(time.monotonic() - begun, 1)
     result["figures"] = flatten(result)
-    os.makedirs(os.path.dirname(os.path.abspath(args.json)), exist_ok=True)
-    with open(args.json, "w") as f:
-        json.dump(result, f, indent=2)
+    try:
+        os.makedirs(os.path.dirname(os.path.abspath(args.json)), exist_ok=True)
+        with open(args.json, "w") as f:
+            json.dump(result, f, indent=2)
+    except OSError as error:
+        raise ToolError("%s: %s" % (error.filename or args.json, error.strerror))
     print_table(result)
     print("written %s in %.0f s" % (args.json, result["seconds"]))
 
@@ -346,3 +380,9 @@ if __name__ == "__main__":
         main()
     except (ToolError, HarnessError) as error:
         sys.exit("bench: " + str(error))
+    except subprocess.CalledProcessError as error:
+        sys.exit("bench: %s failed with status %d" % (" ".join(error.cmd), error.returncode))
+    except OSError as error:
+        sys.exit("bench: %s: %s" % (error.filename, error.strerror))
+    except KeyboardInterrupt:
+        sys.exit(130)

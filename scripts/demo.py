@@ -1,28 +1,104 @@
 #!/usr/bin/env python3
 """Boots build/modemprep against the modem simulator and reports, for a person, what it did.
 
-Run through scripts/demo.sh, which builds what it needs and puts the harness package (tests/)
-on PYTHONPATH.
+Run through scripts/demo.sh, which installs and builds what it needs and puts the harness
+package (tests/) on PYTHONPATH.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import sys
+import time
 
 try:
-    from mpharness import SCENARIOS, Build, Phone
+    from mpharness import SCENARIOS, Build, HarnessError, Phone
 except ImportError:
     sys.exit("demo: the harness package mpharness is not importable: run scripts/demo.sh")
 
-LOCALES = {1: "operator's own", 2: "same country", 3: "foreign", 4: "operator's own",
-           5: "other", 6: "open market", 255: "undetermined"}
-TYPES = {1: "SIM", 2: "USIM", 255: "undetermined"}
+MSMS_MEANING = ("the factory file's three digits: the number of SIM slots (0 to 5), the number "
+                "of standbys, i.e. rild instances (0 to 5), and a third digit the daemon does "
+                "not use")
+# (SIM slots, standbys) pairs the daemon maps standbys to SIM slots for.
+SUPPORTED_MODES = ((1, 1), (1, 2), (2, 2), (2, 3))
+STATUS = {0: "no card", 1: "card present"}
+TYPES = {1: "SIM", 2: "USIM", 255: "type undetermined"}
+LOCALES = {1: "the target operator's own card (cmcc)",
+           2: "another operator of the same country (cmcc)", 3: "a foreign card (cmcc)",
+           4: "the target operator's own card (cucc)", 5: "another card (cucc)",
+           6: "any card (open market)", 255: "home network undetermined"}
 RATS = ((1, "gsm"), (2, "tdscdma"), (16, "wcdma"), (4, "lte_tdd"), (8, "lte_fdd"))
+HOTPLUG_SLOT = 1
+SETTLE_S = 0.5  # the log stays quiet this long once a reconfiguration has ended
 
 
-def rild_values(text):
-    return dict(line.split(" = ", 1) for line in text.splitlines() if " = " in line)
+class DemoError(Exception):
+    """Something the user should hear about in one line (exit status 1)."""
+
+
+def msms_digits(text):
+    """argparse type of --msms: three digits, the first two counts from 0 to 5."""
+    if not re.fullmatch(r"[0-9]{3}", text):
+        raise argparse.ArgumentTypeError("%r: expected %s" % (text, MSMS_MEANING))
+    if int(text[0]) > 5 or int(text[1]) > 5:
+        raise argparse.ArgumentTypeError(
+            "%r: the first two digits count SIM slots and standbys, 0 to 5 each" % text)
+    return text
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(
+        prog="scripts/demo.sh", description=__doc__.splitlines()[0],
+        epilog="--msms gives %s. E.g. 221: two SIM slots, two standbys (rild0, rild1); 111: one "
+               "SIM slot, one standby. Exit status: 0 done, 1 the daemon, the simulator or a "
+               "file failed (the reason is printed), 2 a bad command line." % MSMS_MEANING)
+    parser.add_argument("scenario", nargs="?", metavar="SCENARIO.json",
+                        default=os.path.join(SCENARIOS, "two_cards.json"),
+                        help="the modem simulator's scenario (default: two_cards.json of "
+                             "tools/modemsim/scenarios)")
+    parser.add_argument("--msms", type=msms_digits, metavar="DIGITS",
+                        help="the factory file's digits (default: 221 when the scenario has "
+                             "two slots or more, else 111)")
+    parser.add_argument("--keep", action="store_true", help="keep the root directory")
+    parser.add_argument("--out", metavar="DIR",
+                        help="where the daemon's log, the AT transcript and the property store "
+                             "are copied (default: build/demo)")
+    return parser.parse_args()
+
+
+def load_scenario(path):
+    try:
+        with open(path) as f:
+            modem = json.load(f)
+    except OSError as error:
+        raise DemoError("scenario %s: %s" % (path, error.strerror))
+    except ValueError as error:
+        raise DemoError("scenario %s: not valid JSON: %s" % (path, error))
+    if not isinstance(modem, dict) or not isinstance(modem.get("slots", []), list):
+        raise DemoError("scenario %s: expected a JSON object whose \"slots\" is a list" % path)
+    return modem
+
+
+def slot_present(modem, slot):
+    slots = modem.get("slots", [])
+    return slot < len(slots) and isinstance(slots[slot], dict) and slots[slot].get("present")
+
+
+class Run:
+    """One boot of the demo: the phone, what the factory file asks for, the user's inputs."""
+
+    def __init__(self, phone, scenario_path, modem, msms):
+        self.phone, self.scenario_path, self.modem, self.msms = phone, scenario_path, modem, msms
+        self.sim_count, self.standbys = int(msms[0]), int(msms[1])
+
+    def rild(self, standby):
+        """The standby's rild file as a dict; empty when the daemon wrote none."""
+        try:
+            text = self.phone.rild(standby)
+        except FileNotFoundError:
+            return {}
+        return dict(line.split(" = ", 1) for line in text.splitlines() if " = " in line)
 
 
 def rat_names(mask):
@@ -30,79 +106,189 @@ def rat_names(mask):
     return ",".join(names) or "none"
 
 
-def report_cards(phone, slots):
-    """Standby i's file carries the card of slot i."""
+def named(table, value):
+    try:
+        return table.get(int(value), "value %s" % value)
+    except ValueError:
+        return "value %r" % value
+
+
+# ---- report sections: each prints one part of the report from a Run ---------------------------
+def report_mode(run):
+    print("Factory file \"%s\": %d SIM slot%s, %d standby%s (the third digit is not used)"
+          % (run.msms, run.sim_count, "" if run.sim_count == 1 else "s", run.standbys,
+             "" if run.standbys == 1 else "s"))
+    if (run.sim_count, run.standbys) not in SUPPORTED_MODES:
+        print("Warning: the daemon maps standbys to SIM slots only for %s (slots/standbys); "
+              "with %d/%d it logs \"Invalid (U)SIM(%d) and standby(%d).\" and gives every "
+              "standby SIM slot -1 (none)." % (", ".join("%d/%d" % m for m in SUPPORTED_MODES),
+                                                run.sim_count, run.standbys, run.sim_count,
+                                                run.standbys))
+
+
+def report_cards(run):
+    """Standby i's rild file carries the card of slot i; slots without a standby come from the
+    card history's list of the cards per slot."""
     print("Cards")
-    for slot in range(slots):
-        v = rild_values(phone.rild(slot))
-        if v["rild.cardStatus"] != "1":
-            print("  slot %d: no card" % slot)
+    if run.sim_count == 0:
+        print("  no SIM slot: no card is queried")
+    history = None
+    for slot in range(run.sim_count):
+        values = run.rild(slot)
+        if values:
+            if values.get("rild.cardStatus") != "1":
+                print("  slot %d: no card" % slot)
+                continue
+            print("  slot %d: %s %s, %s" % (slot, named(TYPES, values["rild.cardType"]),
+                                            values["rild.cardID"],
+                                            named(LOCALES, values["rild.cardLocale"])))
             continue
-        print("  slot %d: %s %s, %s card" % (slot, TYPES.get(int(v["rild.cardType"]), "?"),
-                                            v["rild.cardID"],
-                                            LOCALES.get(int(v["rild.cardLocale"]), "?")))
+        history = history or run.phone.history()
+        card_id = history["slots"][slot] if slot < len(history["slots"]) else ""
+        entry = next((e for e in history["entries"] if card_id and e["id"] == card_id), None)
+        if not card_id:
+            print("  slot %d: no card (no standby of its own; from the card history)" % slot)
+        elif entry is None:
+            print("  slot %d: card %s (no standby of its own; not in the card history's ring)"
+                  % (slot, card_id))
+        else:
+            print("  slot %d: %s %s, %s (no standby of its own; from the card history)"
+                  % (slot, named(TYPES, entry["type"]), card_id, named(LOCALES, entry["locale"])))
 
 
-def report_standbys(phone, standbys):
-    print("Master card: %s" % phone.props().get("persist.radio.vx.master.card", "(not set)"))
+def report_standbys(run):
+    master = run.phone.props().get("persist.radio.vx.master.card")
+    print("Master card: %s" % (master if master else "(not set)"))
     print("Standbys")
-    for standby in range(standbys):
-        v = rild_values(phone.rild(standby))
-        print("  standby %d (SIM slot %s): RATs %s, actual %s, DSTMEX %s" % (
-            standby, v["rild.simSlot"], rat_names(v["rild.rat"]), rat_names(v["rild.actualRat"]),
-            v["rild.rat.DSTMEX"]))
+    if run.standbys == 0:
+        print("  none: no rild is configured")
+    for standby in range(run.standbys):
+        values = run.rild(standby)
+        if not values:
+            print("  standby %d: no rild.cfg%d written" % (standby, standby))
+            continue
+        slot = values.get("rild.simSlot", "?")
+        print("  standby %d (%s): RATs %s, actual %s, DSTMEX %s" % (
+            standby, "no SIM slot" if slot == "-1" else "SIM slot " + slot,
+            rat_names(values["rild.rat"]), rat_names(values["rild.actualRat"]),
+            values["rild.rat.DSTMEX"]))
 
 
-def report_files_and_requests(phone, standbys):
-    for standby in range(standbys):
+def report_files_and_requests(run):
+    for standby in range(run.standbys):
+        try:
+            text = run.phone.rild(standby)
+        except FileNotFoundError:
+            continue
         print("rild.cfg%d" % standby)
-        for line in phone.rild(standby).splitlines():
+        for line in text.splitlines():
             print("  " + line)
-    print("Init requests: %s" % ", ".join(phone.init_log()))
+    print("Init requests: %s" % (", ".join(run.phone.init_log()) or "none"))
 
 
-def hotplug(phone):
-    print("\nHot-plug: removing the card of slot 1, then inserting it again")
-    for action, count in (("remove", 1), ("insert", 2)):
-        requests = len(phone.init_log())
-        phone.control(action, "1")
-        phone.wait_log("startRildService g_isSwitchModem is 0, hotplug_sim: 1", count=count)
-        phone.wait_log("start rild1", count=count + 1)
-        simio = [c for c in phone.commands() if c.startswith("AT+DSIMIO")][-1]
-        card = rild_values(phone.rild(1))
-        print("  %s: daemon sent %s on standby 1, rild1 now sees card status %s, init: %s" % (
-            action, simio, card["rild.cardStatus"], ", ".join(phone.init_log()[requests:])))
+def wait_reconfigured(phone, count, timeout=60):
+    """Until the daemon has ended its `count`th reconfiguration for the slot: its rild step has
+    run and the log has stayed quiet for a moment (the init requests follow that step)."""
+    phone.wait_log("hotplug_sim: %d" % HOTPLUG_SLOT, timeout=timeout, count=count)
+    size, quiet_since = -1, time.monotonic()
+    while time.monotonic() - quiet_since < SETTLE_S:
+        time.sleep(0.05)
+        now = len(phone.log())
+        if now != size:
+            size, quiet_since = now, time.monotonic()
+
+
+def report_hotplug(run):
+    """The card of slot 1 taken out and put back, or put in and taken out when the scenario
+    starts without it."""
+    if run.sim_count <= HOTPLUG_SLOT:
+        print("\nHot-plug: not shown (the daemon watches slot %d only with %d SIM slots or more)"
+              % (HOTPLUG_SLOT, HOTPLUG_SLOT + 1))
+        return
+    present = slot_present(run.modem, HOTPLUG_SLOT)
+    actions = ("remove", "insert") if present else ("insert", "remove")
+    print("\nHot-plug: %s the card of slot %d, then %s it again"
+          % ("removing" if present else "inserting", HOTPLUG_SLOT,
+             "inserting" if present else "removing"))
+    for count, action in enumerate(actions, 1):
+        requests, log_from = len(run.phone.init_log()), len(run.phone.log())
+        run.phone.control(action, str(HOTPLUG_SLOT))
+        try:
+            wait_reconfigured(run.phone, count)
+        except AssertionError:
+            raise DemoError("the daemon did not reconfigure after the %s of slot %d's card "
+                            "within 60 s" % (action, HOTPLUG_SLOT))
+        simio = [c for c in run.phone.transcript() if c.split(" ", 1)[-1].startswith("AT+DSIMIO")]
+        sent = ("sent %s on standby %s" % tuple(reversed(simio[-1].split(" ", 1)))
+                if simio else "sent no AT+DSIMIO")
+        values = run.rild(HOTPLUG_SLOT)
+        seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, named(STATUS, values["rild.cardStatus"]))
+                if values else "no standby serves slot %d" % HOTPLUG_SLOT)
+        swapped = "g_isSwitchModem is 1" in run.phone.log()[log_from:]
+        print("  %s: the daemon %s%s, %s; init: %s" % (
+            action, sent, ", swapped the modem's NVRAM and reset it" if swapped else "", seen,
+            ", ".join(run.phone.init_log()[requests:]) or "no request"))
+
+
+# A later section (e.g. why the daemon chose what it did) is one more function here.
+SECTIONS = (report_mode, report_cards, report_standbys, report_files_and_requests,
+            report_hotplug)
+
+
+def keep_outputs(phone, out_dir):
+    try:
+        os.makedirs(out_dir, exist_ok=True)
+        for source, name in ((phone.log_path, "modemprep.log"),
+                             (phone.path("/modemsim.transcript"), "at-transcript.txt"),
+                             (phone.path("/properties"), "properties")):
+            if os.path.exists(source):
+                shutil.copy(source, os.path.join(out_dir, name))
+    except OSError as error:
+        raise DemoError("%s: %s" % (error.filename, error.strerror))
+    return os.path.join(out_dir, "modemprep.log")
+
+
+def boot(phone, scenario_path):
+    """Starts simulator and daemon; the simulator's complaints name the user's file, not the
+    copy the harness hands it."""
+    try:
+        phone.start_modem()
+    except HarnessError as error:
+        reason = str(error).replace(phone.path("/log/scenario.json"), scenario_path)
+        reason = re.sub(r"^modemsim did not start: '' ", "", reason).strip()
+        raise DemoError("the simulator refused the scenario: %s" % reason)
+    try:
+        resident = phone.boot()
+    except AssertionError:
+        raise DemoError("the daemon was not resident within 60 s")
+    if not resident:
+        raise DemoError("the daemon ended with status %s before it was resident"
+                        % phone.daemon.returncode)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("scenario", nargs="?",
-                        default=os.path.realpath(os.path.join(SCENARIOS, "two_cards.json")))
-    parser.add_argument("--msms", help="factory multi-SIM digits (default: from the slot count)")
-    parser.add_argument("--keep", action="store_true", help="keep the root directory")
-    args = parser.parse_args()
-    with open(args.scenario) as f:
-        modem = json.load(f)
-    slots = len(modem.get("slots", []))
-    msms = args.msms or ("221" if slots >= 2 else "111")
-    standbys = int(msms[1])
-
-    phone = Phone(modem, factory=msms.encode())
+    args = parse_args()
+    modem = load_scenario(args.scenario)
+    msms = args.msms or ("221" if len(modem.get("slots", [])) >= 2 else "111")
+    build = Build().check()
+    out_dir = args.out or build.path("demo")
+    phone = Phone(modem, factory=msms.encode(), build=build)
+    log = None
     try:
-        print("Scenario %s, factory file \"%s\", root %s\n" % (args.scenario, msms, phone.root))
-        phone.boot()
-        report_cards(phone, min(int(msms[0]), standbys))
-        report_standbys(phone, standbys)
-        report_files_and_requests(phone, standbys)
-        if slots >= 2 and standbys >= 2:
-            hotplug(phone)
-        log_dir = Build().path("demo")
-        os.makedirs(log_dir, exist_ok=True)
-        shutil.copy(phone.log_path, os.path.join(log_dir, "modemprep.log"))
-        shutil.copy(phone.path("/modemsim.transcript"), os.path.join(log_dir, "at-transcript.txt"))
-        shutil.copy(phone.path("/properties"), os.path.join(log_dir, "properties"))
-        print("\nFull daemon log: %s (AT transcript and property store beside it)"
-              % os.path.join(log_dir, "modemprep.log"))
+        print("Scenario %s, root %s\n" % (args.scenario, phone.root))
+        run = Run(phone, args.scenario, modem, msms)
+        try:
+            boot(phone, args.scenario)
+            for section in SECTIONS:
+                section(run)
+        finally:
+            if phone.log_path is not None:
+                log = keep_outputs(phone, out_dir)
+        print("\nFull daemon log: %s (AT transcript and property store beside it)" % log)
+    except DemoError as error:
+        if log is not None:
+            error = DemoError("%s; the daemon's log: %s" % (error, log))
+        raise error
     finally:
         if args.keep:
             phone.stop_daemon()
@@ -113,4 +299,13 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except (DemoError, HarnessError) as error:
+        sys.exit("demo: %s" % error)
+    except BrokenPipeError:
+        # The reader went away (demo.sh | head): nothing more to say to it.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(1)
+    except KeyboardInterrupt:
+        sys.exit(130)

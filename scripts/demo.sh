@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
-# Builds the daemon and its tools, then boots the host daemon against the modem simulator in a
-# fresh root and reports what it did. Usage: scripts/demo.sh [SCENARIO.json] [--keep]
+# Installs what a fresh Debian machine lacks, builds the daemon and its tools, then boots the
+# host daemon against the modem simulator in a fresh root and reports what it did.
+# Usage: scripts/demo.sh [SCENARIO.json] [--msms DIGITS] [--keep]   (--help for more)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset default >/dev/null
-cmake --build --preset default --target modemprep modemsim ueventsend propctl cardhist >/dev/null
 export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
+for arg in "$@"; do
+  # Help needs no build.
+  if [ "$arg" = --help ] || [ "$arg" = -h ]; then exec python3 scripts/demo.py --help; fi
+done
+scripts/install-packages.sh --build
+log=build/demo-build.log
+mkdir -p build
+echo "demo: building the daemon and its tools in build/ (about a minute the first time)..."
+if ! { cmake --preset default && cmake --build --preset default --target modemprep modemsim \
+    ueventsend propctl cardhist; } >"$log" 2>&1; then
+  tail -30 "$log" >&2
+  echo "demo: the build failed; its whole output is in $log" >&2
+  exit 1
+fi
 exec python3 scripts/demo.py "$@"

@@ -1,10 +1,24 @@
 #!/usr/bin/env bash
-# Builds the default preset and runs every test (unit, end-to-end, slow fault cases).
+# Installs what a fresh Debian machine lacks, builds a preset and runs every test under CTest
+# (unit, end-to-end, slow fault cases).
 # Usage: scripts/test.sh [PRESET] [extra ctest arguments...]   PRESET: default (the default) or asan
 set -euo pipefail
 cd "$(dirname "$0")/.."
+case ${1:-} in
+  -h | --help)
+    sed -n '2,4s/^# \{0,1\}//p' "$0"
+    exit 0
+    ;;
+esac
 preset=${1:-default}
 shift || true
+if [ "$preset" != default ] && [ "$preset" != asan ]; then
+  echo "test.sh: unknown preset \"$preset\": default or asan (try --help)" >&2
+  exit 2
+fi
+scripts/install-packages.sh --build
+# The radio-plan page is checked in a headless browser when there is one; as root it is installed.
+[ "$(id -u)" -ne 0 ] || scripts/install-packages.sh chromium
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" "$@"

@@ -6,6 +6,19 @@
 # inputs are kept under build-fuzz/findings/<target>/).
 set -u
 
+case ${1:-} in
+  -h | --help)
+    sed -n '2,6s/^# \{0,1\}//p' "$0"
+    echo "Usage: tests/fuzz/run.sh [SECONDS_PER_TARGET]"
+    exit 0
+    ;;
+  "" | *[!0-9]* | 0)
+    if [ -n "${1:-}" ]; then
+      echo "run.sh: \"$1\" is not a positive number of seconds (try --help)" >&2
+      exit 2
+    fi
+    ;;
+esac
 seconds=${1:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -18,11 +31,17 @@ declare -A max_len=([fuzz_at_exchange]=4096 [fuzz_card_history]=2048 [fuzz_profi
                     [fuzz_uevent]=1024 [fuzz_rild_file]=4096)
 
 cd "$root" || exit 2
-cmake --preset fuzz >/dev/null || exit 2
-cmake --build --preset fuzz --target "${targets[@]}" >/dev/null || {
-  echo "build failed" >&2
+# clang's libFuzzer and sanitizer runtimes come with libclang-rt.
+scripts/install-packages.sh cmake make clang libclang-rt-14-dev || exit 2
+mkdir -p build-fuzz
+build_log=build-fuzz/build.log
+echo "fuzz: building the targets in build-fuzz/ (a few minutes the first time)..."
+if ! { cmake --preset fuzz && cmake --build --preset fuzz --target "${targets[@]}"; } \
+    >"$build_log" 2>&1; then
+  tail -30 "$build_log" >&2
+  echo "fuzz: the build failed; its whole output is in $build_log" >&2
   exit 2
-}
+fi
 
 work=$(mktemp -d /tmp/modemprep-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -47,6 +66,7 @@ for t in "${targets[@]}"; do
     fi
   fi
 
+  echo "$t: fuzzing for $seconds s..."
   "$bin/$t" "${common[@]}" "${dict[@]}" -max_total_time="$seconds" -print_final_stats=1 \
     "$work/$t.corpus" >"$log" 2>&1
   rc=$?

@@ -75,6 +75,27 @@ TEST(CardHistory, DamageIsReportedAndTheRestStillDecoded) {
   EXPECT_TRUE(decode(cut).entries[19].missing);
 }
 
+TEST(CardHistory, FieldsAreNamedInWords) {
+  const struct {
+    const char* entry;
+    const char* words;  // status, type, locale as the readable output names them
+  } cases[] = {
+      {R"({"status": 1, "type": 2, "locale": 4, "id": "89"})",
+       "present, USIM, cucc target, the operator's own card"},
+      {R"({"status": 0, "type": 1, "locale": 3, "id": "89"})",
+       "absent, SIM, cmcc target, a foreign card"},
+      {R"({"status": 1, "type": 255, "locale": 255, "id": "89"})",
+       "present, type undetermined, home network undetermined"},
+      {R"({"status": 9, "type": 7, "locale": -1, "id": "89"})",
+       "status 9 (out of range), type 7 (out of range), locale -1 (out of range)"},
+  };
+  for (const auto& c : cases) {
+    const History h = decode(encoded(std::string(R"({"entries": [)") + c.entry + "]}"));
+    EXPECT_NE(std::string::npos, toText(h, "f").find(std::string("entry  0: ") + c.words + ";"))
+        << c.words;
+  }
+}
+
 TEST(CardHistory, EncodeNamesTheBadKey) {
   for (const char* json : {R"({"entries": [{"type": "2"}]})", R"({"slots": ["\u0100"]})",
                            R"({"reserved": 1.5})", "[]"}) {

@@ -67,31 +67,31 @@ std::string shown(const Text& t) {
   return out + (t.terminated ? "\"" : "\" (not terminated)");
 }
 
-std::string typeName(int32_t type) {
-  if (type == 1) return "SIM";
-  if (type == 2) return "USIM";
-  return type == kUndetermined ? "type undetermined" : "type " + std::to_string(type);
-}
+// The words for a field's value; a value not in its table is out of range.
+struct Name {
+  int32_t value;
+  const char* text;
+};
 
-const char* localeName(int32_t locale) {
-  switch (locale) {
-    case 1:
-      return "cmcc target operator";
-    case 2:
-      return "cmcc same country";
-    case 3:
-      return "cmcc foreign";
-    case 4:
-      return "cucc target operator";
-    case 5:
-      return "cucc other operator";
-    case 6:
-      return "open market";
-    case kUndetermined:
-      return "undetermined";
-    default:
-      return "no such class";
+constexpr Name kStatusNames[] = {{0, "absent"}, {1, "present"}, {kUndetermined, "undetermined"}};
+constexpr Name kTypeNames[] = {{1, "SIM"}, {2, "USIM"}, {kUndetermined, "type undetermined"}};
+// A card's home network against the project's target operator, as the card query classed it.
+constexpr Name kLocaleNames[] = {
+    {1, "cmcc target, the operator's own card"},
+    {2, "cmcc target, a card of another operator of the same country"},
+    {3, "cmcc target, a foreign card"},
+    {4, "cucc target, the operator's own card"},
+    {5, "cucc target, any other card"},
+    {6, "open target, any card"},
+    {kUndetermined, "home network undetermined"},
+};
+
+template <size_t N>
+std::string nameOf(const Name (&names)[N], const char* field, int32_t value) {
+  for (const Name& name : names) {
+    if (name.value == value) return name.text;
   }
+  return std::string(field) + " " + std::to_string(value) + " (out of range)";
 }
 
 void checkEntry(const Entry& e, int index, std::vector<std::string>* damage) {
@@ -261,29 +261,34 @@ std::string toJson(const History& h, const std::string& path) {
 }
 
 std::string toText(const History& h, const std::string& path) {
-  std::string out = path + ": " + std::to_string(h.fileBytes) + " bytes\n";
-  out += "reserved: " + std::to_string(h.reserved) + "\n";
+  std::string out = path + ": card history, " + std::to_string(h.fileBytes) + " bytes (" +
+                    std::to_string(kFileBytes) + " expected)\n";
+  out += "reserved word: " + std::to_string(h.reserved) + " (kept as found)\n";
+  out += "card ID per SIM slot at the last run:\n";
   for (int s = 0; s < MAX_SIM; ++s) {
     const Text& id = h.slots[s];
-    out += "slot " + std::to_string(s) + ": " + (id.bytes.empty() ? "no card" : shown(id)) + "\n";
+    out += "  slot " + std::to_string(s) + ": " + (id.bytes.empty() ? "no card" : shown(id)) + "\n";
   }
-  out += "next index: " + std::to_string(h.nextIndex) + "\n";
+  out += "next entry to overwrite: " + std::to_string(h.nextIndex) + "\n";
   int used = 0;
+  std::string lines;
   for (int i = 0; i < CARD_HISTORY_ENTRIES; ++i) {
     const Entry& e = h.entries[i];
     if (!e.used()) continue;
     ++used;
-    char line[160];
-    const std::string status = e.status == 1   ? "present"
-                               : e.status == 0 ? "absent"
-                                               : "status " + std::to_string(e.status);
-    snprintf(line, sizeof line, "entry %2d: %s, %s, locale %d (%s), IMSI ", i, status.c_str(),
-             typeName(e.type).c_str(), e.locale, localeName(e.locale));
-    out += line + shown(e.imsi) + ", ID " + shown(e.id) + (e.missing ? " (partly missing)" : "") +
-           "\n";
+    char number[16];
+    snprintf(number, sizeof number, "  entry %2d: ", i);
+    lines += number + nameOf(kStatusNames, "status", e.status) + ", " +
+             nameOf(kTypeNames, "type", e.type) + ", " + nameOf(kLocaleNames, "locale", e.locale) +
+             "; IMSI " + shown(e.imsi) + ", ID " + shown(e.id) +
+             (e.missing ? " (partly beyond the end of the file)" : "") + "\n";
   }
-  out += std::to_string(used) + " of " + std::to_string(CARD_HISTORY_ENTRIES) + " entries used\n";
-  for (const std::string& d : h.damage) out += "damaged: " + d + "\n";
+  out += "cards seen: " + std::to_string(used) + " of " + std::to_string(CARD_HISTORY_ENTRIES) +
+         " entries used\n" + lines;
+  if (h.damage.empty()) return out + "sound: no damage found\n";
+  out += "DAMAGED, " + std::to_string(h.damage.size()) + " finding" +
+         (h.damage.size() > 1 ? "s" : "") + " (what can be read is shown above):\n";
+  for (const std::string& d : h.damage) out += "  " + d + "\n";
   return out;
 }
 

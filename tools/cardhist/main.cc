@@ -2,6 +2,7 @@
 // one from JSON.
 #include <errno.h>
 #include <fcntl.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -21,14 +22,21 @@ const char kUsage[] =
     "usage: cardhist [--json] FILE    decode a card history file (radio.cfg)\n"
     "       cardhist --encode FILE    write FILE from JSON on stdin (the shape --json prints)\n"
     "\n"
-    "The readable output names every field; --json prints the same decoding as one object:\n"
-    "bytes, layout_bytes, reserved, slots, next_index, entries (status, type, locale, imsi, id)\n"
-    "and damage. Text fields hold one code point per byte, up to the field's NUL.\n"
-    "Exit status: 0 a sound file, 1 a damaged file (reported, decoded as far as it goes) or one\n"
-    "that cannot be read or written, 2 a bad command line.\n";
+    "The history remembers the card ID per SIM slot at the last run and, in a ring of 20\n"
+    "entries, every card seen: status (present, absent), type (SIM, USIM), home-network class\n"
+    "against the project's target operator, IMSI and ID. The readable output names each field\n"
+    "in words; --json prints the same decoding as one object for programs: file, bytes,\n"
+    "layout_bytes, reserved, slots, next_index, entries (status 0 absent, 1 present; type 1 SIM,\n"
+    "2 USIM; locale 1-3 cmcc own, same country, foreign, 4-5 cucc own, other, 6 open; 255\n"
+    "undetermined; imsi, id) and damage. Text fields hold one code point per byte, up to the\n"
+    "field's NUL. A file that is not 1648 bytes, or whose fields are out of range, is reported\n"
+    "as damaged and still decoded as far as it goes.\n"
+    "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
+    "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (the\n"
+    "reason is printed), 2 a bad command line.\n";
 
 int usageError(const std::string& why) {
-  fprintf(stderr, "cardhist: %s (cardhist --help for usage)\n", why.c_str());
+  fprintf(stderr, "cardhist: %s (try --help)\n", why.c_str());
   return 2;
 }
 
@@ -83,35 +91,46 @@ int encodeFile(const std::string& path) {
   return 0;
 }
 
-int run(const std::vector<std::string>& args) {
+// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
+std::string refusedOption(char** argv) {
+  const char* arg = argv[optind - 1];
+  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
+    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
+  }
+  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
+  return std::string("unknown option -") + static_cast<char>(optopt);
+}
+
+int run(int argc, char** argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"encode", no_argument, nullptr, 'e'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {}};
   bool json = false, encode = false;
-  std::string file;
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
+    if (c == 'h') {
       fputs(kUsage, stdout);
       return 0;
-    } else if (a == "--json") {
+    } else if (c == 'j') {
       json = true;
-    } else if (a == "--encode") {
+    } else if (c == 'e') {
       encode = true;
-    } else if (a.compare(0, 1, "-") == 0 && a != "-") {
-      return usageError("unknown option " + a);
-    } else if (!file.empty()) {
-      return usageError("one file only: " + a);
     } else {
-      file = a;
+      return usageError(refusedOption(argv));
     }
   }
-  if (file.empty()) return usageError("no file given");
+  if (optind == argc) return usageError("no file given");
+  if (argc - optind > 1) return usageError(std::string("one file only: ") + argv[optind + 1]);
   if (json && encode) return usageError("--json and --encode exclude each other");
-  return encode ? encodeFile(file) : decodeFile(file, json);
+  return encode ? encodeFile(argv[optind]) : decodeFile(argv[optind], json);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
+    return run(argc, argv);
   } catch (const std::exception& e) {
     fprintf(stderr, "cardhist: %s\n", e.what());
     return 1;

@@ -29,7 +29,12 @@ constexpr char kUsage[] =
     "  list             prints every name=value line\n"
     "  reboot           keeps only persist. properties and removes DIR/init.log\n"
     "Options may come anywhere: --root DIR (or --root=DIR; default $MODEMPREP_ROOT), --help.\n"
-    "A value that starts with '-' follows \"--\": propctl set NAME -- -1\n";
+    "A value that starts with '-' follows \"--\": propctl set NAME -- -1\n"
+    "A set is refused, as the property service would, for an empty name, a name over 256\n"
+    "bytes or holding '=' or a line break, a value over 91 bytes or holding a line break, an\n"
+    "ro. name already set, a name listed in DIR/properties.refuse.\n"
+    "Exit status: 0 done, 1 refused or the store unusable (the reason is printed), 2 a bad\n"
+    "command line.\n";
 
 int usageError(const std::string& message) {
   std::cerr << "propctl: " << message << " (try --help)\n";
@@ -39,6 +44,25 @@ int usageError(const std::string& message) {
 int runtimeError(const std::string& message) {
   std::cerr << "propctl: " << message << "\n";
   return 1;
+}
+
+// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
+std::string refusedOption(char** argv) {
+  const char* arg = argv[optind - 1];
+  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
+    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
+  }
+  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
+  std::string message = std::string("unknown option -") + static_cast<char>(optopt);
+  if (optopt >= '0' && optopt <= '9') message += " (a value that starts with '-' follows \"--\")";
+  return message;
+}
+
+// A property name for a message: quoted, and cut when it is too long to read.
+std::string shownName(const std::string& name) {
+  constexpr size_t kShown = 60;
+  if (name.size() <= kShown) return "\"" + name + "\"";
+  return "\"" + name.substr(0, kShown) + "...\" (" + std::to_string(name.size()) + " bytes)";
 }
 
 // The root must be an existing directory; a store that is missing in it is an empty store.
@@ -55,6 +79,19 @@ bool checkRoot(const char* root, std::string* problem) {
   return true;
 }
 
+// A store that is missing is empty; one that exists must be readable, or get and list would
+// print an empty store that is not.
+bool checkStore(const char* root, std::string* problem) {
+  const std::string path = std::string(root) + "/properties";
+  FILE* store = fopen(path.c_str(), "r");
+  if (store == nullptr && errno != ENOENT) {
+    *problem = "\"" + path + "\": " + strerror(errno);
+    return false;
+  }
+  if (store != nullptr) fclose(store);
+  return true;
+}
+
 int list(const char* root) {
   std::ifstream in(std::string(root) + "/properties");
   std::string line;
@@ -64,28 +101,56 @@ int list(const char* root) {
   return 0;
 }
 
-int run(const char* root, int count, char** words) {
-  std::string command = words[0];
-  if (command == "get" && count == 2) {
+// The store's own refusals say what was wrong with the write; a root it could not use is
+// told by the system's reason.
+int refused(const char* root, const char* name, hoststore::Refusal refusal, int error) {
+  std::string why = hoststore::refusalText(refusal);
+  if (refusal == hoststore::Refusal::kNoRoot) {
+    why = std::string("cannot write the store in \"") + root + "\": " + strerror(error);
+  }
+  return runtimeError("set " + shownName(name) + ": " + why);
+}
+
+struct Command {
+  const char* name;
+  int words;  // the command's own word included
+};
+constexpr Command kCommands[] = {{"get", 2}, {"set", 3}, {"list", 1}, {"reboot", 1}};
+
+// A usage problem of the command words, or "" when they are fine.
+std::string checkWords(int count, char** words) {
+  for (const Command& command : kCommands) {
+    if (strcmp(words[0], command.name) != 0) continue;
+    if (count == command.words) return "";
+    return std::string(count < command.words ? "too few" : "too many") + " arguments for " +
+           command.name;
+  }
+  return std::string("unknown command \"") + words[0] + "\"";
+}
+
+int run(const char* root, char** words) {
+  const std::string command = words[0];
+  std::string problem;
+  if ((command == "get" || command == "list") && !checkStore(root, &problem)) {
+    return runtimeError(problem);
+  }
+  if (command == "get") {
     char value[PROPERTY_VALUE_SIZE] = {};
     hoststore::get(root, words[1], value, sizeof value);
     std::cout << value << "\n";
     return 0;
   }
-  if (command == "set" && count == 3) {
+  if (command == "set") {
+    errno = 0;
     hoststore::Refusal refusal = hoststore::set(root, words[1], words[2]);
     if (refusal == hoststore::Refusal::kAccepted) return 0;
-    return runtimeError(std::string("set ") + words[1] + ": " + hoststore::refusalText(refusal));
+    return refused(root, words[1], refusal, errno);
   }
-  if (command == "list" && count == 1) return list(root);
-  if (command == "reboot" && count == 1) {
-    if (hoststore::reboot(root)) return 0;
-    return runtimeError(std::string("reboot: cannot rewrite \"") + root + "/properties\"");
-  }
-  if (command != "get" && command != "set" && command != "list" && command != "reboot") {
-    return usageError("unknown command \"" + command + "\"");
-  }
-  return usageError("wrong number of arguments for " + command);
+  if (command == "list") return list(root);
+  errno = 0;
+  if (hoststore::reboot(root)) return 0;
+  return runtimeError(std::string("reboot: cannot rewrite \"") + root +
+                      "/properties\": " + strerror(errno));
 }
 
 }  // namespace
@@ -107,12 +172,14 @@ int main(int argc, char** argv) {
     } else if (c == ':') {
       return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
     } else {
-      return usageError(std::string("unknown option ") + argv[optind - 1]);
+      return usageError(refusedOption(argv));
     }
   }
   if (optind >= argc) return usageError("no command");
+  const std::string wordProblem = checkWords(argc - optind, argv + optind);
+  if (!wordProblem.empty()) return usageError(wordProblem);
   if (root == nullptr || root[0] == '\0') return usageError("no root: give --root DIR");
   std::string problem;
   if (!checkRoot(root, &problem)) return runtimeError(problem);
-  return run(root, argc - optind, argv + optind);
+  return run(root, argv + optind);
 }

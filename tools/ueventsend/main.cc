@@ -1,8 +1,10 @@
-// ueventsend: injects a uevent into the host daemon's socket.
-//   ueventsend --root DIR [--count N] FIELD...   fields joined and terminated by NUL bytes
-//   ueventsend --root DIR [--count N] --raw TEXT the bytes of TEXT as given
+// ueventsend: injects a uevent into the host daemon's socket (<root>/dev/uevent.sock).
+#include <errno.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -11,36 +13,83 @@
 
 namespace {
 
-int usage() {
-  fprintf(stderr, "usage: ueventsend --root DIR [--count N] (--raw TEXT | FIELD...)\n");
+constexpr char kUsage[] =
+    "usage: ueventsend [--root DIR] [--count N] FIELD...\n"
+    "       ueventsend [--root DIR] [--count N] --raw TEXT\n"
+    "\n"
+    "Sends one uevent datagram to DIR/dev/uevent.sock, where a host daemon listens:\n"
+    "  FIELD...     the fields, each ended by a NUL byte, as the kernel writes them, e.g.\n"
+    "               ueventsend change@/devices/virtual/sim/sim1 USIM1 IN\n"
+    "  --raw TEXT   the bytes of TEXT as given (for malformed events)\n"
+    "  --count N    the same datagram N times (default 1)\n"
+    "  --root DIR   the host root (default $MODEMPREP_ROOT)\n"
+    "Options may come anywhere and as --opt=value; a field that starts with '-' follows \"--\".\n"
+    "While nobody listens on the socket it retries for 5 s.\n"
+    "Exit status: 0 sent, 1 not sent (the reason is printed), 2 a bad command line.\n";
+
+int usageError(const std::string& message) {
+  fprintf(stderr, "ueventsend: %s (try --help)\n", message.c_str());
   return 2;
+}
+
+// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
+std::string refusedOption(char** argv) {
+  const char* arg = argv[optind - 1];
+  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
+    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
+  }
+  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
+  return std::string("unknown option -") + static_cast<char>(optopt);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root;
-  std::vector<std::string> fields;
-  bool raw = false;
-  std::string rawText;
+  static const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
+                                    {"count", required_argument, nullptr, 'c'},
+                                    {"raw", required_argument, nullptr, 'x'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {}};
+  const char* root = getenv("MODEMPREP_ROOT");
+  const char* raw = nullptr;
   long count = 1;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--root" && i + 1 < argc) {
-      root = argv[++i];
-    } else if (a == "--raw" && i + 1 < argc) {
-      raw = true;
-      rawText = argv[++i];
-    } else if (a == "--count" && i + 1 < argc) {
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
+    if (c == 'h') {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (c == 'r') {
+      root = optarg;
+    } else if (c == 'x') {
+      raw = optarg;
+    } else if (c == 'c') {
       char* end = nullptr;
-      count = strtol(argv[++i], &end, 10);
-      if (*end != '\0' || count < 1) return usage();
+      errno = 0;
+      count = strtol(optarg, &end, 10);
+      if (end == optarg || *end != '\0' || errno != 0 || count < 1 || count > 1000000) {
+        return usageError(std::string("--count \"") + optarg +
+                          "\": not a number from 1 to 1000000");
+      }
+    } else if (c == ':') {
+      return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
     } else {
-      fields.push_back(a);
+      return usageError(refusedOption(argv));
     }
   }
-  if (root.empty() || raw == !fields.empty()) return usage();
-  const std::string payload = raw ? rawText : modemsim::ueventPayload(fields);
+  std::vector<std::string> fields(argv + optind, argv + argc);
+  if (raw != nullptr && !fields.empty()) {
+    return usageError("--raw and fields exclude each other: \"" + fields[0] + "\"");
+  }
+  if (raw == nullptr && fields.empty()) return usageError("no fields and no --raw TEXT");
+  if (root == nullptr || root[0] == '\0') return usageError("no root: give --root DIR");
+  struct stat info;
+  const bool found = stat(root, &info) == 0;
+  if (!found || !S_ISDIR(info.st_mode)) {
+    fprintf(stderr, "ueventsend: root \"%s\": %s\n", root,
+            found ? "not a directory" : strerror(errno));
+    return 1;
+  }
+  const std::string payload = raw != nullptr ? raw : modemsim::ueventPayload(fields);
   for (long i = 0; i < count; ++i) {
     std::string error;
     if (!modemsim::sendUevent(root, payload, &error)) {
