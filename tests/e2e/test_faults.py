@@ -227,7 +227,7 @@ class DataPartitionTest(FaultTest):
         p.reboot()
         os.remove(filler)
         p.boot()
-        self.assertIn("fread() fail: return 0 != 1", "\n".join(p.texts()))
+        self.assertIn('open "%s" fail: 2 - No such file or directory' % p.path(HISTORY), p.texts())
         self.assertEqual(2, p.commands().count("AT+CIMI"))
         self.assertCleanFiles(p)
         self.assertResident(p)

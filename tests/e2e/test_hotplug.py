@@ -73,10 +73,10 @@ class HotplugTest(unittest.TestCase):
         # Slot 1 claimed IN while the modem still sees no card: error line, nothing re-run.
         p.send_uevent("change@/devices/virtual/sim/sim1", "USIM1", "IN")
         p.wait_log("check_modemprep_after_hotplug return for sim state not change after hotplug")
-        # The stored mask took the candidate all the same: a second IN changes nothing.
+        # The stored mask keeps what the modem reported: a second IN is checked again.
         p.send_uevent("change@/devices/virtual/sim/sim1", "USIM1", "IN")
-        p.wait_log("sim_hot_plug_monitor_loop g_dual_sim_online:3")
-        time.sleep(0.3)
+        p.wait_log("check_modemprep_after_hotplug return for sim state not change after hotplug",
+                   count=2)
         texts = [t for _, t in p.messages()]
         start = texts.index(next(t for t in texts if t.startswith("uevent_open_socket device_fd")))
         self.assertEqual([
@@ -89,11 +89,8 @@ class HotplugTest(unittest.TestCase):
             "sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 3",
             "check_modemprep_after_hotplug sim_online_change:2",
         ], texts[start + 1:start + 9])
-        self.assertEqual(1, texts.count("check_modemprep_after_hotplug sim_online_change:2"))
+        self.assertEqual(2, texts.count("check_modemprep_after_hotplug sim_online_change:2"))
         self.assertEqual(["start rild0", "start rild1"], p.init_log())
-        self.assertEqual([
-            "sim_hot_plug_monitor_loop msg=change@/devices/virtual/sim/sim1 USIM1 IN ",
-            "sim_hot_plug_monitor_loop g_dual_sim_online:3"], texts[-2:])
 
     def test_a_message_naming_both_slots_handles_slot_1_only(self):
         p = self.phone([absent(CARD_A), absent(CARD_B)])
@@ -115,17 +112,19 @@ class HotplugTest(unittest.TestCase):
         p = self.phone([CARD_A, absent(CARD_B)], latency_ms=40)
         mark = len(p.transcript())
         p.control("insert", "1")  # the card really comes: a full reconfiguration of about 1.5 s
+        # A bouncing tray: "OUT" for the card still there is checked and changes nothing, so
+        # the "IN" after it finds the slot online already.
         p.send_uevent("change@/devices/virtual/sim/sim1", "USIM1", "OUT")
         p.send_uevent("change@/devices/virtual/sim/sim1", "USIM1", "IN")
         p.wait_log("check_modemprep_after_hotplug return for sim state not change after hotplug",
-                   count=2, timeout=60)
+                   timeout=60)
+        p.wait_log("sim_hot_plug_monitor_loop g_dual_sim_online:3", count=2)
         transitions = [t for _, t in p.messages() if t.startswith("sim_hot_plug_monitor_loop old_")]
         self.assertEqual(["sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 3",
-                          "sim_hot_plug_monitor_loop old_sim_online 3, new_sim_online: 1",
-                          "sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 3"],
+                          "sim_hot_plug_monitor_loop old_sim_online 3, new_sim_online: 1"],
                          transitions)
         simio = [c for c in self.commands_from(p, mark) if "DSIMIO" in c]
-        self.assertEqual(["1 AT+DSIMIO=1", "1 AT+DSIMIO=0", "1 AT+DSIMIO=1"], simio)
+        self.assertEqual(["1 AT+DSIMIO=1", "1 AT+DSIMIO=0"], simio)
         self.assertIn("rild.cardStatus = 1\n", p.rild(1))
 
 if __name__ == "__main__":
