@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 
@@ -23,12 +24,6 @@ MSMS_MEANING = ("the factory file's three digits: the number of SIM slots (0 to 
 # (SIM slots, standbys) pairs the daemon maps standbys to SIM slots for.
 SUPPORTED_MODES = ((1, 1), (1, 2), (2, 2), (2, 3))
 STATUS = {0: "no card", 1: "card present"}
-TYPES = {1: "SIM", 2: "USIM", 255: "type undetermined"}
-LOCALES = {1: "the target operator's own card (cmcc)",
-           2: "another operator of the same country (cmcc)", 3: "a foreign card (cmcc)",
-           4: "the target operator's own card (cucc)", 5: "another card (cucc)",
-           6: "any card (open market)", 255: "home network undetermined"}
-RATS = ((1, "gsm"), (2, "tdscdma"), (16, "wcdma"), (4, "lte_tdd"), (8, "lte_fdd"))
 HOTPLUG_SLOT = 1
 SETTLE_S = 0.5  # the log stays quiet this long once a reconfiguration has ended
 
@@ -61,6 +56,7 @@ def parse_args():
                         help="the factory file's digits (default: 221 when the scenario has "
                              "two slots or more, else 111)")
     parser.add_argument("--keep", action="store_true", help="keep the root directory")
+    parser.add_argument("--files", action="store_true", help="also print the rild files whole")
     parser.add_argument("--out", metavar="DIR",
                         help="where the daemon's log, the AT transcript and the property store "
                              "are copied (default: build/demo)")
@@ -88,9 +84,10 @@ def slot_present(modem, slot):
 class Run:
     """One boot of the demo: the phone, what the factory file asks for, the user's inputs."""
 
-    def __init__(self, phone, scenario_path, modem, msms):
+    def __init__(self, phone, scenario_path, modem, msms, show_files=False):
         self.phone, self.scenario_path, self.modem, self.msms = phone, scenario_path, modem, msms
         self.sim_count, self.standbys = int(msms[0]), int(msms[1])
+        self.show_files = show_files
 
     def rild(self, standby):
         """The standby's rild file as a dict; empty when the daemon wrote none."""
@@ -99,11 +96,6 @@ class Run:
         except FileNotFoundError:
             return {}
         return dict(line.split(" = ", 1) for line in text.splitlines() if " = " in line)
-
-
-def rat_names(mask):
-    names = [name for bit, name in RATS if int(mask) & bit]
-    return ",".join(names) or "none"
 
 
 def named(table, value):
@@ -126,56 +118,19 @@ def report_mode(run):
                                                 run.standbys))
 
 
-def report_cards(run):
-    """Standby i's rild file carries the card of slot i; slots without a standby come from the
-    card history's list of the cards per slot."""
-    print("Cards")
-    if run.sim_count == 0:
-        print("  no SIM slot: no card is queried")
-    history = None
-    for slot in range(run.sim_count):
-        values = run.rild(slot)
-        if values:
-            if values.get("rild.cardStatus") != "1":
-                print("  slot %d: no card" % slot)
-                continue
-            print("  slot %d: %s %s, %s" % (slot, named(TYPES, values["rild.cardType"]),
-                                            values["rild.cardID"],
-                                            named(LOCALES, values["rild.cardLocale"])))
-            continue
-        history = history or run.phone.history()
-        card_id = history["slots"][slot] if slot < len(history["slots"]) else ""
-        entry = next((e for e in history["entries"] if card_id and e["id"] == card_id), None)
-        if not card_id:
-            print("  slot %d: no card (no standby of its own; from the card history)" % slot)
-        elif entry is None:
-            print("  slot %d: card %s (no standby of its own; not in the card history's ring)"
-                  % (slot, card_id))
-        else:
-            print("  slot %d: %s %s, %s (no standby of its own; from the card history)"
-                  % (slot, named(TYPES, entry["type"]), card_id, named(LOCALES, entry["locale"])))
-
-
-def report_standbys(run):
-    master = run.phone.props().get("persist.radio.vx.master.card")
-    print("Master card: %s" % (master if master else "(not set)"))
-    print("Standbys")
-    if run.standbys == 0:
-        print("  none: no rild is configured")
-    for standby in range(run.standbys):
-        values = run.rild(standby)
-        if not values:
-            print("  standby %d: no rild.cfg%d written" % (standby, standby))
-            continue
-        slot = values.get("rild.simSlot", "?")
-        print("  standby %d (%s): RATs %s, actual %s, DSTMEX %s" % (
-            standby, "no SIM slot" if slot == "-1" else "SIM slot " + slot,
-            rat_names(values["rild.rat"]), rat_names(values["rild.actualRat"]),
-            values["rild.rat.DSTMEX"]))
+def report_plan(run):
+    """What the daemon decided and why, from the radio-plan explainer on the root it left (the
+    same policy code the daemon runs)."""
+    radioplan = run.phone.build.path("tools", "radioplan", "radioplan")
+    result = subprocess.run([radioplan, "--root", run.phone.root, "--brief"], capture_output=True,
+                            text=True)
+    if result.returncode != 0:
+        raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
+    print(result.stdout.rstrip())
 
 
 def report_files_and_requests(run):
-    for standby in range(run.standbys):
+    for standby in range(run.standbys if run.show_files else 0):
         try:
             text = run.phone.rild(standby)
         except FileNotFoundError:
@@ -230,9 +185,7 @@ def report_hotplug(run):
             ", ".join(run.phone.init_log()[requests:]) or "no request"))
 
 
-# A later section (e.g. why the daemon chose what it did) is one more function here.
-SECTIONS = (report_mode, report_cards, report_standbys, report_files_and_requests,
-            report_hotplug)
+SECTIONS = (report_mode, report_plan, report_files_and_requests, report_hotplug)
 
 
 def keep_outputs(phone, out_dir):
@@ -276,7 +229,7 @@ def main():
     log = None
     try:
         print("Scenario %s, root %s\n" % (args.scenario, phone.root))
-        run = Run(phone, args.scenario, modem, msms)
+        run = Run(phone, args.scenario, modem, msms, show_files=args.files)
         try:
             boot(phone, args.scenario)
             for section in SECTIONS:
