@@ -80,6 +80,9 @@ def replay(log, *args):
     env = dict(os.environ, PYTHONPATH=TESTS)
     result = subprocess.run([sys.executable, REPLAY, log] + list(args), capture_output=True,
                             text=True, env=env, timeout=300)
+    kept = re.search(r"root is kept: (/tmp/\S+)", result.stdout)
+    if kept:
+        shutil.rmtree(kept.group(1), ignore_errors=True)
     return result.returncode, result.stdout, result.stderr
 
 

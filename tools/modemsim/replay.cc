@@ -208,9 +208,10 @@ Answer ReplayModem::respond(const std::string& command, Wire&) {
   size_t& next = nextOfCommand_[key];
   if (it == byCommand_.end() || next >= it->second.size()) {
     ++unknown_;
-    std::string why = it == byCommand_.end()
-                          ? "not in the log"
-                          : "the log has it only " + std::to_string(it->second.size()) + " times";
+    std::string why = it == byCommand_.end() ? "not in the log"
+                      : it->second.size() == 1
+                          ? "logged only once"
+                          : "logged only " + std::to_string(it->second.size()) + " times";
     note_("[" + std::to_string(standby_) + "] " + command + ": " + why + " on standby " +
           std::to_string(standby_) + "; answered ERROR" +
           (expected ? " (next logged: " + expected->command + ", line " +

@@ -43,7 +43,7 @@ IGNORED = re.compile(r'^(Build time: |Boot up: |uevent_open_socket device_fd: |d
 TIME_OUT = re.compile(r"^read time out: .*$")
 # A host run's root before the phone's paths.
 ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
-HOST_LINE = re.compile(r"^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ ([VDIWEF]) modemprep *: ?(.*)$")
+HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d)\.(\d{3}) +\d+ +\d+ ([VDIWEF]) modemprep *: ?(.*)$")
 
 CONTEXT = 3
 SETTLE_S = 1.0        # quiet after the last logged line before the runs count as the same
@@ -235,10 +235,16 @@ class NewRun:
         self.phone = phone
         self.offset = 0
         self.number = 0
-        self.lines = []      # (line number, message)
+        self.lines = []      # (line number, time, message)
         self.got = []        # (index in lines, kind, text)
         self.last_new = time.monotonic()
         self.pending = b""
+
+    @staticmethod
+    def wall_time(stamp, ms):
+        """The line's time (local time, this year) as time.time() counts."""
+        year = time.localtime().tm_year
+        return time.mktime(time.strptime("%d-%s" % (year, stamp), "%Y-%m-%d %H:%M:%S")) + int(ms) / 1e3
 
     def poll(self):
         with open(self.phone.log_path, "rb") as f:
@@ -252,19 +258,22 @@ class NewRun:
             m = HOST_LINE.match(raw.decode("utf-8", "surrogateescape"))
             if not m:
                 continue
-            self.lines.append((self.number, m.group(2)))
-            key = compared(m.group(2), self.phone.root)
+            self.lines.append((self.number, self.wall_time(m.group(1), m.group(2)), m.group(4)))
+            key = compared(m.group(4), self.phone.root)
             if key:
                 self.got.append((len(self.lines) - 1, key[0], key[1]))
         if complete:
             self.last_new = time.monotonic()
 
 
-def first_difference(expected, got):
-    for i, (want, have) in enumerate(zip(expected, got)):
-        if want[1:] != have[1:]:
-            return i
-    return min(len(expected), len(got))
+def first_difference(expected, got, start=0):
+    """Index of the first line that differs, or the shorter length; lines before `start` are
+    known to match."""
+    end = min(len(expected), len(got))
+    i = start
+    while i < end and expected[i][1:] == got[i][1:]:
+        i += 1
+    return i
 
 
 def run(args, build):
@@ -297,6 +306,9 @@ def run(args, build):
         new = follow(phone, plan, args)
         phone.stop_daemon()
         phone.stop_modem()
+        for line in phone.report().splitlines():  # what the log could not say exactly
+            if line.startswith("modemsim: replay: line "):
+                print("note: " + line.split("replay: ", 1)[1], file=sys.stderr)
         same = report(args, plan, new, phone)
     except BaseException:
         phone.close()
@@ -315,17 +327,19 @@ def follow(phone, plan, args):
     new = NewRun(phone)
     expected, events = plan.expected, list(plan.events)
     armed = None
+    matched = 0
     started = last_progress = time.monotonic()
     while True:
         time.sleep(POLL_S)
         new.poll()
         now = time.monotonic()
-        matched = first_difference(expected, new.got)
+        matched = first_difference(expected, new.got, matched)
         if events and matched >= events[0][0]:
             position, gap, payload, _, changes = events[0]
-            armed = armed or now
+            if armed is None:  # when the new run logged the line the event followed
+                armed = new.lines[new.got[position - 1][0]][1] if position else time.time()
             wait = 0 if args.fast else min(gap, EVENT_WAIT_CAP_S)
-            if matched == position and now - armed >= wait:
+            if matched == position and time.time() - armed >= wait:
                 for name, value in changes.items():
                     phone.set_prop(name, value or "")
                 phone.send_raw_uevent(payload)
@@ -363,7 +377,8 @@ def counts(expected):
     kinds = {}
     for _, kind, _ in expected:
         kinds[kind] = kinds.get(kind, 0) + 1
-    return ", ".join("%d %ss" % (n, kind) for kind, n in sorted(kinds.items()))
+    return ", ".join("%ss: %d" % (kind, kinds.get(kind, 0)) for kind in
+                     ("AT command", "property write", "init request", "decision line"))
 
 
 def report(args, plan, new, phone):
