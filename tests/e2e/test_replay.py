@@ -28,12 +28,13 @@ CASES = {
     "two_cards": (scenario("two_cards"), b"221",
                   ["boot", "remove 1", "insert 1", "reboot", "boot"]),
     # The delayed card-status report after noise, a capability query lost once (one 10 s time-out),
-    # a final OK split between two reads, noise before an answer.
+    # a final OK split between two reads, noise before an answer, the line hung up for 1.5 s.
     "faults": (scenario("delayed_status", faults=[
         {"command": "AT^DMCC?", "silent": True, "times": 1},
         {"command": "AT^DCID", "standby": 0, "split": [34], "times": 1},
-        {"command": "AT+CIMI", "standby": 1, "noise": "\r\n+CREG: 1,\"00A1\"\r\n"}]), b"221",
-        ["boot"]),
+        {"command": "AT+CIMI", "standby": 1, "noise": "\r\n+CREG: 1,\"00A1\"\r\n"},
+        {"command": "AT^DTOC", "standby": 1, "hangup": True, "reopen_ms": 1500, "times": 1}]),
+        b"221", ["boot"]),
 }
 
 
