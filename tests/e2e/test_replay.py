@@ -15,7 +15,7 @@ import tempfile
 import time
 import unittest
 
-from mpharness import CARD_A, CARD_B, RESIDENT_LINE, Build, Phone, scenario
+from mpharness import RESIDENT_LINE, Build, Phone, scenario
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(TESTS, "replay")

@@ -38,12 +38,13 @@ EVENT = re.compile(r"^sim_hot_plug_monitor_loop msg=(.*)$")
 HISTORY_MISSING = re.compile(r'^open ".*/radio\.cfg" fail: 2 ')
 # What differs between two runs of the same inputs: build and boot stamps, descriptors, clock
 # readings, how often the node was looked for before it was there.
-IGNORED = re.compile(r'^(Build time: |Boot up: |uevent_open_socket device_fd: |device ".*" is ready\.$'
-                     r'|\(\d+/\d+\)(access|open) device )')
+IGNORED = re.compile(r'^(Build time: |Boot up: |uevent_open_socket device_fd: '
+                     r'|device ".*" is ready\.$|\(\d+/\d+\)(access|open) device )')
 TIME_OUT = re.compile(r"^read time out: .*$")
 # A host run's root before the phone's paths.
 ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
-HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d)\.(\d{3}) +\d+ +\d+ ([VDIWEF]) modemprep *: ?(.*)$")
+HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d)\.(\d{3}) +\d+ +\d+ ([VDIWEF]) "
+                       r"modemprep *: ?(.*)$")
 
 CONTEXT = 3
 SETTLE_S = 1.0        # quiet after the last logged line before the runs count as the same
@@ -77,7 +78,8 @@ def read_log(build, path, boot):
     argv = [build.modemsim, "log", path] + (["--boot", str(boot)] if boot else [])
     result = subprocess.run(argv, capture_output=True, timeout=120)
     if result.returncode != 0:
-        raise ReplayError(result.stderr.decode(errors="replace").strip().replace("modemsim: ", "", 1))
+        why = result.stderr.decode(errors="replace").strip()
+        raise ReplayError(why.replace("modemsim: ", "", 1))
     info, lines = {}, []
     for raw in result.stdout.decode("utf-8", "surrogateescape").split("\n"):
         if raw.startswith("#"):
@@ -99,7 +101,8 @@ class Plan:
         self.refused = []
         self.factory = None
         self.old_dstmex = {}   # standby -> DSTMEX texts of its old rild file
-        self.events = []       # (position in expected, delay s, payload, log line, property changes)
+        # (position in expected, delay s, payload, log line, property changes before it)
+        self.events = []
         self.notes = []
         self.history_read = True
         self.late_node = False
@@ -122,7 +125,7 @@ class Plan:
             if key:
                 self.expected.append((index, key[0], key[1]))
             if not node_seen:
-                self.late_node = self.late_node or bool(re.match(r"^\(\d+/\d+\)access device ", text))
+                self.late_node |= bool(re.match(r"^\(\d+/\d+\)access device ", text))
                 node_seen = text.startswith('device "')
             self.history_read = self.history_read and not HISTORY_MISSING.match(text)
             if text.startswith("startRildService "):
@@ -194,8 +197,8 @@ class ReplayPhone(Phone):
     def start_modem(self, wait_ready=True):
         self.stop_modem()
         with open(self.report_path, "w") as report:
-            self.sim = subprocess.Popen([self.build.modemsim, "--root", self.root] + self.replay_args,
-                                        stdout=subprocess.PIPE, stderr=report, text=True)
+            argv = [self.build.modemsim, "--root", self.root] + self.replay_args
+            self.sim = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=report, text=True)
         if wait_ready:
             line = self.sim.stdout.readline()
             if not line.startswith("ready"):
@@ -244,7 +247,8 @@ class NewRun:
     def wall_time(stamp, ms):
         """The line's time (local time, this year) as time.time() counts."""
         year = time.localtime().tm_year
-        return time.mktime(time.strptime("%d-%s" % (year, stamp), "%Y-%m-%d %H:%M:%S")) + int(ms) / 1e3
+        day = time.strptime("%d-%s" % (year, stamp), "%Y-%m-%d %H:%M:%S")
+        return time.mktime(day) + int(ms) / 1e3
 
     def poll(self):
         with open(self.phone.log_path, "rb") as f:
@@ -357,8 +361,8 @@ def follow(phone, plan, args):
             return new
         if now - last_progress > 5:
             last_progress = now
-            print("replay: %d of %d lines matched, %.0f s" % (matched, len(expected), now - started),
-                  file=sys.stderr)
+            print("replay: %d of %d lines matched, %.0f s"
+                  % (matched, len(expected), now - started), file=sys.stderr)
 
 
 def allowed_quiet(plan, matched, args):
