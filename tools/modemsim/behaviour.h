@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace modemsim {
 
@@ -28,12 +29,29 @@ class Wire {
   virtual void write(uint64_t epoch, const std::string& data) = 0;
 };
 
+// Writes of a modem that keeps its own time (a replayed log) are at least this far apart, so that
+// the reader gets each in a read of its own.
+constexpr int kTimedGapMs = 10;
+
+// One write of such a modem: `delayMs` after the command arrived (never before the previous write
+// plus kTimedGapMs); or, with `hangup`, the line going down then, to come back `reopenMs` later
+// (never when negative).
+struct TimedWrite {
+  int delayMs = 0;
+  std::string text;
+  bool hangup = false;
+  int reopenMs = -1;
+};
+
 struct Answer {
   Answer() = default;
   Answer(std::string text) : text(std::move(text)) {}  // NOLINT: an answer is its text
   Answer(const char* text) : text(text) {}             // NOLINT
 
   std::optional<std::string> text;  // none: nothing is written now
+  // When not empty: written instead of `text`, at their own times. The faults that change the
+  // answer (reply, silence, noise, split, latency) leave these alone.
+  std::vector<TimedWrite> timed;
   // Output that must follow the answer; gets the time the answer's last chunk goes out (the
   // faults may have delayed, split or dropped it).
   std::function<void(Clock::time_point answerEnd)> after;

@@ -128,6 +128,27 @@ Clock::time_point Line::send(const std::vector<std::string>& chunks, int latency
   return t;
 }
 
+Clock::time_point Line::sendTimed(const std::vector<TimedWrite>& writes) {
+  const Clock::time_point now = Clock::now();
+  const milliseconds gap(kTimedGapMs);
+  Clock::time_point earliest = outputFreeAt_ > now ? outputFreeAt_ + gap : now;
+  Clock::time_point t = now;
+  const uint64_t lineNow = epoch_;
+  for (const TimedWrite& w : writes) {
+    t = std::max(now + milliseconds(w.delayMs), earliest);
+    if (w.hangup) {
+      at(t, [this, lineNow, reopenMs = w.reopenMs] {
+        if (epoch_ == lineNow) hangUp(reopenMs);
+      });
+    } else {
+      at(t, [this, lineNow, data = w.text] { write(lineNow, data); });
+    }
+    earliest = t + gap;
+  }
+  outputFreeAt_ = std::max(outputFreeAt_, t);
+  return t;
+}
+
 void Line::hangUp(int reopenMs) {
   close();
   outputFreeAt_ = Clock::now();

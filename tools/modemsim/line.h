@@ -42,6 +42,9 @@ class Line : public Wire {
   // Output after the output already queued: `chunks` written gapMs apart, the first latencyMs
   // from then; returns when the last one goes out.
   Clock::time_point send(const std::vector<std::string>& chunks, int latencyMs, int gapMs);
+  // Output of a modem with its own timing, after the output already queued; returns when the
+  // last write goes out.
+  Clock::time_point sendTimed(const std::vector<TimedWrite>& writes);
   // Closes the pseudo-terminal (the daemon's reads fail) and removes the link; reopenMs >= 0
   // brings up a fresh one after that delay.
   void hangUp(int reopenMs);

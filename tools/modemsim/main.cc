@@ -1,10 +1,14 @@
-// modemsim: the fake modem as a program, for end-to-end tests and demonstrations.
+// modemsim: the fake modem as a program, for end-to-end tests, demonstrations and replays.
 //   modemsim --root DIR --scenario FILE [--transcript FILE]
+//   modemsim --root DIR --replay LOG [--boot N] [--fast] [--transcript FILE]
+//   modemsim log LOG [--boot N]
 //   modemsim ctl --root DIR (insert|remove|insert-quiet|remove-quiet) N | quit
 #include <errno.h>
+#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -12,9 +16,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "modemsim/radiolog.h"
+#include "modemsim/replay.h"
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
@@ -23,11 +30,32 @@ namespace {
 
 constexpr int kUsage = 2;
 
-int usage() {
-  fprintf(stderr,
-          "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
-          "       modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
-          "       modemsim ctl --root DIR quit\n");
+constexpr char kHelp[] =
+    "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
+    "       modemsim --root DIR --replay LOG [--boot N] [--fast] [--transcript FILE]\n"
+    "       modemsim log LOG [--boot N]\n"
+    "       modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
+    "       modemsim ctl --root DIR quit\n"
+    "\n"
+    "Plays the modem on a pseudo-terminal linked at DIR/dev/TTYEMS40 and prints \"ready <pty>\"\n"
+    "once linked; SIGTERM or SIGINT ends it. Every command received is appended to the\n"
+    "transcript (default DIR/modemsim.transcript) as \"<standby> <command>\".\n"
+    "\n"
+    "  --scenario FILE   the modem a JSON scenario describes (tools/modemsim/README.md)\n"
+    "  --replay LOG      answer as the modem did in the daemon's radio log (brief, time,\n"
+    "                    threadtime or long format): per standby and command, in logged order,\n"
+    "                    with the logged delays; a command the log cannot answer gets ERROR and\n"
+    "                    a line on stderr, and a summary follows at the end\n"
+    "  --boot N          the Nth start of the daemon in LOG (default: the last)\n"
+    "  --fast            no waits but those the daemon timed out on\n"
+    "  log LOG           print the daemon's lines of one start as \"line<TAB>ms<TAB>priority<TAB>\n"
+    "                    message\" (ms from the start's first line, -1 without time), after\n"
+    "                    \"#\" lines that describe the log\n"
+    "  ctl               send a control command to the simulator running in DIR\n"
+    "  --help            this text\n";
+
+int usage(const std::string& problem) {
+  fprintf(stderr, "modemsim: %s\n(modemsim --help for usage)\n", problem.c_str());
   return kUsage;
 }
 
@@ -109,14 +137,10 @@ std::string control(modemsim::Simulator* sim, const std::string& text, bool* qui
   return ok ? "ok" : "error: " + error;
 }
 
-int runSimulator(const std::string& root, const std::string& scenarioFile, std::string transcript) {
-  modemsim::Scenario scenario;
-  std::string error;
-  if (!modemsim::loadScenarioFile(scenarioFile, &scenario, &error)) {
-    fprintf(stderr, "modemsim: bad scenario: %s\n", error.c_str());
-    return kUsage;
-  }
+// Serves `sim` until a signal or "quit"; 1 when it cannot be set up.
+int serve(modemsim::Simulator& sim, const std::string& root, std::string transcript) {
   if (transcript.empty()) transcript = root + "/modemsim.transcript";
+  std::string error;
 
   // Signals arrive through a descriptor, so the simulator thread never sees them.
   sigset_t signals;
@@ -137,7 +161,6 @@ int runSimulator(const std::string& root, const std::string& scenarioFile, std::
     return 1;
   }
 
-  modemsim::Simulator sim(scenario);
   sim.setTranscriptFile(transcript);
   if (!sim.start(root, &error)) {
     fprintf(stderr, "modemsim: %s\n", error.c_str());
@@ -177,28 +200,155 @@ int runSimulator(const std::string& root, const std::string& scenarioFile, std::
   return 0;
 }
 
+int runScenario(const std::string& root, const std::string& file, const std::string& transcript) {
+  modemsim::Scenario scenario;
+  std::string error;
+  if (!modemsim::loadScenarioFile(file, &scenario, &error)) {
+    fprintf(stderr, "modemsim: bad scenario: %s\n", error.c_str());
+    return kUsage;
+  }
+  modemsim::Simulator sim(scenario);
+  return serve(sim, root, transcript);
+}
+
+bool loadBoot(const std::string& file, int boot, modemsim::RadioLog* log,
+              std::vector<modemsim::LogLine>* lines) {
+  std::string error;
+  if (!modemsim::readRadioLog(file, log, &error) ||
+      !modemsim::bootLines(*log, boot, lines, &error)) {
+    fprintf(stderr, "modemsim: %s\n",
+            (error.rfind(file, 0) == 0 ? error : file + ": " + error).c_str());
+    return false;
+  }
+  return true;
+}
+
+// Which start of how many, and what was skipped.
+std::string describe(const modemsim::RadioLog& log, int boot) {
+  const size_t n = log.boots.size();
+  return "start " + std::to_string(boot == 0 ? n : boot) + " of " + std::to_string(n) + " (" +
+         log.format + ", " + std::to_string(log.lines.size()) + " lines of the daemon, " +
+         std::to_string(log.other) + " of other processes, " + std::to_string(log.malformed) +
+         " malformed lines skipped)";
+}
+
+int runReplay(const std::string& root, const std::string& file, int boot, bool fast,
+              const std::string& transcript) {
+  modemsim::RadioLog log;
+  std::vector<modemsim::LogLine> lines;
+  if (!loadBoot(file, boot, &log, &lines)) return 1;
+  fprintf(stderr, "modemsim: replaying %s of %s\n", describe(log, boot).c_str(), file.c_str());
+  if (!fast && lines.front().ms < 0) {
+    fprintf(stderr, "modemsim: %s has no time stamps: every answer goes out at once\n",
+            file.c_str());
+  }
+  auto note = [](const std::string& text) {
+    fprintf(stderr, "modemsim: replay: %s\n", text.c_str());
+  };
+  auto modem = std::make_unique<modemsim::ReplayModem>(lines, modemsim::ReplayOptions{fast}, note);
+  modemsim::ReplayModem& replay = *modem;
+  const int nodeDelay = modem->nodeDelayMs();
+  modemsim::Simulator sim(std::move(modem), {}, 0, nodeDelay);
+  const int status = serve(sim, root, transcript);
+  sim.stop();
+  if (status == 0) fprintf(stderr, "modemsim: replay: %s\n", replay.summary().c_str());
+  return status;
+}
+
+int printLog(const std::string& file, int boot) {
+  modemsim::RadioLog log;
+  std::vector<modemsim::LogLine> lines;
+  if (!loadBoot(file, boot, &log, &lines)) return 1;
+  printf("#format %s\n#lines %d\n#daemon %zu\n#other %d\n#malformed %d\n#starts",
+         log.format.c_str(), log.total, log.lines.size(), log.other, log.malformed);
+  for (size_t b : log.boots) printf(" %d", log.lines[b].lineNo);
+  printf("\n#start %zu\n", boot == 0 ? log.boots.size() : static_cast<size_t>(boot));
+  const int64_t start = lines.front().ms;
+  for (const modemsim::LogLine& l : lines) {
+    printf("%d\t%lld\t%c\t%s\n", l.lineNo, static_cast<long long>(l.ms < 0 ? -1 : l.ms - start),
+           l.priority, l.message.c_str());
+  }
+  return fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const bool ctl = !args.empty() && args[0] == "ctl";
-  std::string root, scenario, transcript;
-  std::vector<std::string> rest;
-  for (size_t i = ctl ? 1 : 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if ((a == "--root" || a == "--scenario" || a == "--transcript") && i + 1 < args.size()) {
-      (a == "--root" ? root : a == "--scenario" ? scenario : transcript) = args[++i];
-    } else if (ctl && a.compare(0, 2, "--") != 0) {
-      rest.push_back(a);
-    } else {
-      return usage();
+  enum { kRoot = 1, kScenario, kReplay, kBoot, kFast, kTranscript, kHelpOption };
+  static const option kOptions[] = {
+      {"root", required_argument, nullptr, kRoot},
+      {"scenario", required_argument, nullptr, kScenario},
+      {"replay", required_argument, nullptr, kReplay},
+      {"boot", required_argument, nullptr, kBoot},
+      {"fast", no_argument, nullptr, kFast},
+      {"transcript", required_argument, nullptr, kTranscript},
+      {"help", no_argument, nullptr, kHelpOption},
+      {nullptr, 0, nullptr, 0},
+  };
+  std::string root, scenario, replay, transcript;
+  int boot = 0;
+  bool fast = false, bootGiven = false;
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1) {
+    switch (c) {
+      case kRoot:
+        root = optarg;
+        break;
+      case kScenario:
+        scenario = optarg;
+        break;
+      case kReplay:
+        replay = optarg;
+        break;
+      case kTranscript:
+        transcript = optarg;
+        break;
+      case kFast:
+        fast = true;
+        break;
+      case kBoot: {
+        char* end = nullptr;
+        const long n = strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || n < 1 || n > 100000) {
+          return usage(std::string("--boot takes a start number from 1, not '") + optarg + "'");
+        }
+        boot = static_cast<int>(n);
+        bootGiven = true;
+        break;
+      }
+      case kHelpOption:
+        fputs(kHelp, stdout);
+        return 0;
+      case ':':
+        return usage(std::string(argv[optind - 1]) + " needs a value");
+      default:
+        return usage(std::string("unknown option ") + argv[optind - 1]);
     }
   }
-  if (root.empty()) return usage();
-  if (ctl) {
-    if (rest.empty() || rest.size() > 2 || !scenario.empty() || !transcript.empty()) return usage();
-    return runCtl(root, rest.size() == 1 ? rest[0] : rest[0] + " " + rest[1]);
+  std::vector<std::string> words(argv + optind, argv + argc);
+  const std::string mode = words.empty() ? "" : words[0];
+  if (mode == "ctl") {
+    if (root.empty()) return usage("ctl needs --root");
+    if (!scenario.empty() || !replay.empty() || !transcript.empty() || fast || bootGiven) {
+      return usage("ctl takes only --root and a command");
+    }
+    if (words.size() < 2 || words.size() > 3) return usage("ctl needs a command, e.g. insert 1");
+    return runCtl(root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
   }
-  if (scenario.empty()) return usage();
-  return runSimulator(root, scenario, transcript);
+  if (mode == "log") {
+    if (words.size() != 2) return usage("log needs one LOG file");
+    if (!root.empty() || !scenario.empty() || !replay.empty() || !transcript.empty() || fast) {
+      return usage("log takes only LOG and --boot");
+    }
+    return printLog(words[1], boot);
+  }
+  if (!words.empty()) return usage("unexpected argument '" + words[0] + "'");
+  if (root.empty()) return usage("missing --root");
+  if (scenario.empty() == replay.empty()) return usage("give one of --scenario and --replay");
+  if (!scenario.empty()) {
+    if (fast || bootGiven) return usage("--boot and --fast go with --replay");
+    return runScenario(root, scenario, transcript);
+  }
+  return runReplay(root, replay, boot, fast, transcript);
 }

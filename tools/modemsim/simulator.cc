@@ -45,7 +45,9 @@ struct Simulator::Impl {
     }
     Answer answer = t.error ? Answer(kErrorAnswer) : modem->respond(command, line);
     const Clock::time_point end =
-        line.send(chunks(t.noise, treatedAnswer(t, answer.text), t.split), t.latencyMs, t.gapMs);
+        !answer.timed.empty() ? line.sendTimed(answer.timed)
+                              : line.send(chunks(t.noise, treatedAnswer(t, answer.text), t.split),
+                                          t.latencyMs, t.gapMs);
     if (answer.after) answer.after(end);
   }
 

@@ -1,0 +1,318 @@
+#include "modemsim/radiolog.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <string.h>
+
+#include <fstream>
+#include <map>
+
+namespace modemsim {
+namespace {
+
+constexpr int64_t kDayMs = 24LL * 3600 * 1000;
+// Days before each month in a leap year: a log spans minutes to days, only differences count.
+constexpr int kDaysBefore[12] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335};
+
+bool isPriority(char c) { return c != '\0' && strchr("VDIWEFS", c) != nullptr; }
+
+// A reader over one line.
+class Cursor {
+ public:
+  explicit Cursor(const std::string& s) : s_(s) {}
+  bool done() const { return i_ >= s_.size(); }
+  size_t pos() const { return i_; }
+  bool skipSpaces() {
+    const size_t from = i_;
+    while (i_ < s_.size() && s_[i_] == ' ') ++i_;
+    return i_ > from;
+  }
+  bool literal(const char* text) {
+    const size_t n = strlen(text);
+    if (s_.compare(i_, n, text) != 0) return false;
+    i_ += n;
+    return true;
+  }
+  // Exactly `count` digits (count 0: one or more).
+  bool number(int count, int64_t* value) {
+    size_t n = 0;
+    int64_t v = 0;
+    while (i_ + n < s_.size() && isdigit(static_cast<unsigned char>(s_[i_ + n])) &&
+           (count == 0 || static_cast<int>(n) < count)) {
+      v = v * 10 + (s_[i_ + n] - '0');
+      ++n;
+    }
+    if (n == 0 || (count != 0 && static_cast<int>(n) != count)) return false;
+    i_ += n;
+    *value = v;
+    return true;
+  }
+  std::string word() {
+    const size_t from = i_;
+    while (i_ < s_.size() && s_[i_] != ' ') ++i_;
+    return s_.substr(from, i_ - from);
+  }
+  bool priority(char* letter) {
+    if (done() || !isPriority(s_[i_])) return false;
+    *letter = s_[i_++];
+    return true;
+  }
+  std::string rest() const { return i_ < s_.size() ? s_.substr(i_) : std::string(); }
+
+ private:
+  const std::string& s_;
+  size_t i_ = 0;
+};
+
+// "[YYYY-]MM-DD HH:MM:SS.mmm" as ms within the year.
+bool stamp(Cursor& c, int64_t* ms) {
+  int64_t a, month, day, h, m, s, frac;
+  if (!c.number(0, &a)) return false;
+  if (a > 12) {  // a year came first
+    if (!c.literal("-") || !c.number(2, &month)) return false;
+  } else {
+    month = a;
+  }
+  if (month < 1 || month > 12 || !c.literal("-") || !c.number(2, &day) || !c.literal(" ") ||
+      !c.number(2, &h) || !c.literal(":") || !c.number(2, &m) || !c.literal(":") ||
+      !c.number(2, &s) || !c.literal(".") || !c.number(3, &frac)) {
+    return false;
+  }
+  *ms = ((kDaysBefore[month - 1] + day - 1) * 24 + h) * 3600000 + (m * 60 + s) * 1000 + frac;
+  return true;
+}
+
+struct Parsed {
+  LogLine line;
+  std::string tag;
+};
+
+// "P/tag( pid): message" (brief, and time after its stamp).
+bool briefBody(Cursor& c, Parsed* p, const std::string& s) {
+  if (!c.priority(&p->line.priority) || !c.literal("/")) return false;
+  const size_t open = s.find('(', c.pos());
+  const size_t close = s.find("): ", c.pos());
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  p->tag = s.substr(c.pos(), open - c.pos());
+  std::string digits = s.substr(open + 1, close - open - 1);
+  const size_t first = digits.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  digits = digits.substr(first);
+  for (char d : digits) {
+    if (!isdigit(static_cast<unsigned char>(d))) return false;
+  }
+  p->line.pid = atoi(digits.c_str());
+  p->line.message = s.substr(close + 3);
+  return true;
+}
+
+bool parseBrief(const std::string& s, Parsed* p) {
+  Cursor c(s);
+  return briefBody(c, p, s);
+}
+
+bool parseTime(const std::string& s, Parsed* p) {
+  Cursor c(s);
+  return stamp(c, &p->line.ms) && c.skipSpaces() && briefBody(c, p, s);
+}
+
+// "stamp [uid] pid tid P tag: message".
+bool parseThreadtime(const std::string& s, Parsed* p) {
+  Cursor c(s);
+  if (!stamp(c, &p->line.ms) || !c.skipSpaces()) return false;
+  std::string words[3];
+  int n = 0;
+  // Two numbers (pid, tid), or a uid before them, then the priority letter.
+  for (; n < 3; ++n) {
+    words[n] = c.word();
+    if (!c.skipSpaces() || words[n].empty()) return false;
+    if (n >= 1 && c.pos() + 1 < s.size() && isPriority(s[c.pos()]) && s[c.pos() + 1] == ' ') break;
+  }
+  if (n == 3) return false;
+  const std::string& pid = words[n - 1];
+  const std::string& tid = words[n];
+  if (pid.find_first_not_of("0123456789") != std::string::npos ||
+      tid.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  if (!c.priority(&p->line.priority) || !c.literal(" ")) return false;
+  size_t colon = s.find(": ", c.pos());
+  // An empty message may have lost its blank to a tool that trims lines.
+  if (colon == std::string::npos && s.back() == ':') colon = s.size() - 1;
+  if (colon == std::string::npos) return false;
+  const size_t end = colon;
+  p->tag = s.substr(c.pos(), end - c.pos());
+  while (!p->tag.empty() && p->tag.back() == ' ') p->tag.pop_back();
+  p->line.pid = atoi(pid.c_str());
+  p->line.message = colon + 2 <= s.size() ? s.substr(colon + 2) : "";
+  return true;
+}
+
+// "[ stamp [uid] pid: tid P/tag ]", the header of the long format.
+bool parseLongHeader(const std::string& s, Parsed* p) {
+  if (s.size() < 4 || s.compare(s.size() - 2, 2, " ]") != 0) return false;
+  Cursor c(s);
+  if (!c.literal("[ ") || !stamp(c, &p->line.ms) || !c.skipSpaces()) return false;
+  std::string words[4];
+  int n = 0;
+  while (n < 4 && !c.done()) {
+    words[n++] = c.word();
+    c.skipSpaces();
+    if (words[n - 1] == "]") break;
+  }
+  // ... "pid:" "tid" "P/tag" "]"
+  if (n < 4 || words[n - 1] != "]") return false;
+  const std::string& last = words[n - 2];
+  const std::string& pid = words[n - 4];
+  if (last.size() < 3 || last[1] != '/' || !isPriority(last[0]) || pid.size() < 2 ||
+      pid.back() != ':') {
+    return false;
+  }
+  p->line.priority = last[0];
+  p->tag = last.substr(2);
+  p->line.pid = atoi(pid.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
+  *out = RadioLog();
+  std::map<std::string, int> formats;
+  std::string s;
+  int64_t yearOffset = 0, lastMs = -1;
+  bool inLong = false;  // inside a long-format entry: message lines until a blank line
+  Parsed entry;
+  int parsed = 0;
+
+  auto keep = [&](Parsed& p, const char* format) {
+    ++formats[format];
+    ++parsed;
+    if (p.line.ms >= 0) {
+      // A log that runs over the new year starts the count of days again.
+      if (lastMs >= 0 && p.line.ms + yearOffset + 180 * kDayMs < lastMs) yearOffset += 366 * kDayMs;
+      p.line.ms += yearOffset;
+      lastMs = p.line.ms;
+    }
+    if (p.tag != kDaemonTag) {
+      ++out->other;
+      return;
+    }
+    out->lines.push_back(p.line);
+  };
+
+  while (std::getline(in, s)) {
+    ++out->total;
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    Parsed p;
+    p.line.lineNo = out->total;
+    if (parseLongHeader(s, &p)) {
+      entry = p;
+      inLong = true;
+      continue;
+    }
+    if (inLong) {
+      if (s.empty()) {
+        inLong = false;
+        continue;
+      }
+      Parsed line = entry;
+      line.line.lineNo = out->total;
+      line.line.message = s;
+      keep(line, "long");
+      continue;
+    }
+    if (parseThreadtime(s, &p)) {
+      keep(p, "threadtime");
+    } else if (parseTime(s, &p)) {
+      keep(p, "time");
+    } else if (parseBrief(s, &p)) {
+      keep(p, "brief");
+    } else if (s.compare(0, 9, "---------") == 0 || s.empty()) {
+      // logcat's buffer banners and blank lines are part of the format, not damage.
+    } else {
+      ++out->malformed;
+    }
+  }
+  int best = 0;
+  for (const auto& [name, count] : formats) {
+    if (count > best) {
+      best = count;
+      out->format = name;
+    }
+  }
+  if (parsed == 0) {
+    *error = "not a radio log in a known format (brief, time, threadtime or long): no line of " +
+             std::to_string(out->total) + " is one";
+    return false;
+  }
+  if (out->lines.empty()) {
+    *error = "no line of the daemon (tag \"" + std::string(kDaemonTag) + "\") among " +
+             std::to_string(parsed) + " log lines";
+    return false;
+  }
+  // A start begins with the first of the same process's lines before its "Build time" line
+  // (the boot marker's lines come first).
+  size_t previous = 0;
+  for (size_t i = 0; i < out->lines.size(); ++i) {
+    if (out->lines[i].message.compare(0, 12, "Build time: ") != 0) continue;
+    size_t first = i;
+    while (first > previous && out->lines[first - 1].pid == out->lines[i].pid) --first;
+    out->boots.push_back(first);
+    previous = i + 1;
+  }
+  return true;
+}
+
+bool readRadioLog(const std::string& path, RadioLog* out, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": " + strerror(errno);
+    return false;
+  }
+  if (!parseRadioLog(in, out, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::string* error) {
+  const int count = static_cast<int>(log.boots.size());
+  if (count == 0) {
+    *error = "no start of the daemon (no \"Build time\" line): a replay begins at a start";
+    return false;
+  }
+  if (boot < 0 || boot > count) {
+    *error = "no start " + std::to_string(boot) + ": the log holds " + std::to_string(count);
+    return false;
+  }
+  const size_t index = boot == 0 ? count - 1 : boot - 1;
+  const size_t end = index + 1 < log.boots.size() ? log.boots[index + 1] : log.lines.size();
+  out->assign(log.lines.begin() + log.boots[index], log.lines.begin() + end);
+  return true;
+}
+
+std::string undisplay(const std::string& shown) {
+  std::string bytes;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (shown.compare(i, 4, "<CR>") == 0) {
+      bytes += '\r';
+      i += 3;
+    } else if (shown.compare(i, 4, "<LF>") == 0) {
+      bytes += '\n';
+      i += 3;
+    } else {
+      bytes += shown[i];
+    }
+  }
+  return bytes;
+}
+
+std::string display(const std::string& bytes) {
+  std::string shown;
+  for (char b : bytes) shown += b == '\r' ? "<CR>" : b == '\n' ? "<LF>" : std::string(1, b);
+  return shown;
+}
+
+}  // namespace modemsim

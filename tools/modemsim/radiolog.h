@@ -1,0 +1,49 @@
+// The daemon's lines out of a radio log as a bug report brings it: logcat's brief, time,
+// threadtime or long format (optionally with the year and the uid column), other processes' lines
+// and unreadable lines skipped and counted, several starts of the daemon told apart.
+#pragma once
+
+#include <stdint.h>
+
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace modemsim {
+
+constexpr char kDaemonTag[] = "modemprep";
+
+struct LogLine {
+  int lineNo = 0;   // in the file, from 1
+  int64_t ms = -1;  // time of day in ms (days counted within the year); -1: the format has none
+  int pid = 0;
+  char priority = '?';
+  std::string message;
+};
+
+struct RadioLog {
+  std::string format;          // the format most lines were in: "brief", "time", ...
+  std::vector<LogLine> lines;  // the daemon's, in file order
+  int total = 0;               // lines in the file
+  int other = 0;               // log lines of other tags
+  int malformed = 0;           // lines in no known format
+  // Index in `lines` of the first line of each start of the daemon.
+  std::vector<size_t> boots;
+};
+
+// Parses a whole log. False with a reason when no line is in a known format or no line is the
+// daemon's.
+bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error);
+// The same from a file; the reason names the file.
+bool readRadioLog(const std::string& path, RadioLog* out, std::string* error);
+
+// The lines of start `boot` (1-based; 0: the last). False with a reason when there is no such
+// start.
+bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::string* error);
+
+// The traffic display turned back into bytes: "<CR>" and "<LF>" become CR and LF.
+std::string undisplay(const std::string& display);
+// The display of `bytes` as the daemon logs it (uncut).
+std::string display(const std::string& bytes);
+
+}  // namespace modemsim

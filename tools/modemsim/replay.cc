@@ -1,0 +1,256 @@
+#include "modemsim/replay.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+namespace modemsim {
+namespace {
+
+// The daemon shows at most this many characters of one read, then cuts.
+constexpr size_t kDisplayCut = 250;
+// The daemon waits this long between finding the node and opening it.
+constexpr int64_t kOpenSettleMs = 500;
+
+constexpr const char* kFinalCodes[] = {
+    "\r\nCONNECT\r\n",     "\r\nOK\r\n",    "\r\nBUSY\r\n",       "\r\n+CMS ERROR: ",
+    "\r\n+CME ERROR: ",    "\r\nERROR\r\n", "\r\nNO CARRIER\r\n", "\r\nNO ANSWER\r\n",
+    "\r\nNO DIALTONE\r\n", "\r\nERROR",
+};
+
+struct Traffic {
+  int standby = 0;
+  bool sent = false;  // ">>": to the modem; "<<": from it
+  std::string shown;
+};
+
+// "[N]>> ..." or "[N]<< ..." (the blank after "<<" may have been trimmed from an empty read).
+bool traffic(const std::string& m, Traffic* t) {
+  if (m.size() < 5 || m[0] != '[') return false;
+  char* end = nullptr;
+  const long standby = strtol(m.c_str() + 1, &end, 10);
+  if (end == m.c_str() + 1 || *end != ']') return false;
+  const std::string rest(end + 1);
+  if (rest.compare(0, 2, ">>") != 0 && rest.compare(0, 2, "<<") != 0) return false;
+  t->standby = static_cast<int>(standby);
+  t->sent = rest[0] == '>';
+  t->shown = rest.size() > 3 ? rest.substr(3) : "";
+  return rest.size() == 2 || rest[2] == ' ';
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool endsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Length of the longest end of `bytes` that begins `code` (the code started but was cut).
+size_t startedCode(const std::string& bytes, const std::string& code) {
+  for (size_t k = std::min(bytes.size(), code.size() - 1); k > 0; --k) {
+    if (endsWith(bytes, code.substr(0, k))) return k;
+  }
+  return 0;
+}
+
+}  // namespace
+
+ReplayModem::ReplayModem(const std::vector<LogLine>& boot, ReplayOptions options, Note note)
+    : note_(std::move(note)) {
+  build(boot, options.fast);
+  if (!exchanges_.empty()) standby_ = exchanges_.front().standby;
+  for (size_t i = 0; i < exchanges_.size(); ++i) {
+    const Exchange& ex = exchanges_[i];
+    byCommand_[{ex.standby, ex.command}].push_back(i);
+    byStandby_[ex.standby].push_back(i);
+  }
+}
+
+void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
+  const int64_t startMs = boot.empty() ? -1 : boot.front().ms;
+  bool timedOut = false;   // the daemon gave up waiting since the current command
+  int accessFailures = 0;  // the node was not there when the daemon looked
+  int64_t hangupMs = -1;   // the line went down here and has not been seen back
+  Exchange* hungUp = nullptr;
+  size_t hangupWrite = 0;
+  struct Cut {
+    size_t exchange, write;
+    int lineNo;
+  };
+  std::vector<Cut> cuts;
+
+  for (size_t i = 0; i < boot.size(); ++i) {
+    const LogLine& line = boot[i];
+    const std::string& m = line.message;
+    Exchange* ex = exchanges_.empty() ? nullptr : &exchanges_.back();
+    Traffic t;
+    if (traffic(m, &t) && t.sent) {
+      Exchange next;
+      next.lineNo = line.lineNo;
+      next.standby = next.nextStandby = t.standby;
+      next.command = undisplay(t.shown);
+      if (endsWith(next.command, "\r")) next.command.pop_back();
+      next.ms = line.ms;
+      if (ex != nullptr) ex->nextStandby = t.standby;
+      exchanges_.push_back(next);
+      timedOut = false;
+      continue;
+    }
+    if (traffic(m, &t)) {
+      if (ex == nullptr) continue;  // nothing read before the first command is an answer
+      const int64_t logged =
+          line.ms >= 0 && ex->ms >= 0 ? std::max<int64_t>(0, line.ms - ex->ms) : 0;
+      TimedWrite w;
+      w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
+      if (t.shown.empty()) {  // a read of nothing: the line hung up
+        w.hangup = true;
+        hungUp = ex;
+        hangupWrite = ex->writes.size();
+        hangupMs = line.ms;
+        accessFailures = 0;
+      } else {
+        w.text = undisplay(t.shown);
+        if (t.shown.size() >= kDisplayCut)
+          cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
+      }
+      ex->writes.push_back(w);
+      continue;
+    }
+    if (startsWith(m, "read time out")) {
+      timedOut = true;
+    } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
+      if (ex != nullptr && hungUp != ex) {  // lost without a read of nothing
+        TimedWrite w;
+        w.hangup = true;
+        w.delayMs = line.ms >= 0 && ex->ms >= 0 ? static_cast<int>(line.ms - ex->ms) : 0;
+        if (fast && !timedOut) w.delayMs = 0;
+        hungUp = ex;
+        hangupWrite = ex->writes.size();
+        hangupMs = line.ms;
+        accessFailures = 0;
+        ex->writes.push_back(w);
+      }
+    } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
+      ++accessFailures;
+    } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
+      // The node came back somewhere between the last failed look and this one.
+      const int64_t seen = line.ms >= 0 && (hungUp ? hangupMs : startMs) >= 0
+                               ? line.ms - (hungUp ? hangupMs : startMs)
+                               : accessFailures * 1000;
+      const int delay = static_cast<int>(std::max<int64_t>(0, seen - kOpenSettleMs));
+      if (hungUp != nullptr) {
+        hungUp->writes[hangupWrite].reopenMs = delay;
+        hungUp = nullptr;
+      } else if (exchanges_.empty() && accessFailures > 0) {
+        nodeDelayMs_ = delay;
+      }
+      accessFailures = 0;
+    }
+  }
+  for (const Cut& c : cuts) completeCut(exchanges_[c.exchange], c.write, c.lineNo);
+  // A switch the log ends with went where it asked when the modem said OK.
+  if (!exchanges_.empty() && startsWith(exchanges_.back().command, "AT^DMPCHN=")) {
+    Exchange& last = exchanges_.back();
+    for (const TimedWrite& w : last.writes) {
+      if (w.text.find("\r\nOK\r\n") != std::string::npos)
+        last.nextStandby = atoi(last.command.c_str() + 10);
+    }
+  }
+}
+
+// A read the log shows cut: when the exchange evidently ended with it, its final result code was
+// in the part not shown. The code is completed: the one the shown part begins, else "ERROR" when
+// the daemon sent the same command again at once (a failure it retried), else "OK".
+void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
+  std::string& text = ex.writes[write].text;
+  const std::string where = "line " + std::to_string(lineNo) + ": an answer shown cut at " +
+                            std::to_string(kDisplayCut) + " characters";
+  const bool more = write + 1 < ex.writes.size() && !ex.writes[write + 1].hangup;
+  if (more) {
+    note_(where + "; the exchange went on, so it is replayed as shown (the rest is not known)");
+    return;
+  }
+  for (const char* code : kFinalCodes) {
+    if (text.find(code) != std::string::npos) {
+      note_(where + "; it holds its final result code, the rest is not known");
+      return;
+    }
+  }
+  const size_t index = &ex - exchanges_.data();
+  const bool retried = index + 1 < exchanges_.size() &&
+                       exchanges_[index + 1].command == ex.command &&
+                       exchanges_[index + 1].standby == ex.standby;
+  std::string code = retried ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+  size_t begun = startedCode(text, code);
+  for (const char* other : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+    const size_t k = startedCode(text, other);
+    if (k > 2 && k > begun) {
+      code = other;
+      begun = k;
+    }
+  }
+  const std::string added = code.substr(begun);
+  text += added;
+  note_(where + "; completed with \"" + display(added) + "\"");
+}
+
+const ReplayModem::Exchange* ReplayModem::firstUnused(int standby) {
+  auto it = byStandby_.find(standby);
+  if (it == byStandby_.end()) return nullptr;
+  size_t& next = nextOfStandby_[standby];
+  while (next < it->second.size() && exchanges_[it->second[next]].used) ++next;
+  return next < it->second.size() ? &exchanges_[it->second[next]] : nullptr;
+}
+
+Answer ReplayModem::respond(const std::string& command, Wire&) {
+  const Key key{standby_, command};
+  const Exchange* expected = firstUnused(standby_);
+  auto it = byCommand_.find(key);
+  size_t& next = nextOfCommand_[key];
+  if (it == byCommand_.end() || next >= it->second.size()) {
+    ++unknown_;
+    std::string why = it == byCommand_.end() ? "not in the log"
+                      : it->second.size() == 1
+                          ? "logged only once"
+                          : "logged only " + std::to_string(it->second.size()) + " times";
+    note_("[" + std::to_string(standby_) + "] " + command + ": " + why + " on standby " +
+          std::to_string(standby_) + "; answered ERROR" +
+          (expected ? " (next logged: " + expected->command + ", line " +
+                          std::to_string(expected->lineNo) + ")"
+                    : ""));
+    return kErrorAnswer;
+  }
+  Exchange& ex = exchanges_[it->second[next++]];
+  if (&ex != expected) ++outOfOrder_;
+  ex.used = true;
+  ++answered_;
+  if (startsWith(command, "AT^DMPCHN=")) standby_ = ex.nextStandby;
+  Answer answer;  // no writes: the modem said nothing
+  answer.timed = ex.writes;
+  return answer;
+}
+
+bool ReplayModem::setCard(int, bool, Wire&, std::string* error) {
+  if (error) *error = "a replayed modem answers as its log did; its cards cannot be changed";
+  return false;
+}
+
+std::string ReplayModem::summary() const {
+  size_t never = 0;
+  const Exchange* first = nullptr;
+  for (const Exchange& ex : exchanges_) {
+    if (ex.used) continue;
+    ++never;
+    if (first == nullptr) first = &ex;
+  }
+  std::string s = std::to_string(answered_) + " commands answered from the log (" +
+                  std::to_string(outOfOrder_) + " out of their logged order), " +
+                  std::to_string(unknown_) + " not in the log (answered ERROR), " +
+                  std::to_string(never) + " logged commands never sent";
+  if (first != nullptr) {
+    s += " (the first: [" + std::to_string(first->standby) + "] " + first->command + ", line " +
+         std::to_string(first->lineNo) + ")";
+  }
+  return s;
+}
+
+}  // namespace modemsim

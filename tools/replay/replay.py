@@ -1,0 +1,454 @@
+#!/usr/bin/env python3
+"""Replays one start of the daemon from a field radio log and compares the new run with it.
+
+From the log it builds a fresh host root: the property store from the values the daemon read (a
+name it found empty stays unset), the names whose every write was refused in the refusal list, the
+factory file when the daemon took its digits from one, the old rild files' DSTMEX lines it
+compared with, and the card history from --history. It then starts the simulator answering as the
+modem did in the log (modemsim --replay) and the current build/modemprep, sends the hot-plug
+uevents of the log at their places, and compares the two runs line by line: the AT commands in
+order, the property writes, the init requests and the decision lines (property reads, the modem's
+answers and what legitimately differs between runs are left out). It prints "same" or the first
+difference with context from both, and exits 0 or 1.
+
+Run through scripts/replay.sh, which builds what it needs and puts the harness package (tests/) on
+PYTHONPATH.
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+try:
+    from mpharness import Build, HarnessError, Phone
+except ImportError:
+    sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
+
+TRAFFIC = re.compile(r"^\[(-?\d+)\](>>|<<) ?(.*)$")
+SET = re.compile(r"^set property: \[(.*?)\]: \[(.*)\]( failed)?$")
+GET = re.compile(r"^get property: \[(.*?)\]: \[(.*)\]$")
+EMPTY = re.compile(r'^property "(.*?)" is empty(, use default value ".*")?$')
+FACTORY = re.compile(r"^set property: \[persist\.sys\.vx\.msms\]: \[(\d\d\d)\]")
+OLD_DSTMEX = re.compile(r"^standby (\d+), oldDstmex is (.*), this DSTMEX is ")
+EVENT = re.compile(r"^sim_hot_plug_monitor_loop msg=(.*)$")
+HISTORY_MISSING = re.compile(r'^open ".*/radio\.cfg" fail: 2 ')
+# What differs between two runs of the same inputs: build and boot stamps, descriptors, clock
+# readings, how often the node was looked for before it was there.
+IGNORED = re.compile(r'^(Build time: |Boot up: |uevent_open_socket device_fd: '
+                     r'|device ".*" is ready\.$|\(\d+/\d+\)(access|open) device )')
+TIME_OUT = re.compile(r"^read time out: .*$")
+# A host run's root before the phone's paths.
+ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
+HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d)\.(\d{3}) +\d+ +\d+ ([VDIWEF]) "
+                       r"modemprep *: ?(.*)$")
+
+CONTEXT = 3
+SETTLE_S = 1.0        # quiet after the last logged line before the runs count as the same
+STALL_MARGIN_S = 5.0  # quiet beyond the logged gap before the new run counts as stuck
+EVENT_WAIT_CAP_S = 5.0  # the daemon only waits for uevents: longer logged pauses are cut
+POLL_S = 0.02
+
+
+class ReplayError(RuntimeError):
+    """The log cannot be replayed (named file and reason)."""
+
+
+def compared(text, root=None):
+    """(kind, text) of a daemon line the comparison looks at; None for inputs and for what
+    legitimately differs between runs."""
+    text = ROOT.sub("", text.replace(root, "") if root else text)
+    m = TRAFFIC.match(text)
+    if m:
+        return ("AT command", text) if m.group(2) == ">>" else None
+    m = SET.match(text)
+    if m:
+        return ("init request" if m.group(1).startswith("ctl.") else "property write", text)
+    if GET.match(text) or EMPTY.match(text) or IGNORED.match(text):
+        return None
+    return ("decision line", TIME_OUT.sub("read time out: <clock>", text))
+
+
+def read_log(build, path, boot):
+    """The daemon's lines of one start of `path`, through the simulator's own parser, as
+    (line number, ms from the start or -1, priority, message); and the log's description."""
+    argv = [build.modemsim, "log", path] + (["--boot", str(boot)] if boot else [])
+    result = subprocess.run(argv, capture_output=True, timeout=120)
+    if result.returncode != 0:
+        why = result.stderr.decode(errors="replace").strip()
+        raise ReplayError(why.replace("modemsim: ", "", 1))
+    info, lines = {}, []
+    for raw in result.stdout.decode("utf-8", "surrogateescape").split("\n"):
+        if raw.startswith("#"):
+            key, _, value = raw[1:].partition(" ")
+            info[key] = value
+        elif raw:
+            number, ms, letter, message = raw.split("\t", 3)
+            lines.append((int(number), int(ms), letter, message))
+    return info, lines
+
+
+class Plan:
+    """What the logged start implies about its inputs, and what the new run must repeat."""
+
+    def __init__(self, lines):
+        self.lines = lines
+        self.expected = []     # (index in lines, kind, text)
+        self.properties = {}   # the store at the start
+        self.refused = []
+        self.factory = None
+        self.old_dstmex = {}   # standby -> DSTMEX texts of its old rild file
+        # (position in expected, delay s, payload, log line, property changes before it)
+        self.events = []
+        self.notes = []
+        self.history_read = True
+        self.late_node = False
+        self._infer()
+
+    def _infer(self):
+        seen, written, failed, store = set(), set(), {}, {}
+        rild_blocks = 0
+        node_seen = False
+        pending_changes = None  # property changes to make before the last event sent
+        for index, (number, ms, _, text) in enumerate(self.lines):
+            key = compared(text)
+            m = EVENT.match(text)
+            if m and not self._same_event(index, m.group(1)):
+                previous = self.expected[-1] if self.expected else None
+                gap = (ms - self.lines[previous[0]][1]) / 1000.0 if previous and ms >= 0 else 0.0
+                pending_changes = {}
+                self.events.append((len(self.expected), max(0.0, gap),
+                                    m.group(1).replace(" ", "\0"), number, pending_changes))
+            if key:
+                self.expected.append((index, key[0], key[1]))
+            if not node_seen:
+                self.late_node |= bool(re.match(r"^\(\d+/\d+\)access device ", text))
+                node_seen = text.startswith('device "')
+            self.history_read = self.history_read and not HISTORY_MISSING.match(text)
+            if text.startswith("startRildService "):
+                rild_blocks += 1
+            m = OLD_DSTMEX.match(text)
+            if m and rild_blocks == 1:  # the files found at the start, not the run's own
+                self.old_dstmex.setdefault(int(m.group(1)), []).append(m.group(2))
+            m = FACTORY.match(text)
+            if m and self.factory is None:
+                self.factory = m.group(1).encode()
+            m = GET.match(text) or EMPTY.match(text)
+            if m:
+                name = m.group(1)
+                value = m.group(2) if text.startswith("get ") else None
+                if name not in seen and name not in written:
+                    if value is not None:
+                        self.properties[name] = value
+                    store[name] = value
+                elif store.get(name) != value:
+                    self._changed_outside(name, value, number, pending_changes)
+                    store[name] = value
+                seen.add(name)
+                continue
+            m = SET.match(text)
+            if m:
+                name, value = m.group(1), m.group(2)
+                if m.group(3):
+                    failed.setdefault(name, 0)
+                    failed[name] += 1
+                    continue
+                written.add(name)
+                if name.startswith("ctl."):
+                    service = "init.svc." + value
+                    written.add(service)
+                    store[service] = "stopped" if name == "ctl.stop" else "running"
+                else:
+                    store[name] = value
+        for name, count in sorted(failed.items()):
+            if name in written:
+                self.notes.append("%s was refused %d times and then written: the replay's store "
+                                  "refuses all or none" % (name, count))
+            else:
+                self.refused.append(name)
+
+    def _same_event(self, index, message):
+        """A uevent naming both slots is logged once per slot: the second line is not an event."""
+        if "USIM0" not in message or "USIM1" not in message or index < 2:
+            return False
+        return self.lines[index - 2][3] == "sim_hot_plug_monitor_loop msg=" + message
+
+    def _changed_outside(self, name, value, number, pending_changes):
+        if pending_changes is None:
+            self.notes.append("%s read as %r at line %d, but nothing in the log set it: another "
+                              "process changed it before any hot-plug event, which the replay "
+                              "cannot time" % (name, value, number))
+        else:
+            pending_changes[name] = value
+
+
+class ReplayPhone(Phone):
+    """A phone whose modem is the simulator replaying the log."""
+
+    def __init__(self, log_path, boot, fast, **kwargs):
+        super().__init__(None, **kwargs)
+        self.replay_args = ["--replay", os.path.abspath(log_path)] + (
+            ["--boot", str(boot)] if boot else []) + (["--fast"] if fast else [])
+        self.report_path = self.path("/log/modemsim.report")
+
+    def start_modem(self, wait_ready=True):
+        self.stop_modem()
+        with open(self.report_path, "w") as report:
+            argv = [self.build.modemsim, "--root", self.root] + self.replay_args
+            self.sim = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=report, text=True)
+        if wait_ready:
+            line = self.sim.stdout.readline()
+            if not line.startswith("ready"):
+                self.sim.wait(10)
+                raise ReplayError(self.report().strip() or "modemsim did not start")
+
+    def stop_modem(self):
+        if self.sim is not None:
+            self.sim.terminate()
+            self.sim.wait(10)
+            self.sim.stdout.close()
+            self.sim = None
+
+    def report(self):
+        with open(self.report_path, errors="replace") as f:
+            return f.read()
+
+    def send_raw_uevent(self, payload):
+        """One datagram; retried for 5 s while the daemon has no socket open."""
+        path = self.path("/dev/uevent.sock")
+        deadline = time.monotonic() + 5
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as s:
+            while True:
+                try:
+                    s.sendto(payload.encode("utf-8", "surrogateescape"), path)
+                    return
+                except (FileNotFoundError, ConnectionRefusedError):
+                    if time.monotonic() > deadline:
+                        raise ReplayError("%s: the daemon never opened its uevent socket" % path)
+                    time.sleep(0.05)
+
+
+class NewRun:
+    """The new run's log, read as it grows."""
+
+    def __init__(self, phone):
+        self.phone = phone
+        self.offset = 0
+        self.number = 0
+        self.lines = []      # (line number, time, message)
+        self.got = []        # (index in lines, kind, text)
+        self.last_new = time.monotonic()
+        self.pending = b""
+
+    @staticmethod
+    def wall_time(stamp, ms):
+        """The line's time (local time, this year) as time.time() counts."""
+        year = time.localtime().tm_year
+        day = time.strptime("%d-%s" % (year, stamp), "%Y-%m-%d %H:%M:%S")
+        return time.mktime(day) + int(ms) / 1e3
+
+    def poll(self):
+        with open(self.phone.log_path, "rb") as f:
+            f.seek(self.offset)
+            data = f.read()
+        self.offset += len(data)
+        data = self.pending + data
+        *complete, self.pending = data.split(b"\n")
+        for raw in complete:
+            self.number += 1
+            m = HOST_LINE.match(raw.decode("utf-8", "surrogateescape"))
+            if not m:
+                continue
+            self.lines.append((self.number, self.wall_time(m.group(1), m.group(2)), m.group(4)))
+            key = compared(m.group(4), self.phone.root)
+            if key:
+                self.got.append((len(self.lines) - 1, key[0], key[1]))
+        if complete:
+            self.last_new = time.monotonic()
+
+
+def first_difference(expected, got, start=0):
+    """Index of the first line that differs, or the shorter length; lines before `start` are
+    known to match."""
+    end = min(len(expected), len(got))
+    i = start
+    while i < end and expected[i][1:] == got[i][1:]:
+        i += 1
+    return i
+
+
+def run(args, build):
+    info, lines = read_log(build, args.log, args.boot)
+    plan = Plan(lines)
+    boot = int(info.get("start", "1"))
+    starts = info.get("starts", "").split()
+    print("replaying start %d of %d of %s (lines %s to %d; %s format; %s malformed lines skipped)"
+          % (boot, len(starts), args.log, starts[boot - 1], lines[-1][0], info.get("format"),
+             info.get("malformed", "0")), file=sys.stderr)
+    if plan.history_read and not args.history:
+        plan.notes.append("the daemon read a card history; without --history the replay starts "
+                          "without one")
+    for note in plan.notes:
+        print("note: " + note, file=sys.stderr)
+
+    phone = ReplayPhone(args.log, args.boot, args.fast, properties=plan.properties,
+                        factory=plan.factory, build=build)
+    try:
+        if plan.refused:
+            with open(phone.path("/properties.refuse"), "w") as f:
+                f.write("".join(name + "\n" for name in plan.refused))
+        for standby, texts in plan.old_dstmex.items():
+            with open(phone.path("/data/vantorel/radio/rild.cfg%d" % standby), "w") as f:
+                f.write("".join("rild.rat.DSTMEX = %s\n" % t for t in texts))
+        if args.history:
+            shutil.copyfile(args.history, phone.path("/data/vantorel/radio/radio.cfg"))
+        phone.start_modem(wait_ready=not plan.late_node)
+        phone.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+        new = follow(phone, plan, args)
+        phone.stop_daemon()
+        phone.stop_modem()
+        for line in phone.report().splitlines():  # what the log could not say exactly
+            if line.startswith("modemsim: replay: line "):
+                print("note: " + line.split("replay: ", 1)[1], file=sys.stderr)
+        same = report(args, plan, new, phone)
+    except BaseException:
+        phone.close()
+        raise
+    if same and not args.keep:
+        phone.close()
+    else:
+        print("the new run's root is kept: %s (log %s, modem report %s)"
+              % (phone.root, phone.log_path, phone.report_path))
+    return 0 if same else 1
+
+
+def follow(phone, plan, args):
+    """Runs until the new run differs (and shows a little more), stops, or matched every logged
+    line and stayed quiet; sends the uevents as the new run reaches their places."""
+    new = NewRun(phone)
+    expected, events = plan.expected, list(plan.events)
+    armed = None
+    matched = 0
+    started = last_progress = time.monotonic()
+    while True:
+        time.sleep(POLL_S)
+        new.poll()
+        now = time.monotonic()
+        matched = first_difference(expected, new.got, matched)
+        if events and matched >= events[0][0]:
+            position, gap, payload, _, changes = events[0]
+            if armed is None:  # when the new run logged the line the event followed
+                armed = new.lines[new.got[position - 1][0]][1] if position else time.time()
+            wait = 0 if args.fast else min(gap, EVENT_WAIT_CAP_S)
+            if matched == position and time.time() - armed >= wait:
+                for name, value in changes.items():
+                    phone.set_prop(name, value or "")
+                phone.send_raw_uevent(payload)
+                events.pop(0)
+                armed = None
+        ended = phone.daemon.poll() is not None
+        quiet = now - new.last_new
+        if matched < min(len(expected), len(new.got)):  # a difference: show what follows it
+            if len(new.got) >= matched + CONTEXT + 1 or quiet > SETTLE_S or ended:
+                return new
+        elif matched == len(expected):
+            if len(new.got) > len(expected) or quiet > SETTLE_S or ended:
+                return new
+        elif ended or quiet > allowed_quiet(plan, matched, args):
+            return new
+        if now - last_progress > 5:
+            last_progress = now
+            print("replay: %d of %d lines matched, %.0f s"
+                  % (matched, len(expected), now - started), file=sys.stderr)
+
+
+def allowed_quiet(plan, matched, args):
+    """How long the new run may stay quiet before the next logged line: the logged pause (the
+    daemon's own waits happen in real time in both runs) and a margin."""
+    if matched == 0:
+        return 60 + STALL_MARGIN_S
+    before = plan.lines[plan.expected[matched - 1][0]][1]
+    after = plan.lines[plan.expected[matched][0]][1]
+    if before < 0 or after < 0:
+        return 70 + STALL_MARGIN_S  # no time stamps: the daemon's longest wait is 60 s
+    return (after - before) / 1000.0 + STALL_MARGIN_S
+
+
+def counts(expected):
+    kinds = {}
+    for _, kind, _ in expected:
+        kinds[kind] = kinds.get(kind, 0) + 1
+    return ", ".join("%ss: %d" % (kind, kinds.get(kind, 0)) for kind in
+                     ("AT command", "property write", "init request", "decision line"))
+
+
+def report(args, plan, new, phone):
+    expected, got = plan.expected, new.got
+    i = first_difference(expected, got)
+    if i == len(expected) == len(got):
+        print("same: %d lines compared (%s)" % (len(expected), counts(expected)))
+        return True
+    log_no = plan.lines[expected[i][0]][0] if i < len(expected) else None
+    new_no = new.lines[got[i][0]][0] if i < len(got) else None
+    if log_no is None:
+        print("different: the log ends at its line %d, the new run goes on at its line %d "
+              "(or the log ends before that run did)" % (plan.lines[-1][0], new_no))
+    elif new_no is None:
+        print("different: at line %d of the log the new run had nothing more (it %s)"
+              % (log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
+    else:
+        print("different: line %d of the log, line %d of the new run" % (log_no, new_no))
+    for title, seq, source in (("the log (%s)" % args.log, expected, plan.lines),
+                               ("the new run (%s)" % phone.log_path, got, new.lines)):
+        print(title + ":")
+        for k in range(max(0, i - CONTEXT), min(len(seq), i + CONTEXT + 1)):
+            line = source[seq[k][0]]
+            print("  %s %6d  %s" % (">" if k == i else " ", line[0], line[-1]))
+        if i >= len(seq):
+            print("  > (nothing)")
+    sim_notes = [line for line in phone.report().splitlines() if "replay: " in line]
+    if sim_notes:
+        print("the replaying modem:")
+        for line in sim_notes[-6:]:
+            print("  " + line.split("replay: ", 1)[1])
+    return False
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        prog="replay", description="Replay one start of the daemon from a radio log (logcat brief, "
+        "time, threadtime or long format) against the current build and compare the runs: "
+        "AT commands, property writes, init requests and decision lines. Prints \"same\" and "
+        "exits 0, or the first difference with context and exits 1.")
+    parser.add_argument("log", help="the radio log (logcat -b radio), other processes' lines "
+                        "and malformed lines are skipped")
+    parser.add_argument("--history", metavar="RADIO_CFG",
+                        help="the card history (radio.cfg) pulled from the phone")
+    parser.add_argument("--boot", type=int, default=0, metavar="N",
+                        help="the Nth start of the daemon in the log (default: the last)")
+    parser.add_argument("--fast", action="store_true",
+                        help="no waits but those the daemon timed out on")
+    parser.add_argument("--keep", action="store_true", help="keep the new run's root")
+    parser.add_argument("--build", metavar="DIR", help="build tree (default: build/)")
+    args = parser.parse_args()
+    if args.boot < 0:
+        parser.error("argument --boot: must be 1 or more")
+    for path in (args.log, args.history):
+        if path and not os.path.isfile(path):
+            print("replay: %s: no such file" % path, file=sys.stderr)
+            return 1
+    try:
+        build = Build(args.build).check()
+        return run(args, build)
+    except (ReplayError, HarnessError) as e:
+        print("replay: %s" % e, file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
