@@ -92,9 +92,10 @@ class QuickstartTest(unittest.TestCase):
         stdout, stderr = odd.communicate(timeout=180)
         self.assertEqual(0, odd.returncode, stderr)
         self.assertIn('logs "Invalid (U)SIM(2) and standby(1)."', stdout)
-        self.assertIn("  slot 1: SIM 89860198765432109876, another operator of the same country "
-                      "(cmcc) (no standby of its own; from the card history)\n", stdout)
-        self.assertIn("  standby 0 (no SIM slot): ", stdout)
+        # Slot 1 has no standby of its own: its card comes from the card history.
+        self.assertIn("  slot 1: SIM, other domestic operator (46001); identity "
+                      "89860198765432109876", stdout)
+        self.assertIn("  standby 0 (no SIM slot in this mode): ", stdout)
 
 
 if __name__ == "__main__":
