@@ -201,16 +201,22 @@ int writeWhenWritable(ModemLink& link, const char* cmd) {
   return writeCommand(link, cmd);
 }
 
-// A final result code that the last read completed: the end of the exchange so far (at most
-// kCodeTail bytes) joined with the chunk. Keeps the new end in tail.
+// A final result code that the last read completed: it begins in the end of the exchange so far
+// (tail, at most kCodeTail bytes) and ends within the chunk's first kCodeTail bytes (one wholly
+// inside the chunk was found by the chunk's own test). Keeps the new end in tail.
 bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
-  char joined[kCodeTail + AT_CHUNK_SIZE];
-  snprintf(joined, sizeof joined, "%s%s", tail, chunk);
-  keepTail(tail, joined);
+  char joined[2 * kCodeTail + 1];
+  size_t tailLength = strlen(tail);
+  size_t head = strnlen(chunk, kCodeTail);
+  memcpy(joined, tail, tailLength);
+  memcpy(joined + tailLength, chunk, head);
+  joined[tailLength + head] = '\0';
+  bool found = false;
   for (const FinalResultCode& code : kFinalResultCodes) {
-    if (strstr(joined, code.text) != nullptr) return true;
+    if (tailLength > 0 && strstr(joined, code.text) != nullptr) found = true;
   }
-  return false;
+  keepTail(tail, head < kCodeTail ? joined : chunk);
+  return found;
 }
 
 // The channel's device node, where the platform keeps it; "" when the path does not fit, which
@@ -300,22 +306,19 @@ void openLine(ModemLink& link) {
 }
 
 int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
+  resp = {};
   // The command and the response are always given; only the channel can be missing.
   if (!link.isOpen()) {
     LOGE("%s() parameter error: %d, %d, %d, %d", __func__, 1, 0, 0, 0);
     return -1;
   }
   drainLateAnswer(link);
-  if (writeCommand(link, cmd) != 0) {
-    resp = {};
-    return -1;
-  }
+  if (writeCommand(link, cmd) != 0) return -1;
   Deadline deadline;
   platformClockRealtime(&deadline.wallStart);
   platformClockMonotonic(&deadline.start);
   logAtTraffic(">> ", cmd, link.currentStandby);
   // Unsolicited text that followed a late answer is read as this exchange's beginning.
-  resp = {};
   copyText(resp.text, link.carried);
   int fill = static_cast<int>(strlen(resp.text));
   link.carried[0] = '\0';
@@ -355,7 +358,7 @@ AtOutcome sendAtSyncOk(ModemLink& link, const char* cmd, AtResponse* out) {
     LOGE("%s() parameter error: %d, %d, %d", __func__, 1, 0, 0);
     return {-1, false};
   }
-  AtResponse resp = {};
+  AtResponse resp;  // filled by the exchange
   AtOutcome outcome = exchangeOk(link, cmd, resp);
   // A line lost during this exchange is opened again and the command sent once more.
   if (link.lineLost && reopenLine(link)) outcome = exchangeOk(link, cmd, resp);
