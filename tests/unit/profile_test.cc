@@ -138,18 +138,6 @@ TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
   }
 }
 
-// The defaults are checked end to end (test_startup.py).
-TEST_F(ProfileTest, OtherSettingsArePublishedAsReadOnlyCopies) {
-  fake::setProperty("persist.sys.vx.proj.rat1", "GSM,5g");
-  fake::setProperty("persist.sys.vx.dynamic.rat", "0");
-  fake::setProperty("persist.sys.vx.proj.type", "cta");
-  load();
-  EXPECT_EQ(fake::property("ro.sys.vx.proj.rat1"), "GSM,5g");  // not filtered by the modem
-  EXPECT_EQ(profile.dynamicRat, 0u);
-  EXPECT_EQ(fake::property("ro.vx.dynamic.rat"), "0");
-  EXPECT_EQ(fake::property("ro.sys.vx.proj.type"), "cta");
-}
-
 TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
   const struct {
     const char* value;
