@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Deliberate faults in the daemon, each of which the unit tests must catch.
+"""Deliberate faults in the daemon, each of which the tests must catch.
 
-Applies one mutation at a time to a copy of the source tree, builds the unit tests there and runs
-them; a mutant is caught when a test fails (or the build breaks). Prints a line per mutant and
+Applies one mutation at a time to a copy of the source tree, builds it there and runs the unit
+tests (and, for the few faults only a real device node or a real crash shows, the end-to-end
+test named with the mutant); a mutant is caught when a test fails. Prints a line per mutant and
 exits 1 when any survived. The source tree itself is never changed.
 
     scripts/mutants.py                 # every mutant
@@ -19,14 +20,16 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# name: (file, text to replace, replacement, what the fault is)
+# name: (file, text to replace, replacement, what the fault is[, the end-to-end test that catches
+# it when the unit tests cannot])
 MUTANTS = {
     "ring-wrap": ("src/card/history.cc", "(info.m_nextIndex + 1) % CARD_HISTORY_ENTRIES",
                   "(info.m_nextIndex + 1) % (CARD_HISTORY_ENTRIES + 1)",
                   "the ring index wraps one entry late"),
     "ring-repair": ("src/card/history.cc", "info.m_nextIndex >= CARD_HISTORY_ENTRIES",
                     "info.m_nextIndex > CARD_HISTORY_ENTRIES", "an index of 20 is not repaired"),
-    "ring-duplicate": ("src/card/history.cc", "  if (ringHolds(info, card)) return;\n", "",
+    "ring-duplicate": ("src/card/history.cc", "if (ringHolds(info, card)) return;",
+                       "if (false && ringHolds(info, card)) return;",
                        "a card already in the ring is added again"),
     "table-row": ("src/rat/policy.cc", "    {3, 3, 4, 3, 3, 5, 3, 3},\n    {3, 5, 6, 4, 6, 5, 5, 5},",
                   "    {3, 5, 6, 4, 6, 5, 5, 5},\n    {3, 3, 4, 3, 3, 5, 3, 3},",
@@ -67,6 +70,23 @@ MUTANTS = {
     "store-sorted": ("src/platform/host_store.cc", "compareNames(line, nameLength, rewrite.name) > 0",
                      "compareNames(line, nameLength, rewrite.name) < 0",
                      "the host store does not keep its lines sorted"),
+    "split-code": ("src/modem/channel.cc",
+                   "isFinalReponse(chunk) || finalCodeAcrossReads(tail, chunk)",
+                   "isFinalReponse(chunk) || (false && finalCodeAcrossReads(tail, chunk))",
+                   "a final code split between two reads is not seen"),
+    # Only a real device node can be opened again: the end-to-end hang-up cases catch these.
+    "no-reopen": ("src/modem/channel.cc", "if (link.lineLost && reopenLine(link)) outcome",
+                  "if (false && reopenLine(link)) outcome", "a lost line is not opened again",
+                  "e2e.test_faults.HangupTest"),
+    "swap-record": ("src/modem/nvram.cc",
+                    "    writeRestoreRecord(restore);\n    setProp(kModemReset, ",
+                    "    setProp(kModemReset, ", "the reset flag is changed before its record",
+                    "e2e.test_crash"),
+    "candidate-bit": ("src/main/resident.cc", "bool present = isPresent(state.cards.cardInfo[slot]);",
+                      "bool present = (candidate & bit) != 0;",
+                      "the stored bit follows the event's word, not the card"),
+    "carried": ("src/modem/channel.cc", "copyText(resp.text, link.carried);", "",
+                "what followed a late answer is lost"),
 }
 
 
@@ -75,7 +95,8 @@ def run(args, cwd, log):
 
 
 def try_mutant(name, work, log):
-    path, old, new, _ = MUTANTS[name]
+    path, old, new = MUTANTS[name][:3]
+    e2e = MUTANTS[name][4] if len(MUTANTS[name]) > 4 else None
     source = os.path.join(work, path)
     with open(source) as f:
         text = f.read()
@@ -89,6 +110,11 @@ def try_mutant(name, work, log):
             return "caught (build fails)"
         if run(["ctest", "--test-dir", build, "-L", "unit", "-j2"], work, log) != 0:
             return "caught"
+        if e2e is not None:
+            env = dict(os.environ, MODEMPREP_BUILD=build, PYTHONDONTWRITEBYTECODE="1")
+            if subprocess.run([sys.executable, "-m", "unittest", e2e], cwd=os.path.join(work, "tests"),
+                              env=env, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
+                return "caught (%s)" % e2e
         return "SURVIVED"
     finally:
         with open(source, "w") as f:
@@ -101,8 +127,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     args = parser.parse_args()
     if args.list:
-        for name, (path, _, _, what) in MUTANTS.items():
-            print("%-20s %-24s %s" % (name, path, what))
+        for name, mutant in MUTANTS.items():
+            print("%-20s %-24s %s" % (name, mutant[0], mutant[3]))
         return 0
     unknown = [m for m in args.mutants if m not in MUTANTS]
     if unknown:
