@@ -140,7 +140,7 @@ echo "ci-android: tests/android: $(grep -E '^Ran ' "$build/android_tests.log"),"
 # The same globs and exclusions as Android.bp, one executable.
 mapfile -t sources < <(ls src/*/*.cc tests/unit/*_test.cc | grep -v -e '^src/main/main\.cc$' \
   -e '^src/platform/backend_' -e '^src/platform/host_' -e '^tests/unit/host_test\.cc$' \
-  -e '^tests/unit/modemsim_test\.cc$')
+  -e '^tests/unit/modemsim_')
 sources+=(src/platform/backend_fake.cc)
 flags+=(-Itests/support)
 objects=()
