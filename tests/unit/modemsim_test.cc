@@ -171,71 +171,42 @@ TEST_F(Line, SplitAnswerArrivesAsSeparateReads) {
   for (const char* piece : {"\r\n", "^DCID: 89", "86\r\n\r\nO", "K\r\n"}) EXPECT_EQ(chunk(), piece);
 }
 
-RadioLog parse(const std::string& text) {
-  std::istringstream in(text);
-  RadioLog log;
-  std::string why;
-  EXPECT_TRUE(parseRadioLog(in, &log, &why)) << why;
-  return log;
-}
-
-// brief and the plain threadtime go through the replay's end-to-end test.
-TEST(RadioLog, EveryLogcatFormatGivesTheSameDaemonLines) {
-  const char* const cases[][2] = {
-      {"time",
-       "12-06 04:20:37.123 D/modemprep( 4242): Build time: x\n"
-       "12-06 04:20:37.123 I/RILJ    (  77): other\n"
-       "12-06 04:20:38.000 D/modemprep( 4242): [0]>> AT<CR>\n"},
-      {"threadtime",
-       "2024-12-06 04:20:37.123  radio  4242  4243 D modemprep: Build time: x\n"
-       "2024-12-06 04:20:37.123  1000    77    80 I RILJ    : other\n"
-       "2024-12-06 04:20:38.000  radio  4242  4243 D modemprep: [0]>> AT<CR>\n"},
-      {"long",
-       "[ 12-06 04:20:37.123  4242: 4242 D/modemprep ]\nBuild time: x\n\n"
-       "[ 12-06 04:20:37.123    77:   80 I/RILJ     ]\nother\n\n"
-       "[ 12-06 04:20:38.000  4242: 4242 D/modemprep ]\n[0]>> AT<CR>\n\n"},
-  };
-  for (const auto& c : cases) {
-    const RadioLog log =
-        parse(std::string("--------- beginning of radio\n") + c[1] + "junk \x01\n");
-    EXPECT_EQ(c[0], log.format);
-    ASSERT_EQ(2u, log.lines.size()) << c[0];
-    EXPECT_EQ((std::vector<int>{1, 1, 4242, 'D'}),
-              (std::vector<int>{log.other, log.malformed, log.lines[1].pid, log.lines[1].priority}))
-        << c[0];
-    EXPECT_EQ("[0]>> AT<CR>", log.lines[1].message);
-    EXPECT_EQ(877, log.lines[1].ms - log.lines[0].ms);
-  }
-}
-
+// The starts in a log of logcat's time and threadtime formats (with the year and uid or without);
+// brief, long and damaged lines go through the replay's end-to-end test.
 TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
-  const RadioLog log = parse(
-      "12-31 23:59:59.000  10 10 D modemprep: start rild1\n"  // the tail of an older run
-      "12-31 23:59:59.500  11 11 I modemprep: set property: [sys.vx.boot.completed]: [1]\n"
-      "12-31 23:59:59.600  11 11 D modemprep: Build time: x\n"
-      "01-01 00:00:00.100  11 11 D modemprep: [0]>> AT<CR>\n"
-      "01-01 00:00:01.000  12 12 D modemprep: Build time: x\n");
+  std::istringstream in(
+      "12-31 23:59:59.000 D/modemprep(   10): start rild1\n"  // the tail of an older run
+      "2024-12-31 23:59:59.500  radio  11  11 I modemprep: set property: [sys.vx.boot.completed]: "
+      "[1]\n"
+      "12-31 23:59:59.550  77  80 I RILJ    : other\n"
+      "12-31 23:59:59.600  11  11 D modemprep: Build time: x\n"
+      "01-01 00:00:00.100  11  11 D modemprep: [0]>> AT<CR>\n"
+      "01-01 00:00:01.000  12  12 D modemprep: Build time: x\n");
+  RadioLog log;
   std::vector<LogLine> lines;
   std::string error;
+  ASSERT_TRUE(parseRadioLog(in, &log, &error)) << error;
+  EXPECT_EQ("threadtime", log.format);
+  EXPECT_EQ(1, log.other);
   ASSERT_TRUE(bootLines(log, 1, &lines, &error));
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ(2, lines[0].lineNo);
+  EXPECT_EQ(11, lines[0].pid);
+  EXPECT_EQ("[0]>> AT<CR>", lines[2].message);
   EXPECT_EQ(600, lines[2].ms - lines[0].ms);  // over the new year
   ASSERT_TRUE(bootLines(log, 0, &lines, &error));
-  EXPECT_EQ(5, lines[0].lineNo);
+  EXPECT_EQ(6, lines[0].lineNo);
   EXPECT_FALSE(bootLines(log, 3, &lines, &error));
   EXPECT_EQ("no start 3: the log holds 2", error);
 }
 
-// A modem replaying (ms, message) lines of one start.
-std::unique_ptr<ReplayModem> replaying(const std::vector<std::pair<int64_t, std::string>>& lines,
-                                       Writes* notes, bool fast = false) {
+// A modem replaying one start, given as "ms message" lines.
+std::unique_ptr<ReplayModem> replaying(const std::string& text, Writes* notes, bool fast = false) {
+  std::istringstream in(text);
   std::vector<LogLine> boot;
-  for (const auto& [ms, message] : lines) {
-    boot.emplace_back();
-    boot.back().lineNo = static_cast<int>(boot.size());
-    boot.back().ms = ms;
-    boot.back().message = message;
+  for (LogLine l; in >> l.ms && in.get() && std::getline(in, l.message);) {
+    l.lineNo = static_cast<int>(boot.size()) + 1;
+    boot.push_back(l);
   }
   return std::make_unique<ReplayModem>(boot, ReplayOptions{fast},
                                        [notes](const std::string& n) { notes->push_back(n); });
@@ -262,19 +233,14 @@ Writes ask(ReplayModem& modem, const std::string& command) {
 
 TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
   Writes notes;
-  auto modem = replaying({{0, "[-1]>> AT^DMPCHN=1<CR>"},
-                          {1, "[-1]<< <CR><LF>OK<CR><LF>"},
-                          {2, "[1]>> AT^DCID<CR>"},
-                          {40, "[1]<< <CR><LF>^DCID: B1<CR><LF>"},
-                          {70, "[1]<< OK"},
-                          {80, "[1]>> AT^DMPCHN=0<CR>"},
-                          {81, "[1]<< <CR><LF>OK<CR><LF>"},
-                          {90, "[0]>> AT^DCID<CR>"},
-                          {91, "[0]<< <CR><LF>^DCID: A1<CR><LF>"},
-                          {95, "[0]>> AT^DCID<CR>"},
-                          {96, "[0]<< <CR><LF>^DCID: A2<CR><LF>"},
-                          {99, "[0]>> AT^DSRST<CR>"}},
-                         &notes);
+  auto modem = replaying(
+      "0 [-1]>> AT^DMPCHN=1<CR>\n1 [-1]<< <CR><LF>OK<CR><LF>\n"
+      "2 [1]>> AT^DCID<CR>\n40 [1]<< <CR><LF>^DCID: B1<CR><LF>\n70 [1]<< OK\n"
+      "80 [1]>> AT^DMPCHN=0<CR>\n81 [1]<< <CR><LF>OK<CR><LF>\n"
+      "90 [0]>> AT^DCID<CR>\n91 [0]<< <CR><LF>^DCID: A1<CR><LF>\n"
+      "95 [0]>> AT^DCID<CR>\n96 [0]<< <CR><LF>^DCID: A2<CR><LF>\n"
+      "99 [0]>> AT^DSRST<CR>\n",
+      &notes);
   const std::string error = "text:<CR><LF>ERROR<CR><LF>";
   const std::pair<const char*, Writes> script[] = {
       {"AT^DMPCHN=1", {"1:<CR><LF>OK<CR><LF>"}},
@@ -298,20 +264,17 @@ TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
 }
 
 TEST(Replay, TimeOutsHangUpsAndALateNodeAreReplayed) {
-  const std::vector<std::pair<int64_t, std::string>> lines = {
-      {0, "(1/100)access device \"/dev/TTYEMS40\" fail: 2 - No such file or directory"},
-      {2000, "device \"/dev/TTYEMS40\" is ready."},
-      {2100, "[0]>> AT^DUSIMR=1<CR>"},
-      {2105, "[0]<< <CR><LF>OK<CR><LF>"},
-      {2400, "[0]<< <CR><LF>^DUSIMU: 1<CR><LF>"},
-      {3000, "[0]>> AT^DMCC?<CR>"},
-      {13000, "read time out: 1:0 -> 11:0"},
-      {13020, "[0]<< "},
-      {13021, "line of \"/dev/TTYEMS40\" lost, opening it again"},
-      {14021, "device \"/dev/TTYEMS40\" is ready."}};
+  const std::string log =
+      "0 (1/100)access device \"/dev/TTYEMS40\" fail: 2 - No such file or directory\n"
+      "2000 device \"/dev/TTYEMS40\" is ready.\n"
+      "2100 [0]>> AT^DUSIMR=1<CR>\n2105 [0]<< <CR><LF>OK<CR><LF>\n"
+      "2400 [0]<< <CR><LF>^DUSIMU: 1<CR><LF>\n"
+      "3000 [0]>> AT^DMCC?<CR>\n13000 read time out: 1:0 -> 11:0\n13020 [0]<< \n"
+      "13021 line of \"/dev/TTYEMS40\" lost, opening it again\n"
+      "14021 device \"/dev/TTYEMS40\" is ready.\n";
   Writes notes;
   for (bool fast : {false, true}) {
-    auto modem = replaying(lines, &notes, fast);
+    auto modem = replaying(log, &notes, fast);
     EXPECT_EQ(1500, modem->nodeDelayMs());
     // --fast keeps only the waits the daemon timed out on.
     const Writes status = fast ? Writes{"0:<CR><LF>OK<CR><LF>", "0:<CR><LF>^DUSIMU: 1<CR><LF>"}
@@ -336,7 +299,7 @@ TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
     const std::string end = c[0];
     const std::string cut = "<CR><LF>^DCID: " + std::string(235 - end.size(), 'Z') + end;
     Writes notes;
-    auto modem = replaying({{0, "[0]>> AT^DCID<CR>"}, {1, "[0]<< " + cut}, {2, c[1]}}, &notes);
+    auto modem = replaying("0 [0]>> AT^DCID<CR>\n1 [0]<< " + cut + "\n2 " + c[1] + "\n", &notes);
     std::string answer;
     for (const std::string& w : ask(*modem, "AT^DCID"))
       answer += (answer.empty() ? "" : "|") + w.substr(2);
@@ -349,11 +312,11 @@ TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
 // The replayed modem on a real line: the daemon's reads get the logged chunks one by one.
 TEST_F(Line, ReplayedChunksArriveAsSeparateReadsAtTheirDelays) {
   Writes notes;
-  start(std::make_unique<Simulator>(replaying({{0, "[0]>> AT^DCID<CR>"},
-                                               {0, "[0]<< <CR><LF>^DCID: 1<CR><LF><CR><LF>O"},
-                                               {60, "[0]<< K<CR><LF>"}},
-                                              &notes),
-                                    std::vector<Fault>{}));
+  start(std::make_unique<Simulator>(
+      replaying("0 [0]>> AT^DCID<CR>\n0 [0]<< <CR><LF>^DCID: 1<CR><LF><CR><LF>O\n"
+                "60 [0]<< K<CR><LF>\n",
+                &notes),
+      std::vector<Fault>{}));
   const auto sent = Clock::now();
   send("AT^DCID");
   EXPECT_EQ("\r\n^DCID: 1\r\n\r\nO", chunk());
