@@ -51,9 +51,10 @@ TEST(CardHistory, DamageIsReportedAndTheRestStillDecoded) {
       {2000, "{}", {"long file: 2000 bytes, only the first 1648 are used"}},
       {kFileBytes,
        R"({"next_index": 20, "entries": [null, {"status": 2, "type": 255, "locale": 0,
-          "id": "89"}, {"type": 3, "locale": 7}]})",
+          "id": "89"}, {"type": 1, "locale": 7, "id": "89"}]})",
        {"next index 20 is not 0 to 19", "entry 1: status 2 is neither 0 nor 1",
-        "entry 1: type 255 is neither 1 nor 2", "entry 1: locale 0 is not 1 to 6"}},
+        "entry 1: type 255 is neither 1 nor 2", "entry 1: locale 0 is not 1 to 6",
+        "entry 2: locale 7 is not 1 to 6"}},
   };
   for (const auto& c : cases) {
     std::vector<unsigned char> file = encoded(c.json);
