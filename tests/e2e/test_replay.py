@@ -16,17 +16,17 @@ import tempfile
 import time
 import unittest
 
-from mpharness import RESIDENT_LINE, Build, Phone, scenario
+from mpharness import HISTORY, RESIDENT_LINE, Build, scenario
+from mpharness.golden import Run
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(TESTS, "replay")
 REPLAY = os.path.join(os.path.dirname(TESTS), "tools", "replay", "replay.py")
 
-# name: (modem, factory file, steps). Steps: "boot", "remove N", "insert N", "reboot" (the card
-# history found at the second boot is kept as NAME.radio.cfg).
+# name: (modem, steps). Steps: "boot", "remove N", "insert N", "reboot" (the card history found at
+# the second boot is kept as NAME.radio.cfg).
 CASES = {
-    "two_cards": (scenario("two_cards"), b"221",
-                  ["boot", "remove 1", "insert 1", "reboot", "boot"]),
+    "two_cards": (scenario("two_cards"), ["boot", "remove 1", "insert 1", "reboot", "boot"]),
     # The delayed card-status report after noise, a capability query lost once (one 10 s time-out),
     # a final OK split between two reads, noise before an answer, the line hung up for 1.5 s.
     "faults": (scenario("delayed_status", faults=[
@@ -34,24 +34,14 @@ CASES = {
         {"command": "AT^DCID", "standby": 0, "split": [34], "times": 1},
         {"command": "AT+CIMI", "standby": 1, "noise": "\r\n+CREG: 1,\"00A1\"\r\n"},
         {"command": "AT^DTOC", "standby": 1, "hangup": True, "reopen_ms": 1500, "times": 1}]),
-        b"221", ["boot"]),
+        ["boot"]),
 }
 
 
-def wait_quiet(phone, seconds=1.0):
-    """Until the daemon's log has not grown for `seconds`."""
-    size, since = -1, time.monotonic()
-    while time.monotonic() - since < seconds:
-        now = os.path.getsize(phone.log_path)
-        if now != size:
-            size, since = now, time.monotonic()
-        time.sleep(0.05)
-
-
 def record(name):
-    modem, factory, steps = CASES[name]
-    p = Phone(modem, factory=factory)
-    logs, events = [], 0
+    modem, steps = CASES[name]
+    run = Run({"modem": modem, "factory": "221", "steps": []})
+    p, logs, events = run.phone, [], 0
     try:
         for step in steps:
             if step == "boot":
@@ -60,15 +50,14 @@ def record(name):
                 p.wait_log(RESIDENT_LINE)
                 logs.append(p.log_path)
             elif step == "reboot":
-                wait_quiet(p)
+                run.settle(1.0)
                 p.reboot()
-                shutil.copyfile(p.path("/data/vantorel/radio/radio.cfg"),
-                                os.path.join(SAMPLES, name + ".radio.cfg"))
+                shutil.copyfile(p.path(HISTORY), os.path.join(SAMPLES, name + ".radio.cfg"))
             else:
                 events += 1
                 p.control(*step.split())
                 p.wait_log("sim_hot_plug_monitor_loop msg=", count=events)
-            wait_quiet(p)
+            run.settle(1.0)
         with open(os.path.join(SAMPLES, name + ".log"), "w") as out:
             for path in logs:
                 with open(path) as f:
