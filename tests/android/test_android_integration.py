@@ -83,10 +83,11 @@ class AndroidIntegrationTest(unittest.TestCase):
         dotted = {x for x in found if re.match(r"^[a-z][a-z0-9_]*\.", x) and not re.search(r"\s", x)}
         cls.properties = {x for x in dotted if PROPERTY.match(x)}
         # A name built otherwise than with a trailing %d would escape the checks below.
-        assert dotted == cls.properties, "names this test cannot follow: %s" % (
-            dotted - cls.properties)
+        if dotted != cls.properties:
+            raise AssertionError("names this test cannot follow: %s" % (dotted - cls.properties))
         cls.services = {n[len(STATE):] for n in cls.properties if n.startswith(STATE)}
-        assert set(CONTROLS) <= cls.properties and cls.services <= set(found), cls.services
+        if not (set(CONTROLS) <= cls.properties and cls.services and cls.services <= set(found)):
+            raise AssertionError("the daemon starts services otherwise: %s" % cls.services)
         cls.paths = sorted(x for x in found if x.startswith("/"))
         cls.workdir = tempfile.TemporaryDirectory()
         compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
