@@ -80,7 +80,7 @@ class AndroidIntegrationTest(unittest.TestCase):
                                                 recursive=True)
                  if path.endswith((".cc", ".h")) and not NOT_DAEMON.search(path)
                  for literal in literals(read(path))]
-        dotted = {x for x in found if re.match(r"^[a-z][a-z0-9_]*\.", x) and not re.search(r"\s", x)}
+        dotted = {x for x in found if re.fullmatch(r"[a-z][a-z0-9_]*\.\S*", x)}
         cls.properties = {x for x in dotted if PROPERTY.match(x)}
         # A name built otherwise than with a trailing %d would escape the checks below.
         if dotted != cls.properties:

@@ -172,12 +172,13 @@ class HtmlMatrixInABrowser(unittest.TestCase):
         self.assertEqual([(c["slot0"], c["slot1"], c["master"]) for c in cells], re.findall(
             r'<td class="cell" data-slot0="(.*?)" data-slot1="(.*?)" data-master="(.*?)"', dom))
         # Each standby coloured by its highest generation.
-        self.assertEqual([("g" + max(re.findall(r"(\d)G", s["generations"]) or "0"),
-                           str(s["actual_rat"])) for c in cells for s in c["standbys"]],
-                         re.findall(r'<div class="sb (g\d)" data-standby="\d" data-rat="(\d+)"', dom))
+        self.assertEqual(
+            [("g" + max(re.findall(r"(\d)G", s["generations"]) or "0"), str(s["actual_rat"]))
+             for c in cells for s in c["standbys"]],
+            re.findall(r'<div class="sb (g\d)" data-standby="\d" data-rat="(\d+)"', dom))
         shot = os.path.join(work, "matrix.png")
         self.browser("--screenshot=" + shot, "--window-size=1400,1000", "file://" + page)
-        self.assertGreater(os.path.getsize(shot), 20000, "a page of coloured cells, not a blank one")
+        self.assertGreater(os.path.getsize(shot), 20000, "coloured cells, not a blank page")
 
 
 class BadInput(unittest.TestCase):
