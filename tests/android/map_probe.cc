@@ -1,30 +1,27 @@
 // Prints what one Android integration's map (linked in) makes of each argument, one line each:
-//   name:NAME           the property name handed to the property service
-//   value:NAME=VALUE    the value written to NAME
-//   path:PATH           the path opened
-// "-" when the integration has none.
+// "name:NAME" the property name handed to the property service, "value:NAME=VALUE" the value
+// written to NAME, "path:PATH" the path opened; "-" when the integration has none.
 #include <stdio.h>
-#include <string.h>
+
+#include <string>
 
 #include "platform/android_property_map.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
+    const std::string arg = argv[i], kind = arg.substr(0, arg.find(':') + 1),
+                      rest = arg.substr(kind.size()), name = rest.substr(0, rest.find('='));
     char buffer[256];
     const char* result = nullptr;
-    const char* arg = argv[i];
-    if (strncmp(arg, "name:", 5) == 0) {
-      result = androidPropertyName(arg + 5, buffer, sizeof buffer);
-    } else if (strncmp(arg, "value:", 6) == 0) {
-      char name[256];
-      const char* equals = strchr(arg + 6, '=');
-      if (equals == nullptr) return 2;
-      snprintf(name, sizeof name, "%.*s", static_cast<int>(equals - arg - 6), arg + 6);
-      result = androidPropertyValue(name, equals + 1, buffer, sizeof buffer);
-    } else if (strncmp(arg, "path:", 5) == 0) {
-      result = androidPath(arg + 5, buffer, sizeof buffer) == 0 ? buffer : nullptr;
+    if (kind == "name:") {
+      result = androidPropertyName(rest.c_str(), buffer, sizeof buffer);
+    } else if (kind == "value:" && name != rest) {
+      result =
+          androidPropertyValue(name.c_str(), rest.c_str() + name.size() + 1, buffer, sizeof buffer);
+    } else if (kind == "path:") {
+      result = androidPath(rest.c_str(), buffer, sizeof buffer) == 0 ? buffer : nullptr;
     } else {
-      fprintf(stderr, "map_probe: bad argument: %s\n", arg);
+      fprintf(stderr, "map_probe: bad argument: %s\n", argv[i]);
       return 2;
     }
     printf("%s\n", result != nullptr ? result : "-");

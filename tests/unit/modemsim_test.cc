@@ -1,5 +1,6 @@
-// The modem simulator stands in for the modem in every end-to-end test, so a framing or timing
-// slip here would make those tests blame the daemon. These cases pin the wire format.
+// The modem simulator stands in for the modem in every end-to-end test, and its replay of a field
+// log for the phone's modem: a framing, timing or answer-order slip here would be blamed on the
+// daemon. These cases pin the wire format, the faults, the log formats and the replayed answers.
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
@@ -9,12 +10,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "modemsim/faults.h"
-#include "modemsim/modem.h"
+#include "modemsim/radiolog.h"
+#include "modemsim/replay.h"
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
@@ -22,9 +27,10 @@
 namespace modemsim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Writes = std::vector<std::string>;
+const char kOk[] = "\r\nOK\r\n";
 
-// Plays the daemon: a short root, the node opened like the daemon opens it.
+// Plays the daemon: a short root, the node opened like the daemon opens it, one read at a time.
 class Line : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,9 +42,7 @@ class Line : public ::testing::Test {
   void TearDown() override {
     if (fd_ >= 0) close(fd_);
     sim_.reset();
-    unlink((root_ + "/dev/uevent.sock").c_str());
-    rmdir((root_ + "/dev").c_str());
-    rmdir(root_.c_str());
+    std::filesystem::remove_all(root_);
   }
   void start(const std::string& json) {
     Scenario sc;
@@ -69,10 +73,7 @@ class Line : public ::testing::Test {
   void expectAnswer(const std::string& cmd, const std::string& want) {
     send(cmd);
     std::string got;
-    for (auto end = Clock::now() + std::chrono::seconds(2); got.size() < want.size();) {
-      if (Clock::now() > end) break;
-      got += chunk(20);
-    }
+    for (int i = 0; i < 100 && got.size() < want.size(); i++) got += chunk(20);
     EXPECT_EQ(got, want) << cmd;
   }
 
@@ -81,36 +82,39 @@ class Line : public ::testing::Test {
   int fd_ = -1;
 };
 
-const char kTwoCards[] = R"({"imei": ["867400020000010", "000000000000000"], "slots": [
-    {"present": true, "id": "8986A", "imsi": "460001234567890", "type": 2},
-    {"present": true, "id": "8986B", "imsi": "460019876543210", "type": 1, "lock": "pin"}]})";
-
-TEST_F(Line, AnswersAreByteExactPerStandby) {
-  start(kTwoCards);
-  const struct {
-    const char *command, *answer;
-  } script[] = {
+TEST_F(Line, EveryCommandAnswersByteExactOnItsStandby) {
+  start(R"({"imei": ["867400020000010", "000000000000000"], "slots": [
+      {"present": true, "id": "8986A", "imsi": "460001234567890", "type": 2},
+      {"present": true, "id": "8986B", "imsi": "460019876543210", "type": 1, "lock": "pin"}]})");
+  const char* const script[][2] = {
       {"AT^DMCC?", "\r\n^DMCC: 1,2,1,31,1\r\n\r\nOK\r\n"},
+      {"AT^DLKS=0", kOk},
+      {"AT+DSIMIO=1", kOk},
       {"AT^DUSIMR=1", "\r\n^DUSIMU: 1\r\n\r\nOK\r\n"},
+      {"AT^DUSIMR=0", kOk},
       {"AT^DCID", "\r\n^DCID: 8986A\r\n\r\nOK\r\n"},
       {"AT+CIMI", "\r\n+CIMI: 460001234567890\r\n\r\nOK\r\n"},
-      {"AT^DMPCHN=5", "\r\nERROR\r\n"},
-      {"AT^DMPCHN=1", "\r\nOK\r\n"},
-      {"AT+CIMI", "\r\n+CME ERROR: 11\r\n"},
+      {"AT^DTOC", "\r\n^DTOC: 2\r\n\r\nOK\r\n"},
+      {"AT^DMPCHN=5", kErrorAnswer},
+      {"AT^DMPCHN=12", kErrorAnswer},
+      {"AT^DMPCH", kErrorAnswer},
+      {"AT^DMPCHN=1", kOk},
+      {"AT+CIMI", "\r\n+CME ERROR: 11\r\n"},  // PIN-locked
       {"AT+CGSN", "\r\n+CGSN: 000000000000000\r\n\r\nOK\r\n"},
+      {"AT^DMPCHN=2", kOk},
+      {"AT^DCID", "\r\n+CME ERROR: 10\r\n"},  // no card in slot 2
+      {"AT+CGSN", kOk},
+      {"AT^DCGSNW=867400020000028", kOk},
+      {"AT+CGSN", "\r\n+CGSN: 867400020000028\r\n\r\nOK\r\n"},
+      {"AT+CSQ", kErrorAnswer},
+      {"AT^DSRST", "\r\n^DMRST\r\n"},  // no answer; the reset's report, back on standby 0
+      {"AT^DCID", "\r\n^DCID: 8986A\r\n\r\nOK\r\n"},
   };
-  for (const auto& x : script) expectAnswer(x.command, x.answer);
+  for (const auto& x : script) expectAnswer(x[0], x[1]);
   // LF and empty lines are ignored; commands may arrive in pieces.
   ASSERT_EQ(write(fd_, "\n\rAT^DM", 7), 7);
-  expectAnswer("PCHN=0", "\r\nOK\r\n");
-  EXPECT_EQ(sim_->transcript().back(), "1 AT^DMPCHN=0");
-}
-
-TEST_F(Line, SplitAnswerArrivesAsSeparateChunks) {
-  start(R"({"slots": [{"present": true, "id": "8986"}], "faults": [
-      {"command": "AT^DCID", "split": [2, 11, 18], "split_gap_ms": 60}]})");
-  send("AT^DCID");
-  for (const char* piece : {"\r\n", "^DCID: 89", "86\r\n\r\nO", "K\r\n"}) EXPECT_EQ(chunk(), piece);
+  expectAnswer("PCHN=1", kOk);
+  EXPECT_EQ(sim_->transcript().back(), "0 AT^DMPCHN=1");
 }
 
 TEST_F(Line, DelayedStatusReportFollowsOkAfterNoise) {
@@ -118,9 +122,8 @@ TEST_F(Line, DelayedStatusReportFollowsOkAfterNoise) {
       {"mode": "delayed", "delay_ms": 300, "status_noise": "\r\n+CREG: 1\r\n"}})");
   const auto sent = Clock::now();
   send("AT^DUSIMR=1");
-  for (const char* piece : {"\r\nOK\r\n", "\r\n+CREG: 1\r\n", "\r\n^DUSIMU: 1\r\n"}) {
+  for (const char* piece : {kOk, "\r\n+CREG: 1\r\n", "\r\n^DUSIMU: 1\r\n"})
     EXPECT_EQ(chunk(), piece);
-  }
   EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300));
 }
 
@@ -131,96 +134,201 @@ TEST_F(Line, CardChangesSendTheUeventDatagram) {
   addr.sun_family = AF_UNIX;
   strcpy(addr.sun_path, ueventSocketPath(root_).c_str());
   ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-  char buf[256];
+  auto datagram = [sock] {
+    char buf[256];
+    const ssize_t n = recv(sock, buf, sizeof(buf), MSG_DONTWAIT);
+    return std::string(buf, n > 0 ? n : 0);
+  };
   ASSERT_TRUE(sim_->insertCard(1, true));
-  ssize_t n = recv(sock, buf, sizeof(buf), MSG_DONTWAIT);
-  EXPECT_EQ(std::string(buf, n > 0 ? n : 0),
-            std::string("change@/devices/virtual/sim/sim1\0USIM1\0IN\0", 42));
-  expectAnswer("AT^DMPCHN=1", "\r\nOK\r\n");
+  EXPECT_EQ(datagram(), std::string("change@/devices/virtual/sim/sim1\0USIM1\0IN\0", 42));
+  expectAnswer("AT^DMPCHN=1", kOk);
   expectAnswer("AT^DCID", "\r\n^DCID: 8986B\r\n\r\nOK\r\n");
   ASSERT_TRUE(sim_->removeCard(1, true));
-  n = recv(sock, buf, sizeof(buf), MSG_DONTWAIT);
-  EXPECT_EQ(std::string(buf, n > 0 ? n : 0),
-            std::string("change@/devices/virtual/sim/sim1\0USIM1\0OUT\0", 43));
+  EXPECT_EQ(datagram(), std::string("change@/devices/virtual/sim/sim1\0USIM1\0OUT\0", 43));
   close(sock);
 }
 
 TEST(Faults, ChunksAreTheNoiseThenTheAnswerCutAtTheSplits) {
-  const std::string ok = "\r\nOK\r\n";
   const struct {
     std::string noise;
     std::optional<std::string> answer;
     std::vector<size_t> split;
-    std::vector<std::string> want;
+    Writes want;
   } cases[] = {
-      {"", ok, {}, {ok}},
-      {"", ok, {3}, {"\r\nO", "K\r\n"}},
-      {"", ok, {1, 5, 6, 9}, {"\r", "\nOK\r", "\n"}},  // cuts at or past the end are ignored
-      {"RING", ok, {2}, {"RING", "\r\n", "OK\r\n"}},
+      {"", kOk, {}, {kOk}},
+      {"", kOk, {1, 5, 6, 9}, {"\r", "\nOK\r", "\n"}},  // cuts at or past the end are ignored
+      {"RING", kOk, {2}, {"RING", "\r\n", "OK\r\n"}},
       {"RING", std::nullopt, {2}, {"RING"}},  // a silent command still gets its noise
       {"", std::nullopt, {}, {}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.want, chunks(c.noise, c.answer, c.split)) << c.noise;
 }
 
-// Records what the modem schedules instead of running a line.
-struct FakeWire : Wire {
-  void at(Clock::time_point, std::function<void()> fn) override { timers.push_back(fn); }
-  uint64_t epoch() const override { return 1; }
-  void write(uint64_t, const std::string& data) override { written += data; }
-  std::vector<std::function<void()>> timers;
-  std::string written;
-};
-
-TEST(ScenarioModem, EveryTableEntryAndPrefixReachesItsHandler) {
-  Scenario sc;
-  std::string error;
-  ASSERT_TRUE(parseScenario(kTwoCards, &sc, &error)) << error;
-  ScenarioModem modem(sc);
-  FakeWire wire;
-  const struct {
-    const char *command, *answer;
-  } script[] = {
-      {"AT^DLKS=0", "\r\nOK\r\n"},
-      {"AT+DSIMIO=1", "\r\nOK\r\n"},
-      {"AT^DUSIMR=0", "\r\nOK\r\n"},
-      {"AT^DTOC", "\r\n^DTOC: 2\r\n\r\nOK\r\n"},
-      {"AT^DMPCHN=", "\r\nERROR\r\n"},
-      {"AT^DMPCHN=12", "\r\nERROR\r\n"},
-      {"AT^DMPCH", "\r\nERROR\r\n"},
-      {"AT^DMPCHN=2", "\r\nOK\r\n"},
-      {"AT^DCID", "\r\n+CME ERROR: 10\r\n"},  // standby 2 serves the empty slot 2
-      {"AT+CGSN", "\r\nOK\r\n"},
-      {"AT^DCGSNW=867400020000028", "\r\nOK\r\n"},
-      {"AT+CGSN", "\r\n+CGSN: 867400020000028\r\n\r\nOK\r\n"},
-      {"AT+CSQ", "\r\nERROR\r\n"},
-  };
-  for (const auto& x : script)
-    EXPECT_EQ(x.answer, modem.respond(x.command, wire).text) << x.command;
-  EXPECT_EQ(2, modem.standby());
-  // The reset answers nothing at once; when its timer runs the modem is back on standby 0.
-  EXPECT_EQ(std::nullopt, modem.respond("AT^DSRST", wire).text);
-  ASSERT_EQ(1u, wire.timers.size());
-  wire.timers[0]();
-  EXPECT_EQ(0, modem.standby());
-  EXPECT_EQ("\r\n^DMRST\r\n", wire.written);
+TEST_F(Line, SplitAnswerArrivesAsSeparateReads) {
+  start(R"({"slots": [{"present": true, "id": "8986"}], "faults": [
+      {"command": "AT^DCID", "split": [2, 11, 18], "split_gap_ms": 60}]})");
+  send("AT^DCID");
+  for (const char* piece : {"\r\n", "^DCID: 89", "86\r\n\r\nO", "K\r\n"}) EXPECT_EQ(chunk(), piece);
 }
 
-// Another modem on the same line with the same faults: what a replay of logged answers does.
-struct CannedModem : Behaviour {
-  int standby() const override { return 3; }
-  Answer respond(const std::string& command, Wire&) override { return "\r\n" + command + "\r\n"; }
+// The starts in a log of logcat's time and threadtime formats (with the year and uid or without);
+// brief, long and damaged lines go through the replay's end-to-end test.
+TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
+  std::istringstream in(
+      "12-31 23:59:59.000 D/modemprep(   10): start rild1\n"  // the tail of an older run
+      "2024-12-31 23:59:59.500  radio  11  11 I modemprep: set property: [sys.vx.boot.completed]: "
+      "[1]\n"
+      "12-31 23:59:59.550  77  80 I RILJ    : other\n"
+      "12-31 23:59:59.600  11  11 D modemprep: Build time: x\n"
+      "01-01 00:00:00.100  11  11 D modemprep: [0]>> AT<CR>\n"
+      "01-01 00:00:01.000  12  12 D modemprep: Build time: x\n");
+  RadioLog log;
+  std::vector<LogLine> lines;
+  std::string error;
+  ASSERT_TRUE(parseRadioLog(in, &log, &error)) << error;
+  EXPECT_EQ("threadtime", log.format);
+  EXPECT_EQ(1, log.other);
+  ASSERT_TRUE(bootLines(log, 1, &lines, &error));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ(2, lines[0].lineNo);
+  EXPECT_EQ(11, lines[0].pid);
+  EXPECT_EQ("[0]>> AT<CR>", lines[2].message);
+  EXPECT_EQ(600, lines[2].ms - lines[0].ms);  // over the new year
+  ASSERT_TRUE(bootLines(log, 0, &lines, &error));
+  EXPECT_EQ(6, lines[0].lineNo);
+  EXPECT_FALSE(bootLines(log, 3, &lines, &error));
+  EXPECT_EQ("no start 3: the log holds 2", error);
+}
+
+// A modem replaying one start, given as "ms message" lines.
+std::unique_ptr<ReplayModem> replaying(const std::string& text, Writes* notes, bool fast = false) {
+  std::istringstream in(text);
+  std::vector<LogLine> boot;
+  for (LogLine l; in >> l.ms && in.get() && std::getline(in, l.message);) {
+    l.lineNo = static_cast<int>(boot.size()) + 1;
+    boot.push_back(l);
+  }
+  return std::make_unique<ReplayModem>(boot, ReplayOptions{fast},
+                                       [notes](const std::string& n) { notes->push_back(n); });
+}
+
+struct NoWire : Wire {
+  void at(Clock::time_point, std::function<void()>) override {}
+  uint64_t epoch() const override { return 0; }
+  void write(uint64_t, const std::string&) override {}
 };
 
-TEST_F(Line, AnotherBehaviourGetsTheSameLineAndFaults) {
-  Fault split;
-  split.command = "AT+X";
-  split.split = {4};
-  split.splitGapMs = 40;
-  start(std::make_unique<Simulator>(std::make_unique<CannedModem>(), std::vector<Fault>{split}));
-  send("AT+X");
-  for (const char* piece : {"\r\nAT", "+X\r\n"}) EXPECT_EQ(chunk(), piece);
-  EXPECT_EQ(sim_->transcript(), std::vector<std::string>{"3 AT+X"});
+// The writes answering `command`, as "delay:text" ("delay:HANGUP>reopen" for a hang-up).
+Writes ask(ReplayModem& modem, const std::string& command) {
+  NoWire wire;
+  const Answer a = modem.respond(command, wire);
+  Writes out;
+  if (a.text) out.push_back("text:" + display(*a.text));
+  for (const TimedWrite& w : a.timed) {
+    out.push_back(std::to_string(w.delayMs) + ":" +
+                  (w.hangup ? "HANGUP>" + std::to_string(w.reopenMs) : display(w.text)));
+  }
+  return out;
+}
+
+TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
+  Writes notes;
+  auto modem = replaying(
+      "0 [-1]>> AT^DMPCHN=1<CR>\n1 [-1]<< <CR><LF>OK<CR><LF>\n"
+      "2 [1]>> AT^DCID<CR>\n40 [1]<< <CR><LF>^DCID: B1<CR><LF>\n70 [1]<< OK\n"
+      "80 [1]>> AT^DMPCHN=0<CR>\n81 [1]<< <CR><LF>OK<CR><LF>\n"
+      "90 [0]>> AT^DCID<CR>\n91 [0]<< <CR><LF>^DCID: A1<CR><LF>\n"
+      "95 [0]>> AT^DCID<CR>\n96 [0]<< <CR><LF>^DCID: A2<CR><LF>\n"
+      "99 [0]>> AT^DSRST<CR>\n",
+      &notes);
+  const std::string error = "text:<CR><LF>ERROR<CR><LF>";
+  const std::pair<const char*, Writes> script[] = {
+      {"AT^DMPCHN=1", {"1:<CR><LF>OK<CR><LF>"}},
+      {"AT^DCID", {"38:<CR><LF>^DCID: B1<CR><LF>", "68:OK"}},
+      {"AT^DCID", {error}},  // logged once on standby 1
+      {"AT^DMPCHN=0", {"1:<CR><LF>OK<CR><LF>"}},
+      {"AT^DCID", {"1:<CR><LF>^DCID: A1<CR><LF>"}},
+      {"AT^DSRST", {}},  // out of order, and nothing was logged after it
+      {"AT^DCID", {"1:<CR><LF>^DCID: A2<CR><LF>"}},
+      {"AT+CGSN", {error}},
+  };
+  for (const auto& [command, writes] : script) EXPECT_EQ(writes, ask(*modem, command)) << command;
+  EXPECT_EQ((Writes{"[1] AT^DCID: logged only once on standby 1; answered ERROR (next logged: "
+                    "AT^DMPCHN=0, line 6)",
+                    "[0] AT+CGSN: not in the log on standby 0; answered ERROR"}),
+            notes);
+  EXPECT_EQ(
+      "6 commands answered from the log (1 out of their logged order), 2 not in the log "
+      "(answered ERROR), 0 logged commands never sent",
+      modem->summary());
+}
+
+TEST(Replay, TimeOutsHangUpsAndALateNodeAreReplayed) {
+  const std::string log =
+      "0 (1/100)access device \"/dev/TTYEMS40\" fail: 2 - No such file or directory\n"
+      "2000 device \"/dev/TTYEMS40\" is ready.\n"
+      "2100 [0]>> AT^DUSIMR=1<CR>\n2105 [0]<< <CR><LF>OK<CR><LF>\n"
+      "2400 [0]<< <CR><LF>^DUSIMU: 1<CR><LF>\n"
+      "3000 [0]>> AT^DMCC?<CR>\n13000 read time out: 1:0 -> 11:0\n13020 [0]<< \n"
+      "13021 line of \"/dev/TTYEMS40\" lost, opening it again\n"
+      "14021 device \"/dev/TTYEMS40\" is ready.\n";
+  Writes notes;
+  for (bool fast : {false, true}) {
+    auto modem = replaying(log, &notes, fast);
+    EXPECT_EQ(1500, modem->nodeDelayMs());
+    // --fast keeps only the waits the daemon timed out on.
+    const Writes status = fast ? Writes{"0:<CR><LF>OK<CR><LF>", "0:<CR><LF>^DUSIMU: 1<CR><LF>"}
+                               : Writes{"5:<CR><LF>OK<CR><LF>", "300:<CR><LF>^DUSIMU: 1<CR><LF>"};
+    EXPECT_EQ(status, ask(*modem, "AT^DUSIMR=1"));
+    EXPECT_EQ(Writes{"10020:HANGUP>501"}, ask(*modem, "AT^DMCC?"));
+  }
+}
+
+TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
+  const char* const cases[][3] = {
+      // the end of the cut display, the log's next line, the completion
+      {"<CR><LF><CR><LF>O", "[0]>> AT+CIMI<CR>", "K<CR><LF>"},
+      {"<CR><LF><CR><LF>", "[0]>> AT+CIMI<CR>", "OK<CR><LF>"},
+      {"<CR><LF><CR><LF>", "[0]>> AT^DCID<CR>", "ERROR<CR><LF>"},  // retried: it failed
+      {"<CR><LF>ZZ", "[0]>> AT+CIMI<CR>", "<CR><LF>OK<CR><LF>"},
+      {"<CR><LF><CR><LF>ERR", "[0]>> AT+CIMI<CR>", "OR<CR><LF>"},
+      {"<CR><LF><CR><LF>", "[0]<< more", "|more"},  // the exchange went on: as shown
+      {"<CR><LF>OK<CR><LF>", "[0]>> AT+CIMI<CR>", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string end = c[0];
+    const std::string cut = "<CR><LF>^DCID: " + std::string(235 - end.size(), 'Z') + end;
+    Writes notes;
+    auto modem = replaying("0 [0]>> AT^DCID<CR>\n1 [0]<< " + cut + "\n2 " + c[1] + "\n", &notes);
+    std::string answer;
+    for (const std::string& w : ask(*modem, "AT^DCID"))
+      answer += (answer.empty() ? "" : "|") + w.substr(2);
+    EXPECT_EQ(cut + c[2], answer) << end << " then " << c[1];
+    ASSERT_EQ(1u, notes.size());
+    EXPECT_EQ(0u, notes[0].find("line 2: an answer shown cut at 250 characters")) << notes[0];
+  }
+}
+
+// The replayed modem on a real line: the daemon's reads get the logged chunks one by one, even
+// those logged in the same millisecond.
+TEST_F(Line, ReplayedChunksArriveAsSeparateReadsAtTheirDelays) {
+  Writes notes;
+  start(std::make_unique<Simulator>(
+      replaying("0 [0]>> AT^DCID<CR>\n0 [0]<< <CR><LF>^DCID: 1<CR><LF>\n0 [0]<< <CR><LF>O\n"
+                "60 [0]<< K<CR><LF>\n",
+                &notes),
+      std::vector<Fault>{}));
+  const auto sent = Clock::now();
+  send("AT^DCID");
+  std::vector<Clock::duration> at;
+  for (const char* piece : {"\r\n^DCID: 1\r\n", "\r\nO", "K\r\n"}) {
+    EXPECT_EQ(piece, chunk());
+    at.push_back(Clock::now() - sent);
+  }
+  EXPECT_GE(at[1], std::chrono::milliseconds(kTimedGapMs));
+  EXPECT_GE(at[2], std::chrono::milliseconds(60));
+  expectAnswer("AT+CGSN", kErrorAnswer);
+  EXPECT_EQ(1u, notes.size());
 }
 
 }  // namespace
