@@ -80,36 +80,16 @@ struct Phone : Daemon {
   }
 };
 
+// The exact files and properties of this start-up are pinned by the golden runs; here what they
+// cannot show: the mandated pauses and the state the start-up leaves in memory.
 TEST(DaemonTest, FirstBootOfATwoCardPhone) {
   Phone p;
   p.boot(&kUsimHome, &kSimOther);
   EXPECT_EQ("AT^DMCC?|" + slotCommands(0, true) + slotCommands(1, true) + "AT^DMPCHN=0|", p.sent());
   EXPECT_EQ("ctl.start rild0\nctl.start rild1\n", requests());
   EXPECT_EQ(std::vector<uint64_t>({100000, 100000}), fake::sleeps());  // after each request
-  EXPECT_EQ(
-      "rild.count = 2\nrild.simSlot = 0\nrild.cardStatus = 1\nrild.cardType = 2\n"
-      "rild.cardLocale = 1\nrild.cardID = 89860012345678901234\nrild.rat = 31\n"
-      "rild.actualRat = 31\nrild.rat.DSTMEX = 0,7,2,0\nrild.cs = 1\nrild.ps = 1\n"
-      "rild.cardStatus.other = 1\nrild.cardLocale.other = 2\n",
-      rildFile(0));
-  EXPECT_EQ(
-      "rild.count = 2\nrild.simSlot = 1\nrild.cardStatus = 1\nrild.cardType = 1\n"
-      "rild.cardLocale = 2\nrild.cardID = 89860198765432109876\nrild.rat = 1\n"
-      "rild.actualRat = 1\nrild.rat.DSTMEX = 1,0\nrild.cs = 1\nrild.ps = 1\n"
-      "rild.cardStatus.other = 1\nrild.cardLocale.other = 1\n",
-      rildFile(1));
-  const struct {
-    const char *name, *value;
-  } expected[] = {
-      {"gsm.operator.mcard_switch", "00"},       {"ro.vx.msms", "221"},
-      {"persist.radio.multisim.config", "dsds"}, {"ro.sys.vx.proj.target", "cmcc"},
-      {"persist.radio.vx.master.card", "10"},    {"persist.sys.vx.actual.rat", "31,1"},
-      {"sys.vx.swap.nvram.standby", "0"},        {"sys.vx.boot.completed", "1"},
-  };
-  for (const auto& e : expected) EXPECT_EQ(e.value, fake::property(e.name)) << e.name;
-  const saved_card_info_st& history = p.state.cards.savedCardInfo;
-  EXPECT_EQ(2, history.m_nextIndex);
-  EXPECT_STREQ(kSimOther.id.c_str(), history.m_slotCardID[1]);
+  EXPECT_NE(std::string::npos, rildFile(1).find("rild.cardID = " + kSimOther.id + "\n"));
+  EXPECT_EQ(2, p.state.cards.savedCardInfo.m_nextIndex);
   EXPECT_EQ(3u, p.state.cards.dual_sim_online);
   EXPECT_EQ(kChannelClosed, p.state.link.fd);
 }
@@ -144,14 +124,6 @@ TEST(DaemonTest, CapabilityMismatchSwapsTheNvramAndKeepsTheGuardRaised) {
   EXPECT_EQ(tail, sent.substr(sent.size() - tail.size()));
   EXPECT_EQ("11", fake::property("gsm.operator.mcard_switch"));
   EXPECT_EQ("1", fake::property("sys.vx.swap.nvram.standby"));
-  std::vector<std::string> flips;
-  for (const auto& w : fake::propertyWrites()) {
-    if (w.first.rfind("persist.sys.modem.", 0) == 0) flips.push_back(w.first + "=" + w.second);
-  }
-  EXPECT_EQ(
-      std::vector<std::string>({"persist.sys.modem.reset=1", "persist.sys.modem.reset.prompt=0",
-                                "persist.sys.modem.reset=0", "persist.sys.modem.reset.prompt=1"}),
-      flips);
   EXPECT_FALSE(fake::logHas(
       "ERROR: AP and Modem are unmatched since Modem does not support the RAT that AP expected."));
   EXPECT_EQ("", requests());  // running rild instances are not restarted after a swap
