@@ -47,7 +47,7 @@ class HotplugTest(unittest.TestCase):
         self.assertLess(ticks, 3 * os.sysconf("SC_CLK_TCK"), "CPU ticks %d" % ticks)
         # The spurious "OUT" left the slot online, so the real removal is seen.
         p.control("remove", "1")
-        p.wait_log("start rild1", count=3)
+        p.wait_log("start rild1", count=3, timeout=20)
         messages = [t for t in p.texts() if t.startswith("sim_hot_plug_monitor_loop msg=")]
         loop = "sim_hot_plug_monitor_loop msg="
         self.assertEqual([loop + SIM1 + "IN "] * 401 + [loop + "USIM0 XX USIM9"] * 299 +
