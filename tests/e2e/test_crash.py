@@ -21,25 +21,20 @@ EARLIER = scenario("two_cards", slots=[dict(CARD_A, id="89860000000000000007",
                                             imsi="460007777777777"), CARD_B])
 
 
-def snapshot(p):
-    """The files a crash could damage: history, rild files, the store's lines."""
-    files = {name: p.file_bytes(RADIO_DIR + "/" + name) for name in ("radio.cfg", "rild.cfg0",
-                                                                     "rild.cfg1")}
-    files["store"] = sorted(line for line in p.store_lines() if line.startswith("persist."))
-    return files
+def radio_files(p):
+    """The files a crash could damage besides the store: history and rild files."""
+    return {n: p.file_bytes(RADIO_DIR + "/" + n) for n in ("radio.cfg", "rild.cfg0", "rild.cfg1")}
 
 
 class CrashTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.build = Build().check()
-        crashpoint = cls.build.path("tools", "crashpoint", "libcrashpoint.so")
-        cls.preload = {"LD_PRELOAD": crashpoint}
+        cls.preload = {"LD_PRELOAD": cls.build.path("tools", "crashpoint", "libcrashpoint.so")}
         # The earlier state every case starts from, the uninterrupted boot's files, the end state.
         p = cls.phone_in(None)
         p.boot()
-        cls.earlier = {n: p.file_bytes(RADIO_DIR + "/" + n) for n in ("radio.cfg", "rild.cfg0",
-                                                                       "rild.cfg1")}
+        cls.earlier = radio_files(p)
         # As the reboot after it leaves the store: only the persistent properties.
         cls.earlier_store = "".join(line + "\n" for line in p.store_lines()
                                     if line.startswith("persist."))
@@ -51,7 +46,7 @@ class CrashTest(unittest.TestCase):
         p.wait_log("uevent_open_socket device_fd:")
         with open(log) as f:
             cls.points = [line.split(" ", 1)[1].strip() for line in f]
-        cls.after_boot = snapshot(p)
+        cls.after_boot = radio_files(p)
         p.reboot()
         p.boot()
         cls.end_state = p.end_state()
@@ -81,10 +76,9 @@ class CrashTest(unittest.TestCase):
             p.daemon.wait(60)
             if p.daemon.returncode != -9:
                 return ["not killed (status %s)" % p.daemon.returncode]
-            for name in ("radio.cfg", "rild.cfg0", "rild.cfg1"):
-                content = p.file_bytes(RADIO_DIR + "/" + name)
-                if content not in (self.earlier.get(name), self.after_boot[name]):
-                    problems.append("%s neither old nor new: %r" % (name, content[:80]))
+            for name, content in radio_files(p).items():
+                if content not in (self.earlier[name], self.after_boot[name]):
+                    problems.append("%s neither old nor new: %r" % (name, content and content[:80]))
             lines = p.store_lines()
             names = [line.split("=", 1)[0] for line in lines]
             if any("=" not in line for line in lines) or names != sorted(set(names)):

@@ -1,14 +1,14 @@
-"""The host daemon refuses a root it cannot use with one line and exit status 2, touching nothing.
+"""The host daemon refuses a root it cannot use with one line and exit status 2, touching nothing,
+and takes every root it can use.
 
 An unset or empty MODEMPREP_ROOT would mean the machine's own /, so those cases run the daemon
 in a chroot of its own (its binary and libraries copied in, /proc mounted in a private mount
 namespace for the sanitizer runtimes): whatever it did would land there, and the test compares
 the chroot before and after. A control run with MODEMPREP_ROOT=/ in the same chroot shows that a
-daemon which does write is seen. These cases need root (chroot, mount); without it they skip.
+daemon which does write is seen. Cases that need root (chroot, mount, another user) skip without.
 """
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -17,6 +17,7 @@ import unittest
 from mpharness import Build
 
 UNSHARE = ["unshare", "--mount", "--propagation", "private"]
+NOT_SET = "MODEMPREP_ROOT is not set (it names the directory that stands for / on the phone)"
 
 
 def snapshot(directory):
@@ -24,173 +25,115 @@ def snapshot(directory):
     out = {}
     for parent, dirs, files in os.walk(directory):
         for name in dirs + files:
-            path = os.path.join(parent, name)
-            info = os.lstat(path)
-            out[os.path.relpath(path, directory)] = (info.st_mode, info.st_size, info.st_mtime_ns)
+            info = os.lstat(os.path.join(parent, name))
+            out[os.path.join(parent, name)] = (info.st_mode, info.st_size, info.st_mtime_ns)
     return out
 
 
-def libraries(binary):
-    """The shared libraries the dynamic loader maps for `binary`, the loader included."""
-    listing = subprocess.run(["ldd", binary], capture_output=True, text=True, check=True).stdout
-    paths = []
-    for line in listing.splitlines():
-        words = line.split()
-        if "=>" in words and len(words) > words.index("=>") + 1:
-            paths.append(words[words.index("=>") + 1])
-        elif words and words[0].startswith("/"):
-            paths.append(words[0])
-    return [p for p in paths if p.startswith("/")]
+def run_daemon(argv, root, store):
+    """Runs the daemon (MODEMPREP_ROOT=root, None: unset) until it ends or writes `store`, the
+    property store of the root it took, then kills it; (status, None: it ran; stdout; stderr)."""
+    env = {k: v for k, v in os.environ.items() if k != "MODEMPREP_ROOT"}
+    env.update({} if root is None else {"MODEMPREP_ROOT": root})
+    daemon = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True)
+    deadline = time.monotonic() + 20
+    while daemon.poll() is None and not os.path.exists(store) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    ran = daemon.poll() is None
+    daemon.kill()
+    stdout, stderr = daemon.communicate()
+    return None if ran else daemon.returncode, stdout, stderr
 
 
-def finish(process, timeout=10):
-    """The process's result; one still running after `timeout` s is killed first."""
-    try:
-        stdout, stderr = process.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        stdout, stderr = process.communicate()
-    return subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
-
-
-def need_root_namespaces(test):
-    if os.geteuid() != 0:
-        test.skipTest("chroot and mount namespaces need root")
-    probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        test.skipTest("private mount namespaces are not permitted here: %s" % probe.stderr.strip())
-
-
-class RootRefusedTest(unittest.TestCase):
+class RootTest(unittest.TestCase):
     def setUp(self):
         self.build = Build().check()
+        self.work = tempfile.mkdtemp(prefix="mpr", dir="/tmp")
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        os.chmod(self.work, 0o755)
 
-    def scratch(self):
-        directory = tempfile.mkdtemp(prefix="mpr", dir="/tmp")
-        self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
-        return directory
-
-    def assertRefused(self, result, root_shown, reason):
-        self.assertEqual(2, result.returncode, result.stderr)
-        self.assertEqual("", result.stdout)
-        self.assertEqual(['modemprep: root "%s": %s' % (root_shown, reason)],
-                         result.stderr.splitlines())
-
-    def jail(self):
-        """A directory holding the daemon as /modemprep with its libraries, and the phone's
-        directories, so that a daemon which ran on "/" would find where to write."""
-        jail = self.scratch()
-        for path in libraries(self.build.daemon):
-            os.makedirs(os.path.dirname(jail + path), exist_ok=True)
-            shutil.copy(path, jail + path)
-        shutil.copy(self.build.daemon, os.path.join(jail, "modemprep"))
-        for sub in ("proc", "dev", "amt", "data/vantorel/radio"):
-            os.makedirs(os.path.join(jail, sub))
-        return jail
-
-    def run_jailed(self, jail, root):
-        """The daemon in the chroot; root None: MODEMPREP_ROOT unset."""
-        env = {k: v for k, v in os.environ.items() if k != "MODEMPREP_ROOT"}
-        if root is not None:
-            env["MODEMPREP_ROOT"] = root
-        script = 'mount -t proc proc "$1/proc" && exec chroot "$1" /modemprep'
-        return subprocess.Popen(UNSHARE + ["sh", "-c", script, "sh", jail], env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    def need_root(self, namespaces=False):
+        if os.geteuid() != 0:
+            self.skipTest("needs root")
+        probe = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
+        if namespaces and probe.returncode != 0:
+            self.skipTest("no private mount namespace here: %s" % probe.stderr.strip())
 
     def test_unset_or_empty_root_touches_nothing(self):
-        need_root_namespaces(self)
-        jail = self.jail()
+        self.need_root(namespaces=True)
+        jail = self.work
+        ldd = subprocess.run(["ldd", self.build.daemon], capture_output=True, text=True).stdout
+        for path in (w for line in ldd.splitlines() for w in line.split() if w.startswith("/")):
+            os.makedirs(os.path.dirname(jail + path), exist_ok=True)
+            shutil.copy(path, jail + path)
+        shutil.copy(self.build.daemon, jail + "/modemprep")
+        for sub in ("proc", "dev", "amt", "data/vantorel/radio"):
+            os.makedirs(os.path.join(jail, sub))
         before = snapshot(jail)
+        jailed = UNSHARE + ["sh", "-c", 'mount -t proc proc "$0/proc" && exec chroot "$0" '
+                            "/modemprep", jail]
         for root in (None, ""):
             with self.subTest(root=root):
-                self.assertRefused(finish(self.run_jailed(jail, root)), "",
-                                   "MODEMPREP_ROOT is not set (it names the directory that "
-                                   "stands for / on the phone)")
+                result = run_daemon(jailed, root, jail + "/properties")
+                self.assertEqual((2, "", 'modemprep: root "": %s\n' % NOT_SET), result)
                 self.assertEqual(before, snapshot(jail))
         # Control: the same chroot with "/" as the root is written to at once.
-        daemon = self.run_jailed(jail, "/")
-        deadline = time.monotonic() + 20
-        while not os.path.exists(os.path.join(jail, "properties")) and daemon.poll() is None \
-                and time.monotonic() < deadline:
-            time.sleep(0.05)
-        daemon.send_signal(signal.SIGKILL)
-        finish(daemon)
-        self.assertIn("properties", snapshot(jail))
+        self.assertIsNone(run_daemon(jailed, "/", jail + "/properties")[0])
+        self.assertIn(jail + "/properties", snapshot(jail))
 
-    def test_unusable_roots(self):
-        work = self.scratch()
-        a_file = os.path.join(work, "file")
-        open(a_file, "w").close()
-        # 107 bytes is the most a Unix socket path holds, "/dev/uevent.sock" included.
-        long_root = os.path.join(work, "d" * (108 - len(work) - len("/dev/uevent.sock")))
-        os.makedirs(long_root)
-        cases = [  # (name, root, reason)
-            ("missing", os.path.join(work, "missing"), "No such file or directory"),
-            ("a file", a_file, "not a directory"),
-            ("too long for the uevent socket", long_root,
-             "too long: <root>/dev/uevent.sock must fit a Unix socket path (107 bytes)"),
+    def test_roots_usable_or_not(self):
+        work = self.work
+        open(work + "/file", "w").close()
+        # <root>/dev/uevent.sock must fit a Unix socket path: 107 bytes.
+        longest = os.path.join(work, "d" * (107 - len("/dev/uevent.sock") - len(work) - 1))
+        for directory in (longest, longest + "d", work + "/ro", work + "/user"):
+            os.makedirs(directory, mode=0o755)
+        read_only = UNSHARE + ["sh", "-c", 'mount --bind "$0" "$0" && mount -o remount,bind,ro '
+                               '"$0" && exec "$1"', work + "/ro"]
+        as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        cases = [  # (root, command prefix, reason; None: the daemon runs on it)
+            (work + "/missing", [], "No such file or directory"),
+            (work + "/file", [], "not a directory"),
+            (longest + "d", [], "too long: <root>/dev/uevent.sock must fit a Unix socket path "
+             "(107 bytes)"),
+            (longest, [], None),
+            (work + "/ro", read_only, "Read-only file system"),
+            (work + "/user", as_user, "Permission denied"),
         ]
-        for name, root, reason in cases:
-            with self.subTest(name):
+        for root, prefix, reason in cases:
+            with self.subTest(root=root[len(work):]):
+                if prefix:
+                    self.need_root(namespaces=prefix is read_only)
                 before = snapshot(work)
-                result = subprocess.run([self.build.daemon], env=dict(os.environ,
-                                                                      MODEMPREP_ROOT=root),
-                                        capture_output=True, text=True, timeout=20)
-                self.assertRefused(result, root, reason)
+                status, stdout, stderr = run_daemon(prefix + [self.build.daemon], root,
+                                                    root + "/properties")
+                if prefix is as_user and "exec" in stderr:
+                    self.skipTest("user 65534 cannot run the build: " + stderr.strip())
+                if reason is None:
+                    self.assertIsNone(status, stderr)
+                    continue
+                self.assertEqual((2, "", 'modemprep: root "%s": %s\n' % (root, reason)),
+                                 (status, stdout, stderr))
                 self.assertEqual(before, snapshot(work))
 
-    def test_read_only_root(self):
-        """A root mounted read-only, which access() reports for root too."""
-        need_root_namespaces(self)
-        root = self.scratch()
-        os.makedirs(os.path.join(root, "dev"))
-        before = snapshot(root)
-        script = ('mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && '
-                  'MODEMPREP_ROOT="$1" exec "$2"')
-        result = subprocess.run(UNSHARE + ["sh", "-c", script, "sh", root, self.build.daemon],
-                                capture_output=True, text=True, timeout=20)
-        self.assertRefused(result, root, "Read-only file system")
-        self.assertEqual(before, snapshot(root))
-
-    def test_root_not_writable_for_the_user(self):
-        if os.geteuid() != 0:
-            self.skipTest("switching to another user needs root")
-        root = self.scratch()  # 0700, owned by root
-        os.chmod(root, 0o755)
-        before = snapshot(root)
-        result = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                 self.build.daemon], env=dict(os.environ, MODEMPREP_ROOT=root),
-                                capture_output=True, text=True, timeout=20)
-        if "Permission denied" in result.stderr and "exec" in result.stderr:
-            self.skipTest("the build tree is not readable by user 65534")
-        self.assertRefused(result, root, "Permission denied")
-        self.assertEqual(before, snapshot(root))
-
-
-class CommandLineTest(unittest.TestCase):
-    """--help and --version print and exit 0; anything else is a usage error. A usable root is
-    set, so a daemon that ignored its arguments would boot there, not on the machine's /."""
-
     def test_arguments(self):
-        build = Build().check()
-        root = tempfile.mkdtemp(prefix="mpa", dir="/tmp")
-        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        """--help and --version print and exit 0; anything else is a usage error. A usable root
+        is set, so a daemon that ignored its arguments would boot there."""
         cases = [  # (arguments, status, stdout starts with, stderr)
             (["--help"], 0, "usage: MODEMPREP_ROOT=DIR modemprep\n", ""),
             (["--version"], 0, "modemprep ", ""),
             (["--bogus"], 2, "", 'modemprep: unexpected argument "--bogus" (try --help)\n'),
             (["--help", "x"], 2, "", 'modemprep: unexpected argument "x" (try --help)\n'),
-            (["run"], 2, "", 'modemprep: unexpected argument "run" (try --help)\n'),
         ]
         for argv, status, stdout, stderr in cases:
             with self.subTest(argv=argv):
-                result = subprocess.run([build.daemon] + argv, capture_output=True, text=True,
-                                        env=dict(os.environ, MODEMPREP_ROOT=root), timeout=20)
-                self.assertEqual(status, result.returncode)
-                self.assertTrue(result.stdout.startswith(stdout), result.stdout)
-                self.assertEqual(stdout == "", result.stdout == "")
-                self.assertEqual(stderr, result.stderr)
-                self.assertEqual([], os.listdir(root))
+                result = run_daemon([self.build.daemon] + argv, self.work,
+                                    self.work + "/properties")
+                self.assertEqual((status, stderr), (result[0], result[2]))
+                self.assertTrue(result[1].startswith(stdout) and (stdout == "") == (
+                    result[1] == ""), result[1])
+                self.assertEqual([], os.listdir(self.work))
 
 
 if __name__ == "__main__":

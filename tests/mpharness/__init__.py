@@ -5,7 +5,7 @@ root, for the end-to-end tests, the golden runs, the benchmark and the demo.
 
     phone = Phone(scenario("two_cards"), factory=b"221", build=Build("/tmp/other-build"))
     phone.boot()
-    phone.props(), phone.init_log(), phone.rild(0), phone.history(), phone.transcript()
+    phone.props(), phone.init_log(), phone.rild(0), phone.history_bytes(), phone.transcript()
     phone.control("remove", "1"); phone.wait_log("start rild1", count=2)
     phone.close()
 
@@ -14,10 +14,9 @@ The directory holding this package (tests/) must be on the import path: the test
 scripts/demo.sh and bench/run.sh put it on PYTHONPATH.
 """
 from .build import Build, HarnessError, SCENARIOS, scenario
-from .cards import CARD_A, CARD_B, NO_CARD, absent
-from .history import HISTORY, decode_history, encode_history
+from .cards import CARD_A, CARD_B, absent
+from .history import HISTORY
 from .phone import RADIO_DIR, RESIDENT_LINE, Phone, boot_all
 
-__all__ = ["Build", "HarnessError", "SCENARIOS", "scenario", "CARD_A", "CARD_B", "NO_CARD",
-           "absent", "HISTORY", "decode_history", "encode_history", "RADIO_DIR", "RESIDENT_LINE",
-           "Phone", "boot_all"]
+__all__ = ["Build", "HarnessError", "SCENARIOS", "scenario", "CARD_A", "CARD_B", "absent",
+           "HISTORY", "RADIO_DIR", "RESIDENT_LINE", "Phone", "boot_all"]

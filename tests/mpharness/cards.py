@@ -4,7 +4,6 @@ CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "46000123456789
           "lock": "none"}  # USIM of the target operator
 CARD_B = {"present": True, "id": "89860198765432109876", "imsi": "460019876543210", "type": 1,
           "lock": "none"}  # SIM of another operator of the same country
-NO_CARD = {"present": False}
 
 
 def absent(card):

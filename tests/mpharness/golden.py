@@ -7,7 +7,11 @@ build time, clock readings and the root masked), AT transcript and init.log, and
 property store, the rild files and the card history as a hex dump. A replay runs the current
 build over the same inputs and compares every output byte for byte (after the masking).
 
-Record again after a deliberate change of behaviour:
+What masking hides, a case may bound: "bounds" {"startup": [low, high], "time_outs": [count, low,
+high]} (seconds) holds the first boot's wall time and its "read time out" waits. Cases marked
+"slow" (a silent modem's long waits) are left to e2e.test_faults_slow.
+
+Record again after a deliberate change of behaviour (rewrites every case of that test module):
     MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden      (in tests/)
 """
 import binascii
@@ -74,11 +78,13 @@ def read_or_none(path, mode="r"):
 
 
 class Run:
-    """One replay of a case; collects its outputs as {file name: text}."""
+    """One replay of a case; collects its outputs as {file name: text}, and per boot its wall time
+    and read time-outs."""
 
     def __init__(self, case, build=None):
         self.case = case
         self.outputs = {}
+        self.startups, self.time_outs = [], []
         self.phone = Phone(modem_of(case["modem"]), properties=case.get("properties"),
                            factory=case["factory"].encode() if "factory" in case else None,
                            data_dir=case.get("data_dir", True), build=build)
@@ -108,7 +114,9 @@ class Run:
     def step(self, step):
         p = self.phone
         if "boot" in step:
+            start = time.monotonic()
             p.boot(start_modem=step["boot"].get("start_modem", True), timeout=120)
+            self.startups.append(time.monotonic() - start)
         elif "set_prop" in step:
             p.set_prop(*step["set_prop"])
         elif "control" in step:
@@ -117,15 +125,14 @@ class Run:
             p.send_uevent(*step["uevent"], count=step.get("count", 1))
         elif "uevent_raw" in step:
             p.send_uevent(raw=step["uevent_raw"], count=step.get("count", 1))
-        elif "reboot" in step:
+        elif "reboot" in step or "stop_daemon" in step:
             self.settle()
             self.snapshot_boot()
-            modem = step["reboot"].get("modem")
-            p.reboot(modem=modem_of(modem) if modem else None)
-        elif "stop_daemon" in step:
-            self.settle()
-            self.snapshot_boot()
-            p.stop_daemon()
+            if "stop_daemon" in step:
+                p.stop_daemon()
+            else:
+                modem = step["reboot"].get("modem")
+                p.reboot(modem=modem_of(modem) if modem else None)
         elif "sleep" in step:
             time.sleep(step["sleep"])
         if "wait" in step:
@@ -147,6 +154,7 @@ class Run:
         self.outputs["boot%d.log" % n] = masked_log(p.log(), p.root)
         self.outputs["boot%d.transcript" % n] = "".join(line + "\n" for line in p.transcript())
         self.outputs["boot%d.init.log" % n] = "".join(line + "\n" for line in p.init_log())
+        self.time_outs.append(p.time_outs())
         code = p.daemon.poll()
         self.outputs["boot%d.exit" % n] = "resident\n" if code is None else "exit %d\n" % code
 
@@ -163,21 +171,30 @@ class Run:
         if history is not None:
             self.outputs["radio.cfg.hex"] = hex_dump(history)
 
+    def out_of_bounds(self):
+        """What of the first boot falls outside the case's bounds."""
+        bounds = self.case.get("bounds")
+        if not bounds:
+            return []
+        (low, high), (count, shortest, longest) = bounds["startup"], bounds["time_outs"]
+        took, waits = self.startups[0], self.time_outs[0]
+        out = []
+        if not low <= took < high:
+            out.append("start-up of %.2f s, not in [%g, %g)" % (took, low, high))
+        if len(waits) != count or not all(shortest <= w < longest for w in waits):
+            out.append("time-outs %s, not %d in [%g, %g)" % (waits, count, shortest, longest))
+        return out
 
-def case_names():
+
+def case_names(slow=False):
     return sorted(n for n in os.listdir(GOLDEN_DIR)
-                  if os.path.isfile(os.path.join(GOLDEN_DIR, n, "case.json")))
+                  if os.path.isfile(os.path.join(GOLDEN_DIR, n, "case.json"))
+                  and load_case(n).get("slow", False) == slow)
 
 
 def load_case(name):
     with open(os.path.join(GOLDEN_DIR, name, "case.json")) as f:
         return json.load(f)
-
-
-def expected_outputs(name):
-    directory = os.path.join(GOLDEN_DIR, name)
-    return {n: read_or_none(os.path.join(directory, n)) for n in os.listdir(directory)
-            if n != "case.json"}
 
 
 def record(name, outputs):
@@ -192,7 +209,9 @@ def record(name, outputs):
 
 def differences(name, outputs):
     """A readable unified diff of every output that differs from the recorded one."""
-    expected = expected_outputs(name)
+    directory = os.path.join(GOLDEN_DIR, name)
+    expected = {n: read_or_none(os.path.join(directory, n)) for n in os.listdir(directory)
+                if n != "case.json"}
     report = []
     for n in sorted(set(expected) | set(outputs)):
         want, got = expected.get(n), outputs.get(n)
@@ -205,15 +224,23 @@ def differences(name, outputs):
     return "".join(report)
 
 
-def run_cases(names, workers=4, build=None):
-    """Replays the cases side by side (their daemons mostly wait); {name: outputs or error}."""
-    results = {}
+def replay(name):
+    run = Run(load_case(name))
+    run.run()
+    return run
+
+
+def check_cases(test, names, workers=4):
+    """Replays the cases side by side (their daemons mostly wait); each must reproduce its
+    recording (MODEMPREP_GOLDEN=record: is recorded again) and keep within its bounds."""
+    recording = os.environ.get("MODEMPREP_GOLDEN") == "record"
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-        futures = {pool.submit(lambda n=n: Run(load_case(n), build).run()): n for n in names}
-        for future in concurrent.futures.as_completed(futures):
-            name = futures[future]
-            try:
-                results[name] = future.result()
-            except Exception as e:  # reported per case by the test
-                results[name] = e
-    return results
+        runs = {name: pool.submit(replay, name) for name in names}
+    for name in names:
+        with test.subTest(name):
+            run = runs[name].result()
+            if recording:
+                record(name, run.outputs)
+            diff = "" if recording else differences(name, run.outputs)
+            test.assertEqual("", diff, "\n" + diff)
+            test.assertEqual([], run.out_of_bounds())

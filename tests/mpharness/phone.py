@@ -3,6 +3,7 @@
 A Phone boots the daemon, reads what it left (AT transcript, property store, init.log, rild files,
 card history, log) and simulates reboots the way the host platform contract describes.
 """
+import concurrent.futures
 import json
 import os
 import re
@@ -10,11 +11,10 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import threading
 import time
 
 from .build import Build, HarnessError
-from .history import HISTORY, decode_history, encode_history
+from .history import HISTORY
 
 RESIDENT_LINE = "uevent_open_socket device_fd:"
 RADIO_DIR = "/data/vantorel/radio"
@@ -108,9 +108,6 @@ class Phone:
                                                      "\n".join(log.splitlines()[-25:])))
             time.sleep(0.02)
 
-    def wait_exit(self, timeout=10):
-        return self.daemon.wait(timeout)
-
     def stop_daemon(self):
         if self.daemon is not None and self.daemon.poll() is None:
             self.daemon.send_signal(signal.SIGKILL)
@@ -154,30 +151,14 @@ class Phone:
         with open(self.log_path, errors="replace") as f:
             return f.read()
 
-    def messages(self):
-        """Log messages without the 'X/modemprep(  pid): ' prefix, as (letter, text)."""
-        out = []
-        for line in self.log().splitlines():
-            head, sep, text = line.partition("): ")
-            if sep:
-                out.append((head[0], text))
-        return out
-
     def texts(self):
-        return [t for _, t in self.messages()]
-
-    def has_message(self, text, letter=None):
-        return any(t == text and (letter is None or l == letter) for l, t in self.messages())
+        """Log messages without the 'X/modemprep(  pid): ' prefix."""
+        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
 
     def time_outs(self):
         """Seconds between the two clock readings of each "read time out" line."""
-        out = []
-        for text in self.texts():
-            m = TIME_OUT.match(text)
-            if m:
-                s0, ns0, s1, ns1 = (int(g) for g in m.groups())
-                out.append(s1 - s0 + (ns1 - ns0) / 1e9)
-        return out
+        return [int(m[3]) - int(m[1]) + (int(m[4]) - int(m[2])) / 1e9
+                for m in map(TIME_OUT.match, self.texts()) if m]
 
     def transcript(self):
         """'<standby> <command>' per command the simulator received since it started."""
@@ -191,31 +172,14 @@ class Phone:
         return [line.split(" ", 1)[1] for line in self.transcript()]
 
     def props(self):
-        out = {}
-        try:
-            with open(self.path("/properties")) as f:
-                for line in f:
-                    name, sep, value = line.rstrip("\n").partition("=")
-                    if sep:
-                        out[name] = value
-        except FileNotFoundError:
-            pass
-        return out
+        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
 
     def init_log(self):
-        try:
-            with open(self.path("/init.log")) as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return (self.file_bytes("/init.log") or b"").decode().splitlines()
 
     def rild(self, standby):
         with open(self.path("%s/rild.cfg%d" % (RADIO_DIR, standby))) as f:
             return f.read()
-
-    def history(self):
-        """The card history decoded (see mpharness.history)."""
-        return decode_history(self.path(HISTORY), self.build)
 
     def file_bytes(self, phone_path):
         """A file's bytes, or None when there is no such file."""
@@ -225,11 +189,8 @@ class Phone:
         except (FileNotFoundError, IsADirectoryError):
             return None
 
-    def store_text(self):
-        return (self.file_bytes("/properties") or b"").decode(errors="replace")
-
     def store_lines(self):
-        return self.store_text().splitlines()
+        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
 
     def end_state(self):
         """What a start-up leaves that must not depend on how the previous one ended: the radio
@@ -248,29 +209,9 @@ class Phone:
         with open(self.path(HISTORY), "rb") as f:
             return f.read()
 
-    def write_history(self, fields):
-        """Plants a card history file described as decode_history() prints it."""
-        encode_history(fields, self.path(HISTORY), self.build)
-
 
 def boot_all(phones, timeout):
-    """Boots independent phones at once (their daemons mostly wait on the modem); returns the
-    wall time each start-up took."""
-    took, errors = {}, []
-
-    def run(p):
-        try:
-            start = time.monotonic()
-            p.boot(timeout=timeout)
-            took[id(p)] = time.monotonic() - start
-        except Exception as e:  # reported in the calling thread
-            errors.append(e)
-
-    threads = [threading.Thread(target=run, args=(p,)) for p in phones]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    if errors:
-        raise errors[0]
-    return [took[id(p)] for p in phones]
+    """Boots independent phones at once (their daemons mostly wait on the modem)."""
+    with concurrent.futures.ThreadPoolExecutor(max_workers=len(phones)) as pool:
+        for future in [pool.submit(p.boot, timeout=timeout) for p in phones]:
+            future.result()

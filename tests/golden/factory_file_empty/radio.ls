@@ -1,0 +1,2 @@
+radio.cfg
+rild.cfg0

@@ -1,0 +1,3 @@
+radio.cfg
+rild.cfg0
+rild.cfg1
