@@ -77,7 +77,7 @@ MUTANTS = {
     # Only a real device node can be opened again: the end-to-end hang-up cases catch these.
     "no-reopen": ("src/modem/channel.cc", "if (link.lineLost && reopenLine(link)) outcome",
                   "if (false && reopenLine(link)) outcome", "a lost line is not opened again",
-                  "e2e.test_faults.HangupTest"),
+                  "e2e.test_hardening.HangupTest"),
     "swap-record": ("src/modem/nvram.cc",
                     "    writeRestoreRecord(restore);\n    setProp(kModemReset, ",
                     "    setProp(kModemReset, ", "the reset flag is changed before its record",

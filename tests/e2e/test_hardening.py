@@ -27,6 +27,8 @@ class HangupTest(FaultTest):
         self.assertEqual(2, p.texts().count('line of "%s" lost, opening it again'
                                             % p.path("/dev/TTYEMS40")))
         self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
+        # The command the hang-up cut short is sent again on the line opened anew.
+        self.assertEqual(2, p.commands().count("AT+DSIMIO=1"))
         self.assertResident(p)
 
 
