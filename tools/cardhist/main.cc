@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cardhist/history.h"
+#include "cli/options.h"
 
 namespace {
 
@@ -91,16 +92,6 @@ int encodeFile(const std::string& path) {
   return 0;
 }
 
-// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
-std::string refusedOption(char** argv) {
-  const char* arg = argv[optind - 1];
-  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
-    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
-  }
-  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
-  return std::string("unknown option -") + static_cast<char>(optopt);
-}
-
 int run(int argc, char** argv) {
   static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
                                     {"encode", no_argument, nullptr, 'e'},
@@ -117,7 +108,7 @@ int run(int argc, char** argv) {
     } else if (c == 'e') {
       encode = true;
     } else {
-      return usageError(refusedOption(argv));
+      return usageError(cli::refusedOption(argv));
     }
   }
   if (optind == argc) return usageError("no file given");

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/options.h"
 #include "platform/host_store.h"
 #include "platform/platform.h"
 
@@ -46,14 +47,9 @@ int runtimeError(const std::string& message) {
   return 1;
 }
 
-// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
+// getopt_long's refusal; a negative number is most likely a value that wanted "--".
 std::string refusedOption(char** argv) {
-  const char* arg = argv[optind - 1];
-  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
-    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
-  }
-  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
-  std::string message = std::string("unknown option -") + static_cast<char>(optopt);
+  std::string message = cli::refusedOption(argv);
   if (optopt >= '0' && optopt <= '9') message += " (a value that starts with '-' follows \"--\")";
   return message;
 }

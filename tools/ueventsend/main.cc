@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "modemsim/uevent.h"
 
 namespace {
@@ -30,16 +31,6 @@ constexpr char kUsage[] =
 int usageError(const std::string& message) {
   fprintf(stderr, "ueventsend: %s (try --help)\n", message.c_str());
   return 2;
-}
-
-// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
-std::string refusedOption(char** argv) {
-  const char* arg = argv[optind - 1];
-  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
-    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
-  }
-  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
-  return std::string("unknown option -") + static_cast<char>(optopt);
 }
 
 }  // namespace
@@ -73,7 +64,7 @@ int main(int argc, char** argv) {
     } else if (c == ':') {
       return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
     } else {
-      return usageError(refusedOption(argv));
+      return usageError(cli::refusedOption(argv));
     }
   }
   std::vector<std::string> fields(argv + optind, argv + argc);

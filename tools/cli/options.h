@@ -1,0 +1,21 @@
+// What the workstation tools share on their command lines (each parses with getopt_long).
+#pragma once
+
+#include <getopt.h>
+#include <string.h>
+
+#include <string>
+
+namespace cli {
+
+// What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
+inline std::string refusedOption(char** argv) {
+  const char* arg = argv[optind - 1];
+  if (strncmp(arg, "--", 2) == 0 && strchr(arg, '=') != nullptr && optopt != 0) {
+    return std::string("option ") + std::string(arg, strchr(arg, '=')) + " takes no value";
+  }
+  if (strncmp(arg, "--", 2) == 0 || optopt == 0) return std::string("unknown option ") + arg;
+  return std::string("unknown option -") + static_cast<char>(optopt);
+}
+
+}  // namespace cli
