@@ -78,13 +78,12 @@ class Line : public ::testing::Test {
   int fd_ = -1;
 };
 
+// Answers the golden runs show through the daemon's log are left to them.
 TEST_F(Line, EveryCommandAnswersByteExactOnItsStandby) {
   start(R"({"imei": ["867400020000010", "000000000000000"], "slots": [
       {"present": true, "id": "8986A", "imsi": "460001234567890", "type": 2},
       {"present": true, "id": "8986B", "imsi": "460019876543210", "type": 1, "lock": "pin"}]})");
   const char* const script[][2] = {
-      {"AT^DMCC?", "\r\n^DMCC: 1,2,1,31,1\r\n\r\nOK\r\n"},
-      {"AT^DUSIMR=1", "\r\n^DUSIMU: 1\r\n\r\nOK\r\n"},
       {"AT^DCID", "\r\n^DCID: 8986A\r\n\r\nOK\r\n"},
       {"AT^DMPCHN=5", kErrorAnswer},
       {"AT^DMPCHN=12", kErrorAnswer},
@@ -124,7 +123,7 @@ TEST(Faults, ChunksAreTheNoiseThenTheAnswerCutAtTheSplits) {
   for (const auto& c : cases) EXPECT_EQ(c.want, chunks(c.noise, c.answer, c.split)) << c.noise;
 }
 
-// Neither a cut answer nor a delayed report shows in the daemon's log: only the reads' timing.
+// An answer cut into reads at its gaps, and a status report after the OK, noise and a delay.
 TEST_F(Line, SplitAnswerArrivesAsSeparateReadsAndTheDelayedReportFollowsOkAfterNoise) {
   start(R"({"slots": [{"present": true, "id": "8986"}], "faults": [
       {"command": "AT^DCID", "split": [2, 11, 18], "split_gap_ms": 60}], "status_report":
