@@ -7,7 +7,7 @@
 // through sendAtSyncOk, queryModemCapability (forced), queryCardInfo for slots 0 and 1, checkIMEI.
 //
 // Configuration byte 0: bits 0-1 project target (cmcc, cucc, open, ctc); bit 2 puts a card into
-// the history ring (identity kHistoryCardID, the rest of the byte as its selector).
+// the history ring (identity kCardIDs[0], the rest of the byte as its selector).
 // Configuration byte 1: a non-zero byte fills the answer buffer before the exchange (what the
 // copy laid over an older answer leaves).
 #include "fuzz_support.h"
@@ -18,7 +18,6 @@ constexpr uint8_t kEndOfPhase = 0xFF;
 constexpr uint8_t kHangUp = 0xFE;
 constexpr size_t kMaxChunksPerPhase = 48;  // well inside the socket's queue
 constexpr int kPhases = 5;
-constexpr char kHistoryCardID[] = "89860012345678901234";
 
 // Queues the next phase's chunks.
 void queuePhase(fuzz::Reader& in, ScriptedModem& line) {
@@ -78,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake::setProperty("persist.sys.vx.check.imei", "1");
   if (config & 4) {
     d.state.cards.savedCardInfo.m_history[0] =
-        fuzz::pickCard(config | 1, "460001234567890", kHistoryCardID);
+        fuzz::pickCard(config | 1, "460001234567890", fuzz::kCardIDs[0]);
   }
   for (int phase = 0; phase < kPhases; phase++) {
     queuePhase(in, d.modem);

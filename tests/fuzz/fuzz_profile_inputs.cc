@@ -35,12 +35,11 @@ void setUpModemAndCards(DaemonState& s, const std::string& config) {
   for (int i = 0; i < MAX_STANDBY; i++) {
     capability.standbyRatCap[i] = static_cast<int8_t>(configByte(config, 1 + i));
   }
-  static const char* const kIDs[] = {"89860012345678901234", "89860198765432109876"};
   for (int slot = 0; slot < 2; slot++) {
     s.cards.cardInfo[slot] =
-        fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", kIDs[slot]);
+        fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", fuzz::kCardIDs[slot]);
     if (configByte(config, 8) & (1 << slot)) {
-      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], kIDs[slot]);
+      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], fuzz::kCardIDs[slot]);
     }
   }
 }

@@ -65,6 +65,7 @@ inline CardInfo pickCard(uint8_t selector, const std::string& imsi, const std::s
   return card;
 }
 
+constexpr const char* kCardIDs[] = {"89860012345678901234", "89860198765432109876"};
 constexpr uint32_t kTargets[] = {PROJECT_TARGET_CMCC, PROJECT_TARGET_CUCC, PROJECT_TARGET_OPEN,
                                  PROJECT_TARGET_CTC};
 

@@ -129,9 +129,7 @@ TEST(PolicyTest, CardsOutsideTheTargetsRulesCountAsEmptySlots) {
   }
   EXPECT_EQ(kUnknownCombination,
             ratGetDualCardCapability(PROJECT_TARGET_CTC, kNoCard, kNoCard).code);
-  EXPECT_STREQ("unknown", actualName(kUnknownCombination));
-  EXPECT_STREQ("ACTUAL_RAT_2G_2G", actualName(ACTUAL_RAT_2G_2G));
-  EXPECT_STREQ("RAT_234G_2G_O", capabilityName(RAT_234G_2G_O));
+  EXPECT_STREQ("ACTUAL_RAT_2G_2G", actualName(ACTUAL_RAT_2G_2G));  // the others: golden runs
 }
 
 TEST(PolicyTest, MasterCardByRule) {
