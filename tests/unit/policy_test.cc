@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,16 +54,10 @@ struct Inputs {
 };
 
 template <typename V>
-std::string joined(const V* values, int count) {
-  std::string out;
-  for (int i = 0; i < count; i++) out += (i ? "," : "") + std::to_string(values[i]);
-  return out;
-}
-
-std::string dstmexes(const RadioPlan& plan, int count) {
-  std::string out;
-  for (int i = 0; i < count; i++) out += (i ? ";" : "") + std::string(plan.standbyDSTMEX[i]);
-  return out;
+std::string joined(const V* values, int count, const char* separator = ",") {
+  std::ostringstream out;
+  for (int i = 0; i < count; i++) out << (i ? separator : "") << values[i];
+  return out.str();
 }
 
 // One card per class index of each target, from 0.
@@ -230,7 +225,7 @@ TEST(PolicyTest, OneStandbyGetsTheLargerSetAndTheOthersGsm) {
     RadioPlan plan = c.in.plan();
     EXPECT_EQ(c.rat, joined(plan.standbyRat, standbys));
     EXPECT_EQ(c.actual, joined(plan.standbyActualRat, shown));
-    EXPECT_EQ(c.dstmex, dstmexes(plan, std::max(standbys, shown)));
+    EXPECT_EQ(c.dstmex, joined(plan.standbyDSTMEX, std::max(standbys, shown), ";"));
     EXPECT_STREQ(c.published != nullptr ? c.published : c.actual, plan.actualRatValue);
   }
 }
