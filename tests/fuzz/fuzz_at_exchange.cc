@@ -7,7 +7,7 @@
 // through sendAtSyncOk, queryModemCapability (forced), queryCardInfo for slots 0 and 1, checkIMEI.
 //
 // Configuration byte 0: bits 0-1 project target (cmcc, cucc, open, ctc); bit 2 puts a card into
-// the history ring (identity kHistoryCardID, the rest of the byte as its selector).
+// the history ring (identity kCardIDs[0], the rest of the byte as its selector).
 // Configuration byte 1: a non-zero byte fills the answer buffer before the exchange (what the
 // copy laid over an older answer leaves).
 #include "fuzz_support.h"
@@ -18,34 +18,22 @@ constexpr uint8_t kEndOfPhase = 0xFF;
 constexpr uint8_t kHangUp = 0xFE;
 constexpr size_t kMaxChunksPerPhase = 48;  // well inside the socket's queue
 constexpr int kPhases = 5;
-constexpr char kHistoryCardID[] = "89860012345678901234";
-
-void setUp(fixture::Daemon& d, uint8_t config) {
-  d.state.profile = fixture::profile(fuzz::kTargets[config & 3]);
-  fake::setProperty("persist.sys.vx.check.imei", "1");
-  if ((config & 4) == 0) return;
-  CardInfo entry = fuzz::pickCard(config | 1, "460001234567890", kHistoryCardID);
-  d.state.cards.savedCardInfo.m_history[0] = entry;
-}
 
 // Queues the next phase's chunks.
 void queuePhase(fuzz::Reader& in, ScriptedModem& line) {
-  size_t chunks = 0;
-  while (!in.done()) {
+  for (size_t chunks = 0; !in.done();) {
     uint8_t length = in.byte();
     if (length == kEndOfPhase) return;
     if (length == kHangUp) {
       line.hangUp();
-      continue;
+    } else if (std::string chunk = in.bytes(length); chunks++ < kMaxChunksPerPhase) {
+      line.send(chunk);
     }
-    std::string chunk = in.bytes(length);
-    if (chunks++ < kMaxChunksPerPhase) line.send(chunk);
   }
 }
 
 void checkCard(const CardInfo& card) {
-  FUZZ_CHECK(fuzz::terminated(card.m_cardIMSI));
-  FUZZ_CHECK(fuzz::terminated(card.m_cardID));
+  FUZZ_CHECK(fuzz::terminated(card.m_cardIMSI) && fuzz::terminated(card.m_cardID));
   FUZZ_CHECK(card.m_cardStatus == CardStatus::kAbsent || isPresent(card));
   FUZZ_CHECK(card.m_cardType == CardType::kSim || card.m_cardType == CardType::kUsim ||
              card.m_cardType == CardType::kUnknown);
@@ -83,11 +71,14 @@ void runPhase(int phase, fixture::Daemon& d, uint8_t fill) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fixture::Daemon d;
   fuzz::Reader in(data, size);
-  uint8_t config = in.byte();
-  uint8_t fill = in.byte();
-  setUp(d, config);
+  uint8_t config = in.byte(), fill = in.byte();
+  fixture::Daemon d(fixture::profile(fuzz::kTargets[config & 3]));
+  fake::setProperty("persist.sys.vx.check.imei", "1");
+  if (config & 4) {
+    d.state.cards.savedCardInfo.m_history[0] =
+        fuzz::pickCard(config | 1, "460001234567890", fuzz::kCardIDs[0]);
+  }
   for (int phase = 0; phase < kPhases; phase++) {
     queuePhase(in, d.modem);
     runPhase(phase, d, fill);

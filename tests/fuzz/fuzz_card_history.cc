@@ -15,30 +15,28 @@ bool ringHolds(const saved_card_info_st& history, const char (&id)[CARD_ID_SIZE]
   return false;
 }
 
-bool fullyKnown(const CardInfo& card) {
-  return isPresent(card) && card.m_cardID[0] != '\0' && card.m_cardType != CardType::kUnknown &&
-         card.m_cardLocale != CardLocale::kUnknown && card.m_cardIMSI[0] != '\0';
-}
-
 // After the update each slot names its card (or nothing); the ring changed only by taking in
 // cards of this boot, and the last fully known card is in it (an earlier one may have been the
 // oldest entry, replaced by a later slot's new card).
 void checkUpdate(const Cards& cards, int32_t simCount, const saved_card_info_st& before) {
   const saved_card_info_st& after = cards.savedCardInfo;
   const CardInfo* lastKnown = nullptr;
-  for (int slot = 0; slot < MAX_SIM && slot < simCount; slot++) {
+  int slots = simCount < MAX_SIM ? simCount : MAX_SIM;
+  for (int slot = 0; slot < slots; slot++) {
     const CardInfo& card = cards.cardInfo[slot];
-    FUZZ_CHECK(fuzz::terminated(after.m_slotCardID[slot]));
     bool named = isPresent(card) && card.m_cardID[0] != '\0';
+    FUZZ_CHECK(fuzz::terminated(after.m_slotCardID[slot]));
     FUZZ_CHECK(strcmp(after.m_slotCardID[slot], named ? card.m_cardID : "") == 0);
-    if (fullyKnown(card)) lastKnown = &card;
+    if (named && card.m_cardType != CardType::kUnknown &&
+        card.m_cardLocale != CardLocale::kUnknown && card.m_cardIMSI[0] != '\0') {
+      lastKnown = &card;
+    }
   }
   if (lastKnown != nullptr) FUZZ_CHECK(ringHolds(after, lastKnown->m_cardID));
   for (int i = 0; i < CARD_HISTORY_ENTRIES; i++) {
     const CardInfo& entry = after.m_history[i];
-    if (memcmp(&entry, &before.m_history[i], sizeof entry) == 0) continue;
-    bool fromThisBoot = false;
-    for (int slot = 0; slot < MAX_SIM && slot < simCount; slot++) {
+    bool fromThisBoot = memcmp(&entry, &before.m_history[i], sizeof entry) == 0;
+    for (int slot = 0; slot < slots; slot++) {
       fromThisBoot = fromThisBoot || memcmp(&entry, &cards.cardInfo[slot], sizeof entry) == 0;
     }
     FUZZ_CHECK(fromThisBoot);
@@ -58,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string imsi = in.bytes(in.byte());
     card = fuzz::pickCard(selector, imsi, in.bytes(in.byte()));
   }
-  std::string file = in.rest();
-  std::string path = fake::path(kCardHistoryPath, true);
+  std::string file = in.rest(), path = fake::path(kCardHistoryPath, true);
   bool exists = (flags & 0x80) == 0;
   if (exists) fuzz::writeFile(path, file);
 
@@ -68,13 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What a complete file holds is taken as it is, byte for byte.
   if (read) FUZZ_CHECK(memcmp(&cards.savedCardInfo, file.data(), sizeof(saved_card_info_st)) == 0);
 
-  saved_card_info_st before = cards.savedCardInfo;
+  saved_card_info_st before = cards.savedCardInfo, readBack;
   updateSavedCardInfo(cards.savedCardInfo, cards.cardInfo, simCount);
   checkUpdate(cards, simCount, before);
 
   FUZZ_CHECK(writeSavedCardInfo(cards.savedCardInfo));
   FUZZ_CHECK(fuzz::readFile(path).size() == sizeof(saved_card_info_st));
-  saved_card_info_st readBack;
   FUZZ_CHECK(readSavedCardInfo(readBack));
   FUZZ_CHECK(memcmp(&readBack, &cards.savedCardInfo, sizeof readBack) == 0);
   return 0;

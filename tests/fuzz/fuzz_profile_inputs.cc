@@ -7,6 +7,7 @@
 //   6, 7: cards in slots 0 and 1 (status bits 0-1, type bits 2-3, locale bits 4-6)
 //   8: bit 0: slot 0's card was the master at the last update, bit 1: slot 1's
 // Line 1 is the factory file; lines 2.. the properties of kProperties in order (empty: unset).
+#include <sstream>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -22,18 +23,6 @@ constexpr const char* kProperties[] = {
 };
 constexpr size_t kPropertyCount = sizeof kProperties / sizeof kProperties[0];
 
-std::vector<std::string> splitLines(const uint8_t* data, size_t size) {
-  std::vector<std::string> lines(1);
-  for (size_t i = 0; i < size; i++) {
-    if (data[i] == '\n') {
-      lines.emplace_back();
-    } else {
-      lines.back() += static_cast<char>(data[i]);
-    }
-  }
-  return lines;
-}
-
 uint8_t configByte(const std::string& config, size_t i) {
   return i < config.size() ? static_cast<uint8_t>(config[i]) : 0;
 }
@@ -41,17 +30,16 @@ uint8_t configByte(const std::string& config, size_t i) {
 void setUpModemAndCards(DaemonState& s, const std::string& config) {
   uint8_t flags = configByte(config, 0);
   ModemCapability& capability = s.link.capability;
-  if (flags & 1) capability = {1, (flags >> 1) & 7, 1, {}};
+  if (flags & 1) capability = {1, 0, 1, {}};
   capability.modemStandbyCount = (flags >> 1) & 7;
   for (int i = 0; i < MAX_STANDBY; i++) {
     capability.standbyRatCap[i] = static_cast<int8_t>(configByte(config, 1 + i));
   }
-  static const char* const kIDs[] = {"89860012345678901234", "89860198765432109876"};
   for (int slot = 0; slot < 2; slot++) {
     s.cards.cardInfo[slot] =
-        fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", kIDs[slot]);
+        fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", fuzz::kCardIDs[slot]);
     if (configByte(config, 8) & (1 << slot)) {
-      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], kIDs[slot]);
+      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], fuzz::kCardIDs[slot]);
     }
   }
 }
@@ -59,22 +47,18 @@ void setUpModemAndCards(DaemonState& s, const std::string& config) {
 // The published RAT list names only RATs the modem has, with no empty entry.
 void checkRatList(const ModemCapability& capability) {
   std::string list = fake::property("ro.sys.vx.proj.rat");
-  FUZZ_CHECK(list.size() < PROPERTY_VALUE_SIZE);
+  FUZZ_CHECK(list.size() < PROPERTY_VALUE_SIZE && (list.empty() || list.back() != ','));
   RatMask offered = static_cast<RatMask>(capability.standbyRatCap[0]) |
                     static_cast<RatMask>(capability.standbyRatCap[1]);
-  for (size_t start = 0; !list.empty() && start <= list.size();) {
-    size_t comma = list.find(',', start);
-    std::string token = list.substr(start, comma == std::string::npos ? comma : comma - start);
+  std::istringstream tokens(list);
+  for (std::string token; std::getline(tokens, token, ',');) {
     RatMask bit = 0;
     for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
       if (token == row->name) bit = row->bit;
     }
     FUZZ_CHECK((bit & offered) != 0);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
   }
 }
-
 void checkProfile(const ProjectProfile& p) {
   FUZZ_CHECK(p.simCount <= 5 && p.standbyCount <= 5);
   FUZZ_CHECK(p.projectTarget >= PROJECT_TARGET_OPEN && p.projectTarget <= PROJECT_TARGET_NONE);
@@ -100,8 +84,8 @@ void checkPlan(const RadioPlan& plan) {
     FUZZ_CHECK(plan.standbySimSlot[i] >= -1 && plan.standbySimSlot[i] <= 1);
     FUZZ_CHECK(memchr(plan.standbyDSTMEX[i], '\0', DSTMEX_SIZE) != nullptr);
   }
-  std::string master = fake::property("persist.radio.vx.master.card");
-  if (plan.master.written) FUZZ_CHECK(master == plan.masterCard);
+  if (plan.master.written)
+    FUZZ_CHECK(fake::property("persist.radio.vx.master.card") == plan.masterCard);
   FUZZ_CHECK(fake::property("persist.sys.vx.actual.rat") == plan.actualRatValue);
 }
 
@@ -110,8 +94,9 @@ void checkPlan(const RadioPlan& plan) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fixture::Daemon d(kInitialProjectProfile);
   DaemonState& s = d.state;
-  std::vector<std::string> lines = splitLines(data, size);
-  lines.resize(2 + kPropertyCount);
+  std::vector<std::string> lines(2 + kPropertyCount);
+  std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
+  for (std::string& line : lines) std::getline(input, line);
   const std::string& config = lines[0];
   if (configByte(config, 0) & 0x10) fuzz::writeFile(fake::path(kFactoryFilePath, true), lines[1]);
   for (size_t i = 0; i < kPropertyCount; i++) {

@@ -17,20 +17,10 @@ namespace {
 // Every DSTMEX text the policy can build.
 constexpr const char* kDstmexTexts[] = {"0,7,2,0", "1,0", "0,2,0", "0,0"};
 constexpr const char* kKeys[] = {
-    "rild.count = ",
-    "rild.simSlot = ",
-    "rild.cardStatus = ",
-    "rild.cardType = ",
-    "rild.cardLocale = ",
-    "rild.cardID = ",
-    "rild.rat = ",
-    "rild.actualRat = ",
-    "rild.rat.DSTMEX = ",
-    "rild.cs = ",
-    "rild.ps = ",
-    "rild.cardStatus.other = ",
-    "rild.cardLocale.other = ",
-};
+    "rild.count = ",           "rild.simSlot = ", "rild.cardStatus = ", "rild.cardType = ",
+    "rild.cardLocale = ",      "rild.cardID = ",  "rild.rat = ",        "rild.actualRat = ",
+    "rild.rat.DSTMEX = ",      "rild.cs = ",      "rild.ps = ",         "rild.cardStatus.other = ",
+    "rild.cardLocale.other = "};
 constexpr int kLines = sizeof kKeys / sizeof kKeys[0];
 
 std::string rildPath(int standby) {
@@ -66,10 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Reader in(data, size);
   fixture::Daemon d(fixture::profile(PROJECT_TARGET_CMCC, 2, static_cast<int8_t>(in.byte())));
   DaemonState& s = d.state;
-  uint8_t flags = in.byte();
-  uint8_t dstmex = in.byte();
-  bool switched = flags & 1;
-  int hotplugSim = ((flags >> 1) & 7) - 1;
+  uint8_t flags = in.byte(), dstmex = in.byte();
   for (int i = 0; i < MAX_STANDBY; i++) {
     copyText(s.plan.standbyDSTMEX[i], i < 4 ? kDstmexTexts[(dstmex >> (2 * i)) & 3] : "1,0");
     s.plan.standbySimSlot[i] = i < 2 ? i : -1;
@@ -81,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   rildPath(0);  // the radio directory exists on the phone; the files may not
   size_t oldLength = in.byte() << 8;
-  oldLength |= in.byte();
-  std::string old0 = in.bytes(oldLength);
+  std::string old0 = in.bytes(oldLength | in.byte());
   if ((flags & 0x10) == 0) fuzz::writeFile(rildPath(0), old0);
   if ((flags & 0x20) == 0) fuzz::writeFile(rildPath(1), in.rest());
   if (flags & 0x40) {
@@ -90,13 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake::setProperty("init.svc.rild1", "running");
   }
 
-  startRildService(s.profile, s.cards.cardInfo, s.plan, switched, hotplugSim);
+  startRildService(s.profile, s.cards.cardInfo, s.plan, flags & 1, ((flags >> 1) & 7) - 1);
   int written = s.profile.standbyCount < MAX_STANDBY ? s.profile.standbyCount : MAX_STANDBY;
   for (int standby = 0; standby < written; standby++) {
-    std::string text = fuzz::readFile(rildPath(standby));
-    if (!wellFormed(text, s.plan.standbyDSTMEX[standby]))
-      fprintf(stderr, "%s<end>\n", text.c_str());
-    FUZZ_CHECK(wellFormed(text, s.plan.standbyDSTMEX[standby]));
+    FUZZ_CHECK(wellFormed(fuzz::readFile(rildPath(standby)), s.plan.standbyDSTMEX[standby]));
     FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
     // Every standby served has its rild running afterwards.
     FUZZ_CHECK(fake::property("init.svc.rild" + std::to_string(standby)) == "running");

@@ -1,6 +1,6 @@
 // Shared pieces of the fuzz targets: the check that reports a finding, an input reader, and
-// card values picked by a selector. The daemon's state and its scripted modem come from the
-// unit tests' fixture.
+// card values picked by a selector. The daemon's state, its scripted modem, card values and
+// files come from the unit tests' fixture.
 #pragma once
 
 #include <stddef.h>
@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "daemon_fixture.h"
@@ -25,6 +23,10 @@
 
 namespace fuzz {
 
+using fixture::readFile;
+using fixture::setField;
+using fixture::writeFile;
+
 // Takes the input front to back; past its end every read gives zeros or nothing.
 class Reader {
  public:
@@ -33,35 +35,16 @@ class Reader {
   // Up to n bytes (fewer at the end).
   std::string bytes(size_t n) {
     size_t take = n < size_ - pos_ ? n : size_ - pos_;
-    std::string out(reinterpret_cast<const char*>(data_ + pos_), take);
     pos_ += take;
-    return out;
+    return std::string(reinterpret_cast<const char*>(data_ + pos_ - take), take);
   }
   std::string rest() { return bytes(size_ - pos_); }
   bool done() const { return pos_ >= size_; }
 
  private:
   const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
+  size_t size_, pos_ = 0;
 };
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A text field as the daemon fills it: bounded, so it always ends inside.
-template <size_t N>
-void setField(char (&field)[N], const std::string& text) {
-  memset(field, 0, N);
-  copyText(field, text.c_str(), text.size());
-}
 
 template <size_t N>
 bool terminated(const char (&field)[N]) {
@@ -76,16 +59,13 @@ inline CardInfo pickCard(uint8_t selector, const std::string& imsi, const std::s
   constexpr CardType kTypes[] = {CardType::kUsim, CardType::kSim, CardType::kUnknown,
                                  CardType::kUsim};
   constexpr int32_t kLocales[] = {1, 2, 3, 4, 5, 6, 255, 1};
-  CardInfo card = {kStatuses[selector & 3],
-                   kTypes[(selector >> 2) & 3],
-                   static_cast<CardLocale>(kLocales[(selector >> 4) & 7]),
-                   {},
-                   {}};
-  setField(card.m_cardIMSI, imsi);
-  setField(card.m_cardID, id);
+  CardInfo card = fixture::card(kTypes[(selector >> 2) & 3],
+                                static_cast<CardLocale>(kLocales[(selector >> 4) & 7]), imsi, id);
+  card.m_cardStatus = kStatuses[selector & 3];
   return card;
 }
 
+constexpr const char* kCardIDs[] = {"89860012345678901234", "89860198765432109876"};
 constexpr uint32_t kTargets[] = {PROJECT_TARGET_CMCC, PROJECT_TARGET_CUCC, PROJECT_TARGET_OPEN,
                                  PROJECT_TARGET_CTC};
 

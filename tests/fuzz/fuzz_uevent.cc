@@ -7,6 +7,8 @@
 // turn by one pass of the monitor.
 #include <unistd.h>
 
+#include <sstream>
+
 #include "fuzz_support.h"
 #include "hotplug/hotplug.h"
 
@@ -19,20 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DaemonState& s = d.state;
   s.profile.dynamicRat = (setup >> 3) & 1;
   s.cards.dual_sim_online = online;
-  static const char* const kIDs[] = {"89860012345678901234", "89860198765432109876"};
   for (int slot = 0; slot < 2; slot++) {
     if (setup & (0x10 << slot))
-      s.cards.cardInfo[slot] = fuzz::pickCard(0x15, "460001234567890", kIDs[slot]);
+      s.cards.cardInfo[slot] = fuzz::pickCard(0x15, "460001234567890", fuzz::kCardIDs[slot]);
   }
   // A reconfiguration closes the channel; the next one opens the node again.
   symlink("/dev/null", fake::path(kModemDevicePath, true).c_str());
-  std::string rest = in.rest();
-  size_t start = 0;
-  for (size_t end; start <= rest.size(); start = end + 1) {
-    end = rest.find('\n', start);
-    if (end == std::string::npos) end = rest.size();
-    // A receive of nothing ends the monitor's pass instead.
-    if (end > start) fake::queueUevent(rest.substr(start, end - start));
+  std::istringstream messages(in.rest());
+  for (std::string message; std::getline(messages, message);) {
+    if (!message.empty()) fake::queueUevent(message);  // a receive of nothing ends the pass
   }
   sim_hot_plug_monitor_loop(s);
   FUZZ_CHECK(((s.cards.dual_sim_online ^ online) & ~3u) == 0);

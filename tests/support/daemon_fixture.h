@@ -1,13 +1,16 @@
 // What unit tests and fuzz targets build the daemon from: a fresh fake platform, the daemon's
-// state as values, a scripted modem attached as its channel, and card and profile values.
+// state as values, a scripted modem attached as its channel, card and profile values and files.
 #pragma once
 
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "card/card.h"
 #include "main/daemon.h"
@@ -20,10 +23,20 @@ namespace fixture {
 // The groups of the default project RAT list.
 constexpr RatMask k2G = RAT_GSM, k3G = RAT_TDSCDMA | RAT_WCDMA, k4G = RAT_LTE_TDD | RAT_LTE_FDD;
 
+const std::string kOk = "\r\nOK\r\n";
+inline std::string lineOk(const std::string& line) { return "\r\n" + line + "\r\n" + kOk; }
+
+// A text field as the daemon fills it: bounded, so it always ends inside.
+template <size_t N>
+void setField(char (&field)[N], const std::string& text) {
+  memset(field, 0, N);
+  copyText(field, text.c_str(), text.size());
+}
+
 inline void fillPlmnList(PlmnList& list, std::initializer_list<const char*> entries) {
   memset(list, 0, sizeof(PlmnList));
   int i = 0;
-  for (const char* entry : entries) strncpy(list[i++], entry, PLMN_ENTRY_SIZE - 1);
+  for (const char* entry : entries) setField(list[i++], entry);
 }
 
 // A profile as start-up leaves it with the default properties and a modem offering everything.
@@ -42,14 +55,23 @@ inline ProjectProfile profile(uint32_t target = PROJECT_TARGET_CMCC, int32_t sim
   return p;
 }
 
-inline CardInfo card(CardType type, CardLocale locale, const char* imsi = "460001234567890",
-                     const char* id = "8986000000000000001") {
+inline CardInfo card(CardType type, CardLocale locale, const std::string& imsi = "460001234567890",
+                     const std::string& id = "8986000000000000001") {
   CardInfo c = {CardStatus::kPresent, type, locale, {}, {}};
-  strncpy(c.m_cardIMSI, imsi, CARD_IMSI_SIZE - 1);
-  strncpy(c.m_cardID, id, CARD_ID_SIZE - 1);
+  setField(c.m_cardIMSI, imsi);
+  setField(c.m_cardID, id);
   return c;
 }
 constexpr CardInfo kNoCard = CARD_INFO_RESET;
+
+inline std::string readFile(const std::string& path) {
+  std::stringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 // A fresh fake platform (silence costs virtual time only) and a daemon's state with a scripted
 // modem attached: the daemon holds a non-blocking duplicate of its end, which it may close.
@@ -74,7 +96,9 @@ struct Daemon {
     state.link.currentStandby = standby;
   }
   // Answers queued before the daemon asks: one read each.
-  void answer(std::initializer_list<std::string> chunks) { modem.answer(chunks); }
+  void answer(const std::vector<std::string>& chunks) {
+    for (const std::string& c : chunks) modem.send(c);
+  }
   // Every command written since the last call, joined with their CRs shown as '|'.
   std::string sent() {
     std::string out;

@@ -5,8 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,8 +12,7 @@ class ScriptedModem {
  public:
   ScriptedModem() { socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_); }
   ~ScriptedModem() {
-    if (fds_[0] >= 0) close(fds_[0]);
-    if (fds_[1] >= 0) close(fds_[1]);
+    for (int fd : fds_) close(fd);
   }
   ScriptedModem(const ScriptedModem&) = delete;
   ScriptedModem& operator=(const ScriptedModem&) = delete;
@@ -29,15 +26,6 @@ class ScriptedModem {
     return ::send(fds_[1], chunk.data(), chunk.size(), MSG_DONTWAIT) ==
            static_cast<ssize_t>(chunk.size());
   }
-  void answer(std::initializer_list<std::string> chunks) {
-    for (const std::string& c : chunks) send(c);
-  }
-  void answer(const std::string& chunk) { answer({chunk}); }
-  // "\r\n<line>\r\n\r\nOK\r\n" in one chunk.
-  void answerLineOk(const std::string& line) { answer("\r\n" + line + "\r\n\r\nOK\r\n"); }
-  void ok() { answer("\r\nOK\r\n"); }
-  void error() { answer("\r\nERROR\r\n"); }
-
   // The peer hangs up: every later read returns 0 (end of file).
   void hangUp() { shutdown(fds_[1], SHUT_WR); }
 
@@ -45,11 +33,8 @@ class ScriptedModem {
   std::vector<std::string> commands() {
     std::vector<std::string> out;
     char buf[4096];
-    for (;;) {
-      ssize_t n = recv(fds_[1], buf, sizeof buf, MSG_DONTWAIT);
-      if (n < 0) break;
-      out.emplace_back(buf, static_cast<size_t>(n));
-    }
+    for (ssize_t n; (n = recv(fds_[1], buf, sizeof buf, MSG_DONTWAIT)) >= 0;)
+      out.emplace_back(buf, n);
     return out;
   }
 

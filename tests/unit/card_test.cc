@@ -2,8 +2,6 @@
 // it leaves; the history ring and its file; the IMEI check.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,9 +11,8 @@ namespace {
 
 using fixture::card;
 using fixture::Daemon;
-
-const std::string kOk = "\r\nOK\r\n";
-std::string lineOk(const std::string& line) { return "\r\n" + line + "\r\n" + kOk; }
+using fixture::kOk;
+using fixture::lineOk;
 
 const std::string kStatusWait = "AT^DLKS=1|AT^DUSIMR=1|AT^DLKS=0|AT^DUSIMR=0|";
 // The report arrives in a later chunk, after unrelated text.
@@ -32,19 +29,17 @@ struct CardQuery : Daemon {
   void remember(int entry, const char* id, const char* imsi, CardType type) {
     state.cards.savedCardInfo.m_history[entry] = card(type, static_cast<CardLocale>(9), imsi, id);
   }
-  const CardInfo& query(const std::vector<std::string>& script) {
-    for (const std::string& chunk : script) modem.answer(chunk);
+  // script: the answers after the status wait.
+  const CardInfo& query(const std::vector<std::string>& script,
+                        const std::vector<std::string>& status = kCardPresent) {
+    answer(status);
+    answer(script);
     CardInfo& slot = state.cards.cardInfo[0];
     slot = {CardStatus::kUnknown, CardType::kSim, CardLocale::kOpen, "junk", "junk"};
     queryCardInfo(state.link, 0, slot, state.profile, state.cards.savedCardInfo);
     return slot;
   }
 };
-
-std::vector<std::string> operator+(std::vector<std::string> a, std::vector<std::string> b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A record as "status,type,locale,IMSI,identity".
 std::string described(const CardInfo& c) {
@@ -71,10 +66,7 @@ TEST(CardQueryTest, ScenariosFromStatusToLocale) {
         lineOk("^DTOC: 2")},
        kFullQuery,
        "1,2,1,460001234567890,8986"},
-      {"PIN-locked card: one AT+CIMI",
-       {lineOk("^DCID: LOCKED"), "\r\n+CME ERROR: 11\r\n", lineOk("^DTOC: 1")},
-       kFullQuery,
-       "1,1,255,,LOCKED"},
+      // A PIN-locked one (+CME ERROR: 11) is a golden run.
       {"PUK-locked card: one AT+CIMI",
        {lineOk("^DCID: LOCKED"), "\r\n+CME ERROR: 12\r\n", lineOk("^DTOC: 1")},
        kFullQuery,
@@ -92,7 +84,7 @@ TEST(CardQueryTest, ScenariosFromStatusToLocale) {
   for (const auto& s : scenarios) {
     SCOPED_TRACE(s.name);
     CardQuery q;
-    EXPECT_EQ(s.record, described(q.query(kCardPresent + s.script)));
+    EXPECT_EQ(s.record, described(q.query(s.script)));
     EXPECT_EQ(kStatusWait + s.sent, q.sent());
     EXPECT_EQ(s.sent == "AT^DCID|" || s.record.find("SHORT") != std::string::npos ||
                   s.record.find("UNTYPED") != std::string::npos,
@@ -102,14 +94,14 @@ TEST(CardQueryTest, ScenariosFromStatusToLocale) {
   // No card, or no report at all: the slot counts as empty and nothing more is asked.
   for (const std::string& report : {lineOk("^DUSIMU: 0"), std::string("\r\nERROR\r\n")}) {
     CardQuery q;
-    EXPECT_EQ("0,255,255,,", described(q.query({kOk, report, kOk, kOk})));
+    EXPECT_EQ("0,255,255,,", described(q.query({}, {kOk, report, kOk, kOk})));
     EXPECT_EQ(kStatusWait, q.sent());
   }
 }
 
 TEST(CardQueryTest, LineThatHangsUpInTheWaitIsOpenedAgainWithinItsBounds) {
   CardQuery q;
-  const CardInfo& c = q.query({kOk, kOk, ""});  // no node comes back: the channel stays shut
+  const CardInfo& c = q.query({}, {kOk, kOk, ""});  // no node comes back: the channel stays shut
   EXPECT_EQ("AT^DLKS=1|AT^DUSIMR=1|", q.sent());
   EXPECT_TRUE(fake::logHas("read() fail: end of file", LOG_PRIO_ERROR));
   EXPECT_TRUE(fake::logHas(
@@ -150,10 +142,7 @@ TEST(CardQueryTest, LocaleFollowsTheTargetAndItsLists) {
     CardQuery q;
     q.state.profile.projectTarget = c.target;
     q.remember(0, "KNOWN", c.imsi, CardType::kUsim);
-    EXPECT_EQ(
-        c.locale,
-        static_cast<int>(
-            q.query(kCardPresent + std::vector<std::string>{lineOk("^DCID: KNOWN")}).m_cardLocale));
+    EXPECT_EQ(c.locale, static_cast<int>(q.query({lineOk("^DCID: KNOWN")}).m_cardLocale));
   }
 }
 
@@ -169,11 +158,6 @@ struct History : Daemon {
     state.cards.cardInfo[1] = slot1;
     updateSavedCardInfo(saved, state.cards.cardInfo, state.profile.simCount);
     ASSERT_TRUE(writeSavedCardInfo(saved));
-  }
-  std::string file() {
-    std::stringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
   }
 };
 
@@ -200,10 +184,6 @@ TEST(HistoryTest, KnownCardIsNotRewrittenAndLockedOrEmptySlotsStayOutOfTheRing) 
   EXPECT_EQ(CardType::kUsim, h.saved.m_history[0].m_cardType);
   h.pass(fixture::kNoCard);
   EXPECT_EQ(std::string(CARD_ID_SIZE, '\0'), std::string(h.saved.m_slotCardID[0], CARD_ID_SIZE));
-  // What was written is what is read back.
-  saved_card_info_st back;
-  EXPECT_TRUE(readSavedCardInfo(back));
-  EXPECT_EQ(0, memcmp(&back, &h.saved, sizeof back));
 }
 
 TEST(HistoryTest, NewCardsFillTheRingInOrderAndTheTwentyFirstReplacesTheOldest) {
@@ -235,28 +215,13 @@ TEST(HistoryTest, BadNextIndexIsRepairedOnlyByAnAdditionAndReservedIsKept) {
     ASSERT_TRUE(writeSavedCardInfo(image));
     ASSERT_TRUE(readSavedCardInfo(h.saved));
     h.pass(c.newCard ? seen("NEW") : fixture::kNoCard);
-    std::string bytes = h.file();
+    std::string bytes = fixture::readFile(h.path);
     ASSERT_EQ(sizeof(saved_card_info_st), bytes.size());
     EXPECT_EQ(7, le32(bytes, offsetof(saved_card_info_st, m_reserved)));
     EXPECT_EQ(c.indexInFile, le32(bytes, offsetof(saved_card_info_st, m_nextIndex)));
     int added = c.storedIndex >= 0 && c.storedIndex < CARD_HISTORY_ENTRIES ? c.storedIndex : 0;
     EXPECT_EQ(c.newCard ? "NEW" : "", std::string(h.saved.m_history[added].m_cardID));
   }
-}
-
-TEST(HistoryTest, ShortFileIsUsedAsFarAsItGoes) {
-  History h;
-  saved_card_info_st image = {};
-  image.m_history[5] = seen("FIVE");
-  ASSERT_TRUE(writeSavedCardInfo(image));
-  truncate(h.path.c_str(), sizeof image - 1);
-  EXPECT_FALSE(readSavedCardInfo(h.saved));
-  EXPECT_NE(std::string::npos, fake::logText().find("E fread() fail: return 19 != 20, "));
-  EXPECT_STREQ("FIVE", h.saved.m_history[5].m_cardID);
-  unlink(h.path.c_str());
-  EXPECT_FALSE(readSavedCardInfo(h.saved));
-  EXPECT_TRUE(fake::logHas("open \"" + h.path + "\" fail: 2 - No such file or directory"));
-  EXPECT_EQ(0, h.saved.m_history[5].m_cardID[0]);
 }
 
 // ---- IMEI check ---------------------------------------------------------------------------------
@@ -271,6 +236,7 @@ TEST(ImeiTest, SecondImeiIsReplacedOnRequestWhenMissingOrZero) {
       {"1", 2, "867400020000010", "000000000000000", true},
       {"1", 2, "867400020000010", nullptr, true},
       {"1", 2, "860400020000010", "000000000000000", false},  // third character '0'
+      {"1", 2, "8", nullptr, false},                          // no second character
       {"1", 2, "867400020000010", "867400020000028", false},
       {"1", 1, "867400020000010", nullptr, false},
       {"0", 2, "867400020000010", nullptr, false},

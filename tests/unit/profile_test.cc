@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/fake_platform.h"
+#include "daemon_fixture.h"
 #include "profile/load.h"
 
 namespace {
@@ -27,9 +26,6 @@ class ProfileTest : public ::testing::Test {
     loadProjectProfile(profile, ratList);
     completeProjectProfile(profile, ratList, capability);
   }
-  void writeFactoryFile(const std::string& bytes) {
-    std::ofstream(fake::path(kFactoryFilePath, true), std::ios::binary) << bytes;
-  }
   std::string propertyOrAbsent(const std::string& name) {
     return fake::hasProperty(name) ? fake::property(name) : kAbsent;
   }
@@ -38,18 +34,15 @@ class ProfileTest : public ::testing::Test {
   ModemCapability capability;
 };
 
-struct MultiSimCase {
-  const char* factoryFile;  // nullptr: no file
-  const char* property;     // "persist.sys.vx.msms" before start, nullptr: unset
-  const char* published;    // "ro.vx.msms"
-  const char* persisted;    // "persist.sys.vx.msms" afterwards
-  int simCount;
-  int standbyCount;
-  const char* multisimConfig;
-};
-
 TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) {
-  const MultiSimCase cases[] = {
+  const struct {
+    const char* factoryFile;  // nullptr: no file
+    const char* property;     // "persist.sys.vx.msms" before start, nullptr: unset
+    const char* published;    // "ro.vx.msms"
+    const char* persisted;    // "persist.sys.vx.msms" afterwards
+    int simCount, standbyCount;
+    const char* multisimConfig;
+  } cases[] = {
       {"211", nullptr, "211", "211", 2, 1, "dsds"},
       {"2111", "12", "211", "211", 2, 1, "dsds"},          // one block of three bytes is read
       {"21\n", nullptr, "111", kAbsent, 1, 1, "unknown"},  // third byte not a digit
@@ -59,10 +52,10 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
       {nullptr, "0/1", "0/1", "0/1", 0, '/' - '0', kAbsent},
       {nullptr, "41", "41", "41", 4, 1, kAbsent},
   };
-  for (const MultiSimCase& c : cases) {
+  for (const auto& c : cases) {
     SetUp();
     SCOPED_TRACE(std::string("file ") + (c.factoryFile ? c.factoryFile : "(none)"));
-    if (c.factoryFile) writeFactoryFile(c.factoryFile);
+    if (c.factoryFile) fixture::writeFile(fake::path(kFactoryFilePath, true), c.factoryFile);
     if (c.property) fake::setProperty("persist.sys.vx.msms", c.property);
 
     load();
@@ -129,7 +122,7 @@ TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
 
     load();
 
-    EXPECT_TRUE(fake::hasProperty("ro.sys.vx.proj.rat"));
+    EXPECT_TRUE(fake::hasProperty("ro.sys.vx.proj.rat"));  // an empty list too
     EXPECT_EQ(fake::property("ro.sys.vx.proj.rat"), c.published);
     EXPECT_TRUE(fake::logHas("after update: " + c.published, LOG_PRIO_DEBUG));
     EXPECT_EQ(profile.rat2GMask, c.g2);
