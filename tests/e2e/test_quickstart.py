@@ -3,6 +3,7 @@ shipped scenario."""
 import glob
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -11,8 +12,7 @@ import sys
 import tempfile
 import unittest
 
-from mpharness import SCENARIOS, Build
-from mpharness.build import REPO
+from mpharness import REPO, SCENARIOS, Build
 
 
 class QuickstartTest(unittest.TestCase):
@@ -20,9 +20,8 @@ class QuickstartTest(unittest.TestCase):
         """The shell block under "### Running the daemon by hand" in README.md, as printed; only
         build/ becomes the build tree under test."""
         build = Build().check()
-        with open(os.path.join(REPO, "README.md")) as f:
-            recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$", f.read(),
-                               re.S | re.M)
+        recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$",
+                           pathlib.Path(REPO, "README.md").read_text(), re.S | re.M)
         self.assertIsNotNone(recipe, "README.md: no shell block under the hand-run heading")
         script = re.sub(r"(?<![\w/])build/", build.directory + "/", recipe.group(1))
         process = subprocess.Popen(["bash", "-c", script], cwd=REPO, stdout=subprocess.PIPE,
@@ -68,8 +67,7 @@ class QuickstartTest(unittest.TestCase):
                     self.assertIn("  slot 1: SIM, other domestic operator (46001); identity "
                                   "89860198765432109876", stdout)
                     continue
-                with open(runs[name][0]) as f:
-                    slots = json.load(f).get("slots", [])
+                slots = json.loads(pathlib.Path(runs[name][0]).read_text()).get("slots", [])
                 self.assertIn('Factory file "%s"' % ("221" if len(slots) >= 2 else "111"), stdout)
                 if len(slots) < 2:
                     self.assertIn("Hot-plug: not shown", stdout)
