@@ -54,9 +54,7 @@ class PlantedFilesTest(FaultTest):
         """Links where it writes are replaced, never followed; FIFOs where it reads do not hold it;
         the files it writes get the same modes whatever the umask. The start-up swaps the NVRAM,
         so that the restore record is written too."""
-        outside = tempfile.TemporaryDirectory()
-        self.addCleanup(outside.cleanup)
-        victim = pathlib.Path(outside.name, "victim")
+        victim = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory()), "victim")
         victim.write_text("outside the root")
         links = [RADIO_DIR + "/" + name for name in ("radio.cfg", "radio.cfg.tmp", "rild.cfg0",
                                                      "rild.cfg0.tmp", "rild.cfg1.tmp",

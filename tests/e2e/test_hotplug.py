@@ -2,6 +2,7 @@
 during a reconfiguration (a spurious removal among them). What one hot-plug event or a few of them
 do is pinned by the golden runs (tests/golden/hotplug_*, scenario_*)."""
 import os
+import pathlib
 import time
 import unittest
 
@@ -13,10 +14,9 @@ NOT_CHANGED = "check_modemprep_after_hotplug return for sim state not change aft
 
 def counters(pid):
     """CPU clock ticks (user + system) and context switches of a process."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    with open("/proc/%d/status" % pid) as f:
-        switches = sum(int(line.split()[1]) for line in f if "ctxt_switches:" in line)
+    fields = pathlib.Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()
+    switches = sum(int(line.split()[1]) for line in open("/proc/%d/status" % pid)
+                   if "ctxt_switches:" in line)
     return int(fields[11]) + int(fields[12]), switches
 
 

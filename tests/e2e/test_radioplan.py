@@ -1,7 +1,7 @@
 """radioplan against the real daemon: on the root each golden run leaves it reports what the daemon
-wrote (`unexplained`, asked by e2e.test_golden of every run it replays), and the same from a
-getprop dump; its matrix agrees with the daemon booted on sampled card pairs and renders in a
-headless browser; bad input files get one line naming them and exit status 2.
+wrote (`unexplained`, asked by e2e.test_golden of every run it replays); its matrix agrees with the
+daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; the matrix
+renders in a headless browser; bad input files get one line naming them and exit status 2.
 """
 import concurrent.futures
 import json
@@ -63,19 +63,6 @@ def unexplained(run):
 
 
 class AgainstTheDaemon(unittest.TestCase):
-    def test_a_pulled_state_explains_like_the_root_and_says_what_is_missing(self):
-        phone = Phone(scenario("pin_locked"), factory=b"221")
-        self.addCleanup(phone.close)
-        phone.boot()
-        dump = phone.path("/log/getprop.txt")
-        pathlib.Path(dump).write_text("".join("[%s]: [%s]\r\n" % item
-                                              for item in sorted(phone.props().items())))
-        from_root = plan_json("--root", phone.root)
-        pulled = plan_json("--props", dump, "--history", phone.path(HISTORY))
-        self.assertEqual((from_root["master"], from_root["standbys"]),
-                         (pulled["master"], pulled["standbys"]))
-        self.assertIn("Missing: no card history", radioplan("--props", dump).stdout)
-
     # (slot 0 kind, slot 1 kind) per target: every master-card rule and table column shape.
     SAMPLES = {
         "cmcc": [("sim-domestic", "usim-home"), ("usim-home", "usim-home"), ("pin", "sim-home"),
@@ -85,7 +72,7 @@ class AgainstTheDaemon(unittest.TestCase):
         "open": [("sim-home", "usim-foreign"), ("usim-home", "usim-domestic"), ("pin", "none")],
     }
 
-    def test_sampled_matrix_cells_match_a_daemon_booted_with_those_cards(self):
+    def test_sampled_matrix_cells_match_a_daemon_booted_with_those_cards_and_its_pulled_state(self):
         jobs = []
         for target, pairs in self.SAMPLES.items():
             matrix = plan_json("--matrix", "--target", target)
@@ -94,11 +81,14 @@ class AgainstTheDaemon(unittest.TestCase):
                       matrix["cells"][kinds[a][0]][kinds[b][0]]) for a, b in pairs]
         with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
             outcomes = list(pool.map(self.boot, jobs))
-        for (target, _, cell), (props, rild) in zip(jobs, outcomes):
+        for (target, _, cell), (props, rild, from_root, pulled, unpulled) in zip(jobs, outcomes):
             with self.subTest(target=target, slot0=cell["slot0"], slot1=cell["slot1"]):
                 self.assertIn("persist.radio.vx.master.card", props)
                 self.assertEqual(len(cell["standbys"]), len(rild))
                 self.assertEqual([], disagreements(cell, props, rild))
+                # A getprop dump and the history explain the phone as its root does.
+                self.assertEqual(from_root, pulled)
+                self.assertIn("Missing: no card history", unpulled)
 
     @staticmethod
     def boot(job):
@@ -111,7 +101,13 @@ class AgainstTheDaemon(unittest.TestCase):
         phone = Phone(scenario("two_cards", slots=slots, rat=[31, 31]), factory=b"221",
                       properties={"persist.sys.vx.proj.target": target})
         try:
-            return written_by_daemon(phone.boot())
+            props, rild = written_by_daemon(phone.boot())
+            dump = pathlib.Path(phone.path("/log/getprop.txt"))
+            dump.write_text("".join("[%s]: [%s]\r\n" % item for item in sorted(props.items())))
+            from_root, pulled = (plan_json(*args) for args in (
+                ["--root", phone.root], ["--props", dump, "--history", phone.path(HISTORY)]))
+            return (props, rild, (from_root["master"], from_root["standbys"]),
+                    (pulled["master"], pulled["standbys"]), radioplan("--props", dump).stdout)
         finally:
             phone.close()
 
@@ -122,8 +118,7 @@ CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 @unittest.skipUnless(CHROMIUM, "chromium is not installed (scripts/install-packages.sh chromium)")
 class HtmlMatrixInABrowser(unittest.TestCase):
     def test_the_page_renders_every_cell_coloured_by_generation(self):
-        work = tempfile.mkdtemp(prefix="rphtml")
-        self.addCleanup(shutil.rmtree, work, ignore_errors=True)
+        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rphtml"))
         page, shot = os.path.join(work, "matrix.html"), os.path.join(work, "matrix.png")
         html = radioplan("--matrix", "--target", "cmcc", "--format", "html").stdout
         self.assertNotIn("http", html, "the page fetches nothing from elsewhere")
@@ -150,8 +145,7 @@ class HtmlMatrixInABrowser(unittest.TestCase):
 
 class BadInput(unittest.TestCase):
     def test_each_bad_file_gets_one_line_naming_it_and_status_2(self):
-        work = tempfile.mkdtemp(prefix="rpbad")
-        self.addCleanup(shutil.rmtree, work, ignore_errors=True)
+        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbad"))
 
         def file(name, content):
             pathlib.Path(work, name).write_bytes(content)

@@ -42,9 +42,9 @@ CASES = {
 def record(name, run):
     """Keeps the threadtime logs of a case's boots as NAME.log (and its history: a second boot
     leaves it as it found it)."""
-    with open(os.path.join(SAMPLES, name + ".log"), "w") as out:
-        for n in range(1, run.phone.boots + 1):
-            out.write(pathlib.Path(run.phone.path("/log/daemon%d.log" % n)).read_text())
+    pathlib.Path(SAMPLES, name + ".log").write_text("".join(
+        pathlib.Path(run.phone.path("/log/daemon%d.log" % n)).read_text()
+        for n in range(1, run.phone.boots + 1)))
     if run.phone.boots > 1:
         shutil.copyfile(run.phone.path(HISTORY), os.path.join(SAMPLES, name + ".radio.cfg"))
 
@@ -57,8 +57,7 @@ def line_of(text, needle):
 class ReplayTest(unittest.TestCase):
     def setUp(self):
         Build().check()
-        self.dir = tempfile.mkdtemp(prefix="rp", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.dir = self.enterContext(tempfile.TemporaryDirectory(prefix="rp", dir="/tmp"))
         self.sample = pathlib.Path(SAMPLES, "two_cards.log").read_text()
 
     def replay_text(self, text, *args):

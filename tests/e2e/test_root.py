@@ -1,11 +1,8 @@
 """The host daemon refuses a root it cannot use with one line and exit status 2, touching nothing,
-and takes every root it can use.
-
-An unset or empty MODEMPREP_ROOT would mean the machine's own /, so those cases run the daemon
-in a chroot of its own (its binary and libraries copied in, /proc mounted in a private mount
-namespace for the sanitizer runtimes): whatever it did would land there, and the test compares
-the chroot before and after. A control run with MODEMPREP_ROOT=/ in the same chroot shows that a
-daemon which does write is seen. Cases that need root (chroot, mount, another user) skip without.
+and takes every root it can use. An unset or empty MODEMPREP_ROOT would mean the machine's own /,
+so those cases run the daemon in a chroot of its own (/proc mounted in a private mount namespace
+for the sanitizer runtimes), compared before and after; a control run with MODEMPREP_ROOT=/ there
+shows that a daemon which does write is seen. Cases that need root skip without.
 """
 import os
 import shutil
@@ -46,8 +43,7 @@ def run_daemon(argv, root, store):
 class RootTest(unittest.TestCase):
     def setUp(self):
         self.build = Build().check()
-        self.work = tempfile.mkdtemp(prefix="mpr", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.work = self.enterContext(tempfile.TemporaryDirectory(prefix="mpr", dir="/tmp"))
         os.chmod(self.work, 0o755)
 
     def need_root(self, namespaces=False):

@@ -4,7 +4,6 @@ a traceback or an abort."""
 import json
 import os
 import pathlib
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -16,8 +15,7 @@ from mpharness import REPO, Build
 class ToolsTest(unittest.TestCase):
     def setUp(self):
         self.build = Build().check()
-        self.root = tempfile.mkdtemp(prefix="mpt", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.root = self.enterContext(tempfile.TemporaryDirectory(prefix="mpt", dir="/tmp"))
 
     def run_tool(self, argv, stdin="", env=None):
         environment = {k: v for k, v in os.environ.items() if k != "MODEMPREP_ROOT"}

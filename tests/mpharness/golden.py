@@ -1,17 +1,14 @@
 """Golden runs: recorded start-ups and hot-plug rounds of the real daemon, replayed and compared.
 
 A case is a directory under tests/golden: case.json holds the inputs (modem scenario, factory
-file, properties, files planted in the root, and the steps: boots, hot-plug events, reboots), the
-other files what the daemon left when the case was recorded: every boot's log (process id, build
-time, clock readings and the root masked), AT transcript, init.log and exit, and at the end the
-property store, the radio directory's listing, the rild files and the card history as a hex dump.
-A replay runs the current build over the same inputs and compares every output byte for byte.
-What masking hides, a case may bound: "bounds" {"startup": [low, high], "time_outs": [count, low,
-high]} (seconds) holds the first boot's wall time and its "read time out" waits. Cases marked
-"slow" (a silent modem's long waits) are left to e2e.test_faults_slow.
-
-Record again after a deliberate change of behaviour (rewrites every case of that test module):
-    MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden      (in tests/)
+file, properties, files planted in the root, steps: boots, hot-plug events, reboots), the other
+files what the daemon left when it was recorded: each boot's log (process id, build time, clock
+readings and the root masked), AT transcript, init.log and exit, and at the end the property
+store, the radio directory's listing, rild files and card history (hex). A replay compares them
+byte for byte. "bounds" {"startup": [low, high], "time_outs": [count, low, high]} (seconds) bound
+what masking hides: the first boot's wall time and its "read time out" waits. Cases marked "slow"
+are left to e2e.test_faults_slow. Record again after a deliberate change of behaviour (in tests/):
+    MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden   (or the module of the slow ones)
 """
 import binascii
 import concurrent.futures
@@ -92,10 +89,9 @@ class Run:
             p.set_prop(*step["set_prop"])
         elif "control" in step:
             p.control(*step["control"])
-        elif "uevent" in step:
-            p.send_uevent(*step["uevent"], count=step.get("count", 1))
-        elif "uevent_raw" in step:
-            p.send_uevent(raw=step["uevent_raw"], count=step.get("count", 1))
+        elif "uevent" in step or "uevent_raw" in step:
+            p.send_uevent(*step.get("uevent", []), raw=step.get("uevent_raw"),
+                          count=step.get("count", 1))
         elif "reboot" in step or "stop_daemon" in step:
             self.settle()
             self.snapshot_boot()
