@@ -6,6 +6,7 @@ its init script. The files' syntax and validity are ci-android.sh's other steps.
 
 import glob
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -37,8 +38,7 @@ INTEGRATIONS = {
 
 
 def read(path):
-    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-        return f.read()
+    return pathlib.Path(ROOT, path).read_text(encoding="utf-8")
 
 
 def literals(text):
@@ -89,21 +89,18 @@ class AndroidIntegrationTest(unittest.TestCase):
         if not (set(CONTROLS) <= cls.properties and cls.services and cls.services <= set(found)):
             raise AssertionError("the daemon starts services otherwise: %s" % cls.services)
         cls.paths = sorted(x for x in found if x.startswith("/"))
-        cls.workdir = tempfile.TemporaryDirectory()
+        cls.workdir = tempfile.mkdtemp(prefix="mapprobe")
+        cls.addClassCleanup(shutil.rmtree, cls.workdir)
         compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
         for name, (source, *_) in INTEGRATIONS.items():
             subprocess.run([compiler, "-std=c++17", "-Wall", "-Wextra", "-Werror",
                             "-I" + os.path.join(ROOT, "src"), os.path.join(ROOT, source),
                             os.path.join(ROOT, "tests", "android", "map_probe.cc"),
-                            "-o", os.path.join(cls.workdir.name, name)], check=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.workdir.cleanup()
+                            "-o", os.path.join(cls.workdir, name)], check=True)
 
     def ask(self, integration, *queries):
         """What the integration's map answers to each query (None for '-')."""
-        out = subprocess.run([os.path.join(self.workdir.name, integration), *queries],
+        out = subprocess.run([os.path.join(self.workdir, integration), *queries],
                              check=True, capture_output=True, text=True).stdout.split()
         self.assertEqual(len(out), len(queries))
         return [None if answer == "-" else answer for answer in out]

@@ -8,6 +8,7 @@ every third point is tried; MODEMPREP_CRASH_SWEEP=full tries them all (about thr
 """
 import concurrent.futures
 import os
+import pathlib
 import unittest
 
 from mpharness import CARD_A, CARD_B, RADIO_DIR, Build, Phone, scenario
@@ -26,6 +27,14 @@ def radio_files(p):
     return {n: p.file_bytes(RADIO_DIR + "/" + n) for n in ("radio.cfg", "rild.cfg0", "rild.cfg1")}
 
 
+def end_state(p):
+    """What a start-up leaves that must not depend on how the previous one ended: the radio
+    files, the persistent properties, the init requests, and no temporary file anywhere."""
+    return dict(radio_files(p), persist=[n for n in p.store_lines() if n.startswith("persist.")],
+                init=p.init_log(), leftovers=[n for d in ("", RADIO_DIR) for n in os.listdir(
+                    p.path(d)) if ".tmp" in n or n.endswith(".restore")])
+
+
 class CrashTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -34,50 +43,41 @@ class CrashTest(unittest.TestCase):
         asan = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
         cls.preload = {"LD_PRELOAD": cls.build.path("tools", "crashpoint", "libcrashpoint.so"),
                        "ASAN_OPTIONS": asan}
-        # The earlier state every case starts from, the uninterrupted boot's files, the end state.
-        p = cls.phone_in(None)
-        p.boot()
+        # The earlier state every case starts from (the store as the reboot after it leaves it),
+        # the uninterrupted boot's files, and its end state after a reboot and a start.
+        p = Phone(EARLIER, factory=b"221", build=cls.build, properties=RESET_FLAGS).boot()
         cls.earlier = radio_files(p)
-        # As the reboot after it leaves the store: only the persistent properties.
-        cls.earlier_store = "".join(line + "\n" for line in p.store_lines()
-                                    if line.startswith("persist."))
+        cls.earlier_store = "".join(n + "\n" for n in p.store_lines() if n.startswith("persist."))
         p.close()
-        p = cls.phone_in(cls.earlier)
+        p = cls.swapping_phone()
         log = p.path("/log/points")
         p.start_modem()
         p.start_daemon(env=dict(cls.preload, CRASHPOINT_LOG=log))
         p.wait_log("uevent_open_socket device_fd:")
-        with open(log) as f:
-            cls.points = [line.split(" ", 1)[1].strip() for line in f]
+        cls.points = [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
         cls.after_boot = radio_files(p)
         p.reboot()
-        p.boot()
-        cls.end_state = p.end_state()
+        cls.end_state = end_state(p.boot())
         p.close()
 
     @classmethod
-    def phone_in(cls, earlier):
-        """A phone swapping its NVRAM; with `earlier`, the files of the earlier boot planted."""
-        p = Phone(SWAPPING if earlier else EARLIER, factory=b"221", build=cls.build,
-                  properties=RESET_FLAGS)
-        if earlier:
-            for name, content in earlier.items():
-                with open(p.path(RADIO_DIR + "/" + name), "wb") as f:
-                    f.write(content)
-            with open(p.path("/properties"), "w") as f:
-                f.write(cls.earlier_store)
+    def swapping_phone(cls):
+        """A phone about to swap its NVRAM, with the files of the earlier boot."""
+        p = Phone(SWAPPING, factory=b"221", build=cls.build, properties=RESET_FLAGS)
+        for name, content in cls.earlier.items():
+            pathlib.Path(p.path(RADIO_DIR + "/" + name)).write_bytes(content)
+        pathlib.Path(p.path("/properties")).write_text(cls.earlier_store)
         return p
 
     def crash_at(self, point):
         """Kills the start-up at `point`, checks what it left, reboots, starts again; the
         problems found, as text (empty when none)."""
-        p = self.phone_in(self.earlier)
+        p = self.swapping_phone()
         problems = []
         try:
             p.start_modem()
             p.start_daemon(env=dict(self.preload, CRASHPOINT_AT=str(point)))
-            p.daemon.wait(60)
-            if p.daemon.returncode != -9:
+            if p.daemon.wait(60) != -9:
                 return ["not killed (status %s)" % p.daemon.returncode]
             for name, content in radio_files(p).items():
                 if content not in (self.earlier[name], self.after_boot[name]):
@@ -87,12 +87,9 @@ class CrashTest(unittest.TestCase):
             if any("=" not in line for line in lines) or names != sorted(set(names)):
                 problems.append("store does not parse: %r" % lines)
             p.reboot()
-            p.boot()
-            end = p.end_state()
-            for key, value in self.end_state.items():
-                if end.get(key) != value:
-                    problems.append("after the next start, %s is %r, not %r" % (key, end.get(key),
-                                                                               value))
+            end = end_state(p.boot())
+            problems += ["after the next start, %s is %r, not %r" % (key, end[key], value)
+                         for key, value in self.end_state.items() if end[key] != value]
         finally:
             p.close()
         return problems

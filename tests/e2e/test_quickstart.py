@@ -3,16 +3,14 @@ shipped scenario."""
 import glob
 import json
 import os
+import pathlib
 import re
-import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from mpharness import SCENARIOS, Build
-from mpharness.build import REPO
+from mpharness import REPO, SCENARIOS, Build
 
 
 class QuickstartTest(unittest.TestCase):
@@ -20,20 +18,15 @@ class QuickstartTest(unittest.TestCase):
         """The shell block under "### Running the daemon by hand" in README.md, as printed; only
         build/ becomes the build tree under test."""
         build = Build().check()
-        with open(os.path.join(REPO, "README.md")) as f:
-            recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$", f.read(),
-                               re.S | re.M)
+        recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$",
+                           pathlib.Path(REPO, "README.md").read_text(), re.S | re.M)
         self.assertIsNotNone(recipe, "README.md: no shell block under the hand-run heading")
         script = re.sub(r"(?<![\w/])build/", build.directory + "/", recipe.group(1))
-        process = subprocess.Popen(["bash", "-c", script], cwd=REPO, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, text=True, start_new_session=True)
-        try:
-            stdout, stderr = process.communicate(timeout=60)
-        finally:
-            if process.poll() is None:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.communicate()
-        self.assertEqual((0, ""), (process.returncode, stderr))
+        # timeout kills its whole process group: bash and the jobs it started in the background.
+        result = subprocess.run(["timeout", "-s", "KILL", "60", "bash", "-c", script], cwd=REPO,
+                                capture_output=True, text=True)
+        stdout = result.stdout
+        self.assertEqual((0, ""), (result.returncode, result.stderr))
         for expected in ("persist.radio.multisim.config=dsds\n", "init.svc.rild1=running\n",
                          "start rild0\nstart rild1\n", "rild.cardStatus = 0\n",
                          "rild.cardStatus.other = 1\n", "restart rild1\n",
@@ -49,8 +42,7 @@ class QuickstartTest(unittest.TestCase):
         """Side by side, each into its own output directory; and an unsupported slot/standby
         pair, where slot 1's card comes from the card history."""
         Build().check()
-        out = tempfile.mkdtemp(prefix="mpd", dir="/tmp")
-        self.addCleanup(shutil.rmtree, out, ignore_errors=True)
+        out = self.enterContext(tempfile.TemporaryDirectory(prefix="mpd", dir="/tmp"))
         runs = {os.path.basename(p): [p] for p in glob.glob(os.path.join(SCENARIOS, "*.json"))}
         self.assertGreaterEqual(len(runs), 5)
         runs["211"] = ["--msms", "211"]
@@ -68,8 +60,7 @@ class QuickstartTest(unittest.TestCase):
                     self.assertIn("  slot 1: SIM, other domestic operator (46001); identity "
                                   "89860198765432109876", stdout)
                     continue
-                with open(runs[name][0]) as f:
-                    slots = json.load(f).get("slots", [])
+                slots = json.loads(pathlib.Path(runs[name][0]).read_text()).get("slots", [])
                 self.assertIn('Factory file "%s"' % ("221" if len(slots) >= 2 else "111"), stdout)
                 if len(slots) < 2:
                     self.assertIn("Hot-plug: not shown", stdout)

@@ -1,13 +1,12 @@
-"""Field-log replay (tools/replay/replay.py over modemsim --replay): the checked-in sample logs of
-tests/replay replay as "same"; a changed input or a command the log never saw is reported at the
-line where the runs part; other log formats, foreign and malformed lines and unusable logs are
-handled.
-
-The samples are threadtime logs of this build against shipped scenarios. Record them again after
-a deliberate change of the daemon's log (in tests/):
+"""Field-log replay (tools/replay/replay.py over modemsim --replay): the sample logs of tests/replay
+(threadtime logs of this build against shipped scenarios), and their other formats among foreign
+and malformed lines, replay as "same"; a changed input or a command the log never saw is reported
+at the line where the runs part; unusable logs get one line. Record the samples again after a
+deliberate change of the daemon's log (in tests/):
     MODEMPREP_REPLAY=record python3 -m unittest e2e.test_replay
 """
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -16,17 +15,19 @@ import tempfile
 import time
 import unittest
 
-from mpharness import HISTORY, RESIDENT_LINE, Build, scenario
+from mpharness import HISTORY, Build, scenario
 from mpharness.golden import Run
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(TESTS, "replay")
 REPLAY = os.path.join(os.path.dirname(TESTS), "tools", "replay", "replay.py")
+HOTPLUG_DONE = "startRildService g_isSwitchModem is 0, hotplug_sim: 1"
 
-# name: (modem, steps). Steps: "boot", "remove N", "insert N", "reboot" (the card history found at
-# the second boot is kept as NAME.radio.cfg).
+# name: (modem, golden-run steps). A second boot reads the history kept as NAME.radio.cfg.
 CASES = {
-    "two_cards": (scenario("two_cards"), ["boot", "remove 1", "insert 1", "reboot", "boot"]),
+    "two_cards": (scenario("two_cards"), [
+        {"boot": {}}, {"control": ["remove", "1"], "wait": [HOTPLUG_DONE, 1]},
+        {"control": ["insert", "1"], "wait": [HOTPLUG_DONE, 2]}, {"reboot": {}}, {"boot": {}}]),
     # The delayed card-status report after noise, a capability query lost once (one 10 s time-out),
     # a final OK split between two reads, noise before an answer, the line hung up for 1.5 s.
     "faults": (scenario("delayed_status", faults=[
@@ -34,45 +35,18 @@ CASES = {
         {"command": "AT^DCID", "standby": 0, "split": [34], "times": 1},
         {"command": "AT+CIMI", "standby": 1, "noise": "\r\n+CREG: 1,\"00A1\"\r\n"},
         {"command": "AT^DTOC", "standby": 1, "hangup": True, "reopen_ms": 1500, "times": 1}]),
-        ["boot"]),
+        [{"boot": {}}]),
 }
 
 
-def record(name):
-    modem, steps = CASES[name]
-    run = Run({"modem": modem, "factory": "221", "steps": []})
-    p, logs, events = run.phone, [], 0
-    try:
-        for step in steps:
-            if step == "boot":
-                p.start_modem()
-                p.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
-                p.wait_log(RESIDENT_LINE)
-                logs.append(p.log_path)
-            elif step == "reboot":
-                run.settle(1.0)
-                p.reboot()
-                shutil.copyfile(p.path(HISTORY), os.path.join(SAMPLES, name + ".radio.cfg"))
-            else:
-                events += 1
-                p.control(*step.split())
-                p.wait_log("sim_hot_plug_monitor_loop msg=", count=events)
-            run.settle(1.0)
-        with open(os.path.join(SAMPLES, name + ".log"), "w") as out:
-            for path in logs:
-                with open(path) as f:
-                    out.write(f.read())
-    finally:
-        p.close()
-
-
-def replay(log, *args):
-    result = subprocess.run([sys.executable, REPLAY, log] + list(args), capture_output=True,
-                            text=True, env=dict(os.environ, PYTHONPATH=TESTS), timeout=300)
-    kept = re.search(r"root is kept: (/tmp/\S+)", result.stdout)
-    if kept:
-        shutil.rmtree(kept.group(1), ignore_errors=True)
-    return result.returncode, result.stdout, result.stderr
+def record(name, run):
+    """Keeps the threadtime logs of a case's boots as NAME.log (and its history: a second boot
+    leaves it as it found it)."""
+    pathlib.Path(SAMPLES, name + ".log").write_text("".join(
+        pathlib.Path(run.phone.path("/log/daemon%d.log" % n)).read_text()
+        for n in range(1, run.phone.boots + 1)))
+    if run.phone.boots > 1:
+        shutil.copyfile(run.phone.path(HISTORY), os.path.join(SAMPLES, name + ".radio.cfg"))
 
 
 def line_of(text, needle):
@@ -83,31 +57,55 @@ def line_of(text, needle):
 class ReplayTest(unittest.TestCase):
     def setUp(self):
         Build().check()
-        self.dir = tempfile.mkdtemp(prefix="rp", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.dir, True)
-        with open(os.path.join(SAMPLES, "two_cards.log")) as f:
-            self.sample = f.read()
+        self.dir = self.enterContext(tempfile.TemporaryDirectory(prefix="rp", dir="/tmp"))
+        self.sample = pathlib.Path(SAMPLES, "two_cards.log").read_text()
 
     def replay_text(self, text, *args):
-        path = os.path.join(self.dir, "changed.log")
-        with open(path, "w") as f:
-            f.write(text)
-        return replay(path, *args)
+        """replay.py over `text` as the log: (status, stdout, stderr); a root it kept is removed."""
+        log = os.path.join(self.dir, "changed.log")
+        pathlib.Path(log).write_text(text)
+        result = subprocess.run([sys.executable, REPLAY, log, *args], capture_output=True,
+                                text=True, env=dict(os.environ, PYTHONPATH=TESTS), timeout=300)
+        kept = re.search(r"root is kept: (/tmp/\S+)", result.stdout)
+        if kept:
+            shutil.rmtree(kept.group(1), ignore_errors=True)
+        return result.returncode, result.stdout, result.stderr
 
     @unittest.skipUnless(os.environ.get("MODEMPREP_REPLAY") == "record", "records the samples")
     def test_record_samples(self):
-        for name in CASES:
-            record(name)
+        for name, (modem, steps) in CASES.items():
+            Run({"modem": modem, "factory": "221", "steps": steps,
+                 "env": {"MODEMPREP_LOG_FORMAT": "threadtime"}}).run(lambda run: record(name, run))
 
-    def test_samples_replay_the_same(self):
-        history = os.path.join(SAMPLES, "two_cards.radio.cfg")
-        for name, args in (("two_cards", ["--boot", "1"]),
-                           ("two_cards", ["--boot", "2", "--history", history, "--fast"]),
-                           ("faults", [])):
-            with self.subTest(name=name, args=args):
-                code, out, err = replay(os.path.join(SAMPLES, name + ".log"), *args)
+    def test_samples_and_other_forms_of_them_replay_the_same(self):
+        first = self.sample.split("Build time: ")[1].count("\n")  # lines up to the second start
+        noisy = "".join(
+            "".join("garbage \x01 line %d\n" % n if k % 4 == 0 else
+                    "12-06 04:20:37.%03d  1234  1250 I RILJ    : [%d] unrelated\n" % (k, n)
+                    for k in range(1, 81)) + line
+            for n, line in enumerate(self.sample.splitlines(keepends=True)[:first], 1))
+        long_form = re.sub(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) +(\d+) +(\d+) ([VDIWEF]) "
+                           r"modemprep: (.*)$", r"[ \1  \2: \3 \4/modemprep ]\n\5\n", self.sample,
+                           flags=re.M)
+        brief = re.sub(r"^\S+ \S+ +(\d+) +\d+ ([VDIWEF]) modemprep: ", r"\2/modemprep(\1): ",
+                       self.sample, flags=re.M)
+        history = ["--history", os.path.join(SAMPLES, "two_cards.radio.cfg")]
+        # (name, log, arguments, malformed lines, seconds at most: a clean start replays in 7 s,
+        # and so must one among 10,000 lines of other processes and damage)
+        for name, log, args, skipped, limit in (
+                ("two_cards", self.sample, ["--boot", "1"], 0, 15),
+                ("second start", self.sample, ["--boot", "2", "--fast"] + history, 0, 15),
+                ("faults", pathlib.Path(SAMPLES, "faults.log").read_text(), [], 0, 30),
+                ("noisy", noisy, ["--boot", "1"], first * 20, 15),
+                ("long", long_form, ["--boot", "1"], 0, 15),
+                ("brief", brief, ["--boot", "1"], 0, 15)):
+            with self.subTest(name):
+                start = time.monotonic()
+                code, out, err = self.replay_text(log, *args)
                 self.assertEqual(0, code, out + err)
                 self.assertTrue(out.startswith("same: "), out)
+                self.assertIn("%d malformed lines skipped" % skipped, err)
+                self.assertLess(time.monotonic() - start, limit)
 
     def test_a_changed_log_is_reported_where_the_runs_part(self):
         # What the log says the daemon read or heard is what the replay gives it: the new run
@@ -128,28 +126,6 @@ class ReplayTest(unittest.TestCase):
                 self.assertIn("different: line %d of the log" % line_of(changed, first_different),
                               out)
                 self.assertIn(note, out)
-
-    def test_foreign_and_malformed_lines_and_other_formats(self):
-        first = self.sample.split("Build time: ")[1].count("\n")  # lines up to the second start
-        noisy = "".join(
-            "".join("garbage \x01 line %d\n" % n if k % 4 == 0 else
-                    "12-06 04:20:37.%03d  1234  1250 I RILJ    : [%d] unrelated\n" % (k, n)
-                    for k in range(1, 81)) + line
-            for n, line in enumerate(self.sample.splitlines(keepends=True)[:first], 1))
-        long_form = re.sub(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) +(\d+) +(\d+) ([VDIWEF]) "
-                           r"modemprep: (.*)$", r"[ \1  \2: \3 \4/modemprep ]\n\5\n", self.sample,
-                           flags=re.M)
-        brief = re.sub(r"^\S+ \S+ +(\d+) +\d+ ([VDIWEF]) modemprep: ", r"\2/modemprep(\1): ",
-                       self.sample, flags=re.M)
-        for name, log, skipped in (("noisy", noisy, first * 20), ("long", long_form, 0),
-                                   ("brief", brief, 0)):
-            with self.subTest(name):
-                start = time.monotonic()
-                code, out, err = self.replay_text(log, "--boot", "1")
-                self.assertEqual(0, code, out + err)
-                self.assertIn("%d malformed lines skipped" % skipped, err)
-                # 10,000 lines of other processes and damage: as long as the clean log (7 s).
-                self.assertLess(time.monotonic() - start, 15)
 
     def test_unusable_logs_get_one_clear_message(self):
         for text, args, message in (

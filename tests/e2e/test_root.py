@@ -1,11 +1,8 @@
 """The host daemon refuses a root it cannot use with one line and exit status 2, touching nothing,
-and takes every root it can use.
-
-An unset or empty MODEMPREP_ROOT would mean the machine's own /, so those cases run the daemon
-in a chroot of its own (its binary and libraries copied in, /proc mounted in a private mount
-namespace for the sanitizer runtimes): whatever it did would land there, and the test compares
-the chroot before and after. A control run with MODEMPREP_ROOT=/ in the same chroot shows that a
-daemon which does write is seen. Cases that need root (chroot, mount, another user) skip without.
+and takes every root it can use. An unset or empty MODEMPREP_ROOT would mean the machine's own /,
+so those cases run the daemon in a chroot of its own (/proc mounted in a private mount namespace
+for the sanitizer runtimes), compared before and after; a control run with MODEMPREP_ROOT=/ there
+shows that a daemon which does write is seen. Cases that need root skip without.
 """
 import os
 import shutil
@@ -22,12 +19,9 @@ NOT_SET = "MODEMPREP_ROOT is not set (it names the directory that stands for / o
 
 def snapshot(directory):
     """Every path below `directory` with its type, size and modification time."""
-    out = {}
-    for parent, dirs, files in os.walk(directory):
-        for name in dirs + files:
-            info = os.lstat(os.path.join(parent, name))
-            out[os.path.join(parent, name)] = (info.st_mode, info.st_size, info.st_mtime_ns)
-    return out
+    stats = {os.path.join(parent, n): os.lstat(os.path.join(parent, n))
+             for parent, dirs, files in os.walk(directory) for n in dirs + files}
+    return {path: (i.st_mode, i.st_size, i.st_mtime_ns) for path, i in stats.items()}
 
 
 def run_daemon(argv, root, store):
@@ -49,8 +43,7 @@ def run_daemon(argv, root, store):
 class RootTest(unittest.TestCase):
     def setUp(self):
         self.build = Build().check()
-        self.work = tempfile.mkdtemp(prefix="mpr", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.work = self.enterContext(tempfile.TemporaryDirectory(prefix="mpr", dir="/tmp"))
         os.chmod(self.work, 0o755)
 
     def need_root(self, namespaces=False):
@@ -82,7 +75,8 @@ class RootTest(unittest.TestCase):
         self.assertIsNone(run_daemon(jailed, "/", jail + "/properties")[0])
         self.assertIn(jail + "/properties", snapshot(jail))
 
-    def test_roots_usable_or_not(self):
+    def test_roots_usable_or_not_and_arguments(self):
+        """A daemon that ignored its arguments would boot on the usable root and write there."""
         work = self.work
         open(work + "/file", "w").close()
         # <root>/dev/uevent.sock must fit a Unix socket path: 107 bytes.
@@ -92,48 +86,36 @@ class RootTest(unittest.TestCase):
         read_only = UNSHARE + ["sh", "-c", 'mount --bind "$0" "$0" && mount -o remount,bind,ro '
                                '"$0" && exec "$1"', work + "/ro"]
         as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
-        cases = [  # (root, command prefix, reason; None: the daemon runs on it)
-            (work + "/missing", [], "No such file or directory"),
-            (work + "/file", [], "not a directory"),
-            (longest + "d", [], "too long: <root>/dev/uevent.sock must fit a Unix socket path "
-             "(107 bytes)"),
-            (longest, [], None),
-            (work + "/ro", read_only, "Read-only file system"),
-            (work + "/user", as_user, "Permission denied"),
-        ]
-        for root, prefix, reason in cases:
-            with self.subTest(root=root[len(work):]):
+        unexpected = 'modemprep: unexpected argument "%s" (try --help)\n'
+        # (root, command prefix, arguments, status (None: runs on it), stdout starts with, stderr)
+        cases = [(root, prefix, [], 2, "", 'modemprep: root "%s": %s\n' % (root, reason))
+                 for root, prefix, reason in (
+                     (work + "/missing", [], "No such file or directory"),
+                     (work + "/file", [], "not a directory"),
+                     (longest + "d", [], "too long: <root>/dev/uevent.sock must fit a Unix socket "
+                      "path (107 bytes)"),
+                     (work + "/ro", read_only, "Read-only file system"),
+                     (work + "/user", as_user, "Permission denied"))] + [
+            (longest, [], ["--help"], 0, "usage: MODEMPREP_ROOT=DIR modemprep\n", ""),
+            (longest, [], ["--version"], 0, "modemprep ", ""),
+            (longest, [], ["--bogus"], 2, "", unexpected % "--bogus"),
+            (longest, [], ["--help", "x"], 2, "", unexpected % "x"),
+            (longest, [], [], None, "", None)]
+        for root, prefix, args, status, stdout, stderr in cases:
+            with self.subTest(root=root[len(work):], args=args):
                 if prefix:
                     self.need_root(namespaces=prefix is read_only)
                 before = snapshot(work)
-                status, stdout, stderr = run_daemon(prefix + [self.build.daemon], root,
-                                                    root + "/properties")
-                if prefix is as_user and "exec" in stderr:
-                    self.skipTest("user 65534 cannot run the build: " + stderr.strip())
-                if reason is None:
-                    self.assertIsNone(status, stderr)
+                result = run_daemon(prefix + [self.build.daemon] + args, root, root + "/properties")
+                if prefix is as_user and "exec" in result[2]:
+                    self.skipTest("user 65534 cannot run the build: " + result[2].strip())
+                if status is None:
+                    self.assertIsNone(result[0], result[2])
                     continue
-                self.assertEqual((2, "", 'modemprep: root "%s": %s\n' % (root, reason)),
-                                 (status, stdout, stderr))
-                self.assertEqual(before, snapshot(work))
-
-    def test_arguments(self):
-        """--help and --version print and exit 0; anything else is a usage error. A usable root
-        is set, so a daemon that ignored its arguments would boot there."""
-        cases = [  # (arguments, status, stdout starts with, stderr)
-            (["--help"], 0, "usage: MODEMPREP_ROOT=DIR modemprep\n", ""),
-            (["--version"], 0, "modemprep ", ""),
-            (["--bogus"], 2, "", 'modemprep: unexpected argument "--bogus" (try --help)\n'),
-            (["--help", "x"], 2, "", 'modemprep: unexpected argument "x" (try --help)\n'),
-        ]
-        for argv, status, stdout, stderr in cases:
-            with self.subTest(argv=argv):
-                result = run_daemon([self.build.daemon] + argv, self.work,
-                                    self.work + "/properties")
                 self.assertEqual((status, stderr), (result[0], result[2]))
                 self.assertTrue(result[1].startswith(stdout) and (stdout == "") == (
                     result[1] == ""), result[1])
-                self.assertEqual([], os.listdir(self.work))
+                self.assertEqual(before, snapshot(work))
 
 
 if __name__ == "__main__":

@@ -3,21 +3,19 @@ with status 2, runtime errors naming the file or property and the reason with st
 a traceback or an abort."""
 import json
 import os
-import shutil
+import pathlib
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from mpharness import Build
-from mpharness.build import REPO
+from mpharness import REPO, Build
 
 
 class ToolsTest(unittest.TestCase):
     def setUp(self):
         self.build = Build().check()
-        self.root = tempfile.mkdtemp(prefix="mpt", dir="/tmp")
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.root = self.enterContext(tempfile.TemporaryDirectory(prefix="mpt", dir="/tmp"))
 
     def run_tool(self, argv, stdin="", env=None):
         environment = {k: v for k, v in os.environ.items() if k != "MODEMPREP_ROOT"}
@@ -35,16 +33,26 @@ class ToolsTest(unittest.TestCase):
                 self.assertIn(text, result.stdout if status == 0 else
                               result.stderr.splitlines()[-1])
 
-    def test_help_and_usage_errors(self):
-        propctl, ueventsend, cardhist = (self.build.propctl, self.build.ueventsend,
-                                         self.build.cardhist)
+    def test_command_lines(self):
+        propctl, ueventsend, cardhist, root = (self.build.propctl, self.build.ueventsend,
+                                               self.build.cardhist, self.root)
         demo, bench = [sys.executable, "scripts/demo.py"], [sys.executable, "bench/run.py"]
+        missing, noise = os.path.join(root, "missing"), os.path.join(root, "noise")
+        pathlib.Path(noise).write_bytes(bytes((i * 131 + 17) % 256 for i in range(1648)))
+        pathlib.Path(root, "broken.json").write_text('{"slots": [')
+        pathlib.Path(root, "typo.json").write_text('{"slotz": []}')
+        pathlib.Path(root, "properties.refuse").write_text("refused.name\n")
         cases = []
-        for argv in ([propctl, "list"], [ueventsend, "x"], [cardhist, "f"], demo, bench,
-                     [sys.executable, "bench/compare.py", "a", "b"]):
-            cases += [(argv + ["--help"], 0, "usage: "), (argv + ["--bogus"], 2, "--bogus"),
-                      (argv[:1] + ["--help"] + argv[1:], 0, "usage: ")]
+        for program, args in (([propctl], ["list"]), ([ueventsend], ["x"]), ([cardhist], ["f"]),
+                              (demo, []), (bench, []),
+                              ([sys.executable, "bench/compare.py"], ["a", "b"])):
+            cases += [(program + args + ["--help"], 0, "usage: "),
+                      (program + ["--help"] + args, 0, "usage: "),
+                      (program + args + ["--bogus"], 2, "--bogus")]
+        set_ = [propctl, "--root", root, "set"]
+        out = demo + ["--out", root]
         self.check(cases + [
+            # usage errors
             ([propctl, "--root"], 2, "option --root needs a value"),
             ([propctl, "frob"], 2, 'unknown command "frob"'),
             ([propctl, "get"], 2, "too few arguments for get"),
@@ -62,21 +70,13 @@ class ToolsTest(unittest.TestCase):
             (["scripts/install-packages.sh", "--x"], 2, "unknown option --x"),
             (["scripts/test.sh", "nopreset"], 2, 'unknown preset "nopreset"'),
             (["tests/fuzz/run.sh", "abc"], 2, '"abc" is not a positive number'),
-        ])
-
-    def test_propctl_roots_and_refusals(self):
-        """--root anywhere, as --root=DIR, or from MODEMPREP_ROOT; a root that is not there is an
-        error, not an empty store; each refused write says why."""
-        root, missing = self.root, os.path.join(self.root, "missing")
-        with open(os.path.join(root, "properties.refuse"), "w") as f:
-            f.write("refused.name\n")
-        set_ = [self.build.propctl, "--root", root, "set"]
-        self.check([
+            # propctl: --root anywhere or as --root=DIR (or MODEMPREP_ROOT: below); a root that is
+            # not there is an error, not an empty store; each refused write says why
             (set_ + ["ro.once", "1"], 0, ""),
-            ([self.build.propctl, "set", "b", "2", "--root=" + root], 0, ""),
-            ([self.build.propctl, "--root", missing, "list"], 1,
+            ([propctl, "set", "b", "2", "--root=" + root], 0, ""),
+            ([propctl, "--root", missing, "list"], 1,
              'root "%s": No such file or directory' % missing),
-            ([self.build.ueventsend, "--root=" + missing, "x"], 1,
+            ([ueventsend, "--root=" + missing, "x"], 1,
              'root "%s": No such file or directory' % missing),
             (set_ + ["x", "v" * 92], 1, 'set "x": value longer than 91 bytes'),
             (set_ + ["n" * 1100, "1"], 1, '..." (1100 bytes): name longer than 256 bytes'),
@@ -89,15 +89,31 @@ class ToolsTest(unittest.TestCase):
             (set_ + ["x", "-1"], 2, "unknown option -1 (a value that starts with '-' follows"),
             (set_ + ["x", "--", "-1"], 0, ""),
             (set_ + ["n" * 256, "v" * 91], 0, ""),  # at the limits: taken
+            # cardhist and the demo name the file
+            ([cardhist, root], 1, "%s: is a directory" % root),
+            ([cardhist, missing], 1, "%s: No such file or directory" % missing),
+            (out + [missing], 1, "demo: scenario %s: No such file or directory" % missing),
+            (out + [root + "/broken.json"], 1, "demo: scenario %s/broken.json: not valid JSON: "
+             % root),
+            (out + [root + "/typo.json"], 1, "bad scenario: %s/typo.json: scenario: unknown key "
+             "'slotz'" % root),
+            (out + [root], 1, "demo: scenario %s: Is a directory" % root),
         ])
-        listing = self.run_tool([self.build.propctl, "list"], env={"MODEMPREP_ROOT": root})
+        listing = self.run_tool([propctl, "list"], env={"MODEMPREP_ROOT": root})
         self.assertEqual("b=2\n%s=%s\nro.once=1\nx=-1\n" % ("n" * 256, "v" * 91), listing.stdout)
+        damaged = self.run_tool([cardhist, noise])
+        self.assertEqual(1, damaged.returncode)
+        self.assertRegex(damaged.stdout, r"\nDAMAGED, .*\n  slot 1: ID not terminated\n")
+        decoded = json.loads(self.run_tool([cardhist, "--json", noise]).stdout)
+        self.assertIn("slot 1: ID not terminated", decoded["damage"])
+        encode = self.run_tool([cardhist, "--encode", missing + "/f"], stdin="{}")
+        self.assertEqual((1, "cardhist: %s/f: No such file or directory\n" % missing),
+                         (encode.returncode, encode.stderr))
 
     def test_propctl_names_an_unreadable_store(self):
         """Not shown as an empty store (root reads any file: then propctl runs as user 65534)."""
         path = os.path.join(self.root, "properties")
-        with open(path, "w") as f:
-            f.write("a=1\n")
+        pathlib.Path(path).write_text("a=1\n")
         os.chmod(path, 0)
         os.chmod(self.root, 0o755)
         prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
@@ -109,37 +125,6 @@ class ToolsTest(unittest.TestCase):
                     self.skipTest("cannot run as user 65534: " + result.stderr.strip())
                 self.assertEqual((1, "", 'propctl: "%s": Permission denied\n' % path),
                                  (result.returncode, result.stdout, result.stderr))
-
-    def test_cardhist_and_demo_name_the_file(self):
-        cardhist, root = self.build.cardhist, self.root
-        missing = os.path.join(root, "missing")
-        noise = os.path.join(root, "noise")
-        with open(noise, "wb") as f:
-            f.write(bytes((i * 131 + 17) % 256 for i in range(1648)))
-        broken = os.path.join(root, "broken.json")
-        with open(broken, "w") as f:
-            f.write('{"slots": [')
-        typo = os.path.join(root, "typo.json")
-        with open(typo, "w") as f:
-            json.dump({"slotz": []}, f)
-        demo = [sys.executable, "scripts/demo.py", "--out", root]
-        self.check([
-            ([cardhist, root], 1, "%s: is a directory" % root),
-            ([cardhist, missing], 1, "%s: No such file or directory" % missing),
-            (demo + [missing], 1, "demo: scenario %s: No such file or directory" % missing),
-            (demo + [broken], 1, "demo: scenario %s: not valid JSON: " % broken),
-            (demo + [typo], 1, "bad scenario: %s: scenario: unknown key 'slotz'" % typo),
-            (demo + [root], 1, "demo: scenario %s: Is a directory" % root),
-        ])
-        damaged = self.run_tool([cardhist, noise])
-        self.assertEqual(1, damaged.returncode)
-        self.assertIn("DAMAGED", damaged.stdout)
-        self.assertIn("ID not terminated", damaged.stdout)
-        decoded = json.loads(self.run_tool([cardhist, "--json", noise]).stdout)
-        self.assertTrue(any("ID not terminated" in d for d in decoded["damage"]))
-        result = self.run_tool([cardhist, "--encode", os.path.join(missing, "f")], stdin="{}")
-        self.assertEqual(1, result.returncode)
-        self.assertIn("No such file or directory", result.stderr)
 
 
 if __name__ == "__main__":

@@ -1,22 +1,222 @@
 """The host-platform harness: the real modemprep daemon and the modem simulator in a fresh, short
-root, for the end-to-end tests, the golden runs, the benchmark and the demo.
+root standing for "/", for the end-to-end tests, the golden runs (mpharness.golden), the benchmark
+and the demo. A Phone boots the daemon, reads what it left and simulates reboots:
 
-    from mpharness import Build, Phone, scenario
-
-    phone = Phone(scenario("two_cards"), factory=b"221", build=Build("/tmp/other-build"))
-    phone.boot()
+    phone = Phone(scenario("two_cards"), factory=b"221", build=Build("/tmp/other-build")).boot()
     phone.props(), phone.init_log(), phone.rild(0), phone.history_bytes(), phone.transcript()
-    phone.control("remove", "1"); phone.wait_log("start rild1", count=2)
-    phone.close()
+    phone.control("remove", "1"); phone.wait_log("start rild1", count=2); phone.close()
 
-The directory holding this package (tests/) must be on the import path: the tests run from it
-(python3 -m unittest e2e.test_startup), ctest sets it as their working directory, and
+tests/ must be on the import path: the tests run from it, ctest sets it as their working directory,
 scripts/demo.sh and bench/run.sh put it on PYTHONPATH.
 """
-from .build import Build, HarnessError, SCENARIOS, scenario
-from .cards import CARD_A, CARD_B, absent
-from .history import HISTORY
-from .phone import RADIO_DIR, RESIDENT_LINE, Phone, boot_all
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+import time
 
-__all__ = ["Build", "HarnessError", "SCENARIOS", "scenario", "CARD_A", "CARD_B", "absent",
-           "HISTORY", "RADIO_DIR", "RESIDENT_LINE", "Phone", "boot_all"]
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
+RESIDENT_LINE = "uevent_open_socket device_fd:"
+RADIO_DIR = "/data/vantorel/radio"
+HISTORY = RADIO_DIR + "/radio.cfg"  # tools/cardhist decodes it (--json) and writes it (--encode)
+TIME_OUT = re.compile(r"read time out: (\d+):(\d+) -> (\d+):(\d+)$")
+# Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
+CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
+          "lock": "none"}
+CARD_B = {"present": True, "id": "89860198765432109876", "imsi": "460019876543210", "type": 1,
+          "lock": "none"}
+
+
+def absent(card):
+    """The slot of `card` with the card out (insert brings it in)."""
+    return dict(card, present=False)
+
+
+def scenario(name, **changes):
+    """A scenario of tools/modemsim/scenarios (name without .json), top-level keys replaced."""
+    return dict(json.loads(pathlib.Path(SCENARIOS, name + ".json").read_text()), **changes)
+
+
+class HarnessError(RuntimeError):
+    """A tool the harness drives is missing or failed: the rig is broken, not the daemon."""
+
+
+class Build:
+    """The programs of one build tree. Without a directory: $MODEMPREP_BUILD, else <repo>/build."""
+
+    def __init__(self, directory=None):
+        directory = directory or os.environ.get("MODEMPREP_BUILD") or os.path.join(REPO, "build")
+        self.directory = os.path.abspath(directory)
+        self.daemon = self.path("modemprep")
+        self.modemsim, self.ueventsend, self.propctl, self.cardhist = (
+            self.path("tools", name, name) for name in ("modemsim", "ueventsend", "propctl",
+                                                        "cardhist"))
+
+    def path(self, *parts):
+        return os.path.join(self.directory, *parts)
+
+    def check(self):
+        """Raises HarnessError naming the first program that is not built."""
+        for program in (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist):
+            if not os.access(program, os.X_OK):
+                raise HarnessError("missing %s: build the default preset first" % program)
+        return self
+
+
+class Phone:
+    def __init__(self, modem, properties=None, factory=None, data_dir=True, build=None, env=None):
+        """modem: a scenario (dict); factory: the factory file's bytes (None: no file); env: the
+        daemon's environment besides MODEMPREP_ROOT."""
+        self.build, self.env = build or Build(), env or {}
+        self.root = tempfile.mkdtemp(prefix="mp", dir="/tmp")
+        # Logs and the scenario live below the root's own files, so that a watch on the root
+        # (bench/rig.py) sees only what the daemon writes there.
+        for sub in ("dev", "amt", "log") + (("data/vantorel/radio",) if data_dir else ()):
+            os.makedirs(self.path("/" + sub), exist_ok=True)
+        if factory is not None:
+            pathlib.Path(self.path("/amt/msms_config.txt")).write_bytes(factory)
+        self.modem_scenario, self.boots = modem, 0
+        self.sim = self.daemon = self.log_path = None
+        for name, value in (properties or {}).items():
+            self.set_prop(name, value)
+
+    def path(self, phone_path):
+        return self.root + phone_path
+
+    # ---- processes -------------------------------------------------------------------------
+    def start_modem(self, wait_ready=True):
+        """Starts the simulator; with wait_ready, returns once the node is linked."""
+        self.stop_modem()
+        scenario_path = self.path("/log/scenario.json")
+        pathlib.Path(scenario_path).write_text(json.dumps(self.modem_scenario))
+        self.sim = subprocess.Popen([self.build.modemsim, "--root", self.root, "--scenario",
+                                     scenario_path], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+        if wait_ready:
+            line = self.sim.stdout.readline()
+            if not line.startswith("ready"):
+                raise HarnessError("modemsim did not start: %r %s" % (line, self.sim.stderr.read()))
+
+    def stop_modem(self):
+        if self.sim is not None:
+            self.sim.terminate()
+            self.sim.wait(10)
+            self.sim.stdout.close()
+            self.sim.stderr.close()
+            self.sim = None
+
+    def start_daemon(self, prefix=(), env=None):
+        """Execs the daemon (under `prefix`, e.g. valgrind) with its log in a new file; returns
+        the monotonic time just before the exec."""
+        self.boots += 1
+        self.log_path = self.path("/log/daemon%d.log" % self.boots)
+        environment = {**os.environ, "MODEMPREP_ROOT": self.root, **self.env, **(env or {})}
+        with open(self.log_path, "w") as log:
+            started = time.monotonic()
+            self.daemon = subprocess.Popen(list(prefix) + [self.build.daemon], env=environment,
+                                           stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        return started
+
+    def boot(self, timeout=60, start_modem=True):
+        """Starts the modem (unless running or not wanted) and the daemon; returns once the daemon
+        is resident or ended."""
+        if start_modem and self.sim is None:
+            self.start_modem()
+        self.start_daemon()
+        self.wait_log(RESIDENT_LINE, timeout, exit_ends_wait=True)
+        return self
+
+    def wait_log(self, text, timeout=60, count=1, exit_ends_wait=False):
+        """Waits until the daemon's log holds `text` `count` times. Fails with the log's tail
+        after `timeout` s or when the daemon ends first (unless exit_ends_wait: then False)."""
+        deadline = time.monotonic() + timeout
+        while self.log().count(text) < count:
+            ended = self.daemon.poll()
+            if ended is not None and exit_ends_wait:
+                return False
+            if ended is not None or time.monotonic() > deadline:
+                raise AssertionError("%s while waiting for %r %d times in %s; last lines:\n%s" % (
+                    "%g s passed" % timeout if ended is None else "the daemon ended with status %d"
+                    % ended, text, count, self.log_path, "\n".join(self.log().splitlines()[-25:])))
+            time.sleep(0.02)
+        return True
+
+    def stop_daemon(self):
+        if self.daemon is not None and self.daemon.poll() is None:
+            self.daemon.kill()
+            self.daemon.wait(10)
+
+    def reboot(self, modem=None):
+        """Power cycle: daemon and modem stop; only persist. properties and /data survive."""
+        self.stop_daemon()
+        self.stop_modem()
+        self._run(self.build.propctl, "--root", self.root, "reboot")
+        self.modem_scenario = modem or self.modem_scenario
+        if os.path.exists(self.path("/modemsim.transcript")):
+            os.remove(self.path("/modemsim.transcript"))
+
+    def control(self, *words):
+        """A simulator control command: insert|remove|insert-quiet|remove-quiet N, quit."""
+        self._run(self.build.modemsim, "ctl", "--root", self.root, *words)
+
+    def send_uevent(self, *fields, raw=None, count=1):
+        fields = ["--raw", raw] if raw is not None else list(fields)
+        self._run(self.build.ueventsend, "--root", self.root, "--count", str(count), *fields)
+
+    def set_prop(self, name, value):
+        self._run(self.build.propctl, "--root", self.root, "set", name, value)
+
+    def close(self):
+        self.stop_daemon()
+        self.stop_modem()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def _run(self, *argv):
+        result = subprocess.run(argv, capture_output=True, text=True, timeout=20)
+        if result.returncode != 0:
+            raise HarnessError("%s failed (%d): %s" % (" ".join(argv), result.returncode,
+                                                        result.stderr.strip()))
+
+    # ---- what the daemon left --------------------------------------------------------------
+    def log(self):
+        return pathlib.Path(self.log_path).read_text(errors="replace")
+
+    def texts(self):
+        """Log messages without the 'X/modemprep(  pid): ' prefix."""
+        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
+
+    def time_outs(self):
+        """Seconds between the two clock readings of each "read time out" line."""
+        return [int(m[3]) - int(m[1]) + (int(m[4]) - int(m[2])) / 1e9
+                for m in map(TIME_OUT.match, self.texts()) if m]
+
+    def transcript(self):
+        """'<standby> <command>' per command the simulator received since it started."""
+        return (self.file_bytes("/modemsim.transcript") or b"").decode().splitlines()
+
+    def file_bytes(self, phone_path):
+        """A file's bytes, or None when there is no such file."""
+        try:
+            with open(self.path(phone_path), "rb") as f:
+                return f.read()
+        except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
+            return None
+
+    def store_lines(self):
+        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
+
+    def props(self):
+        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
+
+    def init_log(self):
+        return (self.file_bytes("/init.log") or b"").decode().splitlines()
+
+    def rild(self, standby):
+        return pathlib.Path(self.path("%s/rild.cfg%d" % (RADIO_DIR, standby))).read_text()
+
+    def history_bytes(self):
+        return self.file_bytes(HISTORY)

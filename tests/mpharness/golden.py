@@ -1,30 +1,25 @@
 """Golden runs: recorded start-ups and hot-plug rounds of the real daemon, replayed and compared.
 
-Each case is a directory under tests/golden holding case.json (the inputs: modem scenario,
-factory file, properties, files planted in the root, and the steps: boots, hot-plug events,
-reboots) and the outputs the daemon left when the case was recorded: every boot's log (process id,
-build time, clock readings and the root masked), AT transcript and init.log, and at the end the
-property store, the rild files and the card history as a hex dump. A replay runs the current
-build over the same inputs and compares every output byte for byte (after the masking).
-
-What masking hides, a case may bound: "bounds" {"startup": [low, high], "time_outs": [count, low,
-high]} (seconds) holds the first boot's wall time and its "read time out" waits. Cases marked
-"slow" (a silent modem's long waits) are left to e2e.test_faults_slow.
-
-Record again after a deliberate change of behaviour (rewrites every case of that test module):
-    MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden      (in tests/)
+A case is a directory under tests/golden: case.json holds the inputs (modem scenario, factory
+file, properties, files planted in the root, steps: boots, hot-plug events, reboots), the other
+files what the daemon left when it was recorded: each boot's log (process id, build time, clock
+readings and the root masked), AT transcript, init.log and exit, and at the end the property
+store, the radio directory's listing, rild files and card history (hex). A replay compares them
+byte for byte. "bounds" {"startup": [low, high], "time_outs": [count, low, high]} (seconds) bound
+what masking hides: the first boot's wall time and its "read time out" waits. Cases marked "slow"
+are left to e2e.test_faults_slow. Record again after a deliberate change of behaviour (in tests/):
+    MODEMPREP_GOLDEN=record python3 -m unittest e2e.test_golden   (or the module of the slow ones)
 """
 import binascii
 import concurrent.futures
 import difflib
 import json
 import os
+import pathlib
 import re
 import time
 
-from .build import scenario
-from .history import HISTORY
-from .phone import RADIO_DIR, Phone
+from . import HISTORY, RADIO_DIR, Phone, scenario
 
 GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden")
 
@@ -38,78 +33,51 @@ _TRAFFIC_IN = re.compile(r"^D: \[(-?\d+)\]<< (.*)$")
 
 def modem_of(spec):
     """A scenario: {"scenario": NAME, "set": {...}} starts from a shipped file, else inline."""
-    if "scenario" in spec:
-        return scenario(spec["scenario"], **spec.get("set", {}))
-    return spec
-
-
-def merge_reads(lines):
-    """Adjacent reads of one standby become one line: how the modem's bytes fall into reads
-    depends on scheduling, what was read does not."""
-    out = []
-    for line in lines:
-        m = _TRAFFIC_IN.match(line)
-        prev = _TRAFFIC_IN.match(out[-1]) if out else None
-        if m and prev and m.group(1) == prev.group(1):
-            out[-1] += m.group(2)
-        else:
-            out.append(line)
-    return out
+    return scenario(spec["scenario"], **spec.get("set", {})) if "scenario" in spec else spec
 
 
 def masked_log(text, root):
     text = _PREFIX.sub(r"\1: ", text.replace(root, "<root>"))
     for pattern, replacement in _MASKS:
         text = pattern.sub(replacement, text)
-    return "\n".join(merge_reads(text.splitlines())) + "\n"
-
-
-def hex_dump(data):
-    return "".join("%04x: %s\n" % (at, binascii.hexlify(data[at:at + 16], " ").decode())
-                   for at in range(0, len(data), 16))
-
-
-def read_or_none(path, mode="r"):
-    try:
-        with open(path, mode) as f:
-            return f.read()
-    except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
-        return None
+    # Adjacent reads of one standby become one line: how the modem's bytes fall into reads
+    # depends on scheduling, what was read does not.
+    out = []
+    for line in text.splitlines():
+        m, prev = _TRAFFIC_IN.match(line), out and _TRAFFIC_IN.match(out[-1])
+        if m and prev and m[1] == prev[1]:
+            out[-1] += m[2]
+        else:
+            out.append(line)
+    return "\n".join(out) + "\n"
 
 
 class Run:
-    """One replay of a case; collects its outputs as {file name: text}, and per boot its wall time
-    and read time-outs."""
+    """One replay of a case: its outputs {file name: text}, per boot its wall time and read
+    time-outs, and the problems `inspect(run)` found on the root it left."""
 
     def __init__(self, case, build=None):
-        self.case = case
-        self.outputs = {}
-        self.startups, self.time_outs = [], []
+        self.case, self.outputs, self.startups, self.time_outs = case, {}, [], []
         self.phone = Phone(modem_of(case["modem"]), properties=case.get("properties"),
                            factory=case["factory"].encode() if "factory" in case else None,
-                           data_dir=case.get("data_dir", True), build=build)
+                           data_dir=case.get("data_dir", True), build=build, env=case.get("env"))
         for path, content in case.get("files", {}).items():
-            self.plant(path, content)
+            full = pathlib.Path(self.phone.path(path))
+            (full if content == "<dir>" else full.parent).mkdir(parents=True, exist_ok=True)
+            if content != "<dir>":
+                full.write_bytes(bytes.fromhex(content))
 
-    def plant(self, path, content):
-        full = self.phone.path(path)
-        if content == "<dir>":
-            os.makedirs(full, exist_ok=True)
-            return
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(binascii.unhexlify(content.replace(" ", "")))
-
-    def run(self):
+    def run(self, inspect=None):
         try:
             for step in self.case["steps"]:
                 self.step(step)
             self.settle()
             self.snapshot_boot()
             self.snapshot_files()
+            self.problems = inspect(self) if inspect else []
         finally:
             self.phone.close()
-        return self.outputs
+        return self
 
     def step(self, step):
         p = self.phone
@@ -121,10 +89,9 @@ class Run:
             p.set_prop(*step["set_prop"])
         elif "control" in step:
             p.control(*step["control"])
-        elif "uevent" in step:
-            p.send_uevent(*step["uevent"], count=step.get("count", 1))
-        elif "uevent_raw" in step:
-            p.send_uevent(raw=step["uevent_raw"], count=step.get("count", 1))
+        elif "uevent" in step or "uevent_raw" in step:
+            p.send_uevent(*step.get("uevent", []), raw=step.get("uevent_raw"),
+                          count=step.get("count", 1))
         elif "reboot" in step or "stop_daemon" in step:
             self.settle()
             self.snapshot_boot()
@@ -149,8 +116,7 @@ class Run:
             time.sleep(0.05)
 
     def snapshot_boot(self):
-        p = self.phone
-        n = p.boots
+        p, n = self.phone, self.phone.boots
         self.outputs["boot%d.log" % n] = masked_log(p.log(), p.root)
         self.outputs["boot%d.transcript" % n] = "".join(line + "\n" for line in p.transcript())
         self.outputs["boot%d.init.log" % n] = "".join(line + "\n" for line in p.init_log())
@@ -159,17 +125,18 @@ class Run:
         self.outputs["boot%d.exit" % n] = "resident\n" if code is None else "exit %d\n" % code
 
     def snapshot_files(self):
-        p = self.phone
-        self.outputs["properties"] = read_or_none(p.path("/properties")) or ""
-        radio = p.path(RADIO_DIR)
+        p, radio = self.phone, self.phone.path(RADIO_DIR)
+        self.outputs["properties"] = (p.file_bytes("/properties") or b"").decode()
         names = sorted(os.listdir(radio)) if os.path.isdir(radio) else []
         self.outputs["radio.ls"] = "".join(n + "\n" for n in names)
         for name in names:
             if name.startswith("rild.cfg"):
-                self.outputs[name] = read_or_none(os.path.join(radio, name)) or ""
-        history = read_or_none(p.path(HISTORY), "rb")
+                self.outputs[name] = (p.file_bytes(RADIO_DIR + "/" + name) or b"").decode()
+        history = p.file_bytes(HISTORY)
         if history is not None:
-            self.outputs["radio.cfg.hex"] = hex_dump(history)
+            self.outputs["radio.cfg.hex"] = "".join(
+                "%04x: %s\n" % (at, binascii.hexlify(history[at:at + 16], " ").decode())
+                for at in range(0, len(history), 16))
 
     def out_of_bounds(self):
         """What of the first boot falls outside the case's bounds."""
@@ -186,61 +153,38 @@ class Run:
         return out
 
 
+def load_case(name):
+    return json.loads(pathlib.Path(GOLDEN_DIR, name, "case.json").read_text())
+
+
 def case_names(slow=False):
     return sorted(n for n in os.listdir(GOLDEN_DIR)
                   if os.path.isfile(os.path.join(GOLDEN_DIR, n, "case.json"))
                   and load_case(n).get("slow", False) == slow)
 
 
-def load_case(name):
-    with open(os.path.join(GOLDEN_DIR, name, "case.json")) as f:
-        return json.load(f)
-
-
-def record(name, outputs):
-    directory = os.path.join(GOLDEN_DIR, name)
-    for n in os.listdir(directory):
-        if n != "case.json":
-            os.remove(os.path.join(directory, n))
-    for n, text in outputs.items():
-        with open(os.path.join(directory, n), "w") as f:
-            f.write(text)
-
-
-def differences(name, outputs):
-    """A readable unified diff of every output that differs from the recorded one."""
-    directory = os.path.join(GOLDEN_DIR, name)
-    expected = {n: read_or_none(os.path.join(directory, n)) for n in os.listdir(directory)
-                if n != "case.json"}
-    report = []
-    for n in sorted(set(expected) | set(outputs)):
-        want, got = expected.get(n), outputs.get(n)
-        if want == got:
-            continue
-        report.extend(difflib.unified_diff(
-            (want or "").splitlines(True), (got or "").splitlines(True),
-            "%s/%s (recorded)" % (name, n) if want is not None else "(not recorded)",
-            "%s/%s (this build)" % (name, n) if got is not None else "(not produced)"))
-    return "".join(report)
-
-
-def replay(name):
-    run = Run(load_case(name))
-    run.run()
-    return run
-
-
-def check_cases(test, names, workers=4):
+def check_cases(test, names, workers=4, inspect=None):
     """Replays the cases side by side (their daemons mostly wait); each must reproduce its
-    recording (MODEMPREP_GOLDEN=record: is recorded again) and keep within its bounds."""
+    recording (MODEMPREP_GOLDEN=record: is recorded again), keep within its bounds and leave
+    `inspect` nothing to report."""
     recording = os.environ.get("MODEMPREP_GOLDEN") == "record"
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-        runs = {name: pool.submit(replay, name) for name in names}
+        runs = {n: pool.submit(lambda n: Run(load_case(n)).run(inspect), n) for n in names}
     for name in names:
         with test.subTest(name):
-            run = runs[name].result()
+            run, directory = runs[name].result(), os.path.join(GOLDEN_DIR, name)
+            recorded = {f.name: f.read_text() for f in pathlib.Path(directory).iterdir()
+                        if f.name != "case.json"}
             if recording:
-                record(name, run.outputs)
-            diff = "" if recording else differences(name, run.outputs)
+                for n in recorded:
+                    os.remove(os.path.join(directory, n))
+                for n, text in run.outputs.items():
+                    pathlib.Path(directory, n).write_text(text)
+                recorded = run.outputs
+            diff = "".join(line for n in sorted(set(recorded) | set(run.outputs))
+                           for line in difflib.unified_diff(
+                               (recorded.get(n) or "").splitlines(True),
+                               (run.outputs.get(n) or "").splitlines(True),
+                               "%s/%s (recorded)" % (name, n), "%s/%s (this build)" % (name, n)))
             test.assertEqual("", diff, "\n" + diff)
-            test.assertEqual([], run.out_of_bounds())
+            test.assertEqual([], run.out_of_bounds() + run.problems)
