@@ -121,8 +121,7 @@ def report_mode(run):
 def report_plan(run):
     """What the daemon decided and why, from the radio-plan explainer on the root it left (the
     same policy code the daemon runs)."""
-    radioplan = run.phone.build.path("tools", "radioplan", "radioplan")
-    result = subprocess.run([radioplan, "--root", run.phone.root, "--brief"], capture_output=True,
+    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, "--brief"], capture_output=True,
                             text=True)
     if result.returncode != 0:
         raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))

@@ -52,16 +52,17 @@ class Build:
         directory = directory or os.environ.get("MODEMPREP_BUILD") or os.path.join(REPO, "build")
         self.directory = os.path.abspath(directory)
         self.daemon = self.path("modemprep")
-        self.modemsim, self.ueventsend, self.propctl, self.cardhist = (
+        self.modemsim, self.ueventsend, self.propctl, self.cardhist, self.radioplan = (
             self.path("tools", name, name) for name in ("modemsim", "ueventsend", "propctl",
-                                                        "cardhist"))
+                                                        "cardhist", "radioplan"))
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
 
     def check(self):
         """Raises HarnessError naming the first program that is not built."""
-        for program in (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist):
+        for program in (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist,
+                        self.radioplan):
             if not os.access(program, os.X_OK):
                 raise HarnessError("missing %s: build the default preset first" % program)
         return self
