@@ -48,13 +48,14 @@ class HarnessError(RuntimeError):
 class Build:
     """The programs of one build tree. Without a directory: $MODEMPREP_BUILD, else <repo>/build."""
 
+    TOOLS = ("modemsim", "ueventsend", "propctl", "cardhist", "radioplan")
+
     def __init__(self, directory=None):
         directory = directory or os.environ.get("MODEMPREP_BUILD") or os.path.join(REPO, "build")
         self.directory = os.path.abspath(directory)
         self.daemon = self.path("modemprep")
         self.modemsim, self.ueventsend, self.propctl, self.cardhist, self.radioplan = (
-            self.path("tools", name, name) for name in ("modemsim", "ueventsend", "propctl",
-                                                        "cardhist", "radioplan"))
+            self.path("tools", name, name) for name in self.TOOLS)
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
