@@ -18,7 +18,10 @@ if [ "$preset" != default ] && [ "$preset" != asan ]; then
 fi
 scripts/install-packages.sh --build
 # The radio-plan page is checked in a headless browser when there is one; as root it is installed.
-[ "$(id -u)" -ne 0 ] || scripts/install-packages.sh chromium
+# A browser that cannot be fetched only skips that check (the test says so), never the suite.
+if [ "$(id -u)" -eq 0 ] && ! scripts/install-packages.sh chromium; then
+  echo "test.sh: chromium could not be installed; the radio-plan page check will be skipped" >&2
+fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" "$@"
