@@ -19,6 +19,8 @@
 
 namespace {
 
+constexpr char kTool[] = "cardhist";
+
 const char kUsage[] =
     "usage: cardhist [--json] FILE    decode a card history file (radio.cfg)\n"
     "       cardhist --encode FILE    write FILE from JSON on stdin (the shape --json prints)\n"
@@ -35,11 +37,6 @@ const char kUsage[] =
     "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (the\n"
     "reason is printed), 2 a bad command line.\n";
-
-int usageError(const std::string& why) {
-  fprintf(stderr, "cardhist: %s (try --help)\n", why.c_str());
-  return 2;
-}
 
 bool readFile(const std::string& path, std::vector<unsigned char>* out, std::string* error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -108,12 +105,13 @@ int run(int argc, char** argv) {
     } else if (c == 'e') {
       encode = true;
     } else {
-      return usageError(cli::refusedOption(argv));
+      return cli::usageError(kTool, cli::refusedOption(argv));
     }
   }
-  if (optind == argc) return usageError("no file given");
-  if (argc - optind > 1) return usageError(std::string("one file only: ") + argv[optind + 1]);
-  if (json && encode) return usageError("--json and --encode exclude each other");
+  if (optind == argc) return cli::usageError(kTool, "no file given");
+  if (argc - optind > 1)
+    return cli::usageError(kTool, std::string("one file only: ") + argv[optind + 1]);
+  if (json && encode) return cli::usageError(kTool, "--json and --encode exclude each other");
   return encode ? encodeFile(argv[optind]) : decodeFile(argv[optind], json);
 }
 

@@ -2,11 +2,20 @@
 #pragma once
 
 #include <getopt.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
 
 namespace cli {
+
+constexpr int kUsageStatus = 2;  // every tool's exit status for a bad command line
+
+// Names the bad argument on stderr, as every tool words it; returns kUsageStatus.
+inline int usageError(const char* tool, const std::string& why) {
+  fprintf(stderr, "%s: %s (try --help)\n", tool, why.c_str());
+  return kUsageStatus;
+}
 
 // What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".
 inline std::string refusedOption(char** argv) {

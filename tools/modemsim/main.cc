@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "modemsim/radiolog.h"
 #include "modemsim/replay.h"
 #include "modemsim/scenario.h"
@@ -28,7 +29,7 @@
 
 namespace {
 
-constexpr int kUsage = 2;
+constexpr char kTool[] = "modemsim";
 
 constexpr char kHelp[] =
     "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
@@ -53,11 +54,6 @@ constexpr char kHelp[] =
     "                    \"#\" lines that describe the log\n"
     "  ctl               send a control command to the simulator running in DIR\n"
     "  --help            this text\n";
-
-int usage(const std::string& problem) {
-  fprintf(stderr, "modemsim: %s\n(modemsim --help for usage)\n", problem.c_str());
-  return kUsage;
-}
 
 std::string ctlPath(const std::string& root) { return root + "/modemsim.ctl"; }
 
@@ -205,7 +201,7 @@ int runScenario(const std::string& root, const std::string& file, const std::str
   std::string error;
   if (!modemsim::loadScenarioFile(file, &scenario, &error)) {
     fprintf(stderr, "modemsim: bad scenario: %s\n", error.c_str());
-    return kUsage;
+    return cli::kUsageStatus;
   }
   modemsim::Simulator sim(scenario);
   return serve(sim, root, transcript);
@@ -311,7 +307,8 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         const long n = strtol(optarg, &end, 10);
         if (*optarg == '\0' || *end != '\0' || n < 1 || n > 100000) {
-          return usage(std::string("--boot takes a start number from 1, not '") + optarg + "'");
+          return cli::usageError(
+              kTool, std::string("--boot takes a start number from 1, not '") + optarg + "'");
         }
         boot = static_cast<int>(n);
         bootGiven = true;
@@ -321,33 +318,35 @@ int main(int argc, char** argv) {
         fputs(kHelp, stdout);
         return 0;
       case ':':
-        return usage(std::string(argv[optind - 1]) + " needs a value");
+        return cli::usageError(kTool, std::string(argv[optind - 1]) + " needs a value");
       default:
-        return usage(std::string("unknown option ") + argv[optind - 1]);
+        return cli::usageError(kTool, std::string("unknown option ") + argv[optind - 1]);
     }
   }
   std::vector<std::string> words(argv + optind, argv + argc);
   const std::string mode = words.empty() ? "" : words[0];
   if (mode == "ctl") {
-    if (root.empty()) return usage("ctl needs --root");
+    if (root.empty()) return cli::usageError(kTool, "ctl needs --root");
     if (!scenario.empty() || !replay.empty() || !transcript.empty() || fast || bootGiven) {
-      return usage("ctl takes only --root and a command");
+      return cli::usageError(kTool, "ctl takes only --root and a command");
     }
-    if (words.size() < 2 || words.size() > 3) return usage("ctl needs a command, e.g. insert 1");
+    if (words.size() < 2 || words.size() > 3)
+      return cli::usageError(kTool, "ctl needs a command, e.g. insert 1");
     return runCtl(root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
   }
   if (mode == "log") {
-    if (words.size() != 2) return usage("log needs one LOG file");
+    if (words.size() != 2) return cli::usageError(kTool, "log needs one LOG file");
     if (!root.empty() || !scenario.empty() || !replay.empty() || !transcript.empty() || fast) {
-      return usage("log takes only LOG and --boot");
+      return cli::usageError(kTool, "log takes only LOG and --boot");
     }
     return printLog(words[1], boot);
   }
-  if (!words.empty()) return usage("unexpected argument '" + words[0] + "'");
-  if (root.empty()) return usage("missing --root");
-  if (scenario.empty() == replay.empty()) return usage("give one of --scenario and --replay");
+  if (!words.empty()) return cli::usageError(kTool, "unexpected argument '" + words[0] + "'");
+  if (root.empty()) return cli::usageError(kTool, "missing --root");
+  if (scenario.empty() == replay.empty())
+    return cli::usageError(kTool, "give one of --scenario and --replay");
   if (!scenario.empty()) {
-    if (fast || bootGiven) return usage("--boot and --fast go with --replay");
+    if (fast || bootGiven) return cli::usageError(kTool, "--boot and --fast go with --replay");
     return runScenario(root, scenario, transcript);
   }
   return runReplay(root, replay, boot, fast, transcript);

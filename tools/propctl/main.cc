@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr char kTool[] = "propctl";
+
 constexpr char kUsage[] =
     "usage: propctl [--root DIR] get NAME\n"
     "       propctl [--root DIR] set NAME VALUE\n"
@@ -36,11 +38,6 @@ constexpr char kUsage[] =
     "ro. name already set, a name listed in DIR/properties.refuse.\n"
     "Exit status: 0 done, 1 refused or the store unusable (the reason is printed), 2 a bad\n"
     "command line.\n";
-
-int usageError(const std::string& message) {
-  std::cerr << "propctl: " << message << " (try --help)\n";
-  return 2;
-}
 
 int runtimeError(const std::string& message) {
   std::cerr << "propctl: " << message << "\n";
@@ -166,15 +163,15 @@ int main(int argc, char** argv) {
     if (c == 'r') {
       root = optarg;
     } else if (c == ':') {
-      return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
+      return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
     } else {
-      return usageError(refusedOption(argv));
+      return cli::usageError(kTool, refusedOption(argv));
     }
   }
-  if (optind >= argc) return usageError("no command");
+  if (optind >= argc) return cli::usageError(kTool, "no command");
   const std::string wordProblem = checkWords(argc - optind, argv + optind);
-  if (!wordProblem.empty()) return usageError(wordProblem);
-  if (root == nullptr || root[0] == '\0') return usageError("no root: give --root DIR");
+  if (!wordProblem.empty()) return cli::usageError(kTool, wordProblem);
+  if (root == nullptr || root[0] == '\0') return cli::usageError(kTool, "no root: give --root DIR");
   std::string problem;
   if (!checkRoot(root, &problem)) return runtimeError(problem);
   return run(root, argv + optind);

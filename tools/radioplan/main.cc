@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
 
 namespace {
+
+constexpr char kTool[] = "radioplan";
 
 constexpr char kUsage[] =
     "usage: radioplan --root DIR                          [OPTIONS]\n"
@@ -59,11 +62,6 @@ constexpr char kUsage[] =
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
     "is missing); 2 a bad command line, or a named file that is missing, unreadable, cut short\n"
     "or not in its format; 1 any other failure.\n";
-
-int usageError(const std::string& message) {
-  std::cerr << "radioplan: " << message << " (try --help)\n";
-  return 2;
-}
 
 enum Option {
   kRoot = 256,
@@ -164,7 +162,8 @@ int parse(int argc, char** argv, Command* cmd) {
         break;
       case kMsms:
         if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
-          return usageError("--msms \"" + value + "\": three digits expected, e.g. 221");
+          return cli::usageError(kTool,
+                                 "--msms \"" + value + "\": three digits expected, e.g. 221");
         }
         cmd->overrides.factoryDigits = value;
         break;
@@ -177,8 +176,9 @@ int parse(int argc, char** argv, Command* cmd) {
       case kCapability:
         cmd->overrides.capability.clear();
         if (!parseCapability(value, &cmd->overrides.capability)) {
-          return usageError("--capability \"" + value +
-                            "\": one to five RAT masks separated by commas, e.g. 31,1");
+          return cli::usageError(kTool,
+                                 "--capability \"" + value +
+                                     "\": one to five RAT masks separated by commas, e.g. 31,1");
         }
         break;
       case kPrefNetType:
@@ -193,7 +193,7 @@ int parse(int argc, char** argv, Command* cmd) {
       case kSet: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) {
-          return usageError("--set \"" + value + "\": NAME=VALUE expected");
+          return cli::usageError(kTool, "--set \"" + value + "\": NAME=VALUE expected");
         }
         props[value.substr(0, eq)] = value.substr(eq + 1);
         break;
@@ -203,13 +203,14 @@ int parse(int argc, char** argv, Command* cmd) {
         try {
           radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
         } catch (const std::invalid_argument& e) {
-          return usageError(std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
+          return cli::usageError(kTool,
+                                 std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
         }
         cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
         break;
       case kFormat:
         if (value != "text" && value != "markdown" && value != "json" && value != "html") {
-          return usageError("--format \"" + value + "\": text, markdown, json or html");
+          return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
         }
         cmd->format = value;
         break;
@@ -220,23 +221,27 @@ int parse(int argc, char** argv, Command* cmd) {
         cmd->brief = true;
         break;
       case ':':
-        return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
+        return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
       default:
-        return usageError(std::string("unknown option ") + argv[optind - 1]);
+        return cli::usageError(kTool, std::string("unknown option ") + argv[optind - 1]);
     }
   }
-  if (optind < argc) return usageError(std::string("unexpected argument \"") + argv[optind] + "\"");
+  if (optind < argc)
+    return cli::usageError(kTool, std::string("unexpected argument \"") + argv[optind] + "\"");
   if (argc == 1) {
-    return usageError("nothing to explain: give --root, --props, --matrix or cards (--slot0)");
+    return cli::usageError(kTool,
+                           "nothing to explain: give --root, --props, --matrix or cards (--slot0)");
   }
   if (!cmd->root.empty() && !cmd->props.empty())
-    return usageError("--root and --props exclude each other");
+    return cli::usageError(kTool, "--root and --props exclude each other");
   if ((!cmd->history.empty() || !cmd->rild.empty()) && cmd->props.empty()) {
-    return usageError("--history and --rild go with --props (a root holds its own files)");
+    return cli::usageError(kTool,
+                           "--history and --rild go with --props (a root holds its own files)");
   }
-  if (cmd->format == "html" && !cmd->matrix) return usageError("--format html is for --matrix");
+  if (cmd->format == "html" && !cmd->matrix)
+    return cli::usageError(kTool, "--format html is for --matrix");
   if (cmd->matrix && (!cmd->overrides.slotSpec[0].empty() || !cmd->overrides.slotSpec[1].empty())) {
-    return usageError("--matrix sets the cards itself: drop --slot0/--slot1");
+    return cli::usageError(kTool, "--matrix sets the cards itself: drop --slot0/--slot1");
   }
   return -1;
 }
@@ -282,7 +287,7 @@ int main(int argc, char** argv) {
     std::cerr << "radioplan: " << e.what() << "\n";
     return 2;
   } catch (const std::invalid_argument& e) {
-    return usageError(e.what());
+    return cli::usageError(kTool, e.what());
   } catch (const std::exception& e) {
     std::cerr << "radioplan: " << e.what() << "\n";
     return 1;

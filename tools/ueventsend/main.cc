@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr char kTool[] = "ueventsend";
+
 constexpr char kUsage[] =
     "usage: ueventsend [--root DIR] [--count N] FIELD...\n"
     "       ueventsend [--root DIR] [--count N] --raw TEXT\n"
@@ -27,11 +29,6 @@ constexpr char kUsage[] =
     "Options may come anywhere and as --opt=value; a field that starts with '-' follows \"--\".\n"
     "While nobody listens on the socket it retries for 5 s.\n"
     "Exit status: 0 sent, 1 not sent (the reason is printed), 2 a bad command line.\n";
-
-int usageError(const std::string& message) {
-  fprintf(stderr, "ueventsend: %s (try --help)\n", message.c_str());
-  return 2;
-}
 
 }  // namespace
 
@@ -58,21 +55,22 @@ int main(int argc, char** argv) {
       errno = 0;
       count = strtol(optarg, &end, 10);
       if (end == optarg || *end != '\0' || errno != 0 || count < 1 || count > 1000000) {
-        return usageError(std::string("--count \"") + optarg +
-                          "\": not a number from 1 to 1000000");
+        return cli::usageError(
+            kTool, std::string("--count \"") + optarg + "\": not a number from 1 to 1000000");
       }
     } else if (c == ':') {
-      return usageError(std::string("option ") + argv[optind - 1] + " needs a value");
+      return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
     } else {
-      return usageError(cli::refusedOption(argv));
+      return cli::usageError(kTool, cli::refusedOption(argv));
     }
   }
   std::vector<std::string> fields(argv + optind, argv + argc);
   if (raw != nullptr && !fields.empty()) {
-    return usageError("--raw and fields exclude each other: \"" + fields[0] + "\"");
+    return cli::usageError(kTool, "--raw and fields exclude each other: \"" + fields[0] + "\"");
   }
-  if (raw == nullptr && fields.empty()) return usageError("no fields and no --raw TEXT");
-  if (root == nullptr || root[0] == '\0') return usageError("no root: give --root DIR");
+  if (raw == nullptr && fields.empty())
+    return cli::usageError(kTool, "no fields and no --raw TEXT");
+  if (root == nullptr || root[0] == '\0') return cli::usageError(kTool, "no root: give --root DIR");
   struct stat info;
   const bool found = stat(root, &info) == 0;
   if (!found || !S_ISDIR(info.st_mode)) {
