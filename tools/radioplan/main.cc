@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -69,14 +70,8 @@ enum Option {
   kHistory,
   kRild,
   kMatrix,
-  kTarget,
   kMsms,
-  kRat,
-  kManual,
   kCapability,
-  kPrefNetType,
-  kDefaultData,
-  kStoredMaster,
   kSet,
   kSlot0,
   kSlot1,
@@ -84,6 +79,21 @@ enum Option {
   kFiles,
   kBrief,
   kHelp,
+  kFirstPropertyOption,
+};
+
+// Options that set one property of the phone's state, each as the daemon names it.
+struct PropertyOption {
+  const char* name;
+  const char* property;
+};
+const PropertyOption kPropertyOptions[] = {
+    {"target", "persist.sys.vx.proj.target"},
+    {"rat", "persist.sys.vx.proj.rat"},
+    {"manual", "persist.sys.vx.manual.rat"},
+    {"pref-net-type", radioplan::kPrefNetTypeProperty},
+    {"default-data", radioplan::kDefaultDataProperty},
+    {"stored-master", radioplan::kMasterCardProperty},
 };
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
@@ -111,20 +121,14 @@ struct Command {
 
 // Parses the command line; returns -1 to go on, or the exit status.
 int parse(int argc, char** argv, Command* cmd) {
-  static const option kOptions[] = {
+  std::vector<option> options = {
       {"root", required_argument, nullptr, kRoot},
       {"props", required_argument, nullptr, kProps},
       {"history", required_argument, nullptr, kHistory},
       {"rild", required_argument, nullptr, kRild},
       {"matrix", no_argument, nullptr, kMatrix},
-      {"target", required_argument, nullptr, kTarget},
       {"msms", required_argument, nullptr, kMsms},
-      {"rat", required_argument, nullptr, kRat},
-      {"manual", required_argument, nullptr, kManual},
       {"capability", required_argument, nullptr, kCapability},
-      {"pref-net-type", required_argument, nullptr, kPrefNetType},
-      {"default-data", required_argument, nullptr, kDefaultData},
-      {"stored-master", required_argument, nullptr, kStoredMaster},
       {"set", required_argument, nullptr, kSet},
       {"slot0", required_argument, nullptr, kSlot0},
       {"slot1", required_argument, nullptr, kSlot1},
@@ -132,12 +136,20 @@ int parse(int argc, char** argv, Command* cmd) {
       {"files", no_argument, nullptr, kFiles},
       {"brief", no_argument, nullptr, kBrief},
       {"help", no_argument, nullptr, kHelp},
-      {},
   };
+  for (size_t i = 0; i < std::size(kPropertyOptions); i++) {
+    options.push_back({kPropertyOptions[i].name, required_argument, nullptr,
+                       kFirstPropertyOption + static_cast<int>(i)});
+  }
+  options.push_back({});
   radioplan::Properties& props = cmd->overrides.properties;
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
+    if (c >= kFirstPropertyOption) {
+      props[kPropertyOptions[c - kFirstPropertyOption].property] = value;
+      continue;
+    }
     switch (c) {
       case kHelp:
         std::cout << kUsage;
@@ -157,21 +169,12 @@ int parse(int argc, char** argv, Command* cmd) {
       case kMatrix:
         cmd->matrix = true;
         break;
-      case kTarget:
-        props["persist.sys.vx.proj.target"] = value;
-        break;
       case kMsms:
         if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
           return cli::usageError(kTool,
                                  "--msms \"" + value + "\": three digits expected, e.g. 221");
         }
         cmd->overrides.factoryDigits = value;
-        break;
-      case kRat:
-        props["persist.sys.vx.proj.rat"] = value;
-        break;
-      case kManual:
-        props["persist.sys.vx.manual.rat"] = value;
         break;
       case kCapability:
         cmd->overrides.capability.clear();
@@ -180,15 +183,6 @@ int parse(int argc, char** argv, Command* cmd) {
                                  "--capability \"" + value +
                                      "\": one to five RAT masks separated by commas, e.g. 31,1");
         }
-        break;
-      case kPrefNetType:
-        props[radioplan::kPrefNetTypeProperty] = value;
-        break;
-      case kDefaultData:
-        props[radioplan::kDefaultDataProperty] = value;
-        break;
-      case kStoredMaster:
-        props[radioplan::kMasterCardProperty] = value;
         break;
       case kSet: {
         const size_t eq = value.find('=');
