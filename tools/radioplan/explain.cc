@@ -9,9 +9,25 @@
 namespace radioplan {
 namespace {
 
-constexpr RatMask k2G = RAT_GSM;
-constexpr RatMask k3G = RAT_TDSCDMA | RAT_WCDMA;
-constexpr RatMask k4G = RAT_LTE_TDD | RAT_LTE_FDD;
+// The three generations: as the policy's groups, as the RATs they hold, and in words.
+struct Generation {
+  unsigned group;
+  RatMask rats;
+  const char* word;
+};
+constexpr Generation kGenerations[] = {{kGroup2G, RAT_GSM, "2G"},
+                                       {kGroup3G, RAT_TDSCDMA | RAT_WCDMA, "3G"},
+                                       {kGroup4G, RAT_LTE_TDD | RAT_LTE_FDD, "4G"}};
+
+// "2G/4G" for the generations named by either argument; `none` when there are none.
+std::string joinGenerations(unsigned groups, RatMask rats, const char* none) {
+  std::string out;
+  for (const Generation& g : kGenerations) {
+    if ((groups & g.group) == 0 && (rats & g.rats) == 0) continue;
+    out += (out.empty() ? "" : "/") + std::string(g.word);
+  }
+  return out.empty() ? none : out;
+}
 
 // Row and column labels of each target's tables, by card-class index.
 const std::vector<std::string> kOpenClasses = {"no card", "unknown card", "SIM", "USIM"};
@@ -148,13 +164,7 @@ std::string masterReason(const Scene& s, const RadioPlan& plan) {
   return "";
 }
 
-std::string groupWords(unsigned groups) {
-  std::string out;
-  if (groups & kGroup2G) out += "2G";
-  if (groups & kGroup3G) out += std::string(out.empty() ? "" : "/") + "3G";
-  if (groups & kGroup4G) out += std::string(out.empty() ? "" : "/") + "4G";
-  return out.empty() ? "nothing" : out;
-}
+std::string groupWords(unsigned groups) { return joinGenerations(groups, 0, "nothing"); }
 
 // Why the standby that the table favours ends with its RATs, step by step.
 std::vector<std::string> chosenReasons(const Scene& s, const RadioPlan& plan) {
@@ -299,13 +309,7 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
 
 }  // namespace
 
-std::string generations(RatMask mask) {
-  std::string out;
-  if (mask & k2G) out += "2G";
-  if (mask & k3G) out += std::string(out.empty() ? "" : "/") + "3G";
-  if (mask & k4G) out += std::string(out.empty() ? "" : "/") + "4G";
-  return out.empty() ? "none" : out;
-}
+std::string generations(RatMask mask) { return joinGenerations(0, mask, "none"); }
 
 std::string ratWords(RatMask mask) {
   std::string names;
