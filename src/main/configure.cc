@@ -6,10 +6,6 @@
 
 namespace {
 
-constexpr char kMasterCardProperty[] = "persist.radio.vx.master.card";
-constexpr char kDefaultDataProperty[] = "persist.radio.default.data";
-constexpr char kPrefNetTypeProperty[] = "persist.radio.pref.net.type";
-constexpr char kActualRatProperty[] = "persist.sys.vx.actual.rat";
 constexpr int kPropertyTries = 3;
 
 // How one table lookup is logged: the index function and table names of its lines.

@@ -34,8 +34,7 @@ void loadProfileAndManualSetting(ProjectProfile& profile, ModemLink& link) {
   queryModemCapability(link, false);
   completeProjectProfile(profile, ratList, link.capability);
   getManualInfo(profile);
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", profile.cuccPlmnList);
+  readPlmnLists(profile);
 }
 
 void queryEverySlot(DaemonState& state) {

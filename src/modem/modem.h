@@ -18,7 +18,10 @@ void closeModemChannel(ModemLink& link, bool keepStandby);
 
 // ---- NVRAM swap ---------------------------------------------------------------------------------
 
-// The modem's NVRAM stays: announced in "sys.vx.swap.nvram.standby".
+// "1" while the NVRAM is swapped, "0" once a check kept it.
+constexpr char kSwapNvramProperty[] = "sys.vx.swap.nvram.standby";
+
+// The modem's NVRAM stays: announced in kSwapNvramProperty.
 void keepModemNvram();
 // Swaps the modem's NVRAM by resetting it ("AT^DSRST"), with the persistent reset flags raised
 // around the reset; leaves the channel closed.

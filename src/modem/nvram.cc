@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kSwapStandby[] = "sys.vx.swap.nvram.standby";
 constexpr char kModemReset[] = "persist.sys.modem.reset";
 constexpr char kModemResetPrompt[] = "persist.sys.modem.reset.prompt";
 constexpr int kResetPropertyTries = 10;
@@ -75,13 +74,13 @@ void waitForModemReset(ModemLink& link) {
 
 void keepModemNvram() {
   LOGD("is switch nvram(%s)", "false");
-  setProp(kSwapStandby, "0", kResetPropertyTries);
+  setProp(kSwapNvramProperty, "0", kResetPropertyTries);
 }
 
 void swapModemNvram(ModemLink& link) {
   char value[PROPERTY_VALUE_SIZE];
   LOGD("is switch nvram(%s)", "true");
-  setProp(kSwapStandby, "1", kResetPropertyTries);
+  setProp(kSwapNvramProperty, "1", kResetPropertyTries);
   ResetRestore restore = {false, false};
   getProp(kModemReset, value, "1");
   restore.reset = value[0] == '0';

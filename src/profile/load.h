@@ -20,4 +20,6 @@ void completeProjectProfile(ProjectProfile& profile, RatList& ratList,
 // Filters the RAT list in place by the modem's capability.
 void updateRatByModem(RatList& ratList, const ModemCapability& capability);
 void getManualInfo(ProjectProfile& profile);
+// The two operator lists, each from its property or the operator's own default.
+void readPlmnLists(ProjectProfile& profile);
 void readPlmnList(const char* name, const char* defaultValue, PlmnList list);

@@ -33,10 +33,6 @@ struct MultiSimConfig {
 };
 constexpr MultiSimConfig kMultiSimConfigTable[] = {{1, "unknown"}, {2, "dsds"}, {3, "tsts"}};
 
-constexpr RatMask kRat2G = RAT_GSM;
-constexpr RatMask kRat3G = RAT_TDSCDMA | RAT_WCDMA;
-constexpr RatMask kRat4G = RAT_LTE_TDD | RAT_LTE_FDD;
-
 // The manual setting names its RATs by access technology number; each adds one project group.
 constexpr size_t kManualCodesOffset = 4;
 struct ManualCode {
@@ -97,11 +93,11 @@ void writeMultiSimConfig(int32_t simCount) {
 void loadMultiSimDigits(ProjectProfile& profile) {
   char value[PROPERTY_VALUE_SIZE] = {};
   if (readFactoryDigits(value)) {
-    setProp("persist.sys.vx.msms", value, kPublishTries);
+    setProp(kMsmsProperty, value, kPublishTries);
   } else {
-    getProp("persist.sys.vx.msms", value, "111");
+    getProp(kMsmsProperty, value, "111");
   }
-  setProp("ro.vx.msms", value, kPublishTries);
+  setProp(kPublishedMsms, value, kPublishTries);
   profile.simCount = decodeCount(value[0]);
   profile.standbyCount = decodeCount(value[1]);
   writeMultiSimConfig(profile.simCount);
@@ -109,7 +105,7 @@ void loadMultiSimDigits(ProjectProfile& profile) {
 
 void loadProjectTarget(ProjectProfile& profile) {
   char value[PROPERTY_VALUE_SIZE];
-  copyToReadOnly("persist.sys.vx.proj.target", "cmcc", "ro.sys.vx.proj.target", value);
+  copyToReadOnly(kProjectTargetProperty, "cmcc", "ro.sys.vx.proj.target", value);
   for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
     if (strcmp(value, row->name) == 0) {
       profile.projectTarget = row->code;
@@ -138,9 +134,9 @@ void setRatGroups(ProjectProfile& profile, const char* ratList) {
   for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
     if (strstr(ratList, row->name) != nullptr) mask |= row->bit;
   }
-  profile.rat2GMask = mask & kRat2G;
-  profile.rat3GMask = mask & kRat3G;
-  profile.rat4GMask = mask & kRat4G;
+  profile.rat2GMask = mask & RAT_2G_MASK;
+  profile.rat3GMask = mask & RAT_3G_MASK;
+  profile.rat4GMask = mask & RAT_4G_MASK;
 }
 
 void loadSecondCardRatList() {
@@ -156,13 +152,13 @@ void loadProjectProfile(ProjectProfile& profile, RatList& ratList) {
   loadMultiSimDigits(profile);
   copyToReadOnly("persist.sys.vx.proj.type", "mass", "ro.sys.vx.proj.type", value);
   loadProjectTarget(profile);
-  getProp("persist.sys.vx.proj.rat", ratList, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd");
+  getProp(kProjectRatProperty, ratList, "gsm,tdscdma,wcdma,lte_tdd,lte_fdd");
 }
 
 void completeProjectProfile(ProjectProfile& profile, RatList& ratList,
                             const ModemCapability& capability) {
   updateRatByModem(ratList, capability);
-  setProp("ro.sys.vx.proj.rat", ratList, kPublishTries);
+  setProp(kPublishedRatList, ratList, kPublishTries);
   setRatGroups(profile, ratList);
   loadSecondCardRatList();
   char value[PROPERTY_VALUE_SIZE];
@@ -199,7 +195,7 @@ void getManualInfo(ProjectProfile& profile) {
   profile.manualRatMask = NO_MANUAL_RAT_MASK;
 
   char value[PROPERTY_VALUE_SIZE];
-  getProp("persist.sys.vx.manual.rat", value, "");
+  getProp(kManualRatProperty, value, "");
   if (strlen(value) <= kManualCodesOffset) return;
 
   // The per-standby arrays end at MAX_STANDBY, so an index naming no entry is refused as well.
@@ -220,6 +216,11 @@ void getManualInfo(ProjectProfile& profile) {
   }
   profile.manualRatStandby = index;
   profile.manualRatMask = mask;
+}
+
+void readPlmnLists(ProjectProfile& profile) {
+  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
+  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", profile.cuccPlmnList);
 }
 
 void readPlmnList(const char* name, const char* defaultValue, PlmnList list) {

@@ -121,8 +121,13 @@ struct NvramCheck {
   bool offeredElsewhere;  // ... and whether another standby of the modem offers its RATs
 };
 
-// ---- The plan
-// -------------------------------------------------------------------------------------
+// ---- The plan ----------------------------------------------------------------------------------
+
+// The properties the policy's inputs are read from and its RAT value is published in.
+constexpr char kMasterCardProperty[] = "persist.radio.vx.master.card";
+constexpr char kDefaultDataProperty[] = "persist.radio.default.data";
+constexpr char kPrefNetTypeProperty[] = "persist.radio.pref.net.type";
+constexpr char kActualRatProperty[] = "persist.sys.vx.actual.rat";
 
 struct RadioPlan {
   char masterCard[MASTER_CARD_SIZE] = "10";
@@ -130,7 +135,7 @@ struct RadioPlan {
   RatMask standbyActualRat[MAX_STANDBY] = {RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM};
   char standbyDSTMEX[MAX_STANDBY][DSTMEX_SIZE] = {};
   int32_t standbySimSlot[MAX_STANDBY] = {-1, -1, -1, -1, -1};
-  char actualRatValue[ACTUAL_RAT_VALUE_SIZE] = {};  // "persist.sys.vx.actual.rat"
+  char actualRatValue[ACTUAL_RAT_VALUE_SIZE] = {};  // kActualRatProperty
 
   // Why: the lookups and the rule of each decision.
   PairLookup capability = {};
@@ -147,9 +152,9 @@ struct PolicyInputs {
   const ProjectProfile& profile;
   const CardInfo (&cards)[MAX_SIM];
   const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE];  // the history's slot list of last time
-  const char* storedMasterCard;  // "persist.radio.vx.master.card" (its default "10")
-  const char* defaultDataCard;   // "persist.radio.default.data"
-  const char* prefNetType;       // "persist.radio.pref.net.type"
+  const char* storedMasterCard;                         // kMasterCardProperty (its default "10")
+  const char* defaultDataCard;                          // kDefaultDataProperty
+  const char* prefNetType;                              // kPrefNetTypeProperty
   const ModemCapability& capability;
 };
 

@@ -15,9 +15,8 @@ struct Generation {
   RatMask rats;
   const char* word;
 };
-constexpr Generation kGenerations[] = {{kGroup2G, RAT_GSM, "2G"},
-                                       {kGroup3G, RAT_TDSCDMA | RAT_WCDMA, "3G"},
-                                       {kGroup4G, RAT_LTE_TDD | RAT_LTE_FDD, "4G"}};
+constexpr Generation kGenerations[] = {
+    {kGroup2G, RAT_2G_MASK, "2G"}, {kGroup3G, RAT_3G_MASK, "3G"}, {kGroup4G, RAT_4G_MASK, "4G"}};
 
 // "2G/4G" for the generations named by either argument; `none` when there are none.
 std::string joinGenerations(unsigned groups, RatMask rats, const char* none) {
@@ -213,7 +212,7 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   if (i == why.tableStandby) reasons = chosenReasons(s, plan);
   if (why.manual && i == why.chosenStandby) {
     reasons.push_back("the manual setting (persist.sys.vx.manual.rat = \"" +
-                      s.prop("persist.sys.vx.manual.rat") + "\") gives it " +
+                      s.prop(kManualRatProperty) + "\") gives it " +
                       ratWords(s.profile.manualRatMask));
   } else if (why.manual && i == why.tableStandby) {
     reasons.push_back("the manual setting gives the larger set to standby " +
@@ -250,7 +249,7 @@ Json profileJson(const Scene& s) {
   Json j;
   j["msms"] = "";
   for (const auto& [name, value] : s.profileWrites) {
-    if (name == "ro.vx.msms") j["msms"] = value;
+    if (name == kPublishedMsms) j["msms"] = value;
   }
   j["sim_count"] = p.simCount;
   j["standby_count"] = p.standbyCount;
@@ -260,7 +259,7 @@ Json profileJson(const Scene& s) {
   j["rat_list_after_modem"] = s.ratListFiltered;
   j["groups"] = {{"2G", p.rat2GMask}, {"3G", p.rat3GMask}, {"4G", p.rat4GMask}};
   if (p.manualRatMask != NO_MANUAL_RAT_MASK) {
-    j["manual"] = {{"text", s.prop("persist.sys.vx.manual.rat")},
+    j["manual"] = {{"text", s.prop(kManualRatProperty)},
                    {"standby", p.manualRatStandby},
                    {"rat", p.manualRatMask},
                    {"rats", ratWords(p.manualRatMask)}};

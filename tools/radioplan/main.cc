@@ -88,12 +88,9 @@ struct PropertyOption {
   const char* property;
 };
 const PropertyOption kPropertyOptions[] = {
-    {"target", "persist.sys.vx.proj.target"},
-    {"rat", "persist.sys.vx.proj.rat"},
-    {"manual", "persist.sys.vx.manual.rat"},
-    {"pref-net-type", radioplan::kPrefNetTypeProperty},
-    {"default-data", radioplan::kDefaultDataProperty},
-    {"stored-master", radioplan::kMasterCardProperty},
+    {"target", kProjectTargetProperty},     {"rat", kProjectRatProperty},
+    {"manual", kManualRatProperty},         {"pref-net-type", kPrefNetTypeProperty},
+    {"default-data", kDefaultDataProperty}, {"stored-master", kMasterCardProperty},
 };
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {

@@ -24,19 +24,10 @@
 
 namespace radioplan {
 
-const char kMasterCardProperty[] = "persist.radio.vx.master.card";
-const char kDefaultDataProperty[] = "persist.radio.default.data";
-const char kPrefNetTypeProperty[] = "persist.radio.pref.net.type";
-const char kActualRatProperty[] = "persist.sys.vx.actual.rat";
-const char kSwapNvramProperty[] = "sys.vx.swap.nvram.standby";
-
 namespace {
 
-constexpr char kPublishedRatList[] = "ro.sys.vx.proj.rat";
-constexpr char kPublishedMsms[] = "ro.vx.msms";
-constexpr char kMsmsProperty[] = "persist.sys.vx.msms";
-constexpr char kRadioDir[] = "/data/vantorel/radio";
-constexpr RatMask kEveryRat = RAT_GSM | RAT_TDSCDMA | RAT_WCDMA | RAT_LTE_TDD | RAT_LTE_FDD;
+// The phone's path of a standby's rild file.
+std::string rildPath(int standby) { return kRildConfigBasePath + std::to_string(standby); }
 // The keys the daemon writes into every rild file that radioplan reads back.
 constexpr const char* kRildNumberKeys[] = {"rild.simSlot",    "rild.cardStatus", "rild.cardType",
                                            "rild.cardLocale", "rild.rat",        "rild.actualRat"};
@@ -142,7 +133,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
     s.capabilitySource = "given on the command line";
     return;
   }
-  RatMask offered = kEveryRat;
+  RatMask offered = RAT_ALL_MASK;
   auto published = s.observed.find(kPublishedRatList);
   if (published != s.observed.end()) {
     // A RAT the project listed but the published list lacks is one the modem did not offer.
@@ -177,7 +168,7 @@ void collectDaemonErrors(Scene& s, size_t from) {
 // Runs the daemon's profile loading over the scene's properties and factory file.
 void loadProfile(Scene& s, const Overrides& o) {
   for (const auto& [name, value] : s.properties) fake::setProperty(name, value);
-  if (!s.factoryDigits.empty()) writeFakeFile("/amt/msms_config.txt", s.factoryDigits);
+  if (!s.factoryDigits.empty()) writeFakeFile(kFactoryFilePath, s.factoryDigits);
   const size_t writesFrom = fake::propertyWrites().size();
   const size_t logFrom = fake::logLines().size();
   RatList ratList;
@@ -187,9 +178,7 @@ void loadProfile(Scene& s, const Overrides& o) {
   completeProjectProfile(s.profile, ratList, s.capability);
   s.ratListFiltered = ratList;
   getManualInfo(s.profile);
-  // The start-up's defaults for the two operator lists.
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", s.profile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", s.profile.cuccPlmnList);
+  readPlmnLists(s.profile);
   collectDaemonErrors(s, logFrom);
   const auto& writes = fake::propertyWrites();
   s.profileWrites.assign(writes.begin() + static_cast<long>(writesFrom), writes.end());
@@ -490,14 +479,13 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   }
   s.properties = s.observed;
   bytes.clear();
-  found = readFile(root + "/amt/msms_config.txt", &bytes, &why);
+  found = readFile(root + kFactoryFilePath, &bytes, &why);
   if (found) {
     s.factoryDigits = bytes;
-    s.sources.push_back("factory file " + root + "/amt/msms_config.txt");
+    s.sources.push_back("factory file " + root + kFactoryFilePath);
   }
-  const std::string radio = root + kRadioDir;
   for (int standby = 0; standby < MAX_STANDBY; standby++) {
-    const std::string path = radio + "/rild.cfg" + std::to_string(standby);
+    const std::string path = root + rildPath(standby);
     if (access(path.c_str(), F_OK) != 0) continue;
     try {
       s.rild[standby] = parseRildFile(path);
@@ -506,8 +494,10 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
       s.missing.push_back(std::string(e.what()) + ": ignored");
     }
   }
-  if (s.rild.empty()) s.missing.push_back("no rild file in " + radio);
-  const std::string history = radio + "/radio.cfg";
+  const std::string history = root + kCardHistoryPath;
+  if (s.rild.empty()) {
+    s.missing.push_back("no rild file in " + history.substr(0, history.rfind('/')));
+  }
   bytes.clear();
   found = readFile(history, &bytes, &why);
   if (found) {
@@ -623,8 +613,7 @@ Writes writesOf(const Scene& s, const RadioPlan& plan) {
   // The files and requests of a start-up, by the daemon's own code: every rild stopped, no old
   // file to compare with.
   for (int standby = 0; standby < MAX_STANDBY; standby++) {
-    const std::string name = std::string("/rild.cfg") + std::to_string(standby);
-    unlink(fake::path(std::string(kRadioDir) + name, true).c_str());
+    unlink(fake::path(rildPath(standby), true).c_str());
     fake::setProperty("init.svc.rild" + std::to_string(standby), "stopped");
   }
   const size_t from = fake::propertyWrites().size();
@@ -636,8 +625,7 @@ Writes writesOf(const Scene& s, const RadioPlan& plan) {
   }
   for (int standby = 0; standby < std::min(s.profile.standbyCount, MAX_STANDBY); standby++) {
     std::string bytes, why;
-    const std::string path = std::string(kRadioDir) + "/rild.cfg" + std::to_string(standby);
-    if (readFile(fake::path(path), &bytes, &why)) w.rildFiles[standby] = bytes;
+    if (readFile(fake::path(rildPath(standby)), &bytes, &why)) w.rildFiles[standby] = bytes;
   }
   return w;
 }

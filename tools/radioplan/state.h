@@ -99,13 +99,6 @@ struct Scene {
   std::string prop(const std::string& name) const;
 };
 
-// The daemon's property names and defaults radioplan reads.
-extern const char kMasterCardProperty[];
-extern const char kDefaultDataProperty[];
-extern const char kPrefNetTypeProperty[];
-extern const char kActualRatProperty[];
-extern const char kSwapNvramProperty[];
-
 // "cmcc" for 2...; "none" for a target without a name.
 std::string targetName(uint32_t target);
 
