@@ -110,14 +110,20 @@ void keepTail(char (&tail)[kCodeTail + 1], const char* joined) {
   copyText(tail, joined + (length > kCodeTail ? length - kCodeTail : 0));
 }
 
+// Where the first final result code in text starts; nullptr when it holds none.
+const char* firstFinalCode(const char* text) {
+  const char* first = nullptr;
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    const char* found = strstr(text, code.text);
+    if (found != nullptr && (first == nullptr || found < first)) first = found;
+  }
+  return first;
+}
+
 // Where the late answer in joined ends: after the line of its first final result code; nullptr
 // when it holds none yet.
 const char* endOfLateAnswer(const char* joined) {
-  const char* first = nullptr;
-  for (const FinalResultCode& code : kFinalResultCodes) {
-    const char* found = strstr(joined, code.text);
-    if (found != nullptr && (first == nullptr || found < first)) first = found;
-  }
+  const char* first = firstFinalCode(joined);
   if (first == nullptr) return nullptr;
   const char* lineEnd = strstr(first + 2, "\r\n");
   return lineEnd != nullptr ? lineEnd + 2 : joined + strlen(joined);
@@ -211,10 +217,7 @@ bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
   memcpy(joined, tail, tailLength);
   memcpy(joined + tailLength, chunk, head);
   joined[tailLength + head] = '\0';
-  bool found = false;
-  for (const FinalResultCode& code : kFinalResultCodes) {
-    if (tailLength > 0 && strstr(joined, code.text) != nullptr) found = true;
-  }
+  bool found = tailLength > 0 && firstFinalCode(joined) != nullptr;
   keepTail(tail, head < kCodeTail ? joined : chunk);
   return found;
 }
@@ -344,10 +347,7 @@ bool isFinalReponse(const char* chunk) {
     LOGE("%s() parameter error: %d", __func__, 1);
     return true;
   }
-  for (const FinalResultCode& code : kFinalResultCodes) {
-    if (strstr(chunk, code.text) != nullptr) return true;
-  }
-  return false;
+  return firstFinalCode(chunk) != nullptr;
 }
 
 AtOutcome sendAtSyncOk(ModemLink& link, const char* cmd, AtResponse* out) {
