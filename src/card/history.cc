@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "card/card.h"
 #include "platform/platform.h"
@@ -127,13 +126,7 @@ bool writeSavedCardInfo(const saved_card_info_st& info) {
   char path[kFilePathSize];
   if (!historyPath(path)) return false;
   // Replaced whole: a crash or a full disk leaves the old history, never a part of the new one.
-  struct stat target;
   Replacement replacement;
-  if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) {
-    errno = EISDIR;
-    logOpenFailure(path);
-    return false;
-  }
   if (!beginReplacement(replacement, path, kHistoryMode)) {
     logOpenFailure(path);
     return false;

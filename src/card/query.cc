@@ -91,21 +91,17 @@ Verdict parseType(const AtOutcome& outcome, const AtResponse& answer, CardInfo& 
 bool waitCardStatus(ModemLink& link, CardInfo& card) {
   AtResponse report = {};
   if (!sendAtSyncOk(link, "AT^DUSIMR=1\r", &report).succeeded()) return false;
-  if (report.holds(kCardAbsent)) {
-    card.m_cardStatus = CardStatus::kAbsent;
-    return true;
-  }
   for (;;) {
+    if (report.holds(kCardAbsent)) {
+      card.m_cardStatus = CardStatus::kAbsent;
+      return true;
+    }
     if (report.holds(kCardPresent)) {
       card.m_cardStatus = CardStatus::kPresent;
       return true;
     }
     // A hung-up line makes this fail, so the wait cannot spin.
     if (readAtWithTimeout(link, report.text, kCardStatusWaitS) != 0) return false;
-    if (report.holds(kCardAbsent)) {
-      card.m_cardStatus = CardStatus::kAbsent;
-      return true;
-    }
   }
 }
 
@@ -208,8 +204,6 @@ void queryCardInfo(ModemLink& link, int slot, CardInfo& card, const ProjectProfi
       queryCardInfoIMSI(link, card);
       queryCardInfoType(link, card);
     }
-  } else {
-    card.m_cardType = CardType::kUnknown;
   }
   decideLocale(profile, card);
 }

@@ -13,6 +13,7 @@ namespace {
 constexpr char kModemReset[] = "persist.sys.modem.reset";
 constexpr char kModemResetPrompt[] = "persist.sys.modem.reset.prompt";
 constexpr int kResetPropertyTries = 10;
+constexpr int kPromptClearTries = 3;  // the prompt is cleared with fewer tries than it is put back
 constexpr int kResetChunkLimitS = 5;
 constexpr int kResetChunks = 10;
 constexpr uint64_t kAfterResetPauseUs = 1000000;
@@ -92,7 +93,7 @@ void swapModemNvram(ModemLink& link) {
   restore.prompt = value[0] != '0';
   if (restore.prompt) {
     writeRestoreRecord(restore);
-    setProp(kModemResetPrompt, "0", 3);
+    setProp(kModemResetPrompt, "0", kPromptClearTries);
   }
 
   sendAtSyncOk(link, "AT^DLKS=1\r");

@@ -41,6 +41,12 @@ FILE* openForReading(const char* path) {
 
 bool beginReplacement(Replacement& replacement, const char* path, mode_t mode) {
   replacement.file = nullptr;
+  // A directory at the path is refused before anything is written, as opening it for writing is.
+  struct stat target;
+  if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
   copyText(replacement.path, path);
   snprintf(replacement.tempPath, sizeof replacement.tempPath, "%s.tmp", replacement.path);
   // A temporary file left by a crash (or planted) is removed, never written through.

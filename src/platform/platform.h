@@ -113,7 +113,8 @@ struct Replacement {
   char path[kFilePathSize];
   char tempPath[kFilePathSize + 8];
 };
-// Creates the temporary file; false with errno when it cannot be created.
+// Creates the temporary file; false with errno when it cannot be created or the path is a
+// directory (EISDIR).
 bool beginReplacement(Replacement& replacement, const char* path, mode_t mode);
 // Makes the content the file's; false with errno (the old file then stays as it was).
 bool commitReplacement(Replacement& replacement);

@@ -104,10 +104,10 @@ TEST_F(FilesTest, ReplacementIsWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ("old", fixture::readFile(path));  // until the commit
   ASSERT_TRUE(commitReplacement(r));
   EXPECT_EQ("new", fixture::readFile(path));
-  // A directory in the way: nothing replaced, the temporary file gone.
+  // A directory in the way: refused before a temporary file is made.
   std::filesystem::create_directory(at("dir"));
-  ASSERT_TRUE(beginReplacement(r, at("dir").c_str(), 0600));
-  EXPECT_FALSE(commitReplacement(r));
+  EXPECT_FALSE(beginReplacement(r, at("dir").c_str(), 0600));
+  EXPECT_EQ(EISDIR, errno);
   for (const char* name : {"file.tmp", "dir.tmp"}) EXPECT_FALSE(std::filesystem::exists(at(name)));
 }
 
