@@ -74,7 +74,7 @@ constexpr int kIndexFirstClass = 2;
 // Known card (type and locale not 255) to its class; -1 when the target's rules do not cover it.
 int openClass(CardType type, CardLocale) {
   if (type != CardType::kSim && type != CardType::kUsim) return -1;
-  return type == CardType::kSim ? 2 : 3;
+  return kIndexFirstClass + (type == CardType::kUsim ? 1 : 0);
 }
 
 int cmccClass(CardType type, CardLocale locale) {
@@ -469,7 +469,7 @@ void checkStandbysServed(RadioPlan& plan, const ProjectProfile& profile,
   if (profile.manualRatMask != NO_MANUAL_RAT_MASK || profile.standbyCount < 1) return;
   check.checked = true;
   check.everyServed = true;
-  int count = profile.standbyCount < MAX_STANDBY ? profile.standbyCount : MAX_STANDBY;
+  const int count = clampStandbyCount(profile.standbyCount);
   for (int i = 0; i < count && check.everyServed; i++) {
     if (offers(capability, i, plan.standbyRat[i])) continue;
     check.everyServed = false;
