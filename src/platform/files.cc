@@ -39,6 +39,17 @@ FILE* openForReading(const char* path) {
   return file;
 }
 
+bool writeAll(int fd, const char* text, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool beginReplacement(Replacement& replacement, const char* path, mode_t mode) {
   replacement.file = nullptr;
   // A directory at the path is refused before anything is written, as opening it for writing is.

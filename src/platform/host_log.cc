@@ -60,15 +60,6 @@ size_t linePrefix(char letter, char* out, size_t size) {
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
-void writeAll(const char* text, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(STDERR_FILENO, text, length);
-    if (n <= 0) return;
-    text += n;
-    length -= static_cast<size_t>(n);
-  }
-}
-
 }  // namespace
 
 void platformLogWrite(int priority, const char* message) {
@@ -85,7 +76,7 @@ void platformLogWrite(int priority, const char* message) {
     if (textLength > sizeof line - prefixLength - 1) textLength = sizeof line - prefixLength - 1;
     memcpy(line + prefixLength, text, textLength);
     line[prefixLength + textLength] = '\n';
-    writeAll(line, prefixLength + textLength + 1);
+    writeAll(STDERR_FILENO, line, prefixLength + textLength + 1);
     if (newline == nullptr) break;
     text = newline + 1;
   }

@@ -112,17 +112,6 @@ bool fileListsName(const char* root, const char* relative, const char* name) {
   return listed;
 }
 
-bool writeAll(int fd, const char* text, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, text, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Which lines of the old store the new one keeps, and the one line it adds.
 struct Rewrite {
   const char* name;   // dropped from the old store; nullptr: nothing dropped or added

@@ -9,6 +9,20 @@ namespace {
 
 constexpr uint64_t kSetPropRetryPauseUs = 1000000;
 
+// The name and the buffer or value are always given by this program; a caller that got them
+// wrong is logged.
+bool badPropertyArguments(const char* function, const char* name, const char* text) {
+  if (name == nullptr || text == nullptr) {
+    LOGE("%s() parameter error: %d, %d", function, name == nullptr, text == nullptr);
+    return true;
+  }
+  if (name[0] == '\0') {
+    LOGE("%s() parameter error: %d", function, 1);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void logPrint(int priority, const char* format, ...) {
@@ -21,14 +35,7 @@ void logPrint(int priority, const char* format, ...) {
 }
 
 int getProp(const char* name, char* value, const char* defaultValue) {
-  if (name == nullptr || value == nullptr) {
-    LOGE("%s() parameter error: %d, %d", "getProp", name == nullptr, value == nullptr);
-    return -1;
-  }
-  if (name[0] == '\0') {
-    LOGE("%s() parameter error: %d", "getProp", 1);
-    return -1;
-  }
+  if (badPropertyArguments("getProp", name, value)) return -1;
   memset(value, 0, PROPERTY_VALUE_SIZE);
   if (platformPropertyGet(name, value) > 0) {
     LOGI("get property: [%s]: [%s]", name, value);
@@ -44,14 +51,7 @@ int getProp(const char* name, char* value, const char* defaultValue) {
 }
 
 int setProp(const char* name, const char* value, int maxTries) {
-  if (name == nullptr || value == nullptr) {
-    LOGE("%s() parameter error: %d, %d", "setProp", name == nullptr, value == nullptr);
-    return -1;
-  }
-  if (name[0] == '\0') {
-    LOGE("%s() parameter error: %d", "setProp", 1);
-    return -1;
-  }
+  if (badPropertyArguments("setProp", name, value)) return -1;
   for (int attempt = 1;; attempt++) {
     if (platformPropertySet(name, value) == 0) {
       LOGI("set property: [%s]: [%s]", name, value);

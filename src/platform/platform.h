@@ -102,6 +102,8 @@ inline int64_t usBetween(const struct timespec& from, const struct timespec& to)
 // at the path is refused (nullptr, errno EINVAL), a symbolic link is not followed (ELOOP). A
 // directory is opened, so that reading it fails the way it always did.
 FILE* openForReading(const char* path);
+// Writes all of text, continuing after partial writes and interruptions; false on a failure.
+bool writeAll(int fd, const char* text, size_t length);
 
 constexpr size_t kFilePathSize = 256;
 
