@@ -17,6 +17,7 @@
 
 #include "cardhist/history.h"
 #include "modem/modem.h"
+#include "modemsim/modem.h"
 #include "platform/fake_platform.h"
 #include "platform/platform.h"
 #include "profile/load.h"
@@ -81,39 +82,35 @@ std::string cText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-// ---- The in-memory modem -----------------------------------------------------------------------
+// ---- The simulator's modem on a socket ---------------------------------------------------------
 
-// Answers each command of the card query as a modem holding `card` would.
-std::string answerFor(const std::string& command, const CardAnswer& card) {
-  const std::string ok = "\r\nOK\r\n";
-  if (command.rfind("AT^DUSIMR=1", 0) == 0) {
-    return std::string("\r\n^DUSIMU: ") + (card.present ? "1" : "0") + "\r\n" + ok;
+// The modem's own output goes out at once: the daemon's clock is virtual here, so a report's delay
+// means nothing.
+class ImmediateWire : public modemsim::Wire {
+ public:
+  explicit ImmediateWire(int fd) : fd_(fd) {}
+  void at(modemsim::Clock::time_point, std::function<void()> fn) override { fn(); }
+  uint64_t epoch() const override { return 0; }
+  void write(uint64_t, const std::string& data) override {
+    send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
   }
-  if (!card.present && (command.rfind("AT^DCID", 0) == 0 || command.rfind("AT+CIMI", 0) == 0 ||
-                        command.rfind("AT^DTOC", 0) == 0)) {
-    return "\r\n+CME ERROR: 10\r\n";
-  }
-  if (command.rfind("AT^DCID", 0) == 0) return "\r\n^DCID: " + card.id + "\r\n" + ok;
-  if (command.rfind("AT+CIMI", 0) == 0) {
-    if (card.lock == CardAnswer::Lock::kPin) return "\r\n+CME ERROR: 11\r\n";
-    if (card.lock == CardAnswer::Lock::kPuk) return "\r\n+CME ERROR: 12\r\n";
-    if (card.imsi.empty()) return "\r\nERROR\r\n";
-    return "\r\n+CIMI: " + card.imsi + "\r\n" + ok;
-  }
-  if (command.rfind("AT^DTOC", 0) == 0) {
-    if (card.type != 1 && card.type != 2) return "\r\nERROR\r\n";
-    return "\r\n^DTOC: " + std::to_string(card.type) + "\r\n" + ok;
-  }
-  return ok;
-}
 
-void respond(int fd, const CardAnswer& card) {
+ private:
+  int fd_;
+};
+
+// Answers each command read from fd (one per packet) as the modem does, until fd is shut down.
+void respond(int fd, modemsim::ScenarioModem& modem) {
+  ImmediateWire wire(fd);
   char buf[512];
   for (;;) {
     ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n <= 0) return;
-    const std::string answer = answerFor(std::string(buf, static_cast<size_t>(n)), card);
-    if (send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) return;
+    std::string command(buf, static_cast<size_t>(n));
+    if (!command.empty() && command.back() == '\r') command.pop_back();
+    const modemsim::Answer answer = modem.respond(command, wire);
+    if (answer.text) wire.write(0, *answer.text);
+    if (answer.after) answer.after(modemsim::Clock::now());
   }
 }
 
@@ -449,7 +446,11 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
     throw std::runtime_error(std::string("socketpair: ") + strerror(errno));
   }
-  std::thread modem(respond, fds[1], answer);
+  modemsim::Scenario scenario;
+  scenario.slots.resize(static_cast<size_t>(slot) + 1);
+  scenario.slots[static_cast<size_t>(slot)] = answer;
+  modemsim::ScenarioModem simulated(scenario);
+  std::thread modem(respond, fds[1], std::ref(simulated));
   ModemLink link;
   link.fd = fds[0];
   CardInfo card = CARD_INFO_RESET;

@@ -11,6 +11,7 @@
 
 #include "card/card.h"
 #include "modem/capability.h"
+#include "modemsim/scenario.h"
 #include "profile/profile.h"
 #include "rat/policy.h"
 
@@ -37,15 +38,12 @@ struct RildFile {
 // Throws InputError when a key the daemon always writes is missing or not a number.
 RildFile parseRildFile(const std::string& path);
 
-// A card given on the command line or by the matrix: how the modem would answer for it.
-struct CardAnswer {
-  enum class Lock { kNone, kPin, kPuk };
-  bool present = false;
-  int type = 255;  // "^DTOC:" 1 SIM, 2 USIM; 255: no answer
-  std::string imsi;
-  std::string id;
-  Lock lock = Lock::kNone;
-  std::string given;  // as written, for the report
+// A card given on the command line, by the matrix or by a history, as the simulator's modem holds
+// it in a slot.
+struct CardAnswer : modemsim::Slot {
+  using Lock = modemsim::Lock;
+  CardAnswer() { type = 255; }  // "^DTOC:" 1 SIM, 2 USIM; 255: a type the daemon does not take
+  std::string given;            // as written, for the report
 };
 // "none", "sim:IMSI", "usim:IMSI[:ID]", "usim:pin", "sim:puk", or a matrix kind ("usim-home"...).
 // Throws std::invalid_argument with the reason.
