@@ -59,7 +59,7 @@ Answer reportOn(ModemState& m, const Request& r) {
     const uint64_t line = wire.epoch();
     if (!report.noise.empty()) {
       wire.at(t, [&wire, line, noise = report.noise] { wire.write(line, noise); });
-      t += milliseconds(30);
+      t += milliseconds(kDefaultGapMs);
     }
     wire.at(t, [&m, &wire, sb, token, line] {
       // The card as it is when the report goes out; a report switched off since is not sent.
