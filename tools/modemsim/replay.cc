@@ -1,6 +1,7 @@
 #include "modemsim/replay.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -11,6 +12,8 @@ namespace {
 constexpr size_t kDisplayCut = 250;
 // The daemon waits this long between finding the node and opening it.
 constexpr int64_t kOpenSettleMs = 500;
+// The standby switch; its argument is the standby switched to.
+constexpr char kSwitchCommand[] = "AT^DMPCHN=";
 
 constexpr const char* kFinalCodes[] = {
     "\r\nCONNECT\r\n",     "\r\nOK\r\n",    "\r\nBUSY\r\n",       "\r\n+CMS ERROR: ",
@@ -148,11 +151,11 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
   }
   for (const Cut& c : cuts) completeCut(exchanges_[c.exchange], c.write, c.lineNo);
   // A switch the log ends with went where it asked when the modem said OK.
-  if (!exchanges_.empty() && startsWith(exchanges_.back().command, "AT^DMPCHN=")) {
+  if (!exchanges_.empty() && startsWith(exchanges_.back().command, kSwitchCommand)) {
     Exchange& last = exchanges_.back();
     for (const TimedWrite& w : last.writes) {
-      if (w.text.find("\r\nOK\r\n") != std::string::npos)
-        last.nextStandby = atoi(last.command.c_str() + 10);
+      if (w.text.find(kOkAnswer) != std::string::npos)
+        last.nextStandby = atoi(last.command.c_str() + strlen(kSwitchCommand));
     }
   }
 }
@@ -179,9 +182,9 @@ void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
   const bool retried = index + 1 < exchanges_.size() &&
                        exchanges_[index + 1].command == ex.command &&
                        exchanges_[index + 1].standby == ex.standby;
-  std::string code = retried ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+  std::string code = retried ? kErrorAnswer : kOkAnswer;
   size_t begun = startedCode(text, code);
-  for (const char* other : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+  for (const char* other : {kOkAnswer, kErrorAnswer}) {
     const size_t k = startedCode(text, other);
     if (k > 2 && k > begun) {
       code = other;
@@ -223,7 +226,7 @@ Answer ReplayModem::respond(const std::string& command, Wire&) {
   if (&ex != expected) ++outOfOrder_;
   ex.used = true;
   ++answered_;
-  if (startsWith(command, "AT^DMPCHN=")) standby_ = ex.nextStandby;
+  if (startsWith(command, kSwitchCommand)) standby_ = ex.nextStandby;
   Answer answer;  // no writes: the modem said nothing
   answer.timed = ex.writes;
   return answer;
