@@ -81,6 +81,24 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
   };
   std::vector<Cut> cuts;
 
+  // A write at the delay `line` shows from the exchange's command (none when fast, unless the
+  // daemon timed out: then it must time out again).
+  auto writeAt = [&](const LogLine& line, const Exchange& ex) {
+    TimedWrite w;
+    const int64_t logged = line.ms >= 0 && ex.ms >= 0 ? std::max<int64_t>(0, line.ms - ex.ms) : 0;
+    w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
+    return w;
+  };
+  auto hangUp = [&](const LogLine& line, Exchange* ex) {
+    TimedWrite w = writeAt(line, *ex);
+    w.hangup = true;
+    hungUp = ex;
+    hangupWrite = ex->writes.size();
+    hangupMs = line.ms;
+    accessFailures = 0;
+    ex->writes.push_back(w);
+  };
+
   for (size_t i = 0; i < boot.size(); ++i) {
     const LogLine& line = boot[i];
     const std::string& m = line.message;
@@ -100,38 +118,21 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
     }
     if (traffic(m, &t)) {
       if (ex == nullptr) continue;  // nothing read before the first command is an answer
-      const int64_t logged =
-          line.ms >= 0 && ex->ms >= 0 ? std::max<int64_t>(0, line.ms - ex->ms) : 0;
-      TimedWrite w;
-      w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
-      if (t.shown.empty()) {  // a read of nothing: the line hung up
-        w.hangup = true;
-        hungUp = ex;
-        hangupWrite = ex->writes.size();
-        hangupMs = line.ms;
-        accessFailures = 0;
-      } else {
-        w.text = undisplay(t.shown);
-        if (t.shown.size() >= kDisplayCut)
-          cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
+      if (t.shown.empty()) {        // a read of nothing: the line hung up
+        hangUp(line, ex);
+        continue;
       }
+      TimedWrite w = writeAt(line, *ex);
+      w.text = undisplay(t.shown);
+      if (t.shown.size() >= kDisplayCut)
+        cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
       ex->writes.push_back(w);
       continue;
     }
     if (startsWith(m, "read time out")) {
       timedOut = true;
     } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
-      if (ex != nullptr && hungUp != ex) {  // lost without a read of nothing
-        TimedWrite w;
-        w.hangup = true;
-        w.delayMs = line.ms >= 0 && ex->ms >= 0 ? static_cast<int>(line.ms - ex->ms) : 0;
-        if (fast && !timedOut) w.delayMs = 0;
-        hungUp = ex;
-        hangupWrite = ex->writes.size();
-        hangupMs = line.ms;
-        accessFailures = 0;
-        ex->writes.push_back(w);
-      }
+      if (ex != nullptr && hungUp != ex) hangUp(line, ex);  // lost without a read of nothing
     } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
       ++accessFailures;
     } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
