@@ -84,8 +84,8 @@ def slot_present(modem, slot):
 class Run:
     """One boot of the demo: the phone, what the factory file asks for, the user's inputs."""
 
-    def __init__(self, phone, scenario_path, modem, msms, show_files=False):
-        self.phone, self.scenario_path, self.modem, self.msms = phone, scenario_path, modem, msms
+    def __init__(self, phone, modem, msms, show_files=False):
+        self.phone, self.modem, self.msms = phone, modem, msms
         self.sim_count, self.standbys = int(msms[0]), int(msms[1])
         self.show_files = show_files
 
@@ -121,8 +121,8 @@ def report_mode(run):
 def report_plan(run):
     """What the daemon decided and why, from the radio-plan explainer on the root it left (the
     same policy code the daemon runs)."""
-    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, "--brief"], capture_output=True,
-                            text=True)
+    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, "--brief"],
+                            capture_output=True, text=True)
     if result.returncode != 0:
         raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
     print(result.stdout.rstrip())
@@ -228,7 +228,7 @@ def main():
     log = None
     try:
         print("Scenario %s, root %s\n" % (args.scenario, phone.root))
-        run = Run(phone, args.scenario, modem, msms, show_files=args.files)
+        run = Run(phone, modem, msms, show_files=args.files)
         try:
             boot(phone, args.scenario)
             for section in SECTIONS:

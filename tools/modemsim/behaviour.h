@@ -14,6 +14,7 @@ namespace modemsim {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr char kOkAnswer[] = "\r\nOK\r\n";
 constexpr char kErrorAnswer[] = "\r\nERROR\r\n";
 
 // The line as a modem sees it: output of its own at a time of its choosing (status reports, the

@@ -11,8 +11,6 @@
 
 namespace modemsim {
 
-constexpr int kDefaultGapMs = 30;
-
 // What the matching faults make of one command; with several, the last reply, latency or split
 // wins and noises add up.
 struct Treatment {

@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
       case ':':
         return cli::usageError(kTool, std::string(argv[optind - 1]) + " needs a value");
       default:
-        return cli::usageError(kTool, std::string("unknown option ") + argv[optind - 1]);
+        return cli::usageError(kTool, cli::refusedOption(argv));
     }
   }
   std::vector<std::string> words(argv + optind, argv + argc);

@@ -25,7 +25,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-const char kOk[] = "\r\nOK\r\n";
 const char kNoCard[] = "\r\n+CME ERROR: 10\r\n";
 
 struct Request {
@@ -42,15 +41,15 @@ struct Command {
   Handler handle;
 };
 
-Answer ok(ModemState&, const Request&) { return kOk; }
+Answer ok(ModemState&, const Request&) { return kOkAnswer; }
 
 // ---- SIM: card lock and I/O, the card-status report, the card queries ------------------------
 
 Answer reportOn(ModemState& m, const Request& r) {
   const int sb = r.standby;
   m.reportOn[sb] = true;
-  if (!m.sc.statusReport.delayed) return m.statusLine(sb) + kOk;
-  Answer a = kOk;
+  if (!m.sc.statusReport.delayed) return m.statusLine(sb) + kOkAnswer;
+  Answer a = kOkAnswer;
   const uint64_t token = ++m.reportToken[sb];
   Wire& wire = r.wire;
   a.after = [&m, &wire, sb, token](Clock::time_point answerEnd) {
@@ -59,7 +58,7 @@ Answer reportOn(ModemState& m, const Request& r) {
     const uint64_t line = wire.epoch();
     if (!report.noise.empty()) {
       wire.at(t, [&wire, line, noise = report.noise] { wire.write(line, noise); });
-      t += milliseconds(30);
+      t += milliseconds(kDefaultGapMs);
     }
     wire.at(t, [&m, &wire, sb, token, line] {
       // The card as it is when the report goes out; a report switched off since is not sent.
@@ -72,12 +71,12 @@ Answer reportOn(ModemState& m, const Request& r) {
 Answer reportOff(ModemState& m, const Request& r) {
   m.reportOn[r.standby] = false;
   ++m.reportToken[r.standby];
-  return kOk;
+  return kOkAnswer;
 }
 
 Answer cardId(ModemState& m, const Request& r) {
   if (!m.cardPresent(r.standby)) return kNoCard;
-  return "\r\n^DCID: " + m.sc.slots[r.standby].id + "\r\n" + kOk;
+  return "\r\n^DCID: " + m.sc.slots[r.standby].id + "\r\n" + kOkAnswer;
 }
 
 Answer imsi(ModemState& m, const Request& r) {
@@ -85,12 +84,12 @@ Answer imsi(ModemState& m, const Request& r) {
   const Slot& s = m.sc.slots[r.standby];
   if (s.lock == Lock::kPin) return "\r\n+CME ERROR: 11\r\n";
   if (s.lock == Lock::kPuk) return "\r\n+CME ERROR: 12\r\n";
-  return "\r\n+CIMI: " + s.imsi + "\r\n" + kOk;
+  return "\r\n+CIMI: " + s.imsi + "\r\n" + kOkAnswer;
 }
 
 Answer cardType(ModemState& m, const Request& r) {
   if (!m.cardPresent(r.standby)) return kNoCard;
-  return "\r\n^DTOC: " + std::to_string(m.sc.slots[r.standby].type) + "\r\n" + kOk;
+  return "\r\n^DTOC: " + std::to_string(m.sc.slots[r.standby].type) + "\r\n" + kOkAnswer;
 }
 
 constexpr Command kSimCommands[] = {
@@ -105,13 +104,13 @@ Answer capability(ModemState& m, const Request&) {
   std::string a = "\r\n^DMCC: " + std::to_string(m.sc.dmcc[0]) + "," +
                   std::to_string(m.sc.dmcc[1]) + "," + std::to_string(m.sc.dmcc[2]);
   for (int rat : m.sc.rat) a += "," + std::to_string(rat);
-  return a + "\r\n" + kOk;
+  return a + "\r\n" + kOkAnswer;
 }
 
 Answer selectStandby(ModemState& m, const Request& r) {
   if (r.arg.size() != 1 || r.arg[0] < '0' || r.arg[0] >= '0' + kMaxStandbys) return kErrorAnswer;
   m.standby = r.arg[0] - '0';
-  return kOk;
+  return kOkAnswer;
 }
 
 constexpr Command kStandbyCommands[] = {
@@ -123,13 +122,13 @@ constexpr Command kStandbyCommands[] = {
 
 Answer readImei(ModemState& m, const Request& r) {
   const std::optional<std::string>& imei = m.sc.imei[r.standby];
-  if (!imei) return kOk;
-  return "\r\n+CGSN: " + *imei + "\r\n" + kOk;
+  if (!imei) return kOkAnswer;
+  return "\r\n+CGSN: " + *imei + "\r\n" + kOkAnswer;
 }
 
 Answer writeImei(ModemState& m, const Request& r) {
   m.sc.imei[r.standby] = r.arg;
-  return kOk;
+  return kOkAnswer;
 }
 
 constexpr Command kImeiCommands[] = {

@@ -1,6 +1,7 @@
 #include "modemsim/replay.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -11,6 +12,8 @@ namespace {
 constexpr size_t kDisplayCut = 250;
 // The daemon waits this long between finding the node and opening it.
 constexpr int64_t kOpenSettleMs = 500;
+// The standby switch; its argument is the standby switched to.
+constexpr char kSwitchCommand[] = "AT^DMPCHN=";
 
 constexpr const char* kFinalCodes[] = {
     "\r\nCONNECT\r\n",     "\r\nOK\r\n",    "\r\nBUSY\r\n",       "\r\n+CMS ERROR: ",
@@ -78,6 +81,24 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
   };
   std::vector<Cut> cuts;
 
+  // A write at the delay `line` shows from the exchange's command (none when fast, unless the
+  // daemon timed out: then it must time out again).
+  auto writeAt = [&](const LogLine& line, const Exchange& ex) {
+    TimedWrite w;
+    const int64_t logged = line.ms >= 0 && ex.ms >= 0 ? std::max<int64_t>(0, line.ms - ex.ms) : 0;
+    w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
+    return w;
+  };
+  auto hangUp = [&](const LogLine& line, Exchange* ex) {
+    TimedWrite w = writeAt(line, *ex);
+    w.hangup = true;
+    hungUp = ex;
+    hangupWrite = ex->writes.size();
+    hangupMs = line.ms;
+    accessFailures = 0;
+    ex->writes.push_back(w);
+  };
+
   for (size_t i = 0; i < boot.size(); ++i) {
     const LogLine& line = boot[i];
     const std::string& m = line.message;
@@ -97,38 +118,21 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
     }
     if (traffic(m, &t)) {
       if (ex == nullptr) continue;  // nothing read before the first command is an answer
-      const int64_t logged =
-          line.ms >= 0 && ex->ms >= 0 ? std::max<int64_t>(0, line.ms - ex->ms) : 0;
-      TimedWrite w;
-      w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
-      if (t.shown.empty()) {  // a read of nothing: the line hung up
-        w.hangup = true;
-        hungUp = ex;
-        hangupWrite = ex->writes.size();
-        hangupMs = line.ms;
-        accessFailures = 0;
-      } else {
-        w.text = undisplay(t.shown);
-        if (t.shown.size() >= kDisplayCut)
-          cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
+      if (t.shown.empty()) {        // a read of nothing: the line hung up
+        hangUp(line, ex);
+        continue;
       }
+      TimedWrite w = writeAt(line, *ex);
+      w.text = undisplay(t.shown);
+      if (t.shown.size() >= kDisplayCut)
+        cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
       ex->writes.push_back(w);
       continue;
     }
     if (startsWith(m, "read time out")) {
       timedOut = true;
     } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
-      if (ex != nullptr && hungUp != ex) {  // lost without a read of nothing
-        TimedWrite w;
-        w.hangup = true;
-        w.delayMs = line.ms >= 0 && ex->ms >= 0 ? static_cast<int>(line.ms - ex->ms) : 0;
-        if (fast && !timedOut) w.delayMs = 0;
-        hungUp = ex;
-        hangupWrite = ex->writes.size();
-        hangupMs = line.ms;
-        accessFailures = 0;
-        ex->writes.push_back(w);
-      }
+      if (ex != nullptr && hungUp != ex) hangUp(line, ex);  // lost without a read of nothing
     } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
       ++accessFailures;
     } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
@@ -148,11 +152,11 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
   }
   for (const Cut& c : cuts) completeCut(exchanges_[c.exchange], c.write, c.lineNo);
   // A switch the log ends with went where it asked when the modem said OK.
-  if (!exchanges_.empty() && startsWith(exchanges_.back().command, "AT^DMPCHN=")) {
+  if (!exchanges_.empty() && startsWith(exchanges_.back().command, kSwitchCommand)) {
     Exchange& last = exchanges_.back();
     for (const TimedWrite& w : last.writes) {
-      if (w.text.find("\r\nOK\r\n") != std::string::npos)
-        last.nextStandby = atoi(last.command.c_str() + 10);
+      if (w.text.find(kOkAnswer) != std::string::npos)
+        last.nextStandby = atoi(last.command.c_str() + strlen(kSwitchCommand));
     }
   }
 }
@@ -179,9 +183,9 @@ void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
   const bool retried = index + 1 < exchanges_.size() &&
                        exchanges_[index + 1].command == ex.command &&
                        exchanges_[index + 1].standby == ex.standby;
-  std::string code = retried ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+  std::string code = retried ? kErrorAnswer : kOkAnswer;
   size_t begun = startedCode(text, code);
-  for (const char* other : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+  for (const char* other : {kOkAnswer, kErrorAnswer}) {
     const size_t k = startedCode(text, other);
     if (k > 2 && k > begun) {
       code = other;
@@ -223,7 +227,7 @@ Answer ReplayModem::respond(const std::string& command, Wire&) {
   if (&ex != expected) ++outOfOrder_;
   ex.used = true;
   ++answered_;
-  if (startsWith(command, "AT^DMPCHN=")) standby_ = ex.nextStandby;
+  if (startsWith(command, kSwitchCommand)) standby_ = ex.nextStandby;
   Answer answer;  // no writes: the modem said nothing
   answer.timed = ex.writes;
   return answer;

@@ -10,6 +10,9 @@ namespace modemsim {
 
 // Standbys (protocol stacks) of the modem; standby i serves SIM slot i.
 constexpr int kMaxStandbys = 5;
+// Writes that follow one another (an answer's pieces, noise before a report) are this far apart
+// unless a fault says otherwise, so that the reader gets each in a read of its own.
+constexpr int kDefaultGapMs = 30;
 
 enum class Lock { kNone, kPin, kPuk };
 
@@ -43,7 +46,7 @@ struct Fault {
   int latencyMs = -1;  // -1: the scenario's latency
   std::string noise;
   std::vector<size_t> split;
-  int splitGapMs = 30;
+  int splitGapMs = kDefaultGapMs;
   bool hangup = false;
   int reopenMs = -1;  // -1: the line stays down after a hangup
 
