@@ -11,19 +11,6 @@
 
 namespace {
 
-// Texts that end an exchange, tested in this order; the last one catches an ERROR whose line end
-// falls into the next chunk. Only OK makes an answer a success.
-struct FinalResultCode {
-  const char* text;
-  bool success;
-};
-constexpr FinalResultCode kFinalResultCodes[] = {
-    {"\r\nCONNECT\r\n", false},    {"\r\nOK\r\n", true},         {"\r\nBUSY\r\n", false},
-    {"\r\n+CMS ERROR: ", false},   {"\r\n+CME ERROR: ", false},  {"\r\nERROR\r\n", false},
-    {"\r\nNO CARRIER\r\n", false}, {"\r\nNO ANSWER\r\n", false}, {"\r\nNO DIALTONE\r\n", false},
-    {"\r\nERROR", false},
-};
-
 constexpr int kExchangeResponseSize = 255;  // what one exchange stores of the modem's answer
 constexpr int kDisplaySize = 256;           // traffic display; one log line per call
 constexpr int kDisplayCut = 249;            // display length past which the rest is not shown

@@ -11,6 +11,19 @@
 // so a chunk is always a terminated string.
 constexpr int AT_CHUNK_SIZE = 256;
 
+// Texts that end an exchange, tested in this order; the last one catches an ERROR whose line end
+// falls into the next chunk. Only OK makes an answer a success.
+struct FinalResultCode {
+  const char* text;
+  bool success;
+};
+constexpr FinalResultCode kFinalResultCodes[] = {
+    {"\r\nCONNECT\r\n", false},    {"\r\nOK\r\n", true},         {"\r\nBUSY\r\n", false},
+    {"\r\n+CMS ERROR: ", false},   {"\r\n+CME ERROR: ", false},  {"\r\nERROR\r\n", false},
+    {"\r\nNO CARRIER\r\n", false}, {"\r\nNO ANSWER\r\n", false}, {"\r\nNO DIALTONE\r\n", false},
+    {"\r\nERROR", false},
+};
+
 // Bound on one whole exchange of sendAtSync: a modem answers these local commands in well under a
 // second, so a modem silent this long is treated as gone instead of holding the daemon.
 constexpr int AT_EXCHANGE_TIMEOUT_S = 10;

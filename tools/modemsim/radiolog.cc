@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "platform/platform.h"
+
 namespace modemsim {
 namespace {
 
@@ -194,7 +196,7 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
       p.line.ms += yearOffset;
       lastMs = p.line.ms;
     }
-    if (p.tag != kDaemonTag) {
+    if (p.tag != kLogTag) {
       ++out->other;
       return;
     }
@@ -247,7 +249,7 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
     return false;
   }
   if (out->lines.empty()) {
-    *error = "no line of the daemon (tag \"" + std::string(kDaemonTag) + "\") among " +
+    *error = "no line of the daemon (tag \"" + std::string(kLogTag) + "\") among " +
              std::to_string(parsed) + " log lines";
     return false;
   }

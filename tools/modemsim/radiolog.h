@@ -11,8 +11,6 @@
 
 namespace modemsim {
 
-constexpr char kDaemonTag[] = "modemprep";
-
 struct LogLine {
   int lineNo = 0;   // in the file, from 1
   int64_t ms = -1;  // time of day in ms (days counted within the year); -1: the format has none

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "modem/channel.h"
+
 namespace modemsim {
 namespace {
 
@@ -14,12 +16,6 @@ constexpr size_t kDisplayCut = 250;
 constexpr int64_t kOpenSettleMs = 500;
 // The standby switch; its argument is the standby switched to.
 constexpr char kSwitchCommand[] = "AT^DMPCHN=";
-
-constexpr const char* kFinalCodes[] = {
-    "\r\nCONNECT\r\n",     "\r\nOK\r\n",    "\r\nBUSY\r\n",       "\r\n+CMS ERROR: ",
-    "\r\n+CME ERROR: ",    "\r\nERROR\r\n", "\r\nNO CARRIER\r\n", "\r\nNO ANSWER\r\n",
-    "\r\nNO DIALTONE\r\n", "\r\nERROR",
-};
 
 struct Traffic {
   int standby = 0;
@@ -173,8 +169,8 @@ void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
     note_(where + "; the exchange went on, so it is replayed as shown (the rest is not known)");
     return;
   }
-  for (const char* code : kFinalCodes) {
-    if (text.find(code) != std::string::npos) {
+  for (const FinalResultCode& code : kFinalResultCodes) {
+    if (text.find(code.text) != std::string::npos) {
       note_(where + "; it holds its final result code, the rest is not known");
       return;
     }

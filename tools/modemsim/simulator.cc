@@ -11,6 +11,7 @@
 #include "modemsim/line.h"
 #include "modemsim/modem.h"
 #include "modemsim/uevent.h"
+#include "platform/platform.h"
 
 namespace modemsim {
 
@@ -89,7 +90,7 @@ bool Simulator::start(const std::string& root, std::string* error) {
       return false;
     }
   }
-  d.node = root + "/dev/TTYEMS40";
+  d.node = root + kModemDevicePath;
   if (!d.line.start(d.node, d.nodeDelayMs, error)) {
     stop();
     return false;
