@@ -27,4 +27,9 @@ inline std::string refusedOption(char** argv) {
   return std::string("unknown option -") + static_cast<char>(optopt);
 }
 
+// An option given without the value it takes, as it was written.
+inline std::string missingValue(char** argv) {
+  return std::string("option ") + argv[optind - 1] + " needs a value";
+}
+
 }  // namespace cli

@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
         fputs(kHelp, stdout);
         return 0;
       case ':':
-        return cli::usageError(kTool, std::string(argv[optind - 1]) + " needs a value");
+        return cli::usageError(kTool, cli::missingValue(argv));
       default:
         return cli::usageError(kTool, cli::refusedOption(argv));
     }

@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     if (c == 'r') {
       root = optarg;
     } else if (c == ':') {
-      return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
+      return cli::usageError(kTool, cli::missingValue(argv));
     } else {
       return cli::usageError(kTool, refusedOption(argv));
     }

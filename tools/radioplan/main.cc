@@ -212,9 +212,9 @@ int parse(int argc, char** argv, Command* cmd) {
         cmd->brief = true;
         break;
       case ':':
-        return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
+        return cli::usageError(kTool, cli::missingValue(argv));
       default:
-        return cli::usageError(kTool, std::string("unknown option ") + argv[optind - 1]);
+        return cli::usageError(kTool, cli::refusedOption(argv));
     }
   }
   if (optind < argc)

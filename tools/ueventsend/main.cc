@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
             kTool, std::string("--count \"") + optarg + "\": not a number from 1 to 1000000");
       }
     } else if (c == ':') {
-      return cli::usageError(kTool, std::string("option ") + argv[optind - 1] + " needs a value");
+      return cli::usageError(kTool, cli::missingValue(argv));
     } else {
       return cli::usageError(kTool, cli::refusedOption(argv));
     }
