@@ -1,12 +1,9 @@
 // cardhist: decodes a card history file copied off a phone (or written by a host run), or writes
 // one from JSON.
 #include <errno.h>
-#include <fcntl.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <exception>
 #include <iostream>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "cardhist/history.h"
+#include "cli/files.h"
 #include "cli/options.h"
 
 namespace {
@@ -38,35 +36,13 @@ const char kUsage[] =
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (the\n"
     "reason is printed), 2 a bad command line.\n";
 
-bool readFile(const std::string& path, std::vector<unsigned char>* out, std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    *error = strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    *error = "is a directory";
-    close(fd);
-    return false;
-  }
-  unsigned char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) out->insert(out->end(), buf, buf + n);
-  if (n < 0) *error = strerror(errno);
-  close(fd);
-  return n == 0;
-}
-
 int decodeFile(const std::string& path, bool asJson) {
-  std::vector<unsigned char> bytes;
-  std::string error;
-  if (!readFile(path, &bytes, &error)) {
+  std::string bytes, error;
+  if (!cli::readFile(path, cli::Readable::kStreams, &bytes, &error)) {
     fprintf(stderr, "cardhist: %s: %s\n", path.c_str(), error.c_str());
     return 1;
   }
-  const cardhist::History h = cardhist::decode(bytes);
+  const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()});
   const std::string out = asJson ? cardhist::toJson(h, path) : cardhist::toText(h, path);
   fwrite(out.data(), 1, out.size(), stdout);
   return h.damage.empty() ? 0 : 1;

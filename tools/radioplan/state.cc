@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "cardhist/history.h"
+#include "cli/files.h"
 #include "modem/modem.h"
 #include "modemsim/modem.h"
 #include "platform/fake_platform.h"
@@ -35,24 +36,7 @@ constexpr const char* kRildNumberKeys[] = {"rild.simSlot",    "rild.cardStatus",
 
 // A regular file's bytes; false with the reason in *why. Never blocks on a FIFO or device.
 bool readFile(const std::string& path, std::string* bytes, std::string* why) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    *why = strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *why = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
-    close(fd);
-    return false;
-  }
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
-  if (n < 0) *why = strerror(errno);
-  close(fd);
-  return n == 0;
+  return cli::readFile(path, cli::Readable::kRegularOnly, bytes, why);
 }
 
 std::string readNamedFile(const std::string& path) {

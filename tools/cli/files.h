@@ -1,0 +1,43 @@
+// Reading a named file whole, as the workstation tools do.
+#pragma once
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace cli {
+
+// What can stand at a path the tool reads.
+enum class Readable {
+  kRegularOnly,  // a FIFO or device planted where a file should be is refused, never waited on
+  kStreams,      // a pipe given on purpose (<(adb shell cat ...)) is read to its end
+};
+
+// The file's bytes appended to *bytes; false with the reason in *why. A directory is refused.
+inline bool readFile(const std::string& path, Readable what, std::string* bytes, std::string* why) {
+  const int flags = O_RDONLY | O_CLOEXEC | (what == Readable::kRegularOnly ? O_NONBLOCK : 0);
+  const int fd = open(path.c_str(), flags);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    *why = strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode) || (what == Readable::kRegularOnly && !S_ISREG(st.st_mode))) {
+    *why = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    close(fd);
+    return false;
+  }
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
+  if (n < 0) *why = strerror(errno);
+  close(fd);
+  return n == 0;
+}
+
+}  // namespace cli
