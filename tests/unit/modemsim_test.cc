@@ -2,89 +2,21 @@
 // log for the phone's modem: a framing, timing or answer-order slip here would be blamed on the
 // daemon. The end-to-end runs show its answers, faults and timing through the daemon's log; these
 // cases pin what those runs cannot reach: refused commands, log starts and unusual replays.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "modemsim/modem.h"
 #include "modemsim/radiolog.h"
 #include "modemsim/replay.h"
 #include "modemsim/scenario.h"
-#include "modemsim/simulator.h"
 
 namespace modemsim {
 namespace {
 
 using Writes = std::vector<std::string>;
-const char kOk[] = "\r\nOK\r\n";
-
-// Plays the daemon: a short root, the node opened like the daemon opens it, one read at a time.
-class Line : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char dir[] = "/tmp/msimXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    ASSERT_EQ(mkdir((root_ + "/dev").c_str(), 0755), 0);
-  }
-  void TearDown() override {
-    if (fd_ >= 0) close(fd_);
-    sim_.reset();
-    std::filesystem::remove_all(root_);
-  }
-  void start(const std::string& json) {
-    Scenario sc;
-    std::string error;
-    ASSERT_TRUE(parseScenario(json, &sc, &error)) << error;
-    sim_ = std::make_unique<Simulator>(std::move(sc));
-    ASSERT_TRUE(sim_->start(root_, &error)) << error;
-    ASSERT_TRUE(sim_->waitLinked(2000));
-    fd_ = open((root_ + "/dev/TTYEMS40").c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd_, 0);
-  }
-  void send(const std::string& cmd) {
-    ASSERT_EQ(write(fd_, (cmd + "\r").data(), cmd.size() + 1), ssize_t(cmd.size() + 1));
-  }
-  // One read as the daemon does it; empty on time-out.
-  std::string chunk(int timeoutMs = 1000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) return "";
-    char buf[512];
-    ssize_t n = read(fd_, buf, sizeof(buf));
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
-  }
-  // Reads as many bytes as the expected answer has, so a stray extra byte fails the next one.
-  void expectAnswer(const std::string& cmd, const std::string& want) {
-    send(cmd);
-    std::string got;
-    for (int i = 0; i < 100 && got.size() < want.size(); i++) got += chunk(20);
-    EXPECT_EQ(got, want) << cmd;
-  }
-
-  std::string root_;
-  std::unique_ptr<Simulator> sim_;
-  int fd_ = -1;
-};
-
-// The answers of the commands the daemon sends are shown byte for byte, through its log, by the
-// golden runs; here what it never sends: standbys out of range and unknown commands.
-TEST_F(Line, CommandsTheDaemonNeverSendsAreRefusedAndCommandsMayArriveInPieces) {
-  start(R"({"slots": [{"present": true, "id": "8986A"}]})");
-  for (const char* refused : {"AT^DMPCHN=5", "AT^DMPCHN=12", "AT^DMPCH", "AT+CSQ"})
-    expectAnswer(refused, kErrorAnswer);
-  expectAnswer("AT^DMPCHN=4", kOk);
-  // LF and empty lines are ignored; commands may arrive in pieces.
-  ASSERT_EQ(write(fd_, "\n\rAT^DM", 7), 7);
-  expectAnswer("PCHN=1", kOk);
-  EXPECT_EQ(sim_->transcript().back(), "4 AT^DMPCHN=1");
-}
 
 // The starts in a log of logcat's time and threadtime formats (with the year and uid or without);
 // brief, long and damaged lines go through the replay's end-to-end test.
@@ -134,7 +66,7 @@ struct NoWire : Wire {
 };
 
 // The writes answering `command`, as "delay:text" ("delay:HANGUP>reopen" for a hang-up).
-Writes ask(ReplayModem& modem, const std::string& command) {
+Writes ask(Behaviour& modem, const std::string& command) {
   NoWire wire;
   const Answer a = modem.respond(command, wire);
   Writes out;
@@ -144,6 +76,19 @@ Writes ask(ReplayModem& modem, const std::string& command) {
                   (w.hangup ? "HANGUP>" + std::to_string(w.reopenMs) : display(w.text)));
   }
   return out;
+}
+
+// The answers of the commands the daemon sends are shown byte for byte, through its log, by the
+// golden runs; here what it never sends: standbys out of range and unknown commands.
+TEST(ScenarioModem, CommandsTheDaemonNeverSendsAreRefused) {
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(parseScenario("{}", &sc, &error)) << error;
+  ScenarioModem modem(sc);
+  for (const char* refused : {"AT^DMPCHN=5", "AT^DMPCHN=12", "AT^DMPCH", "AT+CSQ"})
+    EXPECT_EQ(Writes{"text:<CR><LF>ERROR<CR><LF>"}, ask(modem, refused)) << refused;
+  EXPECT_EQ(Writes{"text:<CR><LF>OK<CR><LF>"}, ask(modem, "AT^DMPCHN=4"));
+  EXPECT_EQ(4, modem.standby());
 }
 
 TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
