@@ -1,10 +1,11 @@
-// getProp/setProp and bounded copies over the fake platform. Reading and replacing files is left
-// to the end-to-end runs: planted links and FIFOs, a directory in the way, a kill at every write.
+// getProp/setProp over the fake platform. Stored values, defaults and their log lines are in every
+// golden run, bounded copies in every card text the card tests cut and every fuzz target; reading
+// and replacing files is left to the end-to-end runs: planted links and FIFOs, a directory in the
+// way, a kill at every write.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,19 +18,6 @@ class PropertyTest : public ::testing::Test {
   void SetUp() override { fake::reset(); }
   char value[PROPERTY_VALUE_SIZE];
 };
-
-// The log lines of reads and writes are pinned by the golden runs.
-TEST_F(PropertyTest, StoredValueElseDefaultWhichIsNeverWrittenBack) {
-  fake::setProperty("persist.a", "xyz");
-  EXPECT_EQ(0, getProp("persist.a", value, "def"));
-  EXPECT_STREQ("xyz", value);
-  memset(value, 'x', sizeof value);
-  EXPECT_EQ(-1, getProp("p", value, nullptr));
-  EXPECT_STREQ("", value);
-  EXPECT_EQ(0, getProp("p", value, std::string(120, 'd').c_str()));
-  EXPECT_EQ(std::string(91, 'd'), value);  // a long default is cut
-  EXPECT_TRUE(fake::propertyWrites().empty());
-}
 
 TEST_F(PropertyTest, BadArgumentsAreRefusedWithTheirFlags) {
   EXPECT_EQ(-1, getProp(nullptr, value, "d"));
@@ -55,18 +43,6 @@ TEST_F(PropertyTest, RefusedWriteRetriesOneSecondApartIncludingAfterTheLast) {
     EXPECT_EQ(attempts, fake::logCount("set property: [persist.c]: [v] failed"));
     EXPECT_EQ(std::vector<uint64_t>(attempts, 1000000), fake::sleeps());
   }
-}
-
-TEST(CopyTextTest, AlwaysTerminatesInsideTheField) {
-  char field[4];
-  copyText(field, "abcdef");
-  EXPECT_STREQ("abc", field);
-  copyText(field, "abcdef", 2);
-  EXPECT_STREQ("ab", field);
-  copyText(field, nullptr);
-  EXPECT_STREQ("", field);
-  char unterminated[3] = {'x', 'y', 'z'};
-  EXPECT_EQ(3u, fieldLength(unterminated));
 }
 
 }  // namespace

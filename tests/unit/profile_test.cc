@@ -146,10 +146,7 @@ TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     SetUp();
-    profile.standbyCount = c.standbyCount;
-    profile.rat2GMask = 1;
-    profile.rat3GMask = 18;
-    profile.rat4GMask = 12;
+    profile = fixture::profile(PROJECT_TARGET_CMCC, 2, c.standbyCount);  // groups 1, 18 and 12
     profile.manualRatStandby = 0;  // left over from an earlier read
     profile.manualRatMask = 7;
     fake::setProperty("persist.sys.vx.manual.rat", c.value);
