@@ -120,6 +120,8 @@ TEST(CardQueryTest, UnknownTypeReportIsTriedFiveTimesWithPauses) {
   EXPECT_EQ(CardType::kUnknown, c.m_cardType);
 }
 
+// A known card of the operator's own network after a reboot (cmcc), a cucc card on the cucc target
+// and a foreign card on the open one are golden runs.
 TEST(CardQueryTest, LocaleFollowsTheTargetAndItsLists) {
   struct Case {
     uint32_t target;
@@ -127,12 +129,10 @@ TEST(CardQueryTest, LocaleFollowsTheTargetAndItsLists) {
     int locale;  // the history holds 9, which survives only where no rule exists
   };
   const Case cases[] = {
-      {PROJECT_TARGET_CMCC, "460001234567890", 1}, {PROJECT_TARGET_CMCC, "460011234567890", 2},
-      {PROJECT_TARGET_CMCC, "310150123456789", 3}, {PROJECT_TARGET_CMCC, "466011234567890", 2},
-      {PROJECT_TARGET_CMCC, "466001234567890", 1}, {PROJECT_TARGET_CMCC, "460461234567890", 2},
-      {PROJECT_TARGET_CUCC, "460011234567890", 4}, {PROJECT_TARGET_CUCC, "460001234567890", 5},
-      {PROJECT_TARGET_CUCC, "310150123456789", 5}, {PROJECT_TARGET_OPEN, "310150123456789", 6},
-      {PROJECT_TARGET_CTC, "460031234567890", 9},
+      {PROJECT_TARGET_CMCC, "460011234567890", 2}, {PROJECT_TARGET_CMCC, "310150123456789", 3},
+      {PROJECT_TARGET_CMCC, "466011234567890", 2}, {PROJECT_TARGET_CMCC, "466001234567890", 1},
+      {PROJECT_TARGET_CMCC, "460461234567890", 2}, {PROJECT_TARGET_CUCC, "460001234567890", 5},
+      {PROJECT_TARGET_CUCC, "310150123456789", 5}, {PROJECT_TARGET_CTC, "460031234567890", 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.target) + " " + c.imsi);
@@ -161,12 +161,6 @@ struct History : Daemon {
 CardInfo seen(const std::string& id, const char* imsi = "460001234567890",
               CardType type = CardType::kUsim, CardLocale locale = CardLocale::kCmccHome) {
   return card(type, locale, imsi, id.c_str());
-}
-
-int32_t le32(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; i--) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return static_cast<int32_t>(v);
 }
 
 TEST(HistoryTest, KnownCardIsNotRewrittenAndLockedOrEmptySlotsStayOutOfTheRing) {
@@ -214,8 +208,10 @@ TEST(HistoryTest, BadNextIndexIsRepairedOnlyByAnAdditionAndReservedIsKept) {
     h.pass(c.newCard ? seen("NEW") : fixture::kNoCard);
     std::string bytes = fixture::readFile(h.path);
     ASSERT_EQ(sizeof(saved_card_info_st), bytes.size());
-    EXPECT_EQ(7, le32(bytes, offsetof(saved_card_info_st, m_reserved)));
-    EXPECT_EQ(c.indexInFile, le32(bytes, offsetof(saved_card_info_st, m_nextIndex)));
+    saved_card_info_st inFile;  // the file holds the record's bytes as they are in memory
+    memcpy(&inFile, bytes.data(), sizeof inFile);
+    EXPECT_EQ(7, inFile.m_reserved);
+    EXPECT_EQ(c.indexInFile, inFile.m_nextIndex);
     int added = c.storedIndex >= 0 && c.storedIndex < CARD_HISTORY_ENTRIES ? c.storedIndex : 0;
     EXPECT_EQ(c.newCard ? "NEW" : "", std::string(h.saved.m_history[added].m_cardID));
   }

@@ -113,7 +113,6 @@ TEST(PolicyTest, CardsOutsideTheTargetsRulesCountAsEmptySlots) {
       {PROJECT_TARGET_CMCC, card(T::kSim, L::kCuccHome), 0, false},
       {PROJECT_TARGET_CMCC, card(T::kUsim, static_cast<L>(0)), 0, false},
       {PROJECT_TARGET_CUCC, card(T::kUsim, L::kCmccHome), 5, true},
-      {PROJECT_TARGET_CTC, card(T::kSim, L::kCmccHome), 0, false},
       {PROJECT_TARGET_NONE, card(T::kUsim, L::kUnknown), 1, true},
       {PROJECT_TARGET_CMCC, {CardStatus::kAbsent, T::kUsim, L::kCmccHome, {}, {}}, 0, true},
   };
@@ -223,15 +222,17 @@ TEST(PolicyTest, EntriesARunDoesNotTouchKeepThePreviousRunsValues) {
   EXPECT_STREQ("31", plan.actualRatValue);
 }
 
+// One SIM on one or two standbys, two cards, three standbys with master 21 and one standby for
+// two SIMs are golden runs.
 TEST(PolicyTest, StandbysMapToSlotsByMode) {
   const struct {
     int32_t simCount, standbyCount;
     const char* masterCard;
     const char* slots;
   } cases[] = {
-      {1, 1, "10", "0,-1,-1,-1,-1"},  {1, 2, "10", "0,0,-1,-1,-1"},   {2, 2, "20", "0,1,-1,-1,-1"},
-      {2, 3, "21", "0,1,1,-1,-1"},    {2, 3, "12", "0,1,0,-1,-1"},    {2, 3, "30", "0,1,1,-1,-1"},
-      {2, 1, "10", "-1,-1,-1,-1,-1"}, {3, 3, "10", "-1,-1,-1,-1,-1"},
+      {2, 3, "12", "0,1,0,-1,-1"},
+      {2, 3, "30", "0,1,1,-1,-1"},
+      {3, 3, "10", "-1,-1,-1,-1,-1"},
   };
   for (const auto& c : cases) {
     RadioPlan plan;
