@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::string file = in.rest(), path = fake::path(kCardHistoryPath, true);
   bool exists = (flags & 0x80) == 0;
-  if (exists) fuzz::writeFile(path, file);
+  if (exists) fixture::writeFile(path, file);
 
   bool read = readSavedCardInfo(cards.savedCardInfo);
   FUZZ_CHECK(read == (exists && file.size() >= sizeof(saved_card_info_st)));
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkUpdate(cards, simCount, before);
 
   FUZZ_CHECK(writeSavedCardInfo(cards.savedCardInfo));
-  FUZZ_CHECK(fuzz::readFile(path).size() == sizeof(saved_card_info_st));
+  FUZZ_CHECK(fixture::readFile(path).size() == sizeof(saved_card_info_st));
   FUZZ_CHECK(readSavedCardInfo(readBack));
   FUZZ_CHECK(memcmp(&readBack, &cards.savedCardInfo, sizeof readBack) == 0);
   return 0;

@@ -39,7 +39,7 @@ void setUpModemAndCards(DaemonState& s, const std::string& config) {
     s.cards.cardInfo[slot] =
         fuzz::pickCard(configByte(config, 6 + slot), "460001234567890", fuzz::kCardIDs[slot]);
     if (configByte(config, 8) & (1 << slot)) {
-      fuzz::setField(s.cards.savedCardInfo.m_slotCardID[slot], fuzz::kCardIDs[slot]);
+      fixture::setField(s.cards.savedCardInfo.m_slotCardID[slot], fuzz::kCardIDs[slot]);
     }
   }
 }
@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
   for (std::string& line : lines) std::getline(input, line);
   const std::string& config = lines[0];
-  if (configByte(config, 0) & 0x10) fuzz::writeFile(fake::path(kFactoryFilePath, true), lines[1]);
+  if (configByte(config, 0) & 0x10)
+    fixture::writeFile(fake::path(kFactoryFilePath, true), lines[1]);
   for (size_t i = 0; i < kPropertyCount; i++) {
     if (!lines[2 + i].empty()) fake::setProperty(kProperties[i], lines[2 + i]);
   }

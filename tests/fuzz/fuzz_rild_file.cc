@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rildPath(0);  // the radio directory exists on the phone; the files may not
   size_t oldLength = in.byte() << 8;
   std::string old0 = in.bytes(oldLength | in.byte());
-  if ((flags & 0x10) == 0) fuzz::writeFile(rildPath(0), old0);
-  if ((flags & 0x20) == 0) fuzz::writeFile(rildPath(1), in.rest());
+  if ((flags & 0x10) == 0) fixture::writeFile(rildPath(0), old0);
+  if ((flags & 0x20) == 0) fixture::writeFile(rildPath(1), in.rest());
   if (flags & 0x40) {
     fake::setProperty("init.svc.rild0", "running");
     fake::setProperty("init.svc.rild1", "running");
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   startRildService(s.profile, s.cards.cardInfo, s.plan, flags & 1, ((flags >> 1) & 7) - 1);
   int written = s.profile.standbyCount < MAX_STANDBY ? s.profile.standbyCount : MAX_STANDBY;
   for (int standby = 0; standby < written; standby++) {
-    FUZZ_CHECK(wellFormed(fuzz::readFile(rildPath(standby)), s.plan.standbyDSTMEX[standby]));
+    FUZZ_CHECK(wellFormed(fixture::readFile(rildPath(standby)), s.plan.standbyDSTMEX[standby]));
     FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
     // Every standby served has its rild running afterwards.
     FUZZ_CHECK(fake::property("init.svc.rild" + std::to_string(standby)) == "running");

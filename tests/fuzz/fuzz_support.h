@@ -23,10 +23,6 @@
 
 namespace fuzz {
 
-using fixture::readFile;
-using fixture::setField;
-using fixture::writeFile;
-
 // Takes the input front to back; past its end every read gives zeros or nothing.
 class Reader {
  public:

@@ -47,10 +47,6 @@ std::string requests() {
   return out;
 }
 
-std::string rildFile(int standby) {
-  return fixture::readFile(fake::path(kRildConfigBasePath + std::to_string(standby)));
-}
-
 // A two-card cmcc phone whose channel is open already (so the start-up opens nothing).
 struct Phone : Daemon {
   Phone() {
@@ -94,6 +90,8 @@ TEST(DaemonTest, GuardStopsAStartWhileAMasterCardSwitchIsUnderWay) {
   }
 }
 
+// The crash test kills a swapping start at every write and checks the flags are back and no record
+// is left; here a record naming more than the two flags.
 TEST(DaemonTest, ResetPropertiesOfAnInterruptedSwapAreRestoredAtTheNextStart) {
   Phone p;
   // A start that died during the swap: both flags changed, its record left behind.
@@ -105,10 +103,9 @@ TEST(DaemonTest, ResetPropertiesOfAnInterruptedSwapAreRestoredAtTheNextStart) {
   EXPECT_EQ("0", fake::property("persist.sys.modem.reset"));
   EXPECT_EQ("1", fake::property("persist.sys.modem.reset.prompt"));
   EXPECT_FALSE(fake::hasProperty("ro.other"));  // only the two flags are ever restored
-  EXPECT_TRUE(fake::logHas("an NVRAM swap was interrupted: restoring the modem reset properties"));
-  EXPECT_EQ(-1, access(fake::path("/data/vantorel/radio/modem_reset.restore").c_str(), F_OK));
 }
 
+// Messages of other devices and a card reported as it was are golden runs.
 TEST(DaemonTest, HotPlugMessagesGiveTheirCandidateMask) {
   const struct {
     uint32_t stored;
@@ -116,11 +113,9 @@ TEST(DaemonTest, HotPlugMessagesGiveTheirCandidateMask) {
     uint32_t candidate;
   } cases[] = {
       {1, "change@/devices/virtual/sim/sim0 USIM0 OUT", 0},
-      {1, std::string("USIM0\0IN\0", 9), 1},
       {0, std::string("USIM0\0IN\0USIM1\0IN\0", 18), 2},  // both named: slot 1's change only
       {2, "USIM1 OUT", 0},
       {0, "USIM1 XX", 0},
-      {0, "ACTION=change", 0},
       {3, "USIM1", 3},  // nothing after the name
   };
   for (const auto& c : cases) {
@@ -171,7 +166,8 @@ TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   EXPECT_NE(std::string::npos, fake::logText().find("message skipped, 3 so far"));
   EXPECT_TRUE(fake::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 0"));
   EXPECT_EQ(0u, p.state.cards.dual_sim_online);
-  EXPECT_NE(std::string::npos, rildFile(0).find("rild.cardStatus = 0\n"));
+  EXPECT_NE(std::string::npos, fixture::readFile(fake::path(kRildConfigBasePath + std::string("0")))
+                                   .find("rild.cardStatus = 0\n"));
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {

@@ -1,144 +1,26 @@
 // The modem simulator stands in for the modem in every end-to-end test, and its replay of a field
 // log for the phone's modem: a framing, timing or answer-order slip here would be blamed on the
-// daemon. These cases pin the wire format, the faults, the log formats and the replayed answers.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
+// daemon. The end-to-end runs show its answers, faults and timing through the daemon's log; these
+// cases pin what those runs cannot reach: refused commands, log starts and unusual replays.
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "modemsim/faults.h"
+#include "modemsim/modem.h"
 #include "modemsim/radiolog.h"
 #include "modemsim/replay.h"
 #include "modemsim/scenario.h"
-#include "modemsim/simulator.h"
 
 namespace modemsim {
 namespace {
 
 using Writes = std::vector<std::string>;
-const char kOk[] = "\r\nOK\r\n";
-
-// Plays the daemon: a short root, the node opened like the daemon opens it, one read at a time.
-class Line : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char dir[] = "/tmp/msimXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    ASSERT_EQ(mkdir((root_ + "/dev").c_str(), 0755), 0);
-  }
-  void TearDown() override {
-    if (fd_ >= 0) close(fd_);
-    sim_.reset();
-    std::filesystem::remove_all(root_);
-  }
-  void start(const std::string& json) {
-    Scenario sc;
-    std::string error;
-    ASSERT_TRUE(parseScenario(json, &sc, &error)) << error;
-    start(std::make_unique<Simulator>(std::move(sc)));
-  }
-  void start(std::unique_ptr<Simulator> sim) {
-    std::string error;
-    sim_ = std::move(sim);
-    ASSERT_TRUE(sim_->start(root_, &error)) << error;
-    ASSERT_TRUE(sim_->waitLinked(2000));
-    fd_ = open((root_ + "/dev/TTYEMS40").c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd_, 0);
-  }
-  void send(const std::string& cmd) {
-    ASSERT_EQ(write(fd_, (cmd + "\r").data(), cmd.size() + 1), ssize_t(cmd.size() + 1));
-  }
-  // One read as the daemon does it; empty on time-out.
-  std::string chunk(int timeoutMs = 1000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) return "";
-    char buf[512];
-    ssize_t n = read(fd_, buf, sizeof(buf));
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
-  }
-  // Reads as many bytes as the expected answer has, so a stray extra byte fails the next one.
-  void expectAnswer(const std::string& cmd, const std::string& want) {
-    send(cmd);
-    std::string got;
-    for (int i = 0; i < 100 && got.size() < want.size(); i++) got += chunk(20);
-    EXPECT_EQ(got, want) << cmd;
-  }
-
-  std::string root_;
-  std::unique_ptr<Simulator> sim_;
-  int fd_ = -1;
-};
-
-// Answers the golden runs show through the daemon's log are left to them.
-TEST_F(Line, EveryCommandAnswersByteExactOnItsStandby) {
-  start(R"({"imei": ["867400020000010", "000000000000000"], "slots": [
-      {"present": true, "id": "8986A", "imsi": "460001234567890", "type": 2},
-      {"present": true, "id": "8986B", "imsi": "460019876543210", "type": 1, "lock": "pin"}]})");
-  const char* const script[][2] = {
-      {"AT^DCID", "\r\n^DCID: 8986A\r\n\r\nOK\r\n"},
-      {"AT^DMPCHN=5", kErrorAnswer},
-      {"AT^DMPCHN=12", kErrorAnswer},
-      {"AT^DMPCH", kErrorAnswer},
-      {"AT^DMPCHN=1", kOk},
-      {"AT+CIMI", "\r\n+CME ERROR: 11\r\n"},  // PIN-locked
-      {"AT+CGSN", "\r\n+CGSN: 000000000000000\r\n\r\nOK\r\n"},
-      {"AT^DMPCHN=2", kOk},
-      {"AT^DCID", "\r\n+CME ERROR: 10\r\n"},  // no card in slot 2
-      {"AT+CGSN", kOk},
-      {"AT^DCGSNW=867400020000028", kOk},
-      {"AT+CGSN", "\r\n+CGSN: 867400020000028\r\n\r\nOK\r\n"},
-      {"AT+CSQ", kErrorAnswer},
-      {"AT^DSRST", "\r\n^DMRST\r\n"},  // no answer; the reset's report, back on standby 0
-      {"AT^DCID", "\r\n^DCID: 8986A\r\n\r\nOK\r\n"},
-  };
-  for (const auto& x : script) expectAnswer(x[0], x[1]);
-  // LF and empty lines are ignored; commands may arrive in pieces.
-  ASSERT_EQ(write(fd_, "\n\rAT^DM", 7), 7);
-  expectAnswer("PCHN=1", kOk);
-  EXPECT_EQ(sim_->transcript().back(), "0 AT^DMPCHN=1");
-}
-
-TEST(Faults, ChunksAreTheNoiseThenTheAnswerCutAtTheSplits) {
-  const struct {
-    std::string noise;
-    std::optional<std::string> answer;
-    std::vector<size_t> split;
-    Writes want;
-  } cases[] = {
-      {"", kOk, {}, {kOk}},
-      {"", kOk, {1, 5, 6, 9}, {"\r", "\nOK\r", "\n"}},  // cuts at or past the end are ignored
-      {"RING", kOk, {2}, {"RING", "\r\n", "OK\r\n"}},
-      {"RING", std::nullopt, {2}, {"RING"}},  // a silent command still gets its noise
-      {"", std::nullopt, {}, {}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.want, chunks(c.noise, c.answer, c.split)) << c.noise;
-}
-
-// An answer cut into reads at its gaps, and a status report after the OK, noise and a delay.
-TEST_F(Line, SplitAnswerArrivesAsSeparateReadsAndTheDelayedReportFollowsOkAfterNoise) {
-  start(R"({"slots": [{"present": true, "id": "8986"}], "faults": [
-      {"command": "AT^DCID", "split": [2, 11, 18], "split_gap_ms": 60}], "status_report":
-      {"mode": "delayed", "delay_ms": 300, "status_noise": "\r\n+CREG: 1\r\n"}})");
-  send("AT^DCID");
-  for (const char* piece : {"\r\n", "^DCID: 89", "86\r\n\r\nO", "K\r\n"}) EXPECT_EQ(chunk(), piece);
-  const auto sent = Clock::now();
-  send("AT^DUSIMR=1");
-  for (const char* piece : {kOk, "\r\n+CREG: 1\r\n", "\r\n^DUSIMU: 1\r\n"})
-    EXPECT_EQ(chunk(), piece);
-  EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300));
-}
 
 // The starts in a log of logcat's time and threadtime formats (with the year and uid or without);
-// brief, long and damaged lines go through the replay's end-to-end test.
+// brief, long and damaged lines, the choice of a start and a start the log lacks go through the
+// replay's end-to-end test.
 TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
   std::istringstream in(
       "12-31 23:59:59.000 D/modemprep(   10): start rild1\n"  // the tail of an older run
@@ -160,21 +42,17 @@ TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
   EXPECT_EQ(11, lines[0].pid);
   EXPECT_EQ("[0]>> AT<CR>", lines[2].message);
   EXPECT_EQ(600, lines[2].ms - lines[0].ms);  // over the new year
-  ASSERT_TRUE(bootLines(log, 0, &lines, &error));
-  EXPECT_EQ(6, lines[0].lineNo);
-  EXPECT_FALSE(bootLines(log, 3, &lines, &error));
-  EXPECT_EQ("no start 3: the log holds 2", error);
 }
 
 // A modem replaying one start, given as "ms message" lines.
-std::unique_ptr<ReplayModem> replaying(const std::string& text, Writes* notes, bool fast = false) {
+std::unique_ptr<ReplayModem> replaying(const std::string& text, Writes* notes) {
   std::istringstream in(text);
   std::vector<LogLine> boot;
   for (LogLine l; in >> l.ms && in.get() && std::getline(in, l.message);) {
     l.lineNo = static_cast<int>(boot.size()) + 1;
     boot.push_back(l);
   }
-  return std::make_unique<ReplayModem>(boot, ReplayOptions{fast},
+  return std::make_unique<ReplayModem>(boot, ReplayOptions{},
                                        [notes](const std::string& n) { notes->push_back(n); });
 }
 
@@ -185,7 +63,7 @@ struct NoWire : Wire {
 };
 
 // The writes answering `command`, as "delay:text" ("delay:HANGUP>reopen" for a hang-up).
-Writes ask(ReplayModem& modem, const std::string& command) {
+Writes ask(Behaviour& modem, const std::string& command) {
   NoWire wire;
   const Answer a = modem.respond(command, wire);
   Writes out;
@@ -195,6 +73,19 @@ Writes ask(ReplayModem& modem, const std::string& command) {
                   (w.hangup ? "HANGUP>" + std::to_string(w.reopenMs) : display(w.text)));
   }
   return out;
+}
+
+// The answers of the commands the daemon sends are shown byte for byte, through its log, by the
+// golden runs; here what it never sends: standbys out of range and unknown commands.
+TEST(ScenarioModem, CommandsTheDaemonNeverSendsAreRefused) {
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(parseScenario("{}", &sc, &error)) << error;
+  ScenarioModem modem(sc);
+  for (const char* refused : {"AT^DMPCHN=5", "AT^DMPCHN=12", "AT^DMPCH", "AT+CSQ"})
+    EXPECT_EQ(Writes{"text:<CR><LF>ERROR<CR><LF>"}, ask(modem, refused)) << refused;
+  EXPECT_EQ(Writes{"text:<CR><LF>OK<CR><LF>"}, ask(modem, "AT^DMPCHN=4"));
+  EXPECT_EQ(4, modem.standby());
 }
 
 TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
@@ -229,27 +120,6 @@ TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {
       modem->summary());
 }
 
-TEST(Replay, TimeOutsHangUpsAndALateNodeAreReplayed) {
-  const std::string log =
-      "0 (1/100)access device \"/dev/TTYEMS40\" fail: 2 - No such file or directory\n"
-      "2000 device \"/dev/TTYEMS40\" is ready.\n"
-      "2100 [0]>> AT^DUSIMR=1<CR>\n2105 [0]<< <CR><LF>OK<CR><LF>\n"
-      "2400 [0]<< <CR><LF>^DUSIMU: 1<CR><LF>\n"
-      "3000 [0]>> AT^DMCC?<CR>\n13000 read time out: 1:0 -> 11:0\n13020 [0]<< \n"
-      "13021 line of \"/dev/TTYEMS40\" lost, opening it again\n"
-      "14021 device \"/dev/TTYEMS40\" is ready.\n";
-  Writes notes;
-  for (bool fast : {false, true}) {
-    auto modem = replaying(log, &notes, fast);
-    EXPECT_EQ(1500, modem->nodeDelayMs());
-    // --fast keeps only the waits the daemon timed out on.
-    const Writes status = fast ? Writes{"0:<CR><LF>OK<CR><LF>", "0:<CR><LF>^DUSIMU: 1<CR><LF>"}
-                               : Writes{"5:<CR><LF>OK<CR><LF>", "300:<CR><LF>^DUSIMU: 1<CR><LF>"};
-    EXPECT_EQ(status, ask(*modem, "AT^DUSIMR=1"));
-    EXPECT_EQ(Writes{"10020:HANGUP>501"}, ask(*modem, "AT^DMCC?"));
-  }
-}
-
 TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
   const char* const cases[][3] = {
       // the end of the cut display, the log's next line, the completion
@@ -273,28 +143,6 @@ TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
     ASSERT_EQ(1u, notes.size());
     EXPECT_EQ(0u, notes[0].find("line 2: an answer shown cut at 250 characters")) << notes[0];
   }
-}
-
-// The replayed modem on a real line: the daemon's reads get the logged chunks one by one, even
-// those logged in the same millisecond.
-TEST_F(Line, ReplayedChunksArriveAsSeparateReadsAtTheirDelays) {
-  Writes notes;
-  start(std::make_unique<Simulator>(
-      replaying("0 [0]>> AT^DCID<CR>\n0 [0]<< <CR><LF>^DCID: 1<CR><LF>\n0 [0]<< <CR><LF>O\n"
-                "60 [0]<< K<CR><LF>\n",
-                &notes),
-      std::vector<Fault>{}));
-  const auto sent = Clock::now();
-  send("AT^DCID");
-  std::vector<Clock::duration> at;
-  for (const char* piece : {"\r\n^DCID: 1\r\n", "\r\nO", "K\r\n"}) {
-    EXPECT_EQ(piece, chunk());
-    at.push_back(Clock::now() - sent);
-  }
-  EXPECT_GE(at[1], std::chrono::milliseconds(kTimedGapMs));
-  EXPECT_GE(at[2], std::chrono::milliseconds(60));
-  expectAnswer("AT+CGSN", kErrorAnswer);
-  EXPECT_EQ(1u, notes.size());
 }
 
 }  // namespace

@@ -43,7 +43,6 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
     int simCount, standbyCount;
     const char* multisimConfig;
   } cases[] = {
-      {"211", nullptr, "211", "211", 2, 1, "dsds"},
       {"2111", "12", "211", "211", 2, 1, "dsds"},          // one block of three bytes is read
       {"21\n", nullptr, "111", kAbsent, 1, 1, "unknown"},  // third byte not a digit
       {"21", "22", "22", "22", 2, 2, "dsds"},              // short file
@@ -80,19 +79,14 @@ TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
   }
 }
 
+// The four names and the default are golden runs.
 TEST_F(ProfileTest, TargetMatchesExactlyOrStaysNone) {
-  const struct {
-    const char* value;  // nullptr: unset, default "cmcc"
-    uint32_t target;
-  } cases[] = {{nullptr, 2}, {"open", 1},  {"cucc", 3}, {"ctc", 4},
-               {"CMCC", 5},  {"cmcc ", 5}, {"opens", 5}};
-  for (const auto& c : cases) {
+  for (const char* value : {"CMCC", "cmcc ", "opens"}) {
     SetUp();
-    SCOPED_TRACE(c.value ? c.value : "(unset)");
-    if (c.value) fake::setProperty("persist.sys.vx.proj.target", c.value);
+    fake::setProperty("persist.sys.vx.proj.target", value);
     load();
-    EXPECT_EQ(profile.projectTarget, c.target);
-    EXPECT_EQ(fake::property("ro.sys.vx.proj.target"), c.value ? c.value : "cmcc");
+    EXPECT_EQ(profile.projectTarget, PROJECT_TARGET_NONE) << value;
+    EXPECT_EQ(fake::property("ro.sys.vx.proj.target"), value);
   }
 }
 
@@ -146,10 +140,7 @@ TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     SetUp();
-    profile.standbyCount = c.standbyCount;
-    profile.rat2GMask = 1;
-    profile.rat3GMask = 18;
-    profile.rat4GMask = 12;
+    profile = fixture::profile(PROJECT_TARGET_CMCC, 2, c.standbyCount);  // groups 1, 18 and 12
     profile.manualRatStandby = 0;  // left over from an earlier read
     profile.manualRatMask = 7;
     fake::setProperty("persist.sys.vx.manual.rat", c.value);
@@ -166,10 +157,9 @@ TEST_F(ProfileTest, PlmnListKeepsTwoCharactersOfUpToTwentyTokens) {
   std::string many = "001";
   for (int i = 11; i < 35; i++) many += "," + std::to_string(i);  // 25 tokens
   const struct {
-    const char* value;  // nullptr: unset, default used
+    const char* value;  // the default list is in every golden run
     std::vector<std::string> entries;
   } cases[] = {
-      {nullptr, {"46", "00", "02", "07", "08", "20"}},
       {many.c_str(), {"00", "11", "12", "13", "14", "15", "16", "17", "18", "19",
                       "20", "21", "22", "23", "24", "25", "26", "27", "28", "29"}},
       {",,,,", {}},
@@ -177,8 +167,8 @@ TEST_F(ProfileTest, PlmnListKeepsTwoCharactersOfUpToTwentyTokens) {
   };
   for (const auto& c : cases) {
     SetUp();
-    SCOPED_TRACE(c.value ? c.value : "(unset)");
-    if (c.value) fake::setProperty("persist.sys.vx.plmn.cmcc", c.value);
+    SCOPED_TRACE(c.value);
+    fake::setProperty("persist.sys.vx.plmn.cmcc", c.value);
     memset(profile.cmccPlmnList, 'z', sizeof(PlmnList));
 
     readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
