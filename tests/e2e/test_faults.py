@@ -64,7 +64,3 @@ class DiskFullTest(FaultTest):
         self.assertEqual(["0 AT+CIMI", "1 AT+CIMI"], [c for c in p.transcript() if "CIMI" in c])
         self.assertCleanFiles(p)
         self.assertResident(p)
-
-
-if __name__ == "__main__":
-    unittest.main()

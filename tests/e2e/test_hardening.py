@@ -79,7 +79,3 @@ class PlantedFilesTest(FaultTest):
                                  [stat.filemode(os.lstat(p.path(RADIO_DIR + "/" + name)).st_mode)
                                   for name in ("radio.cfg", "rild.cfg0", "rild.cfg1")])
                 self.assertResident(p)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -57,7 +57,3 @@ class HotplugTest(unittest.TestCase):
         self.assertIn("rild.cardStatus = 0\n", p.rild(1))
         self.assertEqual(["start rild0", "start rild1", "restart rild1", "restart rild1"],
                          p.init_log())
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -139,7 +139,3 @@ class ReplayTest(unittest.TestCase):
                 self.assertEqual((1, ""), (code, out))
                 self.assertEqual(1, len(err.strip().splitlines()), err)
                 self.assertIn(message, err)
-
-
-if __name__ == "__main__":
-    unittest.main()
