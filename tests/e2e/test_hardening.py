@@ -26,7 +26,8 @@ class HangupTest(FaultTest):
         p.wait_log(RESIDENT_LINE)
         self.assertIn("rild.cardStatus = 1\nrild.cardType = 2\n", p.rild(0))
         p.control("insert", "1")
-        p.wait_log("startRildService g_isSwitchModem is 0, hotplug_sim: 1", timeout=60)
+        # The last step of a hot-plug, after its rild files are written.
+        p.wait_log("start rild1", count=2, timeout=60)
         self.assertEqual(2, p.texts().count('line of "%s" lost, opening it again'
                                             % p.path("/dev/TTYEMS40")))
         self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
