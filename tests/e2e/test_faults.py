@@ -8,7 +8,6 @@ and e2e.test_hotplug.
 import os
 import re
 import subprocess
-import unittest
 
 from mpharness import HISTORY
 
