@@ -8,10 +8,26 @@ import pathlib
 import stat
 import tempfile
 import time
+import unittest
 
-from mpharness import CARD_A, CARD_B, RADIO_DIR, RESIDENT_LINE, absent
+from mpharness import CARD_A, CARD_B, RADIO_DIR, RESIDENT_LINE, Phone, absent, scenario
 
-from .faultcase import FaultTest, modem
+
+def modem(slots=(CARD_A, CARD_B), faults=(), **changes):
+    return scenario("two_cards", slots=list(slots), faults=list(faults), **changes)
+
+
+class FaultTest(unittest.TestCase):
+    """Phones of a faulted two-card scenario, closed after the test (e2e.test_faults' too)."""
+
+    def phone(self, scenario_data=None, **kwargs):
+        p = Phone(scenario_data or modem(), factory=b"221", **kwargs)
+        self.addCleanup(p.close)
+        return p
+
+    def assertResident(self, p):
+        self.assertIsNone(p.daemon.poll(), "the daemon ended:\n" + p.log()[-3000:])
+        self.assertIn(RESIDENT_LINE, p.log())
 
 
 class HangupTest(FaultTest):
