@@ -98,27 +98,26 @@ class AndroidIntegrationTest(unittest.TestCase):
                             os.path.join(ROOT, "tests", "android", "map_probe.cc"),
                             "-o", os.path.join(cls.workdir, name)], check=True)
 
-    def ask(self, integration, *queries):
-        """What the integration's map answers to each query (None for '-')."""
-        out = subprocess.run([os.path.join(self.workdir, integration), *queries],
+    def ask(self, integration, kind, keys):
+        """{key: what the integration's map answers to kind + key (None for '-')}."""
+        keys = list(keys)
+        out = subprocess.run([os.path.join(self.workdir, integration)] + [kind + k for k in keys],
                              check=True, capture_output=True, text=True).stdout.split()
-        self.assertEqual(len(out), len(queries))
-        return [None if answer == "-" else answer for answer in out]
+        self.assertEqual(len(out), len(keys))
+        return {key: None if answer == "-" else answer for key, answer in zip(keys, out)}
 
     def names(self, integration):
-        names = sorted(n for name in self.properties for n in expand(name))
-        return dict(zip(names, self.ask(integration, *("name:" + n for n in names))))
+        return self.ask(integration, "name:", sorted(n for p in self.properties for n in expand(p)))
 
     def started(self, integration):
         """{the daemon's service name: the integration's}."""
-        names = [n for s in self.services for n in expand(s)]
-        return dict(zip(names, self.ask(integration, *("value:ctl.start=" + n for n in names))))
+        services = [n for s in self.services for n in expand(s)]
+        return self.ask(integration, "value:ctl.start=", services)
 
     def test_every_name_has_one_of_its_own_in_each_integration(self):
         for integration in INTEGRATIONS:
             names = self.names(integration)
-            paths = dict(zip(self.paths, self.ask(integration, *("path:" + p for p in self.paths))))
-            for name, target in list(names.items()) + list(paths.items()):
+            for name, target in {**names, **self.ask(integration, "path:", self.paths)}.items():
                 with self.subTest(integration=integration, name=name):
                     self.assertIsNotNone(target, "no name in this integration")
                     if integration == "platform" or name in CONTROLS:
@@ -130,10 +129,12 @@ class AndroidIntegrationTest(unittest.TestCase):
                                          re.match(r"(init\.svc\.|persist\.|ro\.)?", name).group(0))
             self.assertEqual(len(set(names.values())), len(names), "two names share one")
             # The state the daemon reads before starting a service is that service's.
-            for service, target in self.started(integration).items():
+            started = self.started(integration)
+            restarted = self.ask(integration, "value:ctl.restart=", started)
+            for service, target in started.items():
                 with self.subTest(integration=integration, service=service):
-                    self.assertEqual(self.ask(integration, "value:ctl.restart=" + service,
-                                              "name:" + STATE + service), [target, STATE + target])
+                    self.assertEqual((target, STATE + target),
+                                     (restarted[service], names[STATE + service]))
                     self.assertEqual(integration == "vendor", target.startswith("vendor."))
 
     def test_every_name_is_labelled_with_a_type_the_policy_grants(self):
@@ -166,9 +167,6 @@ class AndroidIntegrationTest(unittest.TestCase):
                 known = set(self.names(integration).values()) | {STATE + s for s in services}
                 for trigger in re.findall(r"property:([^=\s]+)=", text):
                     self.assertIn(trigger, known | {"ro.persistent_properties.ready"})
-                data = self.ask(integration, *("path:" + p for p in self.paths if "/data/" in p))
-                self.assertLessEqual({os.path.dirname(p) for p in data},
+                data = self.ask(integration, "path:", (p for p in self.paths if "/data/" in p))
+                self.assertLessEqual({os.path.dirname(p) for p in data.values()},
                                      set(re.findall(r"^\s*mkdir (\S+)", text, re.M)))
-
-if __name__ == "__main__":
-    unittest.main()

@@ -103,7 +103,3 @@ class CrashTest(unittest.TestCase):
         self.maxDiff = None
         self.assertEqual({}, failed)
         print("\n%d of %d kill points tried, no damage" % (len(chosen), len(self.points)))
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,33 +1,12 @@
-"""Faults that golden runs cannot replay byte for byte: a modem node that appears only after the
-daemon started (how many once-a-second attempts it sees depends on the clock), and a data partition
-that fills up (a tmpfs). The daemon carries on to the resident loop with correct files for what
-it learned. The other faults of the Reliability table are golden runs (tests/golden/fault_*,
-history_*, factory_file_*; the long silent-modem stages in e2e.test_faults_slow), e2e.test_hardening
-and e2e.test_hotplug.
-"""
+"""A fault that golden runs cannot replay: a data partition that fills up (a tmpfs). The other
+faults are golden runs (tests/golden/fault_*, history_*, factory_file_*, e2e.test_faults_slow),
+e2e.test_hardening and e2e.test_hotplug; the wait for a modem node that is not there yet is the
+open's unit test and the golden runs of a line that hangs up (the same wait, after the start)."""
 import os
 import re
 import subprocess
-import unittest
 
-from mpharness import HISTORY
-
-from .faultcase import FaultTest, modem
-
-
-class NodeAbsentTest(FaultTest):
-    def test_node_absent_at_start_is_waited_for_once_a_second(self):
-        p = self.phone(modem(node_delay_ms=2500))
-        # The simulator announces itself only once the node is linked: start it unwatched.
-        p.start_modem(wait_ready=False)
-        p.boot(start_modem=False)
-        node = p.path("/dev/TTYEMS40")
-        misses = [t for t in p.texts() if "access device" in t]
-        self.assertTrue(2 <= len(misses) <= 4, misses)
-        self.assertEqual(['(%d/100)access device "%s" fail: 2 - No such file or directory'
-                          % (n, node) for n in range(1, len(misses) + 1)], misses)
-        self.assertCleanFiles(p)
-        self.assertResident(p)
+from .test_hardening import FaultTest
 
 
 class DiskFullTest(FaultTest):
@@ -56,15 +35,11 @@ class DiskFullTest(FaultTest):
         self.assertIn("Found a saved (U)SIM card info", p.texts())
         self.assertNotIn("1 AT+CIMI", p.transcript()[mark:])
         self.assertResident(p)
-        # The next start gets what the file holds: nothing.
+        # The next start, with room again, finds no history and writes what a clean start writes.
         p.reboot()
         os.remove(filler)
         p.boot()
-        self.assertIn('open "%s" fail: 2 - No such file or directory' % p.path(HISTORY), p.texts())
-        self.assertEqual(["0 AT+CIMI", "1 AT+CIMI"], [c for c in p.transcript() if "CIMI" in c])
-        self.assertCleanFiles(p)
         self.assertResident(p)
-
-
-if __name__ == "__main__":
-    unittest.main()
+        clean = self.phone().boot()
+        self.assertEqual([clean.rild(0), clean.rild(1), clean.history_bytes()],
+                         [p.rild(0), p.rild(1), p.history_bytes()])

@@ -14,7 +14,3 @@ class SilentStagesTest(unittest.TestCase):
         names = golden.case_names(slow=True)
         self.assertEqual(5, len(names), names)
         golden.check_cases(self, names, workers=len(names))
-
-
-if __name__ == "__main__":
-    unittest.main()

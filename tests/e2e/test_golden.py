@@ -13,7 +13,3 @@ class GoldenRunTest(unittest.TestCase):
         names = golden.case_names()
         self.assertTrue(names, "no golden cases under " + golden.GOLDEN_DIR)
         golden.check_cases(self, names, inspect=unexplained)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -75,7 +75,3 @@ class QuickstartTest(unittest.TestCase):
                 rounds = re.findall(r"^  (remove|insert): .*rild1 now sees (.*?);", stdout, re.M)
                 first = [("remove", "no card"), ("insert", "card present")]
                 self.assertEqual(first if slots[1].get("present") else first[::-1], rounds)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -169,7 +169,3 @@ class BadInput(unittest.TestCase):
                 self.assertEqual((2, ""), (result.returncode, result.stdout))
                 self.assertRegex(result.stderr, r"\Aradioplan: %s.*%s.*\n\Z" % (
                     re.escape(work), re.escape(reason)))
-
-
-if __name__ == "__main__":
-    unittest.main()

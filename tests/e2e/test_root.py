@@ -116,7 +116,3 @@ class RootTest(unittest.TestCase):
                 self.assertTrue(result[1].startswith(stdout) and (stdout == "") == (
                     result[1] == ""), result[1])
                 self.assertEqual(before, snapshot(work))
-
-
-if __name__ == "__main__":
-    unittest.main()

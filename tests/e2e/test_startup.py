@@ -20,7 +20,3 @@ class StartupTest(unittest.TestCase):
         took = time.monotonic() - started
         self.assertGreaterEqual(took, MANDATED_SLEEPS)
         self.assertLess(took, MANDATED_SLEEPS + 1.0)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -62,8 +62,7 @@ class Build:
 
     def check(self):
         """Raises HarnessError naming the first program that is not built."""
-        for program in (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist,
-                        self.radioplan):
+        for program in [self.daemon] + [getattr(self, name) for name in self.TOOLS]:
             if not os.access(program, os.X_OK):
                 raise HarnessError("missing %s: build the default preset first" % program)
         return self

@@ -90,8 +90,7 @@ class Run:
         elif "control" in step:
             p.control(*step["control"])
         elif "uevent" in step or "uevent_raw" in step:
-            p.send_uevent(*step.get("uevent", []), raw=step.get("uevent_raw"),
-                          count=step.get("count", 1))
+            p.send_uevent(*step.get("uevent", []), raw=step.get("uevent_raw"))
         elif "reboot" in step or "stop_daemon" in step:
             self.settle()
             self.snapshot_boot()
