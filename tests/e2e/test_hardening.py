@@ -30,6 +30,19 @@ class FaultTest(unittest.TestCase):
         self.assertIn(RESIDENT_LINE, p.log())
 
 
+class ClosedStandardInputTest(FaultTest):
+    def test_the_modem_node_never_gets_descriptor_0(self):
+        """Started without a standard input, the node still opens at the first attempt: descriptor
+        0 stands for a closed channel."""
+        p = self.phone()
+        p.start_modem()
+        p.start_daemon(prefix=("sh", "-c", 'exec "$@" 0<&-', "sh"))
+        p.wait_log(RESIDENT_LINE, timeout=20)
+        self.assertEqual([], [line for line in p.texts() if "open device" in line])
+        self.assertIn("rild.cardStatus = 1\n", p.rild(1))
+        self.assertResident(p)
+
+
 class HangupTest(FaultTest):
     def test_session_leader_survives_hang_ups_at_start_up_and_at_a_hot_plug(self):
         faults = [{"command": "AT^DTOC", "standby": 0, "hangup": True, "reopen_ms": 1000,
