@@ -82,6 +82,7 @@ class Phone:
             pathlib.Path(self.path("/amt/msms_config.txt")).write_bytes(factory)
         self.modem_scenario, self.boots = modem, 0
         self.sim = self.daemon = self.log_path = None
+        self.sim_report_path = self.path("/log/modemsim.report")
         for name, value in (properties or {}).items():
             self.set_prop(name, value)
 
@@ -89,26 +90,35 @@ class Phone:
         return self.root + phone_path
 
     # ---- processes -------------------------------------------------------------------------
-    def start_modem(self, wait_ready=True):
-        """Starts the simulator; with wait_ready, returns once the node is linked."""
-        self.stop_modem()
+    def modem_args(self):
+        """The simulator's arguments besides --root: the scenario, written into the root."""
         scenario_path = self.path("/log/scenario.json")
         pathlib.Path(scenario_path).write_text(json.dumps(self.modem_scenario))
-        self.sim = subprocess.Popen([self.build.modemsim, "--root", self.root, "--scenario",
-                                     scenario_path], stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, text=True)
-        if wait_ready:
-            line = self.sim.stdout.readline()
-            if not line.startswith("ready"):
-                raise HarnessError("modemsim did not start: %r %s" % (line, self.sim.stderr.read()))
+        return ["--scenario", scenario_path]
+
+    def start_modem(self, wait_ready=True):
+        """Starts the simulator, its messages in sim_report_path; with wait_ready, returns once the
+        node is linked."""
+        self.stop_modem()
+        with open(self.sim_report_path, "w") as report:
+            self.sim = subprocess.Popen([self.build.modemsim, "--root", self.root]
+                                        + self.modem_args(), stdout=subprocess.PIPE,
+                                        stderr=report, text=True)
+        if wait_ready and not self.sim.stdout.readline().startswith("ready"):
+            self.sim.wait(10)
+            raise HarnessError("modemsim did not start: %s" % self.sim_report().strip())
 
     def stop_modem(self):
         if self.sim is not None:
             self.sim.terminate()
             self.sim.wait(10)
             self.sim.stdout.close()
-            self.sim.stderr.close()
             self.sim = None
+
+    def sim_report(self):
+        """What the simulator wrote on its standard error since it was last started."""
+        with open(self.sim_report_path, errors="replace") as f:
+            return f.read()
 
     def start_daemon(self, prefix=(), env=None):
         """Execs the daemon (under `prefix`, e.g. valgrind) with its log in a new file; returns

@@ -192,29 +192,9 @@ class ReplayPhone(Phone):
         super().__init__(None, **kwargs)
         self.replay_args = ["--replay", os.path.abspath(log_path)] + (
             ["--boot", str(boot)] if boot else []) + (["--fast"] if fast else [])
-        self.report_path = self.path("/log/modemsim.report")
 
-    def start_modem(self, wait_ready=True):
-        self.stop_modem()
-        with open(self.report_path, "w") as report:
-            argv = [self.build.modemsim, "--root", self.root] + self.replay_args
-            self.sim = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=report, text=True)
-        if wait_ready:
-            line = self.sim.stdout.readline()
-            if not line.startswith("ready"):
-                self.sim.wait(10)
-                raise ReplayError(self.report().strip() or "modemsim did not start")
-
-    def stop_modem(self):
-        if self.sim is not None:
-            self.sim.terminate()
-            self.sim.wait(10)
-            self.sim.stdout.close()
-            self.sim = None
-
-    def report(self):
-        with open(self.report_path, errors="replace") as f:
-            return f.read()
+    def modem_args(self):
+        return self.replay_args
 
     def send_raw_uevent(self, payload):
         """One datagram; retried for 5 s while the daemon has no socket open."""
@@ -310,7 +290,7 @@ def run(args, build):
         new = follow(phone, plan, args)
         phone.stop_daemon()
         phone.stop_modem()
-        for line in phone.report().splitlines():  # what the log could not say exactly
+        for line in phone.sim_report().splitlines():  # what the log could not say exactly
             if line.startswith("modemsim: replay: line "):
                 print("note: " + line.split("replay: ", 1)[1], file=sys.stderr)
         same = report(args, plan, new, phone)
@@ -321,7 +301,7 @@ def run(args, build):
         phone.close()
     else:
         print("the new run's root is kept: %s (log %s, modem report %s)"
-              % (phone.root, phone.log_path, phone.report_path))
+              % (phone.root, phone.log_path, phone.sim_report_path))
     return 0 if same else 1
 
 
@@ -409,7 +389,7 @@ def report(args, plan, new, phone):
             print("  %s %6d  %s" % (">" if k == i else " ", line[0], line[-1]))
         if i >= len(seq):
             print("  > (nothing)")
-    sim_notes = [line for line in phone.report().splitlines() if "replay: " in line]
+    sim_notes = [line for line in phone.sim_report().splitlines() if "replay: " in line]
     if sim_notes:
         print("the replaying modem:")
         for line in sim_notes[-6:]:
