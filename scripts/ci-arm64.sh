@@ -101,8 +101,7 @@ step "${#unit_tests[@]} unit test executables passed under qemu-aarch64"
 # directory mirrors those paths with wrappers that exec the ARM64 programs under the emulator
 # (exec: the harness's signals reach qemu, which hands them to the program).
 runner=$build/qemu-run
-for program in modemprep tools/modemsim/modemsim tools/ueventsend/ueventsend tools/propctl/propctl \
-  tools/cardhist/cardhist tools/radioplan/radioplan; do
+for program in $(cd tests && python3 -c 'import mpharness; print(*mpharness.PROGRAMS)'); do
   [ -x "$build/$program" ] || continue
   mkdir -p "$(dirname "$runner/$program")"
   printf '#!/bin/sh\nexec qemu-aarch64 -L %s %s "$@"\n' "$target_root" "$build/$program" \

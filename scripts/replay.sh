@@ -5,9 +5,9 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
+export PYTHONPATH="$repo/tests${PYTHONPATH:+:$PYTHONPATH}"
 cmake --preset default >/dev/null
 # Every program the harness checks for, not only those the replay runs.
-cmake --build --preset default --target modemprep modemsim ueventsend propctl cardhist radioplan \
+cmake --build --preset default --target $(python3 -c 'import mpharness; print(*mpharness.TARGETS)') \
   >/dev/null
-export PYTHONPATH="$repo/tests${PYTHONPATH:+:$PYTHONPATH}"
 exec python3 "$repo/tools/replay/replay.py" "$@"

@@ -45,24 +45,27 @@ class HarnessError(RuntimeError):
     """A tool the harness drives is missing or failed: the rig is broken, not the daemon."""
 
 
+# The programs the harness runs: their CMake targets and their paths in a build tree (what
+# scripts/demo.sh, scripts/replay.sh and scripts/ci-arm64.sh build or wrap).
+TARGETS = ("modemprep", "modemsim", "ueventsend", "propctl", "cardhist", "radioplan")
+PROGRAMS = ("modemprep",) + tuple("tools/%s/%s" % (name, name) for name in TARGETS[1:])
+
+
 class Build:
     """The programs of one build tree. Without a directory: $MODEMPREP_BUILD, else <repo>/build."""
-
-    TOOLS = ("modemsim", "ueventsend", "propctl", "cardhist", "radioplan")
 
     def __init__(self, directory=None):
         directory = directory or os.environ.get("MODEMPREP_BUILD") or os.path.join(REPO, "build")
         self.directory = os.path.abspath(directory)
-        self.daemon = self.path("modemprep")
-        self.modemsim, self.ueventsend, self.propctl, self.cardhist, self.radioplan = (
-            self.path("tools", name, name) for name in self.TOOLS)
+        (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist,
+         self.radioplan) = (self.path(program) for program in PROGRAMS)
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
 
     def check(self):
         """Raises HarnessError naming the first program that is not built."""
-        for program in [self.daemon] + [getattr(self, name) for name in self.TOOLS]:
+        for program in map(self.path, PROGRAMS):
             if not os.access(program, os.X_OK):
                 raise HarnessError("missing %s: build the default preset first" % program)
         return self
