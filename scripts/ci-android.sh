@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks of the Android build that need no platform tree:
-#   1. src/platform/backend_android.cc, with each integration's map (platform and vendor), against
+#   1. src/platform/android/backend.cc, with each integration's map (platform and vendor), against
 #      the liblog and libcutils headers that Debian packages from the platform sources (syntax and
 #      types only: bionic is not there to link);
 #   2. Android.bp formatted as bpfmt formats it;
@@ -10,7 +10,7 @@
 #   4. tests/android: every property, service and path the daemon's sources use, through each
 #      integration's map, property contexts, policy and init script; Android.bp's modules;
 #   5. the unit tests composed as Android.bp's host cc_test composes them (one executable over
-#      the fake backend, clang, no exceptions, no RTTI), built and run.
+#      the in-memory backend, clang, no exceptions, no RTTI), built and run.
 # Environment: MODEMPREP_ANDROID_BUILD (work files, default build-android), JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,10 +43,10 @@ flags=(-std=c++17 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -Isrc)
 # property calls the backend declares itself; -isystem as for any exported library header.
 for integration in platform vendor; do
   clang++ "${flags[@]}" -fsyntax-only -isystem "$log_dir" -isystem "$cutils_dir" \
-    src/platform/backend_android.cc "src/platform/backend_android_map_$integration.cc" \
-    src/platform/backend_posix.cc src/main/main.cc
+    src/platform/android/backend.cc "src/platform/android/map_$integration.cc" \
+    src/platform/posix.cc src/main/main.cc
 done
-echo "ci-android: backend_android.cc with the platform and the vendor map, and main.cc," \
+echo "ci-android: android/backend.cc with the platform and the vendor map, and main.cc," \
   "compile against $log_dir and $cutils_dir"
 
 # ---- 2. Android.bp ---------------------------------------------------------------------------
@@ -139,9 +139,8 @@ echo "ci-android: tests/android: $(grep -E '^Ran ' "$build/android_tests.log"),"
 # ---- 5. modemprep_unit_tests -----------------------------------------------------------------
 # The same globs and exclusions as Android.bp, one executable.
 mapfile -t sources < <(ls src/*/*.cc tests/unit/*_test.cc | grep -v -e '^src/main/main\.cc$' \
-  -e '^src/platform/backend_' -e '^src/platform/host_' -e '^tests/unit/host_test\.cc$' \
-  -e '^tests/unit/modemsim_')
-sources+=(src/platform/backend_fake.cc)
+  -e '^src/platform/posix\.cc$' -e '^tests/unit/host_test\.cc$' -e '^tests/unit/modemsim_')
+sources+=(src/platform/memory/memory_platform.cc)
 flags+=(-Itests/support)
 objects=()
 for source in "${sources[@]}"; do objects+=("$build/${source//\//_}.o"); done

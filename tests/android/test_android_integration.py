@@ -1,10 +1,10 @@
-"""Every property, service and path the daemon's sources use, followed through each Android
-integration: the name map its backend links (compiled here with map_probe.cc), its property
-contexts (with the platform's own labels where it keeps them) and the rights its policy grants, and
-its init script. The files' syntax and validity are ci-android.sh's other steps.
+"""Every property, service and path the daemon declares (its registry, printed by map_probe.cc),
+followed through each Android integration: the name map its backend links (compiled here with
+map_probe.cc), its property contexts (with the platform's own labels where it keeps them) and the
+rights its policy grants, and its init script. The files' syntax and validity are ci-android.sh's other steps.
 """
 
-import glob
+import json
 import os
 import pathlib
 import re
@@ -14,24 +14,15 @@ import tempfile
 import unittest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-# Backends and the Android map are not the daemon: their literals are the host property store's,
-# the test double's or the map's own.
-NOT_DAEMON = re.compile(
-    r"(^|/)((backend|host)_[^/]*\.(cc|h)|fake_platform\.h|android_property_map\.h)$")
-LITERAL = re.compile(
-    r'//[^\n]*|/\*.*?\*/|R"([^(\s]*)\((.*?)\)\1"|"((?:[^"\\\n]|\\.)*)"|\'(?:[^\'\\\n]|\\.)*\'',
-    re.S)
-# A property name, or one formatted with a standby number (0 to 4) at its end.
-PROPERTY = re.compile(r"^[a-z][a-z0-9_]*(\.\w+)*\.(\w+|\w*%d)$")
 CONTROLS = ("ctl.start", "ctl.restart")
 STATE = "init.svc."
 INTEGRATIONS = {
-    "platform": ("src/platform/backend_android_map_platform.cc", "android/platform/modemprep.rc",
+    "platform": ("src/platform/android/map_platform.cc", "android/platform/modemprep.rc",
                  ["android/platform/sepolicy/private/property_contexts",
                   "android/ci/property_contexts"],
                  ["android/platform/sepolicy/public/modemprep.te",
                   "android/platform/sepolicy/private/modemprep.te"]),
-    "vendor": ("src/platform/backend_android_map_vendor.cc", "android/vendor/modemprep.rc",
+    "vendor": ("src/platform/android/map_vendor.cc", "android/vendor/modemprep.rc",
                ["android/vendor/sepolicy/property_contexts"],
                ["android/vendor/sepolicy/modemprep.te"]),
 }
@@ -39,20 +30,6 @@ INTEGRATIONS = {
 
 def read(path):
     return pathlib.Path(ROOT, path).read_text(encoding="utf-8")
-
-
-def literals(text):
-    """The string literals of C++ source, comments skipped, adjacent literals joined."""
-    out, last_end = [], None
-    for m in LITERAL.finditer(text):
-        value = m.group(2) if m.group(2) is not None else m.group(3)
-        if value is not None:
-            if out and text[last_end:m.start()].strip() == "":
-                out[-1] += value
-            else:
-                out.append(value)
-            last_end = m.end()
-    return out
 
 
 def expand(name):
@@ -76,19 +53,6 @@ def label(entries, name):
 class AndroidIntegrationTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        found = [literal for path in glob.glob(os.path.join(ROOT, "src", "**", "*.*"),
-                                                recursive=True)
-                 if path.endswith((".cc", ".h")) and not NOT_DAEMON.search(path)
-                 for literal in literals(read(path))]
-        dotted = {x for x in found if re.fullmatch(r"[a-z][a-z0-9_]*\.\S*", x)}
-        cls.properties = {x for x in dotted if PROPERTY.match(x)}
-        # A name built otherwise than with a trailing %d would escape the checks below.
-        if dotted != cls.properties:
-            raise AssertionError("names this test cannot follow: %s" % (dotted - cls.properties))
-        cls.services = {n[len(STATE):] for n in cls.properties if n.startswith(STATE)}
-        if not (set(CONTROLS) <= cls.properties and cls.services and cls.services <= set(found)):
-            raise AssertionError("the daemon starts services otherwise: %s" % cls.services)
-        cls.paths = sorted(x for x in found if x.startswith("/"))
         cls.workdir = tempfile.mkdtemp(prefix="mapprobe")
         cls.addClassCleanup(shutil.rmtree, cls.workdir)
         compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
@@ -97,6 +61,15 @@ class AndroidIntegrationTest(unittest.TestCase):
                             "-I" + os.path.join(ROOT, "src"), os.path.join(ROOT, source),
                             os.path.join(ROOT, "tests", "android", "map_probe.cc"),
                             "-o", os.path.join(cls.workdir, name)], check=True)
+        # The daemon's names, from its own declarations.
+        registry = json.loads(subprocess.run(
+            [os.path.join(cls.workdir, "platform"), "--registry"], check=True,
+            capture_output=True, text=True).stdout)
+        cls.properties = {p["name"] for p in registry["properties"]}
+        cls.services = set(registry["services"])
+        cls.paths = sorted(p + "0" if p.endswith(".cfg") else p for p in registry["paths"])
+        if not set(CONTROLS) <= cls.properties:
+            raise AssertionError("the daemon starts services otherwise: %s" % cls.services)
 
     def ask(self, integration, kind, keys):
         """{key: what the integration's map answers to kind + key (None for '-')}."""

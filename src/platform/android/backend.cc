@@ -8,7 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/android_property_map.h"
+#include "platform/android/property_map.h"
 #include "platform/platform.h"
 
 extern "C" {
