@@ -5,13 +5,13 @@ From the log it builds a fresh host root: the property store from the values the
 name it found empty stays unset), the names whose every write was refused in the refusal list, the
 factory file when the daemon took its digits from one, the old rild files' DSTMEX lines it
 compared with, and the card history from --history. It then starts the simulator answering as the
-modem did in the log (modemsim --replay) and the current build/modemprep, sends the hot-plug
+modem did in the log (modemsim --log) and the current build/modemprep, sends the hot-plug
 uevents of the log at their places, and compares the two runs line by line: the AT commands in
 order, the property writes, the init requests and the decision lines (property reads, the modem's
 answers and what legitimately differs between runs are left out). It prints "same" or the first
 difference with context from both, and exits 0 or 1.
 
-Run through scripts/replay.sh, which builds what it needs and puts the harness package (tests/) on
+Run through scripts/replay.sh, which builds what it needs and puts the harness package (tools/) on
 PYTHONPATH.
 """
 import argparse
@@ -190,7 +190,7 @@ class ReplayPhone(Phone):
 
     def __init__(self, log_path, boot, fast, **kwargs):
         super().__init__(None, **kwargs)
-        self.replay_args = ["--replay", os.path.abspath(log_path)] + (
+        self.replay_args = ["--log", os.path.abspath(log_path)] + (
             ["--boot", str(boot)] if boot else []) + (["--fast"] if fast else [])
 
     def modem_args(self):

@@ -1,13 +1,13 @@
 """The host-platform harness: the real modemprep daemon and the modem simulator in a fresh, short
-root standing for "/", for the end-to-end tests, the golden runs (mpharness.golden), the benchmark
-and the demo. A Phone boots the daemon, reads what it left and simulates reboots:
+root standing for "/", for the end-to-end tests and their golden runs, the benchmark, the demo and
+the field-log replay. A Phone boots the daemon, reads what it left and simulates reboots:
 
     phone = Phone(scenario("two_cards"), factory=b"221", build=Build("/tmp/other-build")).boot()
     phone.props(), phone.init_log(), phone.rild(0), phone.history_bytes(), phone.transcript()
     phone.control("remove", "1"); phone.wait_log("start rild1", count=2); phone.close()
 
-tests/ must be on the import path: the tests run from it, ctest sets it as their working directory,
-scripts/demo.sh and bench/run.sh put it on PYTHONPATH.
+tools/ must be on the import path: ctest, scripts/demo.sh, scripts/replay.sh and bench/run.sh put
+it on PYTHONPATH.
 """
 import json
 import os
