@@ -53,6 +53,10 @@ EVENT_WAIT_CAP_S = 5.0  # the daemon only waits for uevents: longer logged pause
 POLL_S = 0.02
 
 
+# How the simulator's messages about the modem it plays from the log begin.
+LOGGED_MODEM = "logged modem: "
+
+
 class ReplayError(RuntimeError):
     """The log cannot be replayed (named file and reason)."""
 
@@ -291,8 +295,8 @@ def run(args, build):
         phone.stop_daemon()
         phone.stop_modem()
         for line in phone.sim_report().splitlines():  # what the log could not say exactly
-            if line.startswith("modemsim: replay: line "):
-                print("note: " + line.split("replay: ", 1)[1], file=sys.stderr)
+            if line.startswith("modemsim: " + LOGGED_MODEM + "line "):
+                print("note: " + line.split(LOGGED_MODEM, 1)[1], file=sys.stderr)
         same = report(args, plan, new, phone)
     except BaseException:
         phone.close()
@@ -389,11 +393,11 @@ def report(args, plan, new, phone):
             print("  %s %6d  %s" % (">" if k == i else " ", line[0], line[-1]))
         if i >= len(seq):
             print("  > (nothing)")
-    sim_notes = [line for line in phone.sim_report().splitlines() if "replay: " in line]
+    sim_notes = [line for line in phone.sim_report().splitlines() if LOGGED_MODEM in line]
     if sim_notes:
-        print("the replaying modem:")
+        print("the logged modem:")
         for line in sim_notes[-6:]:
-            print("  " + line.split("replay: ", 1)[1])
+            print("  " + line.split(LOGGED_MODEM, 1)[1])
     return False
 
 
