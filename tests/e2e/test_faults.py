@@ -1,10 +1,13 @@
-"""A fault that golden runs cannot replay: a data partition that fills up (a tmpfs). The other
-faults are golden runs (tests/golden/fault_*, history_*, factory_file_*, e2e.test_faults_slow),
-e2e.test_hardening and e2e.test_hotplug; the wait for a modem node that is not there yet is the
-open's unit test and the golden runs of a line that hangs up (the same wait, after the start)."""
+"""A fault that golden runs cannot replay: a full data partition (every write under the radio
+directory fails with ENOSPC, through tools/crashpoint). The other faults are golden runs
+(tests/golden/fault_*, history_*, factory_file_*, e2e.test_faults_slow), e2e.test_hardening,
+e2e.test_crash (a full partition during an NVRAM swap) and e2e.test_hotplug; the wait for a modem
+node that is not there yet is the open's unit test and the golden runs of a line that hangs up
+(the same wait, after the start)."""
 import os
 import re
-import subprocess
+
+from mpharness import RADIO_DIR, RESIDENT_LINE
 
 from .test_hardening import FaultTest
 
@@ -12,15 +15,10 @@ from .test_hardening import FaultTest
 class DiskFullTest(FaultTest):
     def test_disk_full_while_the_history_is_written(self):
         p = self.phone()
-        data = p.path("/data")
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", data],
-                          stderr=subprocess.DEVNULL).returncode != 0:
-            self.skipTest("mounting a tmpfs is not permitted here")
-        self.addCleanup(subprocess.run, ["umount", "-l", data])
-        radio, filler = p.path("/data/vantorel/radio"), p.path("/data/filler")
-        os.makedirs(radio)
-        subprocess.run(["dd", "if=/dev/zero", "of=" + filler, "bs=4k"], stderr=subprocess.DEVNULL)
-        p.boot()
+        radio = p.path(RADIO_DIR)
+        p.start_modem()
+        p.start_daemon(env=p.build.crashpoint(enospc=radio + "/"))
+        p.wait_log(RESIDENT_LINE, timeout=30)
         self.assertTrue(any(re.fullmatch(r"fwrite\(\) fail: .*28 - No space left on device", t)
                             for t in p.texts()), p.texts())
         self.assertIn('write RILD config file "%s/rild.cfg0" failed.' % radio, p.texts())
@@ -37,7 +35,6 @@ class DiskFullTest(FaultTest):
         self.assertResident(p)
         # The next start, with room again, finds no history and writes what a clean start writes.
         p.reboot()
-        os.remove(filler)
         p.boot()
         self.assertResident(p)
         clean = self.phone().boot()

@@ -1,10 +1,13 @@
 """What a real phone does to the daemon beyond a well-behaved modem: a line that hangs up under a
-daemon started as a session leader, links and FIFOs planted where the daemon writes or reads, any
-umask. (Answers in pieces: the channel's unit tests, and a split final OK on the real line: the
-golden run fault_split_final_ok.)"""
+daemon started as a session leader, NUL bytes and reports in pieces from the modem, links, FIFOs
+and records planted where the daemon writes or reads, any umask, a uevent from another user.
+(Answers in pieces: the channel's unit tests, and a split final OK on the real line: the golden
+run fault_split_final_ok. Other lines during a report wait: the slow golden run
+fault_status_never_reported.)"""
 import functools
 import os
 import pathlib
+import socket
 import stat
 import tempfile
 import time
@@ -63,6 +66,45 @@ class HangupTest(FaultTest):
         self.assertResident(p)
 
 
+class ModemBytesTest(FaultTest):
+    def test_nul_bytes_from_the_modem_change_nothing(self):
+        """Leading NULs on every capability answer, a read of NULs alone before an answer, a NUL
+        inside the final OK and before a card report: the end state of a clean start."""
+        faults = [{"command": "AT^DMCC?", "nul_at": [0, 1]},
+                  {"command": "AT^DUSIMR=1", "nul_at": [2]},
+                  {"command": "AT^DCID", "nul_chunk": 1},
+                  {"command": "AT+CIMI", "nul_at": [29]},  # "\r\nO" NUL "K\r\n"
+                  {"command": "AT^DTOC", "nul_chunk": 3, "nul_at": [0, 5]}]
+        p = self.phone(modem(faults=faults)).boot()
+        clean = self.phone().boot()
+        texts = p.texts()
+        self.assertIn("2 NUL bytes from the modem dropped", texts)
+        self.assertIn("3 NUL bytes from the modem dropped", texts)
+        self.assertEqual([], [t for t in texts if "parameter error" in t or "time out" in t])
+        self.assertEqual("gsm,tdscdma,wcdma,lte_tdd,lte_fdd", p.props()["ro.sys.vx.proj.rat"])
+        self.assertEqual([clean.rild(0), clean.rild(1), clean.history_bytes(), clean.props()],
+                         [p.rild(0), p.rild(1), p.history_bytes(), p.props()])
+        self.assertResident(p)
+
+    def test_reports_in_pieces_shorter_than_the_report_cost_no_wait(self):
+        """The delayed card reports and the end of an NVRAM swap's reset, each in pieces of 2 to
+        5 bytes: both cards present, no read times out."""
+        p = self.phone(scenario("delayed_status", slots=[CARD_B, CARD_A], rat=[31, 1],
+                                status_report={"mode": "delayed", "delay_ms": 300,
+                                               "status_noise": "\r\n+CREG: 1\r\n",
+                                               "split": [2, 5, 9, 12]},
+                                reset={"split": [2, 5, 7]}))
+        p.start_modem()
+        started = p.start_daemon()
+        p.wait_log(RESIDENT_LINE, timeout=30)
+        self.assertLess(time.monotonic() - started, 15)
+        self.assertEqual([], p.time_outs())
+        self.assertIn("is switch nvram(true)", p.texts())
+        for standby in (0, 1):
+            self.assertIn("rild.cardStatus = 1\n", p.rild(standby))
+        self.assertResident(p)
+
+
 class PlantedFilesTest(FaultTest):
     def test_planted_links_and_fifos_under_any_umask(self):
         """Links where it writes are replaced, never followed; FIFOs where it reads do not hold it;
@@ -93,3 +135,68 @@ class PlantedFilesTest(FaultTest):
                                  [stat.filemode(os.lstat(p.path(RADIO_DIR + "/" + name)).st_mode)
                                   for name in ("radio.cfg", "rild.cfg0", "rild.cfg1")])
                 self.assertResident(p)
+
+    def test_a_record_the_daemon_did_not_write_is_refused_and_removed(self):
+        """Only the texts the daemon writes are applied (every other form: the daemon's unit
+        test); a hostile value or a FIFO is refused with one line, and removed."""
+        record = RADIO_DIR + "/modem_reset.restore"
+        for name, plant in (
+                ("hostile value", lambda path: pathlib.Path(path).write_text(
+                    "persist.sys.modem.reset=rm -rf /\n")),
+                ("FIFO", os.mkfifo)):
+            with self.subTest(name):
+                p = self.phone(properties={"persist.sys.modem.reset": "1"})
+                plant(p.path(record))
+                p.boot(timeout=20)
+                refused = [t for t in p.texts() if "is not a record this daemon wrote" in t]
+                self.assertEqual(1, len(refused), p.texts())
+                self.assertEqual("1", p.props()["persist.sys.modem.reset"])
+                self.assertFalse(os.path.lexists(p.path(record)))
+                self.assertResident(p)
+
+
+class UeventSenderTest(FaultTest):
+    def test_socket_is_private_under_umask_000_and_another_users_event_is_refused(self):
+        p = self.phone(modem(slots=(CARD_A, CARD_B)))
+        p.start_modem()
+        p.start_daemon(prefix=("sh", "-c", 'umask 000 && exec "$@"', "sh"))
+        p.wait_log(RESIDENT_LINE, timeout=20)
+        path = p.path("/dev/uevent.sock")
+        self.assertEqual(0o600, stat.S_IMODE(os.stat(path).st_mode))
+        event = b"change@/devices/virtual/sim/sim1\0USIM1\0OUT\0"
+        self.assertEqual(["refused", "sent"], [as_nobody(path, event, connect_first)
+                                               for connect_first in (False, True)])
+        p.wait_log("message skipped, 1 so far")
+        self.assertIn("uevent_kernel_multicast_recv fail: -1, 5 - Input/output error: "
+                      "message skipped, 1 so far", p.texts())
+        self.assertNotIn("sim_hot_plug_monitor_loop msg=" + event.decode().replace("\0", " "),
+                         p.texts())
+        p.control("remove", "1")  # the next real event is handled
+        p.wait_log("startRildService g_isSwitchModem is 0, hotplug_sim: 1")
+        self.assertIn("rild.cardStatus = 0\n", p.rild(1))
+        self.assertResident(p)
+
+
+def as_nobody(path, datagram, connect_first):
+    """Sends the datagram to the socket at path as user 65534 in a child process: connected
+    before the user is changed (so that the file's mode does not stop it) or after. "sent" or
+    "refused" (the connect was not permitted)."""
+    pid = os.fork()
+    if pid == 0:
+        code = 3
+        try:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            if connect_first:
+                s.connect(path)
+            os.setgid(65534)
+            os.setuid(65534)
+            if not connect_first:
+                s.connect(path)
+            s.send(datagram)
+            code = 0
+        except PermissionError:
+            code = 1
+        finally:
+            os._exit(code)
+    _, status = os.waitpid(pid, 0)
+    return {0: "sent", 1: "refused"}.get(os.waitstatus_to_exitcode(status), "failed")
