@@ -5,10 +5,12 @@ and records planted where the daemon writes or reads, any umask, a uevent from a
 run fault_split_final_ok. Other lines during a report wait: the slow golden run
 fault_status_never_reported.)"""
 import functools
+import json
 import os
 import pathlib
 import socket
 import stat
+import subprocess
 import tempfile
 import time
 import unittest
@@ -153,6 +155,29 @@ class PlantedFilesTest(FaultTest):
                 self.assertEqual("1", p.props()["persist.sys.modem.reset"])
                 self.assertFalse(os.path.lexists(p.path(record)))
                 self.assertResident(p)
+
+
+    def test_history_leftovers_are_carried_and_told_from_damage(self):
+        """Bytes no decision reads (slots 2 to 4, an entry no card can match, a status) are kept as
+        found at every write; cardhist calls the file sound and lists them apart."""
+        p = self.phone()
+        history = p.path(RADIO_DIR + "/radio.cfg")
+        planted = {"next_index": 2, "slots": ["", "", "", "\u00ffjunk"], "entries": [
+            {"status": 7, "type": 2, "locale": 1, "imsi": CARD_A["imsi"], "id": CARD_A["id"]},
+            {"imsi": "garbage", "id": "9" * 40}]}
+        subprocess.run([p.build.cardhist, "--encode", history], input=json.dumps(planted),
+                       text=True, check=True)
+        p.boot()
+        self.assertIn("Found a saved (U)SIM card info", p.texts())
+        decoded = subprocess.run([p.build.cardhist, "--json", history], capture_output=True,
+                                 text=True)
+        report = json.loads(decoded.stdout)
+        self.assertEqual((0, []), (decoded.returncode, report["damage"]))
+        self.assertEqual(["slot 3: not a slot the daemon reads or writes",
+                          "entry 0: status 7, never read",
+                          "entry 1: ID not terminated, so no card can match it"],
+                         report["leftovers"])
+        self.assertResident(p)
 
 
 class UeventSenderTest(FaultTest):

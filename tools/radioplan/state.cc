@@ -507,12 +507,14 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     historyBytes = readNamedFile(historyPath);
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
-    if (!decoded.damage.empty()) {
+    // A file longer than a history is no history the daemon wrote, though it reads only its start.
+    if (!decoded.damage.empty() || historyBytes.size() > cardhist::kFileBytes) {
       const bool shortFile = historyBytes.size() < cardhist::kFileBytes;
+      const std::string& why = decoded.damage.empty() ? decoded.leftovers[0] : decoded.damage[0];
       throw InputError(historyPath + ": " +
                        (historyBytes.empty() ? std::string("empty file, not a card history")
-                        : shortFile          ? "truncated: " + decoded.damage[0]
-                                             : "not a card history: " + decoded.damage[0]));
+                        : shortFile          ? "truncated: " + why
+                                             : "not a card history: " + why));
     }
     s.sources.push_back("card history " + historyPath);
   } else {
