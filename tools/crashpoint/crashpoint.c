@@ -60,11 +60,11 @@ static void point(const char *call, const char *path, const char *to) {
   const char *log = getenv("CRASHPOINT_LOG");
   if (log == NULL) return;
   char line[2 * PATH_MAX + 64];
-  int length = snprintf(line, sizeof line, "%ld %s %s%s%s\n", n, call, path, to ? " " : "",
-                        to ? to : "");
+  int length =
+      snprintf(line, sizeof line, "%ld %s %s%s%s\n", n, call, path, to ? " " : "", to ? to : "");
   if (length < 0 || (size_t)length >= sizeof line) return;
-  int out = (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                         0600);
+  int out =
+      (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (out < 0) return;
   syscall(SYS_write, out, line, (size_t)length);
   syscall(SYS_close, out);
