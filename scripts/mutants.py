@@ -82,7 +82,7 @@ MUTANTS = {
                     "  if (writeRestoreRecord(restore) || true) {",
                     "a reset flag is changed though what restores it could not be recorded",
                     "e2e.test_crash.CrashTest.test_a_full_partition_then_a_kill_at_the_reset_"
-                    "leaves_the_reset_flags_as_they_were"),
+                    "loses_nothing"),
     "candidate-bit": ("src/main/resident.cc", "bool present = isPresent(state.cards.cardInfo[slot]);",
                       "bool present = (candidate & bit) != 0;",
                       "the stored bit follows the event's word, not the card"),

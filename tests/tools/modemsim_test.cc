@@ -59,15 +59,26 @@ std::unique_ptr<LoggedModem> replaying(const std::string& text, Writes* notes) {
                                        [notes](const std::string& n) { notes->push_back(n); });
 }
 
-struct NoWire : Wire {
-  void at(Clock::time_point, std::function<void()>) override {}
-  uint64_t epoch() const override { return 0; }
-  void write(uint64_t, const std::string&) override {}
+// A wire that keeps what is written, running the modem's timers in their order at once.
+struct RecordingWire : Wire {
+  std::multimap<Clock::time_point, std::function<void()>> timers;
+  Writes writes;
+  void at(Clock::time_point due, std::function<void()> fn) override { timers.emplace(due, fn); }
+  uint64_t epoch() const override { return 1; }
+  void write(uint64_t, const std::string& data) override { writes.push_back(display(data)); }
+  Writes run() {
+    while (!timers.empty()) {
+      auto fn = timers.begin()->second;
+      timers.erase(timers.begin());
+      fn();
+    }
+    return std::move(writes);
+  }
 };
 
 // The writes answering `command`, as "delay:text" ("delay:HANGUP>reopen" for a hang-up).
 Writes ask(Behaviour& modem, const std::string& command) {
-  NoWire wire;
+  RecordingWire wire;
   const Answer a = modem.respond(command, wire);
   Writes out;
   if (a.text) out.push_back("text:" + display(*a.text));
@@ -90,23 +101,6 @@ TEST(ScenarioModem, CommandsTheDaemonNeverSendsAreRefused) {
   EXPECT_EQ(Writes{"text:<CR><LF>OK<CR><LF>"}, ask(modem, "AT^DMPCHN=4"));
   EXPECT_EQ(4, modem.standby());
 }
-
-// A wire that keeps what is written, running the modem's timers in their order at once.
-struct RecordingWire : Wire {
-  std::multimap<Clock::time_point, std::function<void()>> timers;
-  Writes writes;
-  void at(Clock::time_point due, std::function<void()> fn) override { timers.emplace(due, fn); }
-  uint64_t epoch() const override { return 1; }
-  void write(uint64_t, const std::string& data) override { writes.push_back(display(data)); }
-  Writes run() {
-    while (!timers.empty()) {
-      auto fn = timers.begin()->second;
-      timers.erase(timers.begin());
-      fn();
-    }
-    return std::move(writes);
-  }
-};
 
 // The end-to-end tests of reports in pieces and of NUL bytes pass trivially if these slip: the
 // pieces and the NUL bytes must be there.
