@@ -236,26 +236,35 @@ class Policy:
 
 
 def check_names(release, integration, policy, entries, names):
-    """Every property the daemon reads or writes, every control request it makes."""
+    """Every property the daemon reads or writes and every control request it makes (init checks
+    ctl.<service>, then ctl.<action>$<service>: property_service.cpp, CheckControlPropertyPerms)."""
     bad = []
     for prop in names["properties"]:
-        target = label(entries, prop["name"])
-        if "read" in prop["access"] and not policy.can_read(DOMAIN, target):
-            bad.append("read %s (%s)" % (prop["name"], target))
-        if "write" in prop["access"] and not policy.can_set(DOMAIN, target):
-            bad.append("set %s (%s)" % (prop["name"], target))
+        name = prop["target"]
+        if name is None:
+            bad.append("use %s: the map has no name for it" % prop["name"])
+            continue
+        if prop["read"] and not policy.can_read(DOMAIN, label(entries, name)):
+            bad.append("read %s (%s)" % (name, label(entries, name)))
+        if prop["write"] and not policy.can_set(DOMAIN, label(entries, name)):
+            bad.append("set %s (%s)" % (name, label(entries, name)))
     for control in names["controls"]:
-        action, service = control["action"], control["service"]
-        legacy, full = "ctl." + service, "ctl.%s$%s" % (action, service)
+        service = control["target_service"]
+        if None in (service, control["target"]):
+            bad.append("%s %s: the map has no name for it" % (control["property"],
+                                                              control["service"]))
+            continue
+        legacy, full = "ctl." + service, "%s$%s" % (control["target"], service)
         if not any(policy.can_set(DOMAIN, label(entries, n)) for n in (legacy, full)):
-            bad.append("ctl.%s of %s (%s: %s, %s: %s)" % (action, service, legacy,
-                                                         label(entries, legacy), full,
-                                                         label(entries, full)))
+            bad.append("%s %s (neither %s, %s, nor %s, %s)" % (
+                control["target"], service, legacy, label(entries, legacy), full,
+                label(entries, full)))
     for problem in bad:
         fail("%s, %s integration: the daemon may not %s" % (release.name, integration, problem))
     if not bad:
-        say("%s, %s integration: the domain may use all %d properties and %d control requests" %
-            (release.name, integration, len(names["properties"]), len(names["controls"])))
+        say("%s, %s integration: the daemon may read and set its %d properties and make its %d "
+            "control requests" % (release.name, integration, len(names["properties"]),
+                                  len(names["controls"])))
 
 
 def init_prefixes(release):
