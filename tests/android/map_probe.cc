@@ -1,30 +1,91 @@
-// Prints what one Android integration's map (linked in) makes of each argument, one line each:
-// "name:NAME" the property name handed to the property service, "value:NAME=VALUE" the value
-// written to NAME, "path:PATH" the path opened; "-" when the integration has none.
+// Prints as JSON what the Android integration linked in (its name map) makes of every property the
+// daemon reads or writes, every service it asks init for and its data directory, as
+// platform/properties.h declares them: scripts/android_check.py and tests/android take the names
+// from here. A name the map has no answer for is null.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
-#include "platform/android_property_map.h"
+#include "platform/android/property_map.h"
+#include "platform/properties.h"
 
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; i++) {
-    const std::string arg = argv[i], kind = arg.substr(0, arg.find(':') + 1),
-                      rest = arg.substr(kind.size()), name = rest.substr(0, rest.find('='));
-    char buffer[256];
-    const char* result = nullptr;
-    if (kind == "name:") {
-      result = androidPropertyName(rest.c_str(), buffer, sizeof buffer);
-    } else if (kind == "value:" && name != rest) {
-      result =
-          androidPropertyValue(name.c_str(), rest.c_str() + name.size() + 1, buffer, sizeof buffer);
-    } else if (kind == "path:") {
-      result = androidPath(rest.c_str(), buffer, sizeof buffer) == 0 ? buffer : nullptr;
-    } else {
-      fprintf(stderr, "map_probe: bad argument: %s\n", argv[i]);
-      return 2;
-    }
-    printf("%s\n", result != nullptr ? result : "-");
+namespace {
+
+constexpr int kStandbys = 2;  // a dual-SIM phone's: labels go by prefix, two show the pattern
+
+// name, or with its "%d" suffix replaced by standby.
+std::string expand(const char* name, int standby) {
+  std::string text = name;
+  size_t at = text.rfind("%d");
+  return at == std::string::npos ? text : text.replace(at, 2, std::to_string(standby));
+}
+
+int count(const char* name) { return strstr(name, "%d") != nullptr ? kStandbys : 1; }
+
+std::string quoted(const char* text) {
+  if (text == nullptr) return "null";
+  std::string out = "\"";
+  for (; *text != '\0'; text++) {
+    if (*text == '"' || *text == '\\') out += '\\';
+    out += *text;
   }
+  return out + "\"";
+}
+
+const char* separator(bool* first) {
+  const char* text = *first ? "\n  " : ",\n  ";
+  *first = false;
+  return text;
+}
+
+void printProperties() {
+  bool first = true;
+  for (const Property* property : kDaemonProperties) {
+    if (property->kind == PropertyKind::kControl) continue;
+    for (int standby = 0; standby < count(property->name); standby++) {
+      std::string name = expand(property->name, standby);
+      char buffer[128];
+      printf("%s{\"name\": %s, \"target\": %s, \"read\": %s, \"write\": %s}", separator(&first),
+             quoted(name.c_str()).c_str(),
+             quoted(androidPropertyName(name.c_str(), buffer, sizeof buffer)).c_str(),
+             (property->use & kReads) != 0 ? "true" : "false",
+             (property->use & kWrites) != 0 ? "true" : "false");
+    }
+  }
+}
+
+void printControls() {
+  bool first = true;
+  for (const Property* control : kDaemonProperties) {
+    if (control->kind != PropertyKind::kControl) continue;
+    for (const Service* service : kDaemonServices) {
+      for (int standby = 0; standby < count(service->name); standby++) {
+        std::string name = expand(service->name, standby);
+        char nameBuffer[128], valueBuffer[128];
+        const char* property = androidPropertyName(control->name, nameBuffer, sizeof nameBuffer);
+        printf("%s{\"property\": %s, \"target\": %s, \"service\": %s, \"target_service\": %s}",
+               separator(&first), quoted(control->name).c_str(), quoted(property).c_str(),
+               quoted(name.c_str()).c_str(),
+               quoted(androidPropertyValue(control->name, name.c_str(), valueBuffer,
+                                           sizeof valueBuffer))
+                   .c_str());
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int main() {
+  printf("{\"properties\": [");
+  printProperties();
+  printf("],\n\"controls\": [");
+  printControls();
+  char path[256];
+  const char* target =
+      androidPath(kDataDirectory.name, path, sizeof path) == 0 ? path : nullptr;
+  printf("],\n\"data\": {\"path\": %s, \"target\": %s}}\n", quoted(kDataDirectory.name).c_str(),
+         quoted(target).c_str());
   return 0;
 }
