@@ -283,16 +283,24 @@ def check_vendor_triggers(release, policy, entries, rc):
         say("%s: skipped the vendor init script's triggers: no init/action_parser.cpp in %s" %
             (release.name, release.system_core))
         return
-    triggers = sorted(set(re.findall(r"property:([^=\s]+)=", read(rc))))
+    text = read(rc)
+    triggers = sorted(set(re.findall(r"property:([^=\s]+)=", text)))
     dropped = [t for t in triggers if not t.startswith(tuple(prefixes)) and
                not policy.can_read("vendor_init", label(entries, t))]
     for name in dropped:
         fail("%s: init drops the trigger property:%s of %s (unexported property trigger: not a "
              "partner prefix and vendor_init may not read %s)" % (release.name, name, rc,
                                                                    label(entries, name)))
-    if not dropped:
-        say("%s: init keeps all %d property triggers of %s (partner prefixes from %s)" %
-            (release.name, len(triggers), rc, "action_parser.cpp"))
+    # ${name} in a command is expanded in the subcontext, with vendor_init's rights.
+    unreadable = [n for n in sorted(set(re.findall(r"\$\{([^}:]+)", text)))
+                  if not policy.can_read("vendor_init", label(entries, n))]
+    for name in unreadable:
+        fail("%s: vendor_init may not read ${%s} in %s (%s)" % (release.name, name, rc,
+                                                                 label(entries, name)))
+    if not dropped and not unreadable:
+        say("%s: init keeps all %d property triggers of %s (partner prefixes from "
+            "action_parser.cpp) and vendor_init reads what its commands expand" %
+            (release.name, len(triggers), os.path.basename(os.path.dirname(rc)) + "/modemprep.rc"))
 
 
 def check_contexts(release, integration, binary, policy, files):
