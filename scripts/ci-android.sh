@@ -66,7 +66,7 @@ skip() { echo "ci-android: SKIPPED $*"; }
 packages=(android-liblog-dev android-libcutils-dev clang g++ libgtest-dev libgmock-dev python3
           blueprint-tools checkpolicy policycoreutils setools m4)
 scripts/install-packages.sh "${packages[@]}"
-rm -rf "$build"
+rm -rf "$build/policy"
 mkdir -p "$build"
 
 # ---- 1. The Android backend with each integration's map --------------------------------------
