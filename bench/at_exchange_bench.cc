@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "modem/modem.h"
+#include "modem/exchange.h"
 #include "modemsim/simulator.h"
 
 namespace {
@@ -47,7 +47,8 @@ void answerOk(int fd) {
 
 bool exchange(int fd) {
   ModemLink link;
-  link.fd = fd;
+  link.line.fd = fd;
+  link.line.state = LineState::kOpen;
   return sendAtSyncOk(link, kCommand).succeeded();
 }
 

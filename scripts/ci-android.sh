@@ -10,7 +10,7 @@
 #      (scripts/android_check.py);
 #   4. tests/android: the names each integration's map gives, against its init script;
 #   5. the unit tests composed as Android.bp's host cc_test composes them (one executable over
-#      the fake backend, clang, no exceptions, no RTTI), built and run.
+#      the in-memory backend, clang, no exceptions, no RTTI), built and run.
 set -euo pipefail
 
 usage() {
@@ -87,7 +87,7 @@ flags=(-std=c++17 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -Isrc)
 # bionic's own attribute and availability macros, which glibc's sys/cdefs.h lacks.
 bionic_macros=(-D'__INTRODUCED_IN(level)=' -D'__BIONIC_AVAILABILITY_GUARD(level)=1'
                -D'__unused=__attribute__((__unused__))')
-backend=(src/platform/backend_android.cc src/platform/backend_posix.cc src/main/main.cc)
+backend=(src/platform/android/backend.cc src/platform/posix.cc src/main/main.cc)
 
 # compile_backend NAME INCLUDE_DIR...: the backend with each map, against those headers first.
 compile_backend() {
@@ -96,7 +96,7 @@ compile_backend() {
   for dir in "$@"; do includes+=(-isystem "$dir"); done
   for integration in platform vendor; do
     clang++ "${flags[@]}" "${bionic_macros[@]}" -fsyntax-only "${includes[@]}" "${backend[@]}" \
-      "src/platform/backend_android_map_$integration.cc"
+      "src/platform/android/map_$integration.cc"
   done
   echo "ci-android: the backend with the platform and the vendor map compiles against $name"
 }
@@ -137,7 +137,7 @@ echo "ci-android: bpfmt -d Android.bp: no difference"
 # ---- 3. Policy, contexts, names, init scripts against each release -------------------------------
 # Each map's answers for every name the daemon uses, from the code (tests/android/map_probe.cc).
 for integration in platform vendor; do
-  clang++ "${flags[@]}" src/platform/backend_android_map_$integration.cc \
+  clang++ "${flags[@]}" "src/platform/android/map_$integration.cc" \
     tests/android/map_probe.cc -o "$build/map_probe_$integration"
   "$build/map_probe_$integration" >"$build/names_$integration.json"
 done
@@ -162,9 +162,8 @@ echo "ci-android: tests/android: $(grep -E '^Ran ' "$build/android_tests.log"),"
 # ---- 5. modemprep_unit_tests -----------------------------------------------------------------
 # The same globs and exclusions as Android.bp, one executable.
 mapfile -t sources < <(ls src/*/*.cc tests/unit/*_test.cc | grep -v -e '^src/main/main\.cc$' \
-  -e '^src/platform/backend_' -e '^src/platform/host_' -e '^tests/unit/host_test\.cc$' \
-  -e '^tests/unit/modemsim_')
-sources+=(src/platform/backend_fake.cc)
+  -e '^src/platform/posix\.cc$' -e '^tests/unit/host_test\.cc$' -e '^tests/unit/modemsim_')
+sources+=(src/platform/memory/memory_platform.cc)
 flags+=(-Itests/support)
 objects=()
 for source in "${sources[@]}"; do objects+=("$build/${source//\//_}.o"); done

@@ -1,30 +1,12 @@
 // The card history: a ring of the last 20 cards seen and the identity that stood in each slot at
-// the last update, kept in "/data/vantorel/radio/radio.cfg" as the memory image of
-// saved_card_info_st with little-endian numbers.
-#include <errno.h>
-#include <stdio.h>
+// the last update. The file is the memory image of saved_card_info_st with little-endian numbers.
+#include "card/history.h"
+
 #include <string.h>
 
-#include "card/card.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
-
-// Only the daemon reads its history: it names the cards and their IMSIs.
-constexpr mode_t kHistoryMode = 0600;
-
-// The file is read and written in these four blocks, in this order.
-struct FilePiece {
-  size_t offset;
-  size_t itemSize;
-  size_t itemCount;
-};
-constexpr FilePiece kFilePieces[] = {
-    {offsetof(saved_card_info_st, m_reserved), sizeof(int32_t), 1},
-    {offsetof(saved_card_info_st, m_slotCardID), CARD_ID_SIZE, MAX_SIM},
-    {offsetof(saved_card_info_st, m_nextIndex), sizeof(int32_t), 1},
-    {offsetof(saved_card_info_st, m_history), sizeof(CardInfo), CARD_HISTORY_ENTRIES},
-};
 
 // File numbers are little-endian whatever the host; the conversion is its own inverse.
 int32_t swapToLittleEndian(int32_t value) {
@@ -48,17 +30,6 @@ void convertNumbers(saved_card_info_st& info) {
     entry.m_cardType = swapToLittleEndian(entry.m_cardType);
     entry.m_cardLocale = swapToLittleEndian(entry.m_cardLocale);
   }
-}
-
-// Where the history lives; false (logged) when its path does not fit.
-bool historyPath(char (&path)[kFilePathSize]) {
-  if (platformPath(kCardHistoryPath, path, sizeof path) == 0) return true;
-  LOGE("%s() path too long: %s", "historyPath", kCardHistoryPath);
-  return false;
-}
-
-void logOpenFailure(const char* path) {
-  LOGE("open \"%s\" fail: %d - %s", path, errno, strerror(errno));
 }
 
 bool sameCardID(const char (&a)[CARD_ID_SIZE], const char (&b)[CARD_ID_SIZE]) {
@@ -94,61 +65,18 @@ void updateSlot(saved_card_info_st& info, int slot, const CardInfo& card) {
 
 }  // namespace
 
-bool readSavedCardInfo(saved_card_info_st& info) {
-  info = {};
-  char path[kFilePathSize];
-  if (!historyPath(path)) return false;
-  FILE* file = openForReading(path);
-  if (file == nullptr) {
-    logOpenFailure(path);
-    return false;
-  }
-  char* image = reinterpret_cast<char*>(&info);
-  bool result = true;
-  for (const FilePiece& piece : kFilePieces) {
-    errno = 0;  // a short read at the end of the file sets none
-    size_t got = fread(image + piece.offset, piece.itemSize, piece.itemCount, file);
-    if (got != piece.itemCount) {
-      LOGE("fread() fail: return %d != %d, %d - %s", static_cast<int>(got),
-           static_cast<int>(piece.itemCount), errno, strerror(errno));
-      result = false;
-      break;
-    }
-  }
-  fclose(file);
-  convertNumbers(info);
-  return result;
+void encodeHistory(const saved_card_info_st& info, unsigned char (&bytes)[kHistoryFileSize]) {
+  saved_card_info_st image = info;
+  convertNumbers(image);
+  memcpy(bytes, &image, sizeof image);
 }
 
-bool writeSavedCardInfo(const saved_card_info_st& info) {
-  saved_card_info_st fileImage = info;
-  convertNumbers(fileImage);
-  char path[kFilePathSize];
-  if (!historyPath(path)) return false;
-  // Replaced whole: a crash or a full disk leaves the old history, never a part of the new one.
-  Replacement replacement;
-  if (!beginReplacement(replacement, path, kHistoryMode)) {
-    logOpenFailure(path);
-    return false;
-  }
-  // Unbuffered, so that a full disk fails the piece being written.
-  setvbuf(replacement.file, nullptr, _IONBF, 0);
-  const char* image = reinterpret_cast<const char*>(&fileImage);
-  for (const FilePiece& piece : kFilePieces) {
-    errno = 0;
-    size_t put = fwrite(image + piece.offset, piece.itemSize, piece.itemCount, replacement.file);
-    if (put != piece.itemCount) {
-      LOGE("fwrite() fail: return %d != %d, %d - %s", static_cast<int>(put),
-           static_cast<int>(piece.itemCount), errno, strerror(errno));
-      abandonReplacement(replacement);
-      return false;
-    }
-  }
-  if (!commitReplacement(replacement)) {
-    LOGE("replace \"%s\" fail: %d - %s", path, errno, strerror(errno));
-    return false;
-  }
-  return true;
+saved_card_info_st decodeHistory(const unsigned char* bytes, size_t length) {
+  saved_card_info_st info;
+  memset(&info, 0, sizeof info);
+  memcpy(&info, bytes, length < sizeof info ? length : sizeof info);
+  convertNumbers(info);
+  return info;
 }
 
 void updateSavedCardInfo(saved_card_info_st& info, const CardInfo (&cards)[MAX_SIM],

@@ -1,14 +1,15 @@
 // IMEI consistency check: on request, gives standby 1 the IMEI of standby 0 when its own is
 // missing or zero.
+#include "card/imei.h"
+
 #include <stdio.h>
 #include <string.h>
 
-#include "card/card.h"
+#include "modem/commands.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr char kCheckImeiProperty[] = "persist.sys.vx.check.imei";
 constexpr int kPropertyTries = 3;
 constexpr int kImeiSize = 20;
 constexpr int kImeiCommandSize = 40;
@@ -31,10 +32,10 @@ bool secondImeiNeedsReplacing(const char* first, const char* second) {
 
 void checkIMEI(ModemLink& link, int32_t simCount) {
   char request[PROPERTY_VALUE_SIZE] = {};
-  getProp(kCheckImeiProperty, request, "0");
+  getProp(prop::kCheckImei, request, "0");
   if (request[0] != '1') return;
   // One-shot: the request is consumed whether or not the check applies.
-  setProp(kCheckImeiProperty, "0", kPropertyTries);
+  setProp(prop::kCheckImei, "0", kPropertyTries);
   if (simCount != 2) return;
 
   char imei[2][kImeiSize] = {};

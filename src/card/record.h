@@ -57,3 +57,11 @@ static_assert(offsetof(saved_card_info_st, m_nextIndex) == 204);
 static_assert(offsetof(saved_card_info_st, m_history) == 208);
 
 inline bool isPresent(const CardInfo& card) { return card.m_cardStatus == CardStatus::kPresent; }
+
+// Everything known of the cards: one record per slot, which slots hold a card, and the history.
+struct Cards {
+  CardInfo cardInfo[MAX_SIM] = {CARD_INFO_RESET, CARD_INFO_RESET, CARD_INFO_RESET, CARD_INFO_RESET,
+                                CARD_INFO_RESET};
+  uint32_t dual_sim_online = 0;  // bit i: slot i holds a card
+  saved_card_info_st savedCardInfo = {};
+};

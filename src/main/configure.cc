@@ -1,6 +1,11 @@
 // The configuration chain, shared by the start-up and each hot-plug reconfiguration. Each step
 // reads its inputs, lets the policy decide, logs the decision and acts on it.
+#include "card/history.h"
+#include "card/history_file.h"
+#include "card/imei.h"
 #include "main/daemon.h"
+#include "modem/commands.h"
+#include "modem/nvram.h"
 #include "platform/platform.h"
 #include "ril/ril.h"
 
@@ -60,11 +65,11 @@ PolicyInputs policyInputs(const DaemonState& state, const char* storedMasterCard
 
 void decideMasterCard(DaemonState& state) {
   char stored[PROPERTY_VALUE_SIZE] = {};
-  getProp(kMasterCardProperty, stored, "10");
+  getProp(prop::kMasterCard, stored, "10");
   PairLookup capability = lookUpCapability(state);
   char defaultData[PROPERTY_VALUE_SIZE] = {};
   if (masterCardNeedsDefaultData(state.profile, capability)) {
-    getProp(kDefaultDataProperty, defaultData, nullptr);
+    getProp(prop::kDefaultData, defaultData, nullptr);
   }
   RadioPlan& plan = state.plan;
   selectMasterCard(plan, policyInputs(state, stored, defaultData, ""), capability);
@@ -78,13 +83,13 @@ void decideMasterCard(DaemonState& state) {
     LOGI("current master card is %d according to last master card id %s", master.lastMasterCard,
          master.lastMasterID);
   }
-  if (master.written) setProp(kMasterCardProperty, plan.masterCard, kPropertyTries);
+  if (master.written) setProp(prop::kMasterCard, plan.masterCard, kPropertyTries);
 }
 
 void decideActualRat(DaemonState& state) {
   PairLookup actual = lookUpActual(state);
   char prefNetType[PROPERTY_VALUE_SIZE];
-  getProp(kPrefNetTypeProperty, prefNetType, "");
+  getProp(prop::kPrefNetType, prefNetType, "");
   RadioPlan& plan = state.plan;
   changeActualRat(plan, policyInputs(state, plan.masterCard, "", prefNetType), actual);
 
@@ -102,7 +107,7 @@ void decideActualRat(DaemonState& state) {
   }
   LOGI("[change actual RAT]standbyDSTMEX[0] = %s, standbyDSTMEX[1] = %s", plan.standbyDSTMEX[0],
        plan.standbyDSTMEX[1]);
-  setProp(kActualRatProperty, plan.actualRatValue, kPropertyTries);
+  setProp(prop::kActualRat, plan.actualRatValue, kPropertyTries);
 }
 
 void decideStandbyMap(DaemonState& state) {
@@ -114,14 +119,13 @@ void decideStandbyMap(DaemonState& state) {
 
 void switchModemNvram(DaemonState& state, bool force) {
   const ProjectProfile& profile = state.profile;
-  // A manual RAT setting leaves the modem as it is, and the last decision in force.
-  if (profile.manualRatMask != NO_MANUAL_RAT_MASK) return;
+  if (!modemCheckRuns(profile)) return;
   ModemLink& link = state.link;
   switchToStandby(link, 0);
   bool queried = queryModemCapability(link, force);
   checkStandbysServed(state.plan, profile, link.capability);
   const NvramCheck& check = state.plan.nvram;
-  state.isSwitchModem = queried && check.checked && !check.everyServed;
+  state.isSwitchModem = nvramSwapNeeded(check, queried);
   if (!state.isSwitchModem) {
     keepModemNvram();
     return;

@@ -4,8 +4,8 @@
 
 #include <stdint.h>
 
-#include "card/card.h"
-#include "modem/modem.h"
+#include "card/record.h"
+#include "modem/exchange.h"
 #include "profile/profile.h"
 #include "rat/policy.h"
 

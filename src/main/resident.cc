@@ -2,8 +2,10 @@
 #include <errno.h>
 #include <string.h>
 
+#include "card/query.h"
 #include "hotplug/hotplug.h"
 #include "main/daemon.h"
+#include "modem/commands.h"
 #include "platform/platform.h"
 
 namespace {

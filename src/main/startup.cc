@@ -1,19 +1,21 @@
 // The start-up sequence: one configuration of the radio per process start.
+#include "card/history_file.h"
+#include "card/query.h"
 #include "main/daemon.h"
+#include "modem/commands.h"
+#include "modem/nvram.h"
 #include "platform/platform.h"
 #include "profile/load.h"
 
 namespace {
 
-constexpr char kBootCompleted[] = "sys.vx.boot.completed";
-constexpr char kMasterCardSwitch[] = "gsm.operator.mcard_switch";
 constexpr int kMasterCardSwitchTries = 5;
 
 void logBootAndBuild() {
   char value[PROPERTY_VALUE_SIZE];
-  getProp(kBootCompleted, value, "0");
+  getProp(prop::kBootCompleted, value, "0");
   if (value[0] == '0') {
-    setProp(kBootCompleted, "1", 3);
+    setProp(prop::kBootCompleted, "1", 3);
     LOGD("Boot up: %s %s", __DATE__, __TIME__);
   }
   LOGD("Build time: %s %s", __DATE__, __TIME__);
@@ -22,7 +24,7 @@ void logBootAndBuild() {
 // A '1' in second place: a master-card switch (or another start-up) is under way.
 bool masterCardSwitchUnderWay() {
   char value[PROPERTY_VALUE_SIZE];
-  getProp(kMasterCardSwitch, value, "00");
+  getProp(prop::kMasterCardSwitch, value, "00");
   return value[1] == '1';
 }
 
@@ -54,7 +56,7 @@ bool runStartupSequence(DaemonState& state) {
     LOGD("switching master card now, wait for a while!");
     return false;
   }
-  setProp(kMasterCardSwitch, "11", kMasterCardSwitchTries);
+  setProp(prop::kMasterCardSwitch, "11", kMasterCardSwitchTries);
   restoreInterruptedSwap();
 
   loadProfileAndManualSetting(state.profile, state.link);
@@ -64,6 +66,6 @@ bool runStartupSequence(DaemonState& state) {
 
   configureRadio(state, false, -1);
 
-  if (!state.isSwitchModem) setProp(kMasterCardSwitch, "00", kMasterCardSwitchTries);
+  if (!state.isSwitchModem) setProp(prop::kMasterCardSwitch, "00", kMasterCardSwitchTries);
   return true;
 }

@@ -1,13 +1,13 @@
 // Modem-level commands: channel open and close, the RAT capability query, the standby switch.
-#include <fcntl.h>
+#include "modem/commands.h"
+
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include "modem/modem.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ bool parseCapability(const AtResponse& response, ModemCapability& capability) {
 }  // namespace
 
 void openModemChannel(ModemLink& link) {
-  if (!link.isOpen()) openLine(link);
+  if (!link.isOpen()) openModemLine(link);
 }
 
 bool queryModemCapability(ModemLink& link, bool force) {
@@ -65,8 +65,8 @@ bool queryModemCapability(ModemLink& link, bool force) {
 
 bool switchToStandby(ModemLink& link, int standby) {
   // A channel closed after use passes here and is refused by the exchange.
-  if (link.fd < 0 || standby < 0) {
-    LOGE("%s() parameter error: %d, %d", __func__, link.fd < 0, standby < 0);
+  if (link.neverOpened() || standby < 0) {
+    LOGE("%s() parameter error: %d, %d", __func__, link.neverOpened(), standby < 0);
     return false;
   }
   if (standby == link.currentStandby) return true;
@@ -82,10 +82,8 @@ void closeModemChannel(ModemLink& link, bool keepStandby) {
   if (!link.isOpen()) return;
   // Leave the modem on standby 0 for whoever opens the channel next.
   if (!keepStandby) switchToStandby(link, 0);
-  close(link.fd);
-  link.fd = kChannelClosed;
-  // A late answer or a hang-up does not outlive the channel.
+  closeLine(link.line);
+  // A late answer does not outlive the channel.
   link.lateAnswerPending = false;
-  link.lineLost = false;
   link.carried[0] = '\0';
 }

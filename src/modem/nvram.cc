@@ -1,73 +1,116 @@
 // The NVRAM swap: when a standby wants RATs its modem stack does not offer, the modem's
 // per-standby NVRAM is swapped by resetting it.
+#include "modem/nvram.h"
+
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "modem/modem.h"
+#include "modem/commands.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr char kModemReset[] = "persist.sys.modem.reset";
-constexpr char kModemResetPrompt[] = "persist.sys.modem.reset.prompt";
 constexpr int kResetPropertyTries = 10;
 constexpr int kPromptClearTries = 3;  // the prompt is cleared with fewer tries than it is put back
-constexpr int kResetChunkLimitS = 5;
-constexpr int kResetChunks = 10;
 constexpr uint64_t kAfterResetPauseUs = 1000000;
+// The reset is over when the modem reports it, after at most 10 reads, or at the first 5 s without
+// a word: 50 s in all.
+constexpr int64_t kResetSilenceUs = 5000000;
+constexpr int kResetReads = 10;
+constexpr ReportWait kResetWait = {kResetReads * kResetSilenceUs, kResetSilenceUs, kResetReads};
+constexpr const char* kResetReports[] = {"^DMRST"};
+
 // The values the reset properties go back to after the swap, kept on the data partition from
 // before the first of them is changed until both are back: a crash in between must not leave
-// them changed for good.
-constexpr char kRestoreRecordPath[] = "/data/vantorel/radio/modem_reset.restore";
+// them changed for good. The record holds one line per changed property, in this order, and
+// nothing else: anything else found there was not written by the daemon and is not applied.
 constexpr mode_t kRestoreRecordMode = 0600;
-constexpr const char* kRestorable[] = {kModemReset, kModemResetPrompt};
+struct RestoreLine {
+  const Property& property;
+  const char* value;  // what it goes back to
+};
+enum RestoreIndex : size_t { kReset, kPrompt };
+constexpr RestoreLine kRestoreLines[] = {{prop::kModemReset, "0"}, {prop::kModemResetPrompt, "1"}};
+constexpr size_t kRestoreLineCount = sizeof kRestoreLines / sizeof kRestoreLines[0];
+constexpr size_t kRecordSize = 128;  // both lines with room to spare
 
+// Which properties the swap changed (indexes of kRestoreLines).
 struct ResetRestore {
-  bool reset;   // "persist.sys.modem.reset" goes back to "0"
-  bool prompt;  // "persist.sys.modem.reset.prompt" goes back to "1"
+  bool changed[kRestoreLineCount];
 };
 
 bool recordPath(char (&path)[kFilePathSize]) {
   return platformPath(kRestoreRecordPath, path, sizeof path) == 0;
 }
 
-// Writes the record whole before a property it names is changed; logged when it cannot.
-void writeRestoreRecord(const ResetRestore& restore) {
-  char path[kFilePathSize];
+// The record's text for the changed properties; its length.
+int recordText(const ResetRestore& restore, char (&text)[kRecordSize]) {
+  int length = 0;
+  for (size_t i = 0; i < kRestoreLineCount; i++) {
+    if (!restore.changed[i]) continue;
+    length += snprintf(text + length, sizeof text - length, "%s=%s\n",
+                       kRestoreLines[i].property.name, kRestoreLines[i].value);
+  }
+  return length;
+}
+
+// Writes the record whole and durably; false (logged) when it cannot be.
+bool writeRestoreRecord(const ResetRestore& restore) {
+  char path[kFilePathSize], text[kRecordSize];
+  int length = recordText(restore, text);
   Replacement record;
   if (recordPath(path) && beginReplacement(record, path, kRestoreRecordMode)) {
-    if (restore.reset) fprintf(record.file, "%s=0\n", kModemReset);
-    if (restore.prompt) fprintf(record.file, "%s=1\n", kModemResetPrompt);
-    if (commitReplacement(record)) return;
+    if (fwrite(text, 1, length, record.file) == static_cast<size_t>(length) &&
+        commitReplacement(record)) {
+      return true;
+    }
+    abandonReplacement(record);
   }
   LOGE("write \"%s\" fail: %d - %s", kRestoreRecordPath, errno, strerror(errno));
+  return false;
 }
 
-void removeRestoreRecord() {
-  char path[kFilePathSize];
-  if (recordPath(path)) unlink(path);
+void removeRestoreRecord(const char* path) {
+  if (unlink(path) != 0 && errno == EISDIR) rmdir(path);
 }
 
-// A record line naming one of the reset properties and the value it goes back to.
-bool restorable(const char* line, const char** name, const char** value) {
-  for (const char* known : kRestorable) {
-    size_t length = strlen(known);
-    if (strncmp(line, known, length) == 0 && line[length] == '=') {
-      *name = known;
-      *value = line + length + 1;
+// Changes one reset property for the reset, but only once the record says how to put it back:
+// without the record a crash would leave it changed for good, so the reset then goes ahead with
+// the property as it is.
+void changeForReset(ResetRestore& restore, size_t line, const char* value, int tries) {
+  restore.changed[line] = true;
+  if (writeRestoreRecord(restore)) {
+    setProp(kRestoreLines[line].property, value, tries);
+    return;
+  }
+  restore.changed[line] = false;
+  LOGE("%s left as it is for the reset: what restores it could not be recorded",
+       kRestoreLines[line].property.name);
+}
+
+// Which changed properties a record's text names: exactly what recordText writes for some set of
+// them, or nothing.
+bool parseRecord(const char* text, size_t length, ResetRestore& restore) {
+  for (unsigned set = 1; set < (1u << kRestoreLineCount); set++) {
+    ResetRestore candidate = {};
+    for (size_t i = 0; i < kRestoreLineCount; i++) candidate.changed[i] = (set >> i) & 1;
+    char expected[kRecordSize];
+    int expectedLength = recordText(candidate, expected);
+    if (static_cast<size_t>(expectedLength) == length && memcmp(expected, text, length) == 0) {
+      restore = candidate;
       return true;
     }
   }
   return false;
 }
 
-void waitForModemReset(ModemLink& link) {
-  char chunk[AT_CHUNK_SIZE];
-  for (int i = 0; i < kResetChunks; i++) {
-    if (readAtWithTimeout(link, chunk, kResetChunkLimitS) != 0) return;
-    if (strstr(chunk, "^DMRST") != nullptr) return;
+void putBack(const ResetRestore& restore) {
+  for (size_t i = 0; i < kRestoreLineCount; i++) {
+    if (restore.changed[i])
+      setProp(kRestoreLines[i].property, kRestoreLines[i].value, kResetPropertyTries);
   }
 }
 
@@ -75,49 +118,46 @@ void waitForModemReset(ModemLink& link) {
 
 void keepModemNvram() {
   LOGD("is switch nvram(%s)", "false");
-  setProp(kSwapNvramProperty, "0", kResetPropertyTries);
+  setProp(prop::kSwapNvram, "0", kResetPropertyTries);
 }
 
 void swapModemNvram(ModemLink& link) {
-  char value[PROPERTY_VALUE_SIZE];
   LOGD("is switch nvram(%s)", "true");
-  setProp(kSwapNvramProperty, "1", kResetPropertyTries);
-  ResetRestore restore = {false, false};
-  getProp(kModemReset, value, "1");
-  restore.reset = value[0] == '0';
-  if (restore.reset) {
-    writeRestoreRecord(restore);
-    setProp(kModemReset, "1", kResetPropertyTries);
-  }
-  getProp(kModemResetPrompt, value, "0");
-  restore.prompt = value[0] != '0';
-  if (restore.prompt) {
-    writeRestoreRecord(restore);
-    setProp(kModemResetPrompt, "0", kPromptClearTries);
-  }
+  setProp(prop::kSwapNvram, "1", kResetPropertyTries);
+  ResetRestore restore = {};
+  char value[PROPERTY_VALUE_SIZE];
+  getProp(prop::kModemReset, value, "1");
+  if (value[0] == '0') changeForReset(restore, kReset, "1", kResetPropertyTries);
+  getProp(prop::kModemResetPrompt, value, "0");
+  if (value[0] != '0') changeForReset(restore, kPrompt, "0", kPromptClearTries);
 
   sendAtSyncOk(link, "AT^DLKS=1\r");
-  if (writeAtCommand(link, "AT^DSRST\r") == 0) waitForModemReset(link);
+  if (writeAtCommand(link, "AT^DSRST\r") == 0) {
+    waitForReport(link, "", kResetReports, 1, kResetWait);
+  }
   platformSleepUs(kAfterResetPauseUs);
   closeModemChannel(link, true);
 
-  if (restore.reset) setProp(kModemReset, "0", kResetPropertyTries);
-  if (restore.prompt) setProp(kModemResetPrompt, "1", kResetPropertyTries);
-  if (restore.reset || restore.prompt) removeRestoreRecord();
+  putBack(restore);
+  char path[kFilePathSize];
+  if ((restore.changed[kReset] || restore.changed[kPrompt]) && recordPath(path)) {
+    removeRestoreRecord(path);
+  }
 }
 
 void restoreInterruptedSwap() {
   char path[kFilePathSize];
   if (!recordPath(path)) return;
-  FILE* file = openForReading(path);
-  if (file == nullptr) return;
-  LOGE("an NVRAM swap was interrupted: restoring the modem reset properties");
-  char line[PROPERTY_VALUE_SIZE * 2];
-  while (fgets(line, sizeof line, file) != nullptr) {
-    line[strcspn(line, "\n")] = '\0';
-    const char *name, *value;
-    if (restorable(line, &name, &value)) setProp(name, value, kResetPropertyTries);
+  char text[kRecordSize];
+  ssize_t length = readRegularFile(path, text, sizeof text);
+  if (length < 0 && errno == ENOENT) return;
+  ResetRestore restore = {};
+  if (length < 0 || !parseRecord(text, static_cast<size_t>(length), restore)) {
+    LOGE("\"%s\" is not a record this daemon wrote (%s): nothing of it applied, removed", path,
+         length < 0 ? strerror(errno) : "unknown content");
+  } else {
+    LOGE("an NVRAM swap was interrupted: restoring the modem reset properties");
+    putBack(restore);
   }
-  fclose(file);
-  unlink(path);
+  removeRestoreRecord(path);
 }

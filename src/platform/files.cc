@@ -1,4 +1,6 @@
 // Opening files without blocking, and replacing files whole.
+#include "platform/files.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
@@ -7,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -20,6 +22,24 @@ bool syncDirectory(const char* path) {
   bool synced = fsync(dir) == 0;
   close(dir);
   return synced;
+}
+
+// Reads until the end of the file; -1 (errno EFBIG) when it holds more than size bytes.
+ssize_t readAll(int fd, char* buffer, size_t size) {
+  size_t length = 0;
+  for (;;) {
+    char extra;
+    bool full = length == size;
+    ssize_t n = full ? read(fd, &extra, 1) : read(fd, buffer + length, size - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) return static_cast<ssize_t>(length);
+    if (full) {
+      errno = EFBIG;
+      return -1;
+    }
+    length += static_cast<size_t>(n);
+  }
 }
 
 }  // namespace
@@ -37,6 +57,24 @@ FILE* openForReading(const char* path) {
   FILE* file = fdopen(fd, "rb");
   if (file == nullptr) close(fd);
   return file;
+}
+
+ssize_t readRegularFile(const char* path, char* buffer, size_t size) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  ssize_t length = -1;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    errno = EINVAL;
+  } else if (static_cast<size_t>(info.st_size) > size) {
+    errno = EFBIG;
+  } else {
+    length = readAll(fd, buffer, size);
+  }
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return length;
 }
 
 bool writeAll(int fd, const char* text, size_t length) {

@@ -1,16 +1,16 @@
 // Platform layer: the only place that knows where the daemon runs.
 //
-// The backend (host, android or the unit-test fake) is chosen at link time; it implements the
-// platform* functions declared first. getProp/setProp, the log and the bounded text copy are
-// built on top of them and shared by every backend.
+// The backend (host, android, or the in-memory one of the unit tests, fuzz targets and radioplan)
+// is chosen at link time; it implements the platform* functions declared first. getProp/setProp
+// and the log are built on top of them and shared by every backend.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <sys/select.h>
-#include <sys/types.h>
 #include <time.h>
+
+#include "platform/properties.h"
 
 // ---- Backend interface --------------------------------------------------------------------
 
@@ -22,11 +22,20 @@ enum LogPriority { LOG_PRIO_DEBUG = 3, LOG_PRIO_INFO = 4, LOG_PRIO_WARN = 5, LOG
 
 constexpr const char kLogTag[] = "modemprep";
 
-// Fixed paths as the phone sees them; platformPath() maps them to where they really are.
+// Fixed paths as the phone sees them; platformPath() maps them to where they really are. The
+// files under the data directory (kDataDirectory) move with it in the vendor integration.
 constexpr const char kModemDevicePath[] = "/dev/TTYEMS40";
 constexpr const char kFactoryFilePath[] = "/amt/msms_config.txt";
 constexpr const char kCardHistoryPath[] = "/data/vantorel/radio/radio.cfg";
 constexpr const char kRildConfigBasePath[] = "/data/vantorel/radio/rild.cfg";
+// The values the modem reset properties go back to, kept while an NVRAM swap has them changed.
+constexpr const char kRestoreRecordPath[] = "/data/vantorel/radio/modem_reset.restore";
+// The host build's stand-in for the kernel's uevent socket.
+constexpr const char kUeventSocketPath[] = "/dev/uevent.sock";
+static_assert(propertycheck::startsWith(kCardHistoryPath, kDataDirectory.name) &&
+                  propertycheck::startsWith(kRildConfigBasePath, kDataDirectory.name) &&
+                  propertycheck::startsWith(kRestoreRecordPath, kDataDirectory.name),
+              "the daemon's files live in its data directory");
 
 // Called first by main with the command line. True when the daemon is to run; otherwise it is to
 // end at once with *exitStatus (the host build answers --help and refuses a missing root; a phone
@@ -45,7 +54,7 @@ void platformLogWrite(int priority, const char* message);
 int platformUeventOpen(int receiveBufferSize, bool passCredentials);
 int platformUeventReceive(int fd, char* buffer, size_t length);
 void platformUeventClose(int fd);
-// Fixed waits and time-outs; the fake backend runs them on a virtual clock. The wall clock is
+// Fixed waits and time-outs; the in-memory backend runs them on a virtual clock. The wall clock is
 // what log lines show; bounds are measured on the monotonic clock, which no clock step moves.
 void platformSleepUs(uint64_t microseconds);
 void platformClockRealtime(struct timespec* now);
@@ -56,8 +65,17 @@ int platformPath(const char* path, char* out, size_t size);
 
 // ---- Properties and log --------------------------------------------------------------------
 
-int getProp(const char* name, char* value, const char* defaultValue);
-int setProp(const char* name, const char* value, int maxTries);
+// Reads a property into value (PROPERTY_VALUE_SIZE bytes); unset or empty gives defaultValue
+// (0), or an empty value (-1) when there is none. A numbered property ("%d") takes the number.
+int getProp(const Property& property, char* value, const char* defaultValue);
+int getProp(const Property& property, int number, char* value, const char* defaultValue);
+// Asks for a write up to maxTries times, a second apart; 0 once accepted, -1 when every try was
+// refused.
+int setProp(const Property& property, const char* value, int maxTries);
+
+// The property's name with its number in place of "%d" (unchanged without one); false when it
+// does not fit.
+bool formatName(const char* pattern, int number, char* out, size_t size);
 
 void logPrint(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -65,60 +83,3 @@ void logPrint(int priority, const char* format, ...) __attribute__((format(print
 #define LOGI(...) logPrint(LOG_PRIO_INFO, __VA_ARGS__)
 #define LOGW(...) logPrint(LOG_PRIO_WARN, __VA_ARGS__)
 #define LOGE(...) logPrint(LOG_PRIO_ERROR, __VA_ARGS__)
-
-// ---- Bounded text copy and parsing helpers -----------------------------------------------------
-
-// Copies at most min(srcLength, dstSize - 1) bytes of src, stopping at a NUL, and terminates
-// dst. Every text field of the daemon is filled through this, so it always ends inside.
-void copyText(char* dst, size_t dstSize, const char* src,
-              size_t srcLength = static_cast<size_t>(-1));
-
-template <size_t N>
-inline void copyText(char (&dst)[N], const char* src, size_t srcLength = static_cast<size_t>(-1)) {
-  copyText(dst, N, src, srcLength);
-}
-
-// The next non-empty comma-separated token at or after *cursor (empty tokens are skipped): its
-// start, with its length in *length and *cursor moved past it; nullptr when none is left.
-const char* nextToken(const char** cursor, size_t* length);
-
-// Length of a text field that may lack its terminator (read from a file): never past the field.
-template <size_t N>
-inline size_t fieldLength(const char (&field)[N]) {
-  size_t n = 0;
-  while (n < N && field[n] != '\0') n++;
-  return n;
-}
-
-// Microseconds from one clock reading to another.
-inline int64_t usBetween(const struct timespec& from, const struct timespec& to) {
-  return (static_cast<int64_t>(to.tv_sec) - from.tv_sec) * 1000000 +
-         (to.tv_nsec - from.tv_nsec) / 1000;
-}
-
-// ---- Files --------------------------------------------------------------------------------------
-
-// Opens an existing file for reading without ever blocking in the open: a FIFO or device planted
-// at the path is refused (nullptr, errno EINVAL), a symbolic link is not followed (ELOOP). A
-// directory is opened, so that reading it fails the way it always did.
-FILE* openForReading(const char* path);
-// Writes all of text, continuing after partial writes and interruptions; false on a failure.
-bool writeAll(int fd, const char* text, size_t length);
-
-constexpr size_t kFilePathSize = 256;
-
-// A file replaced whole, so that a reader or a crash never meets it half-written: the content is
-// written to "<path>.tmp" (created afresh, never through a symbolic link, with the given mode
-// whatever the umask), flushed to the disk and renamed over the path, and the directory synced.
-struct Replacement {
-  FILE* file;
-  char path[kFilePathSize];
-  char tempPath[kFilePathSize + 8];
-};
-// Creates the temporary file; false with errno when it cannot be created or the path is a
-// directory (EISDIR).
-bool beginReplacement(Replacement& replacement, const char* path, mode_t mode);
-// Makes the content the file's; false with errno (the old file then stays as it was).
-bool commitReplacement(Replacement& replacement);
-// Drops the temporary file.
-void abandonReplacement(Replacement& replacement);

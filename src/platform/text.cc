@@ -1,8 +1,8 @@
 // Bounded text copy and comma-separated tokens: plain text handling, kept apart from the
 // property and log wrappers so that tools can link it alone.
-#include <string.h>
+#include "platform/text.h"
 
-#include "platform/platform.h"
+#include <string.h>
 
 void copyText(char* dst, size_t dstSize, const char* src, size_t srcLength) {
   if (dst == nullptr || dstSize == 0) return;

@@ -2,7 +2,7 @@
 // modem's capability, each setting published again as a read-only "ro." copy.
 #pragma once
 
-#include "modem/capability.h"
+#include "modem/modem_capability.h"
 #include "platform/platform.h"
 #include "profile/profile.h"
 
@@ -22,4 +22,4 @@ void updateRatByModem(RatList& ratList, const ModemCapability& capability);
 void getManualInfo(ProjectProfile& profile);
 // The two operator lists, each from its property or the operator's own default.
 void readPlmnLists(ProjectProfile& profile);
-void readPlmnList(const char* name, const char* defaultValue, PlmnList list);
+void readPlmnList(const Property& property, const char* defaultValue, PlmnList list);

@@ -17,14 +17,6 @@ constexpr RatMask RAT_3G_MASK = RAT_TDSCDMA | RAT_WCDMA;
 constexpr RatMask RAT_4G_MASK = RAT_LTE_TDD | RAT_LTE_FDD;
 constexpr RatMask RAT_ALL_MASK = RAT_2G_MASK | RAT_3G_MASK | RAT_4G_MASK;
 
-// Properties of the profile that the radio-plan explainer reads back.
-constexpr char kMsmsProperty[] = "persist.sys.vx.msms";
-constexpr char kPublishedMsms[] = "ro.vx.msms";
-constexpr char kProjectTargetProperty[] = "persist.sys.vx.proj.target";
-constexpr char kProjectRatProperty[] = "persist.sys.vx.proj.rat";
-constexpr char kPublishedRatList[] = "ro.sys.vx.proj.rat";
-constexpr char kManualRatProperty[] = "persist.sys.vx.manual.rat";
-
 struct RatName {
   const char* name;
   RatMask bit;

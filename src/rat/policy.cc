@@ -67,44 +67,78 @@ constexpr int32_t ACTUAL_RAT_CAPABILITY_CUCC[6][6] = {
 
 // ---- Card classes per target -------------------------------------------------------------------
 
-constexpr int kIndexNoCard = 0;
-constexpr int kIndexUnknownCard = 1;
-constexpr int kIndexFirstClass = 2;
+// A card's class: the first row of its target's table that takes its type and locale.
+using K = CardType;
+using L = CardLocale;
+constexpr CardClassRow kOpenClasses[] = {
+    {kIndexNoCard, K::kUnknown, L::kUnknown, "no card"},
+    {kIndexUnknownCard, K::kUnknown, L::kUnknown, "unknown card"},
+    {2, K::kSim, kAnyLocale, "SIM"},
+    {3, K::kUsim, kAnyLocale, "USIM"},
+};
+constexpr CardClassRow kCmccClasses[] = {
+    {kIndexNoCard, K::kUnknown, L::kUnknown, "no card"},
+    {kIndexUnknownCard, K::kUnknown, L::kUnknown, "unknown card"},
+    {2, K::kSim, L::kCmccHome, "SIM, home operator"},
+    {3, K::kSim, L::kCmccSameCountry, "SIM, other domestic operator"},
+    {4, K::kSim, L::kCmccForeign, "SIM, foreign operator"},
+    {5, K::kUsim, L::kCmccHome, "USIM, home operator"},
+    {6, K::kUsim, L::kCmccSameCountry, "USIM, other domestic operator"},
+    {7, K::kUsim, L::kCmccForeign, "USIM, foreign operator"},
+};
+constexpr CardClassRow kCuccClasses[] = {
+    {kIndexNoCard, K::kUnknown, L::kUnknown, "no card"},
+    {kIndexUnknownCard, K::kUnknown, L::kUnknown, "unknown card"},
+    {2, K::kSim, L::kCuccHome, "SIM, home operator"},
+    {3, K::kSim, kAnyLocale, "SIM, other operator"},
+    {4, K::kUsim, L::kCuccHome, "USIM, home operator"},
+    {5, K::kUsim, kAnyLocale, "USIM, other operator"},
+};
 
-// Known card (type and locale not 255) to its class; -1 when the target's rules do not cover it.
-int openClass(CardType type, CardLocale) {
-  if (type != CardType::kSim && type != CardType::kUsim) return -1;
-  return kIndexFirstClass + (type == CardType::kUsim ? 1 : 0);
+template <size_t N>
+constexpr bool indexedInOrder(const CardClassRow (&rows)[N]) {
+  for (size_t i = 0; i < N; i++) {
+    if (rows[i].index != static_cast<int>(i)) return false;
+  }
+  return true;
 }
-
-int cmccClass(CardType type, CardLocale locale) {
-  int t = static_cast<int>(type), l = static_cast<int>(locale);
-  if ((t != 1 && t != 2) || l < 1 || l > 3) return -1;
-  return kIndexFirstClass + 3 * (t - 1) + (l - 1);
-}
-
-int cuccClass(CardType type, CardLocale locale) {
-  if (type != CardType::kSim && type != CardType::kUsim) return -1;
-  return kIndexFirstClass + (type == CardType::kUsim ? 2 : 0) +
-         (locale == CardLocale::kCuccHome ? 0 : 1);
-}
+static_assert(indexedInOrder(kOpenClasses) && indexedInOrder(kCmccClasses) &&
+                  indexedInOrder(kCuccClasses),
+              "a class's index is its row in the target's table");
 
 struct TargetTables {
   uint32_t target;
-  int dimension;
-  int (*classify)(CardType type, CardLocale locale);
+  CardClassTable classes;
   const int32_t* capability;
   const int32_t* actual;
 };
 
+template <size_t N>
+constexpr CardClassTable classTable(const CardClassRow (&rows)[N]) {
+  return {rows, static_cast<int>(N)};
+}
+
 constexpr TargetTables kTargetTables[] = {
-    {PROJECT_TARGET_OPEN, 4, openClass, &RAT_CAPABILITY_OPEN[0][0],
+    {PROJECT_TARGET_OPEN, classTable(kOpenClasses), &RAT_CAPABILITY_OPEN[0][0],
      &ACTUAL_RAT_CAPABILITY_OPEN[0][0]},
-    {PROJECT_TARGET_CMCC, 8, cmccClass, &RAT_CAPABILITY_CMCC[0][0],
+    {PROJECT_TARGET_CMCC, classTable(kCmccClasses), &RAT_CAPABILITY_CMCC[0][0],
      &ACTUAL_RAT_CAPABILITY_CMCC[0][0]},
-    {PROJECT_TARGET_CUCC, 6, cuccClass, &RAT_CAPABILITY_CUCC[0][0],
+    {PROJECT_TARGET_CUCC, classTable(kCuccClasses), &RAT_CAPABILITY_CUCC[0][0],
      &ACTUAL_RAT_CAPABILITY_CUCC[0][0]},
 };
+static_assert(sizeof RAT_CAPABILITY_CMCC == sizeof(int32_t) * 8 * 8 &&
+                  sizeof RAT_CAPABILITY_CUCC == sizeof(int32_t) * 6 * 6 &&
+                  sizeof RAT_CAPABILITY_OPEN == sizeof(int32_t) * 4 * 4,
+              "each table has a row and a column per card class");
+
+// The class of a known card (type and locale not 255); -1 when no row of the table takes it.
+int classIndex(const CardClassTable& classes, CardType type, CardLocale locale) {
+  for (int i = kIndexFirstClass; i < classes.count; i++) {
+    const CardClassRow& row = classes.rows[i];
+    if (row.type == type && (row.locale == kAnyLocale || row.locale == locale)) return row.index;
+  }
+  return -1;
+}
 
 const TargetTables* tablesOf(uint32_t target) {
   for (const TargetTables& row : kTargetTables) {
@@ -118,7 +152,7 @@ PairLookup lookUp(uint32_t target, const CardInfo& first, const CardInfo& second
   PairLookup pair = {{cardClass(target, first), cardClass(target, second)}, kUnknownCombination};
   const TargetTables* tables = tablesOf(target);
   if (tables != nullptr) {
-    pair.code = (tables->*table)[pair.card[0].index * tables->dimension + pair.card[1].index];
+    pair.code = (tables->*table)[pair.card[0].index * tables->classes.count + pair.card[1].index];
   }
   return pair;
 }
@@ -334,9 +368,15 @@ CardClass cardClass(uint32_t target, const CardInfo& card) {
     return {kIndexUnknownCard, true};
   }
   const TargetTables* tables = tablesOf(target);
-  int index = tables != nullptr ? tables->classify(card.m_cardType, card.m_cardLocale) : -1;
+  int index =
+      tables != nullptr ? classIndex(tables->classes, card.m_cardType, card.m_cardLocale) : -1;
   if (index >= 0) return {index, true};
   return {kIndexNoCard, false};
+}
+
+const CardClassTable* cardClassTable(uint32_t target) {
+  const TargetTables* tables = tablesOf(target);
+  return tables != nullptr ? &tables->classes : nullptr;
 }
 
 PairLookup ratGetDualCardCapability(uint32_t target, const CardInfo& first,
@@ -466,7 +506,7 @@ void checkStandbysServed(RadioPlan& plan, const ProjectProfile& profile,
                          const ModemCapability& capability) {
   NvramCheck& check = plan.nvram;
   check = {};
-  if (profile.manualRatMask != NO_MANUAL_RAT_MASK || profile.standbyCount < 1) return;
+  if (!modemCheckRuns(profile) || profile.standbyCount < 1) return;
   check.checked = true;
   check.everyServed = true;
   const int count = clampStandbyCount(profile.standbyCount);
@@ -488,4 +528,12 @@ RadioPlan planRadio(const PolicyInputs& in, const RadioPlan& previous) {
   mapStandbyToSim(plan, in.profile);
   checkStandbysServed(plan, in.profile, in.capability);
   return plan;
+}
+
+bool modemCheckRuns(const ProjectProfile& profile) {
+  return profile.manualRatMask == NO_MANUAL_RAT_MASK;
+}
+
+bool nvramSwapNeeded(const NvramCheck& check, bool capabilityKnown) {
+  return capabilityKnown && check.checked && !check.everyServed;
 }

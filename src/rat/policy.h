@@ -8,7 +8,7 @@
 #include <stdint.h>
 
 #include "card/record.h"
-#include "modem/capability.h"
+#include "modem/modem_capability.h"
 #include "profile/profile.h"
 
 // Capability combinations: which card should get the full RAT set.
@@ -33,6 +33,26 @@ constexpr int32_t kUnknownCombination = -1;  // the target has no tables
 
 // ---- Card pair lookup in the target's tables ----------------------------------------------------
 
+// A target's card classes: each table has one row and one column per class. Row 0 is an empty
+// slot, row 1 a present card whose type or locale is unknown; every later row takes the known
+// cards of one type and one locale (kAnyLocale: every locale of that type not taken before it).
+constexpr int kIndexNoCard = 0;
+constexpr int kIndexUnknownCard = 1;
+constexpr int kIndexFirstClass = 2;
+constexpr CardLocale kAnyLocale = static_cast<CardLocale>(0);
+struct CardClassRow {
+  int index;
+  CardType type;
+  CardLocale locale;
+  const char* label;  // "USIM, home operator"
+};
+struct CardClassTable {
+  const CardClassRow* rows;  // in index order
+  int count;
+};
+// nullptr for a target without tables.
+const CardClassTable* cardClassTable(uint32_t target);
+
 // A card's row or column in its target's tables. A present, known card the target's rules do
 // not cover gets index 0, like an empty slot, with covered false.
 struct CardClass {
@@ -49,7 +69,7 @@ CardClass cardClass(uint32_t target, const CardInfo& card);
 PairLookup ratGetDualCardCapability(uint32_t target, const CardInfo& first, const CardInfo& second);
 PairLookup ratGetDualCardActualCapability(uint32_t target, const CardInfo& first,
                                           const CardInfo& second);
-// The design names of the combination codes ("RAT_234G_2G", ...), "unknown" for any other.
+// The names of the combination codes ("RAT_234G_2G", ...), "unknown" for any other.
 const char* capabilityName(int32_t code);
 const char* actualName(int32_t code);
 
@@ -123,19 +143,13 @@ struct NvramCheck {
 
 // ---- The plan ----------------------------------------------------------------------------------
 
-// The properties the policy's inputs are read from and its RAT value is published in.
-constexpr char kMasterCardProperty[] = "persist.radio.vx.master.card";
-constexpr char kDefaultDataProperty[] = "persist.radio.default.data";
-constexpr char kPrefNetTypeProperty[] = "persist.radio.pref.net.type";
-constexpr char kActualRatProperty[] = "persist.sys.vx.actual.rat";
-
 struct RadioPlan {
   char masterCard[MASTER_CARD_SIZE] = "10";
   RatMask standbyRat[MAX_STANDBY] = {RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM};
   RatMask standbyActualRat[MAX_STANDBY] = {RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM, RAT_GSM};
   char standbyDSTMEX[MAX_STANDBY][DSTMEX_SIZE] = {};
   int32_t standbySimSlot[MAX_STANDBY] = {-1, -1, -1, -1, -1};
-  char actualRatValue[ACTUAL_RAT_VALUE_SIZE] = {};  // kActualRatProperty
+  char actualRatValue[ACTUAL_RAT_VALUE_SIZE] = {};  // "persist.sys.vx.actual.rat"
 
   // Why: the lookups and the rule of each decision.
   PairLookup capability = {};
@@ -152,9 +166,9 @@ struct PolicyInputs {
   const ProjectProfile& profile;
   const CardInfo (&cards)[MAX_SIM];
   const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE];  // the history's slot list of last time
-  const char* storedMasterCard;                         // kMasterCardProperty (its default "10")
-  const char* defaultDataCard;                          // kDefaultDataProperty
-  const char* prefNetType;                              // kPrefNetTypeProperty
+  const char* storedMasterCard;  // "persist.radio.vx.master.card" (its default "10")
+  const char* defaultDataCard;   // "persist.radio.default.data"
+  const char* prefNetType;       // "persist.radio.pref.net.type"
   const ModemCapability& capability;
 };
 
@@ -166,6 +180,12 @@ void changeActualRat(RadioPlan& plan, const PolicyInputs& in, const PairLookup& 
 void mapStandbyToSim(RadioPlan& plan, const ProjectProfile& profile);
 void checkStandbysServed(RadioPlan& plan, const ProjectProfile& profile,
                          const ModemCapability& capability);
+
+// A manual RAT setting leaves the modem as it is, and the last modem check's decision in force.
+bool modemCheckRuns(const ProjectProfile& profile);
+// The NVRAM is swapped when the check ran on a capability the modem reported and found a standby
+// whose modem stack does not offer its RATs.
+bool nvramSwapNeeded(const NvramCheck& check, bool capabilityKnown);
 
 // The whole plan at once.
 RadioPlan planRadio(const PolicyInputs& in, const RadioPlan& previous = RadioPlan());

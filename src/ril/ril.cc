@@ -6,7 +6,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/text.h"
+#include "ril/rild_file.h"
 
 namespace {
 
@@ -14,22 +17,9 @@ constexpr size_t kPathSize = kFilePathSize - 16;
 // rild reads its file as the daemon's user or through the group the data directory is shared with.
 constexpr mode_t kRildConfigMode = 0640;
 constexpr int kOldLineSize = 100;
+constexpr size_t kRildFileSize = 512;  // every key with the longest values fits
 constexpr int kInitRequestTries = 5;
 constexpr uint64_t kInitRequestPauseUs = 100000;
-
-// What one standby's file and request are made of.
-struct RildInputs {
-  const ProjectProfile& profile;
-  const CardInfo (&cards)[MAX_SIM];
-  const RadioPlan& plan;
-  bool isSwitchModem;
-};
-
-// The card shown as "other" in standby i's file: none for a lone standby 0.
-const CardInfo* otherCard(const RildInputs& in, int standby) {
-  if (standby != 0) return &in.cards[0];
-  return in.profile.standbyCount >= 2 ? &in.cards[1] : nullptr;
-}
 
 // Trims leading and trailing white space in place and returns the start of the text.
 char* trimmed(char* text) {
@@ -61,66 +51,50 @@ bool dstmexChanged(int standby, const char* dstmex, const char* path) {
   return restartRIL;
 }
 
-bool writeConfigLines(FILE* file, const RildInputs& in, int standby) {
-  const CardInfo& card = in.cards[standby];
-  const CardInfo* other = otherCard(in, standby);
-  int written =
-      fprintf(file,
-              "rild.count = %d\nrild.simSlot = %d\nrild.cardStatus = %d\n"
-              "rild.cardType = %d\nrild.cardLocale = %d\nrild.cardID = %.*s\n"
-              "rild.rat = %d\nrild.actualRat = %d\nrild.rat.DSTMEX = %s\n"
-              "rild.cs = %d\nrild.ps = %d\nrild.cardStatus.other = %d\n"
-              "rild.cardLocale.other = %d\n",
-              in.profile.standbyCount, in.plan.standbySimSlot[standby],
-              static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
-              static_cast<int>(card.m_cardLocale), static_cast<int>(fieldLength(card.m_cardID)),
-              card.m_cardID, static_cast<int>(in.plan.standbyRat[standby]),
-              static_cast<int>(in.plan.standbyActualRat[standby]), in.plan.standbyDSTMEX[standby],
-              1, 1, other != nullptr && isPresent(*other) ? 1 : 0,
-              static_cast<int>(other != nullptr ? other->m_cardLocale : CardLocale::kUnknown));
-  return written > 0;
-}
-
 // rild reads the file at any time: it is replaced whole, never seen half-written.
-void writeRildConfig(const RildInputs& in, int standby, const char* path) {
+void writeRildConfig(const RildConfig& config, const char* path) {
+  char text[kRildFileSize];
+  int length = formatRildConfig(config, text, sizeof text);
   Replacement replacement;
-  if (beginReplacement(replacement, path, kRildConfigMode)) {
-    if (writeConfigLines(replacement.file, in, standby) && commitReplacement(replacement)) return;
+  if (length > 0 && beginReplacement(replacement, path, kRildConfigMode)) {
+    if (fwrite(text, 1, length, replacement.file) == static_cast<size_t>(length) &&
+        commitReplacement(replacement)) {
+      return;
+    }
     abandonReplacement(replacement);
   }
   LOGE("write RILD config file \"%s\" failed.", path);
 }
 
 void requestRild(int standby, bool restartRIL, bool isSwitchModem) {
-  char stateName[32], state[PROPERTY_VALUE_SIZE], service[32];
-  snprintf(stateName, sizeof stateName, "init.svc.rild%d", standby);
-  snprintf(service, sizeof service, "rild%d", standby);
-  getProp(stateName, state, "stopped");
-  const char* request = nullptr;
-  if (strcmp(state, "stopped") == 0) {
-    request = "ctl.start";
-  } else if (restartRIL && !isSwitchModem) {
-    request = "ctl.restart";
-  }
-  if (request == nullptr) return;
+  char service[32], state[PROPERTY_VALUE_SIZE];
+  formatName(kRildService.name, standby, service, sizeof service);
+  getProp(prop::kRildState, standby, state, "stopped");
+  RildRequest request = rildRequest(state, restartRIL, isSwitchModem);
+  if (request == RildRequest::kNone) return;
   LOGE("start %s", service);
-  setProp(request, service, kInitRequestTries);
+  setProp(request == RildRequest::kStart ? prop::kStart : prop::kRestart, service,
+          kInitRequestTries);
   platformSleepUs(kInitRequestPauseUs);
 }
 
 }  // namespace
 
+RildRequest rildRequest(const char* serviceState, bool restartRIL, bool isSwitchModem) {
+  if (strcmp(serviceState, "stopped") == 0) return RildRequest::kStart;
+  return restartRIL && !isSwitchModem ? RildRequest::kRestart : RildRequest::kNone;
+}
+
 void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
                       const RadioPlan& plan, bool isSwitchModem, int hotplug_sim) {
   LOGI("startRildService g_isSwitchModem is %d, hotplug_sim: %d", isSwitchModem, hotplug_sim);
-  const RildInputs in = {profile, cards, plan, isSwitchModem};
   for (int standby = 0; standby < profile.standbyCount && standby < MAX_STANDBY; standby++) {
     char base[kPathSize], path[kPathSize + 16];
     platformPath(kRildConfigBasePath, base, sizeof base);
     snprintf(path, sizeof path, "%s%d", base, standby);
     const char* dstmex = plan.standbyDSTMEX[standby];
     bool restartRIL = !isSwitchModem && dstmexChanged(standby, dstmex, path);
-    writeRildConfig(in, standby, path);
+    writeRildConfig(rildConfigFor(profile, cards, plan, standby), path);
     if (standby == hotplug_sim) {
       LOGE("startRildService set restartRIL as %d for hotplug_sim %d", 1, hotplug_sim);
       restartRIL = true;

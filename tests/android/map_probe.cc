@@ -1,17 +1,20 @@
 // Prints as JSON what the Android integration linked in (its name map) makes of every property the
-// daemon reads or writes, every service it asks init for and its data directory, as
-// platform/properties.h declares them: scripts/android_check.py and tests/android take the names
-// from here. A name the map has no answer for is null.
+// daemon reads or writes and every service it asks init for, as platform/properties.h declares
+// them, and of every fixed path it opens (platform/platform.h): scripts/android_check.py and
+// tests/android take the names from here. A name the map has no answer for is null.
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 
 #include "platform/android/property_map.h"
+#include "platform/platform.h"
 #include "platform/properties.h"
 
 namespace {
 
+constexpr const char* kFixedPaths[] = {kModemDevicePath, kFactoryFilePath, kCardHistoryPath,
+                                       kRildConfigBasePath, kRestoreRecordPath};
 constexpr int kStandbys = 2;  // a dual-SIM phone's: labels go by prefix, two show the pattern
 
 // name, or with its "%d" suffix replaced by standby.
@@ -75,6 +78,15 @@ void printControls() {
   }
 }
 
+void printPaths() {
+  bool first = true;
+  for (const char* path : kFixedPaths) {
+    char buffer[256];
+    printf("%s{\"path\": %s, \"target\": %s}", separator(&first), quoted(path).c_str(),
+           quoted(androidPath(path, buffer, sizeof buffer) == 0 ? buffer : nullptr).c_str());
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -82,10 +94,8 @@ int main() {
   printProperties();
   printf("],\n\"controls\": [");
   printControls();
-  char path[256];
-  const char* target =
-      androidPath(kDataDirectory.name, path, sizeof path) == 0 ? path : nullptr;
-  printf("],\n\"data\": {\"path\": %s, \"target\": %s}}\n", quoted(kDataDirectory.name).c_str(),
-         quoted(target).c_str());
+  printf("],\n\"paths\": [");
+  printPaths();
+  printf("]}\n");
   return 0;
 }

@@ -58,8 +58,11 @@ class NamesTest(unittest.TestCase):
                     self.assertEqual(control["target_service"],
                                      control["service"] if integration == "platform"
                                      else "vendor." + control["service"])
-            self.assertEqual(names["data"]["target"], {"platform": names["data"]["path"],
-                                                      "vendor": "/data/vendor/radio/"}[integration])
+            for path in names["paths"]:  # only the daemon's data moves, into the vendor's
+                with self.subTest(integration=integration, path=path["path"]):
+                    self.assertEqual(path["target"], path["path"] if integration == "platform"
+                                     else re.sub(r"^/data/.*/", "/data/vendor/radio/",
+                                                 path["path"]))
 
     def test_init_scripts_declare_and_serve_what_the_daemon_uses(self):
         for integration, names in self.names.items():
@@ -75,8 +78,9 @@ class NamesTest(unittest.TestCase):
                     "init.svc." + s for s in services} | {"ro.persistent_properties.ready"}
                 for trigger in re.findall(r"property:([^=\s]+)=", text):
                     self.assertIn(trigger, known)
-                self.assertIn(names["data"]["target"].rstrip("/"),
-                              re.findall(r"^\s*mkdir (\S+)", text, re.M))
+                self.assertLessEqual({os.path.dirname(p["target"]) for p in names["paths"]
+                                      if p["target"].startswith("/data/")},
+                                     set(re.findall(r"^\s*mkdir (\S+)", text, re.M)))
 
 
 class CheckTest(unittest.TestCase):

@@ -60,7 +60,7 @@ void runPhase(int phase, fixture::Daemon& d, uint8_t fill) {
   } else {
     d.modem.commands();
     checkIMEI(s.link, s.profile.simCount);
-    FUZZ_CHECK(fake::property("persist.sys.vx.check.imei") == "0");
+    FUZZ_CHECK(memory::property("persist.sys.vx.check.imei") == "0");
     // A replacement command is one line: "AT^DCGSNW=" and at most 19 characters of IMEI.
     for (const std::string& sent : d.modem.commands()) {
       if (sent.rfind("AT^DCGSNW=", 0) == 0) FUZZ_CHECK(sent.size() <= strlen("AT^DCGSNW=") + 20);
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Reader in(data, size);
   uint8_t config = in.byte(), fill = in.byte();
   fixture::Daemon d(fixture::profile(fuzz::kTargets[config & 3]));
-  fake::setProperty("persist.sys.vx.check.imei", "1");
+  memory::setProperty("persist.sys.vx.check.imei", "1");
   if (config & 4) {
     d.state.cards.savedCardInfo.m_history[0] =
         fuzz::pickCard(config | 1, "460001234567890", fuzz::kCardIDs[0]);

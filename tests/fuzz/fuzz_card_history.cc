@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string imsi = in.bytes(in.byte());
     card = fuzz::pickCard(selector, imsi, in.bytes(in.byte()));
   }
-  std::string file = in.rest(), path = fake::path(kCardHistoryPath, true);
+  std::string file = in.rest(), path = memory::path(kCardHistoryPath, true);
   bool exists = (flags & 0x80) == 0;
   if (exists) fixture::writeFile(path, file);
 

@@ -46,7 +46,7 @@ void setUpModemAndCards(DaemonState& s, const std::string& config) {
 
 // The published RAT list names only RATs the modem has, with no empty entry.
 void checkRatList(const ModemCapability& capability) {
-  std::string list = fake::property("ro.sys.vx.proj.rat");
+  std::string list = memory::property("ro.sys.vx.proj.rat");
   FUZZ_CHECK(list.size() < PROPERTY_VALUE_SIZE && (list.empty() || list.back() != ','));
   RatMask offered = static_cast<RatMask>(capability.standbyRatCap[0]) |
                     static_cast<RatMask>(capability.standbyRatCap[1]);
@@ -85,8 +85,8 @@ void checkPlan(const RadioPlan& plan) {
     FUZZ_CHECK(memchr(plan.standbyDSTMEX[i], '\0', DSTMEX_SIZE) != nullptr);
   }
   if (plan.master.written)
-    FUZZ_CHECK(fake::property("persist.radio.vx.master.card") == plan.masterCard);
-  FUZZ_CHECK(fake::property("persist.sys.vx.actual.rat") == plan.actualRatValue);
+    FUZZ_CHECK(memory::property("persist.radio.vx.master.card") == plan.masterCard);
+  FUZZ_CHECK(memory::property("persist.sys.vx.actual.rat") == plan.actualRatValue);
 }
 
 }  // namespace
@@ -99,9 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string& line : lines) std::getline(input, line);
   const std::string& config = lines[0];
   if (configByte(config, 0) & 0x10)
-    fixture::writeFile(fake::path(kFactoryFilePath, true), lines[1]);
+    fixture::writeFile(memory::path(kFactoryFilePath, true), lines[1]);
   for (size_t i = 0; i < kPropertyCount; i++) {
-    if (!lines[2 + i].empty()) fake::setProperty(kProperties[i], lines[2 + i]);
+    if (!lines[2 + i].empty()) memory::setProperty(kProperties[i], lines[2 + i]);
   }
   setUpModemAndCards(s, config);
 

@@ -24,7 +24,7 @@ constexpr const char* kKeys[] = {
 constexpr int kLines = sizeof kKeys / sizeof kKeys[0];
 
 std::string rildPath(int standby) {
-  return fake::path(std::string(kRildConfigBasePath) + std::to_string(standby), true);
+  return memory::path(std::string(kRildConfigBasePath) + std::to_string(standby), true);
 }
 
 // The identity the card query keeps from an answer "^DCID: <raw>\r\n".
@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((flags & 0x10) == 0) fixture::writeFile(rildPath(0), old0);
   if ((flags & 0x20) == 0) fixture::writeFile(rildPath(1), in.rest());
   if (flags & 0x40) {
-    fake::setProperty("init.svc.rild0", "running");
-    fake::setProperty("init.svc.rild1", "running");
+    memory::setProperty("init.svc.rild0", "running");
+    memory::setProperty("init.svc.rild1", "running");
   }
 
   startRildService(s.profile, s.cards.cardInfo, s.plan, flags & 1, ((flags >> 1) & 7) - 1);
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(wellFormed(fixture::readFile(rildPath(standby)), s.plan.standbyDSTMEX[standby]));
     FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
     // Every standby served has its rild running afterwards.
-    FUZZ_CHECK(fake::property("init.svc.rild" + std::to_string(standby)) == "running");
+    FUZZ_CHECK(memory::property("init.svc.rild" + std::to_string(standby)) == "running");
   }
   return 0;
 }

@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       s.cards.cardInfo[slot] = fuzz::pickCard(0x15, "460001234567890", fuzz::kCardIDs[slot]);
   }
   // A reconfiguration closes the channel; the next one opens the node again.
-  symlink("/dev/null", fake::path(kModemDevicePath, true).c_str());
+  symlink("/dev/null", memory::path(kModemDevicePath, true).c_str());
   std::istringstream messages(in.rest());
   for (std::string message; std::getline(messages, message);) {
-    if (!message.empty()) fake::queueUevent(message);  // a receive of nothing ends the pass
+    if (!message.empty()) memory::queueUevent(message);  // a receive of nothing ends the pass
   }
   sim_hot_plug_monitor_loop(s);
   FUZZ_CHECK(((s.cards.dual_sim_online ^ online) & ~3u) == 0);
-  FUZZ_CHECK(fake::ueventOpenCount() == 1);
+  FUZZ_CHECK(memory::ueventOpenCount() == 1);
   return 0;
 }

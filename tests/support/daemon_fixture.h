@@ -1,4 +1,4 @@
-// What unit tests and fuzz targets build the daemon from: a fresh fake platform, the daemon's
+// What unit tests and fuzz targets build the daemon from: a fresh in-memory platform, the daemon's
 // state as values, a scripted modem attached as its channel, card and profile values and files.
 #pragma once
 
@@ -12,10 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "card/card.h"
+#include "card/classify.h"
+#include "card/history.h"
+#include "card/history_file.h"
+#include "card/imei.h"
+#include "card/query.h"
 #include "main/daemon.h"
-#include "platform/fake_platform.h"
+#include "modem/commands.h"
+#include "modem/nvram.h"
+#include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "scripted_modem.h"
 
 namespace fixture {
@@ -73,26 +80,28 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A fresh fake platform (silence costs virtual time only) and a daemon's state with a scripted
+// A fresh in-memory platform (silence costs virtual time only) and a daemon's state with a scripted
 // modem attached: the daemon holds a non-blocking duplicate of its end, which it may close.
 struct Daemon {
   ScriptedModem modem;
   DaemonState state;
 
   explicit Daemon(const ProjectProfile& p = profile()) {
-    fake::reset();
-    fake::selectRealCapMs = 0;
+    memory::reset();
+    memory::selectRealCapMs = 0;
     state.profile = p;
     attach();
   }
   ~Daemon() {
-    if (state.link.isOpen()) close(state.link.fd);
+    if (state.link.isOpen()) close(state.link.line.fd);
   }
   // The channel as a fresh open leaves it, or as it stands on a given standby.
   void attach(int standby = -1) {
-    if (state.link.isOpen()) close(state.link.fd);
-    state.link.fd = dup(modem.fd());
-    fcntl(state.link.fd, F_SETFL, fcntl(state.link.fd, F_GETFL) | O_NONBLOCK);
+    ModemLine& line = state.link.line;
+    if (state.link.isOpen()) close(line.fd);
+    line.fd = dup(modem.fd());
+    line.state = LineState::kOpen;
+    fcntl(line.fd, F_SETFL, fcntl(line.fd, F_GETFL) | O_NONBLOCK);
     state.link.currentStandby = standby;
   }
   // Answers queued before the daemon asks: one read each.

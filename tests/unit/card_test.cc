@@ -87,8 +87,8 @@ TEST(CardQueryTest, ScenariosFromStatusToLocale) {
     EXPECT_EQ(kStatusWait + s.sent, q.sent());
     EXPECT_EQ(s.record.find("SHORT") != std::string::npos ||
                   s.record.find("UNTYPED") != std::string::npos,
-              fake::logHas("Found a saved (U)SIM card info", LOG_PRIO_INFO));
-    EXPECT_TRUE(fake::sleeps().empty());
+              memory::logHas("Found a saved (U)SIM card info", LOG_PRIO_INFO));
+    EXPECT_TRUE(memory::sleeps().empty());
   }
   // A refused status request: the slot counts as empty and nothing more is asked.
   CardQuery q;
@@ -100,13 +100,13 @@ TEST(CardQueryTest, LineThatHangsUpInTheWaitIsOpenedAgainWithinItsBounds) {
   CardQuery q;
   const CardInfo& c = q.query({}, {kOk, kOk, ""});  // no node comes back: the channel stays shut
   EXPECT_EQ("AT^DLKS=1|AT^DUSIMR=1|", q.sent());
-  EXPECT_TRUE(fake::logHas("read() fail: end of file", LOG_PRIO_ERROR));
-  EXPECT_TRUE(fake::logHas(
-      "line of \"" + fake::path(kModemDevicePath) + "\" lost, opening it again", LOG_PRIO_ERROR));
-  EXPECT_EQ(100u, fake::sleeps().size());  // the open's own bound: 100 attempts a second apart
-  EXPECT_EQ(kChannelUnopened, q.state.link.fd);
+  EXPECT_TRUE(memory::logHas("read() fail: end of file", LOG_PRIO_ERROR));
+  EXPECT_TRUE(memory::logHas(
+      "line of \"" + memory::path(kModemDevicePath) + "\" lost, opening it again", LOG_PRIO_ERROR));
+  EXPECT_EQ(100u, memory::sleeps().size());  // the open's own bound: 100 attempts a second apart
+  EXPECT_TRUE(q.state.link.neverOpened());
   EXPECT_EQ(CardStatus::kAbsent, c.m_cardStatus);
-  EXPECT_TRUE(fake::logHas("sendAtSyncOk() parameter error: 1, 0, 0", LOG_PRIO_ERROR));
+  EXPECT_TRUE(memory::logHas("sendAtSyncOk() parameter error: 1, 0, 0", LOG_PRIO_ERROR));
 }
 
 TEST(CardQueryTest, UnknownTypeReportIsTriedFiveTimesWithPauses) {
@@ -116,7 +116,7 @@ TEST(CardQueryTest, UnknownTypeReportIsTriedFiveTimesWithPauses) {
   c.m_cardType = CardType::kSim;
   queryCardInfoType(q.state.link, c);
   EXPECT_EQ("AT^DTOC|AT^DTOC|AT^DTOC|AT^DTOC|AT^DTOC|", q.sent());
-  EXPECT_EQ(std::vector<uint64_t>(5, 300000), fake::sleeps());
+  EXPECT_EQ(std::vector<uint64_t>(5, 300000), memory::sleeps());
   EXPECT_EQ(CardType::kUnknown, c.m_cardType);
 }
 
@@ -146,7 +146,7 @@ TEST(CardQueryTest, LocaleFollowsTheTargetAndItsLists) {
 // ---- History ------------------------------------------------------------------------------------
 
 struct History : Daemon {
-  std::string path = fake::path(kCardHistoryPath, true);  // the data directory exists
+  std::string path = memory::path(kCardHistoryPath, true);  // the data directory exists
   saved_card_info_st& saved = state.cards.savedCardInfo;
 
   // The daemon's own pass: cards queried, update, write.
@@ -237,7 +237,7 @@ TEST(ImeiTest, SecondImeiIsReplacedOnRequestWhenMissingOrZero) {
   for (const auto& c : cases) {
     Daemon d(fixture::profile(PROJECT_TARGET_CMCC, c.simCount));
     d.state.link.currentStandby = 0;
-    fake::setProperty("persist.sys.vx.check.imei", c.request);
+    memory::setProperty("persist.sys.vx.check.imei", c.request);
     d.answer({lineOk(std::string("+CGSN: ") + c.imei0), kOk,
               c.imei1 != nullptr ? lineOk(std::string("+CGSN: ") + c.imei1) : kOk, kOk});
     checkIMEI(d.state.link, c.simCount);
@@ -247,8 +247,8 @@ TEST(ImeiTest, SecondImeiIsReplacedOnRequestWhenMissingOrZero) {
       if (c.replaced) expected += std::string("AT^DCGSNW=") + c.imei0 + "|";
     }
     EXPECT_EQ(expected, d.sent()) << c.imei0;
-    EXPECT_EQ(c.request[0] == '1' ? "0" : c.request, fake::property("persist.sys.vx.check.imei"));
-    EXPECT_EQ(c.replaced, fake::logHas("replace IMEI[1] with IMEI[0]", LOG_PRIO_DEBUG));
+    EXPECT_EQ(c.request[0] == '1' ? "0" : c.request, memory::property("persist.sys.vx.check.imei"));
+    EXPECT_EQ(c.replaced, memory::logHas("replace IMEI[1] with IMEI[0]", LOG_PRIO_DEBUG));
   }
 }
 

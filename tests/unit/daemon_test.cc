@@ -1,8 +1,10 @@
-// The daemon's sequences over the fake platform: given this modem and these properties, the
+// The daemon's sequences over the in-memory platform: given this modem and these properties, the
 // start-up and each hot-plug reconfiguration send these commands, make these init requests and
 // leave these files.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ std::vector<std::string> slotAnswers(const SimCard* card, bool switched = true) 
 // Init requests made, as "ctl.<verb> <service>" lines.
 std::string requests() {
   std::string out;
-  for (const auto& w : fake::propertyWrites()) {
+  for (const auto& w : memory::propertyWrites()) {
     if (w.first.rfind("ctl.", 0) == 0) out += w.first + " " + w.second + "\n";
   }
   return out;
@@ -50,8 +52,8 @@ std::string requests() {
 // A two-card cmcc phone whose channel is open already (so the start-up opens nothing).
 struct Phone : Daemon {
   Phone() {
-    fake::path(kCardHistoryPath, true);  // the data directory exists
-    fake::setProperty("persist.sys.vx.msms", "221");
+    memory::path(kCardHistoryPath, true);  // the data directory exists
+    memory::setProperty("persist.sys.vx.msms", "221");
   }
   void boot(const SimCard* slot0, const SimCard* slot1, const char* dmcc = "1,2,1,31,1") {
     answer({lineOk(std::string("^DMCC: ") + dmcc)});
@@ -67,42 +69,73 @@ struct Phone : Daemon {
 TEST(DaemonTest, FirstBootOfATwoCardPhone) {
   Phone p;
   p.boot(&kUsimHome, &kSimOther);
-  EXPECT_EQ(std::vector<uint64_t>({100000, 100000}), fake::sleeps());  // after each request
+  EXPECT_EQ(std::vector<uint64_t>({100000, 100000}), memory::sleeps());  // after each request
   EXPECT_EQ(2, p.state.cards.savedCardInfo.m_nextIndex);
   EXPECT_EQ(3u, p.state.cards.dual_sim_online);
-  EXPECT_EQ(kChannelClosed, p.state.link.fd);
+  EXPECT_EQ(LineState::kClosed, p.state.link.line.state);
 }
 
 TEST(DaemonTest, GuardStopsAStartWhileAMasterCardSwitchIsUnderWay) {
   for (const char* flag : {"01", "11", "10", "00", ""}) {
     Phone p;
-    fake::setProperty("gsm.operator.mcard_switch", flag);
+    memory::setProperty("gsm.operator.mcard_switch", flag);
     bool stops = flag[0] != '\0' && flag[1] == '1';
     if (stops) {
       EXPECT_FALSE(runStartupSequence(p.state));
       EXPECT_EQ("", p.sent());
-      EXPECT_EQ(flag, fake::property("gsm.operator.mcard_switch"));
+      EXPECT_EQ(flag, memory::property("gsm.operator.mcard_switch"));
     } else {
       p.boot(nullptr, nullptr);
-      EXPECT_EQ("00", fake::property("gsm.operator.mcard_switch"));
+      EXPECT_EQ("00", memory::property("gsm.operator.mcard_switch"));
     }
-    EXPECT_EQ(stops, fake::logHas("switching master card now, wait for a while!"));
+    EXPECT_EQ(stops, memory::logHas("switching master card now, wait for a while!"));
   }
 }
 
 // The crash test kills a swapping start at every write and checks the flags are back and no record
-// is left; here a record naming more than the two flags.
-TEST(DaemonTest, ResetPropertiesOfAnInterruptedSwapAreRestoredAtTheNextStart) {
-  Phone p;
-  // A start that died during the swap: both flags changed, its record left behind.
-  fake::setProperty("persist.sys.modem.reset", "1");
-  fake::setProperty("persist.sys.modem.reset.prompt", "0");
-  fixture::writeFile(fake::path("/data/vantorel/radio/modem_reset.restore"),
-                     "persist.sys.modem.reset=0\npersist.sys.modem.reset.prompt=1\nro.other=1\n");
-  p.boot(&kUsimHome, &kSimOther);
-  EXPECT_EQ("0", fake::property("persist.sys.modem.reset"));
-  EXPECT_EQ("1", fake::property("persist.sys.modem.reset.prompt"));
-  EXPECT_FALSE(fake::hasProperty("ro.other"));  // only the two flags are ever restored
+// is left; here the records a next start finds. Only a record the daemon could have written is
+// applied; anything else is refused whole, and every record is removed.
+TEST(DaemonTest, InterruptedSwapRecordIsAppliedOnlyWhenTheDaemonCouldHaveWrittenIt) {
+  const std::string reset = "persist.sys.modem.reset=0\n";
+  const std::string prompt = "persist.sys.modem.reset.prompt=1\n";
+  const struct {
+    std::string record;  // "fifo" and "dir": not a regular file
+    const char* reset;   // the flags afterwards; they start as "1" and "0"
+    const char* prompt;
+  } cases[] = {
+      {reset, "0", "0"},
+      {prompt, "1", "1"},
+      {reset + prompt, "0", "1"},
+      {reset + prompt + "ro.other=1\n", "1", "0"},
+      {"persist.sys.modem.reset=rm -rf /\n", "1", "0"},
+      {prompt + reset, "1", "0"},
+      {std::string(300, 'x') + "\n" + reset, "1", "0"},
+      {"", "1", "0"},
+      {"fifo", "1", "0"},
+      {"dir", "1", "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record);
+    memory::reset();
+    memory::setProperty("persist.sys.modem.reset", "1");
+    memory::setProperty("persist.sys.modem.reset.prompt", "0");
+    const std::string path = memory::path(kRestoreRecordPath, true);
+    if (c.record == "fifo") {
+      ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+    } else if (c.record == "dir") {
+      ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+    } else {
+      fixture::writeFile(path, c.record);
+    }
+    restoreInterruptedSwap();
+    EXPECT_EQ(c.reset, memory::property("persist.sys.modem.reset"));
+    EXPECT_EQ(c.prompt, memory::property("persist.sys.modem.reset.prompt"));
+    EXPECT_NE(0, access(path.c_str(), F_OK));
+    const bool applied = std::string(c.reset) == "0" || std::string(c.prompt) == "1";
+    EXPECT_EQ(applied, memory::logHas(
+                           "an NVRAM swap was interrupted: restoring the modem reset properties"));
+    EXPECT_FALSE(memory::hasProperty("ro.other"));
+  }
 }
 
 // Messages of other devices and a card reported as it was are golden runs.
@@ -119,15 +152,15 @@ TEST(DaemonTest, HotPlugMessagesGiveTheirCandidateMask) {
       {3, "USIM1", 3},  // nothing after the name
   };
   for (const auto& c : cases) {
-    fake::reset();
+    memory::reset();
     std::vector<char> buffer(c.message.begin(), c.message.end());
     buffer.resize(c.message.size() + 2);
     EXPECT_EQ(c.candidate,
               hotplugCandidate(buffer.data(), static_cast<int>(c.message.size()), c.stored))
         << c.message;
     EXPECT_EQ(c.message.find("USIM") != std::string::npos,
-              fake::logCount("sim_hot_plug_monitor_loop g_dual_sim_online:" +
-                             std::to_string(c.stored)) > 0);
+              memory::logCount("sim_hot_plug_monitor_loop g_dual_sim_online:" +
+                               std::to_string(c.stored)) > 0);
   }
 }
 
@@ -148,11 +181,11 @@ struct NoCardInSlot1 : Phone {
 TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   NoCardInSlot1 p;
   // An empty message and one refused as not the kernel's are skipped; the next one is handled.
-  fake::queueUevent("");
-  fake::queueUeventError(EIO);
-  fake::queueUevent("USIM1 IN");
+  memory::queueUevent("");
+  memory::queueUeventError(EIO);
+  memory::queueUevent("USIM1 IN");
   // Messages dropped by the kernel: the modem is asked what each slot holds.
-  fake::queueUeventError(ENOBUFS);
+  memory::queueUeventError(ENOBUFS);
   p.modemSeesNoCard(true);
   p.answer({kOk});                        // AT^DMPCHN=0
   p.answer(slotAnswers(nullptr, false));  // slot 0: card gone
@@ -162,12 +195,13 @@ TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   p.answer(slotAnswers(nullptr, false));
   p.answer({lineOk("^DMCC: 1,2,1,31,1")});
   sim_hot_plug_monitor_loop(p.state);
-  EXPECT_EQ(1, fake::ueventOpenCount());
-  EXPECT_NE(std::string::npos, fake::logText().find("message skipped, 3 so far"));
-  EXPECT_TRUE(fake::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 0"));
+  EXPECT_EQ(1, memory::ueventOpenCount());
+  EXPECT_NE(std::string::npos, memory::logText().find("message skipped, 3 so far"));
+  EXPECT_TRUE(memory::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 0"));
   EXPECT_EQ(0u, p.state.cards.dual_sim_online);
-  EXPECT_NE(std::string::npos, fixture::readFile(fake::path(kRildConfigBasePath + std::string("0")))
-                                   .find("rild.cardStatus = 0\n"));
+  EXPECT_NE(std::string::npos,
+            fixture::readFile(memory::path(kRildConfigBasePath + std::string("0")))
+                .find("rild.cardStatus = 0\n"));
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
@@ -187,10 +221,10 @@ TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
       Daemon d;
       strcpy(d.state.plan.standbyDSTMEX[0], "0,7,2");
       strcpy(d.state.plan.standbyDSTMEX[1], "1,0");
-      fake::setProperty("init.svc.rild0", "running");
-      fake::setProperty("init.svc.rild1", switched ? "stopped" : "running");
-      fixture::writeFile(fake::path(kRildConfigBasePath + std::string("0"), true), c.oldLine);
-      fixture::writeFile(fake::path(kRildConfigBasePath + std::string("1")),
+      memory::setProperty("init.svc.rild0", "running");
+      memory::setProperty("init.svc.rild1", switched ? "stopped" : "running");
+      fixture::writeFile(memory::path(kRildConfigBasePath + std::string("0"), true), c.oldLine);
+      fixture::writeFile(memory::path(kRildConfigBasePath + std::string("1")),
                          "rild.rat.DSTMEX = 1,0\n");
       startRildService(d.state.profile, d.state.cards.cardInfo, d.state.plan, switched, -1);
       // After a swap nothing running restarts and the old files are not even read.
@@ -198,8 +232,9 @@ TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
                              : c.restart ? "ctl.restart rild0\n"
                                          : "";
       EXPECT_EQ(expected, requests()) << c.oldLine;
-      EXPECT_EQ(switched ? 0 : 1, fake::logCount("standby 1, oldDstmex is 1,0, this DSTMEX is 1,0 "
-                                                 "restartRIL = 0"));
+      EXPECT_EQ(switched ? 0 : 1,
+                memory::logCount("standby 1, oldDstmex is 1,0, this DSTMEX is 1,0 "
+                                 "restartRIL = 0"));
     }
   }
 }

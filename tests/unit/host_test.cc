@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/host_root.h"
-#include "platform/host_store.h"
+#include "platform/host/root.h"
+#include "platform/host/store.h"
 #include "platform/platform.h"
 
 namespace {

@@ -15,7 +15,7 @@ using fixture::Daemon;
 // Seconds between the two stamps of the "read time out" line; -1 when there is none.
 long timeOutSpan() {
   long s0, n0, s1, n1;
-  for (const fake::LogLine& line : fake::logLines()) {
+  for (const memory::LogLine& line : memory::logLines()) {
     if (sscanf(line.text.c_str(), "read time out: %ld:%ld -> %ld:%ld", &s0, &n0, &s1, &n1) == 4) {
       return s1 - s0;
     }
@@ -46,9 +46,9 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
     EXPECT_EQ(0, outcome.result);
     EXPECT_EQ(c.isOk, outcome.isOk);
     EXPECT_EQ(c.gathered, out.text);
-    EXPECT_EQ(c.chunks.back().empty(), fake::logHas("isFinalReponse() parameter error: 1"));
-    EXPECT_EQ(0, fake::logCount("[-1]<< late"));  // after the end: not read
-    EXPECT_EQ(1, fake::logCount("[-1]>> AT<CR>"));
+    EXPECT_EQ(c.chunks.back().empty(), memory::logHas("isFinalReponse() parameter error: 1"));
+    EXPECT_EQ(0, memory::logCount("[-1]<< late"));  // after the end: not read
+    EXPECT_EQ(1, memory::logCount("[-1]>> AT<CR>"));
   }
 }
 
@@ -64,32 +64,31 @@ TEST(ChannelTest, ChunkThatDoesNotFitIsDroppedWholeAndTheCopyIsLaidOverTheOldAns
   EXPECT_EQ(expected, out.text);
 }
 
-// An unopened channel (-1) is the golden run of a line gone for good; a closed one holds fd 0.
+// An unopened channel is the golden run of a line gone for good; a closed one is this.
 TEST(ChannelTest, ClosedChannelRefusesEveryCommand) {
   Daemon d;
-  int attached = d.state.link.fd;
-  d.state.link.fd = kChannelClosed;
-  char chunk[AT_CHUNK_SIZE];
+  d.state.link.line.state = LineState::kClosed;
+  const char* const reports[] = {"^DMRST"};
   EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT\r").result);
   EXPECT_EQ(-1, writeAtCommand(d.state.link, "AT^DSRST\r"));
-  EXPECT_EQ(-1, readAtWithTimeout(d.state.link, chunk, 5));
+  EXPECT_EQ(-1, waitForReport(d.state.link, "", reports, 1, {5000000, 5000000, 10}));
   EXPECT_FALSE(switchToStandby(d.state.link, 1));
   // It passes the switch's own check and is refused by the exchange.
-  EXPECT_EQ(2, fake::logCount("sendAtSyncOk() parameter error: 1, 0, 0"));
-  EXPECT_FALSE(fake::logHas("switchToStandby() parameter error: 1, 0"));
-  EXPECT_EQ(2, fake::logCount("invalid fd"));
+  EXPECT_EQ(2, memory::logCount("sendAtSyncOk() parameter error: 1, 0, 0"));
+  EXPECT_FALSE(memory::logHas("switchToStandby() parameter error: 1, 0"));
+  EXPECT_EQ(2, memory::logCount("invalid fd"));
   EXPECT_EQ("", d.sent());
-  d.state.link.fd = attached;
+  d.state.link.line.state = LineState::kOpen;
 }
 
 TEST(ChannelTest, TrafficLineIsCutAfter250Characters) {
-  fake::reset();
+  memory::reset();
   logAtTraffic(">> ", std::string(300, 'a').c_str(), 2);
   logAtTraffic("<< ", std::string(300, '\r').c_str(), 0);
   std::string crs;
   for (int i = 0; i < 63; i++) crs += "<CR>";
-  EXPECT_TRUE(fake::logHas("[2]>> " + std::string(250, 'a'), LOG_PRIO_DEBUG));
-  EXPECT_TRUE(fake::logHas("[0]<< " + crs, LOG_PRIO_DEBUG));
+  EXPECT_TRUE(memory::logHas("[2]>> " + std::string(250, 'a'), LOG_PRIO_DEBUG));
+  EXPECT_TRUE(memory::logHas("[0]<< " + crs, LOG_PRIO_DEBUG));
 }
 
 TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff) {
@@ -99,10 +98,10 @@ TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff)
   EXPECT_EQ(-1, sendAtSync(d.state.link, "AT^DMCC?\r", resp));
   EXPECT_STREQ("\r\n^DMCC: 1", resp.text);
   EXPECT_EQ(AT_EXCHANGE_TIMEOUT_S, timeOutSpan());
-  EXPECT_EQ((1000u + AT_EXCHANGE_TIMEOUT_S) * 1000000u, fake::nowUs());
+  EXPECT_EQ((1000u + AT_EXCHANGE_TIMEOUT_S) * 1000000u, memory::nowUs());
   d.answer({",2,1,31\r\n\r\nOK\r\n"});  // too late for AT^DMCC?, and not AT^DTOC's answer
   EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT^DTOC\r").result);
-  EXPECT_TRUE(fake::logHas("[-1]<< ,2,1,31<CR><LF><CR><LF>OK<CR><LF>", LOG_PRIO_DEBUG));
+  EXPECT_TRUE(memory::logHas("[-1]<< ,2,1,31<CR><LF><CR><LF>OK<CR><LF>", LOG_PRIO_DEBUG));
   EXPECT_TRUE(d.state.link.lateAnswerPending);  // AT^DTOC's own answer may come late in turn
   // It ends at its final result code; the report after it is kept for the next exchange.
   d.answer({"\r\n^DTOC: 1\r\n\r\nO", "K\r\n\r\n^DUSIMU: 1\r\n", "\r\nOK\r\n"});
@@ -129,7 +128,7 @@ TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
     EXPECT_EQ(c.parsed, queryModemCapability(d.state.link, false)) << c.answer;
     EXPECT_EQ(0, memcmp(&c.after, &d.state.link.capability, sizeof c.after)) << c.answer;
     EXPECT_EQ(c.parsed ? 1u : 3u, d.modem.commands().size());
-    EXPECT_EQ(c.parsed ? 0u : 600000u, fake::nowUs() - 1000000000u);  // 200 ms after each failure
+    EXPECT_EQ(c.parsed ? 0u : 600000u, memory::nowUs() - 1000000000u);  // 200 ms after each failure
     bool filled = c.after.dmccValue1 > 0;
     d.answer({c.answer, c.answer, c.answer});
     EXPECT_EQ(filled, queryModemCapability(d.state.link, false));
@@ -151,16 +150,16 @@ TEST(ModemCommandsTest, RefusedStandbySwitchKeepsTheCachedStandby) {
 
 // Its log lines are pinned by the golden run of a line gone for good.
 TEST(ModemCommandsTest, DeviceNodeIsWaitedForThenOpenedAfterItSettles) {
-  fake::reset();
-  std::string node = fake::path(kModemDevicePath, true);
+  memory::reset();
+  std::string node = memory::path(kModemDevicePath, true);
   int fd = tryOpenDevice(node.c_str(), O_RDWR, 3);
   EXPECT_EQ(-1, fd);
-  EXPECT_EQ(std::vector<uint64_t>(3, 1000000), fake::sleeps());
+  EXPECT_EQ(std::vector<uint64_t>(3, 1000000), memory::sleeps());
   ASSERT_EQ(0, symlink("/dev/null", node.c_str()));
   fd = tryOpenDevice(node.c_str(), O_RDWR, 3);
   EXPECT_GT(fd, 0);
   close(fd);
-  EXPECT_EQ(500000u, fake::sleeps().back());  // the node settles before the open
+  EXPECT_EQ(500000u, memory::sleeps().back());  // the node settles before the open
 }
 
 }  // namespace

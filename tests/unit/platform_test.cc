@@ -1,7 +1,7 @@
-// getProp/setProp over the fake platform. Stored values, defaults and their log lines are in every
-// golden run, bounded copies in every card text the card tests cut and every fuzz target; reading
-// and replacing files is left to the end-to-end runs: planted links and FIFOs, a directory in the
-// way, a kill at every write.
+// getProp/setProp over the in-memory platform. Stored values, defaults and their log lines are in
+// every golden run, bounded copies in every card text the card tests cut and every fuzz target;
+// reading and replacing files is left to the end-to-end runs: planted links and FIFOs, a directory
+// in the way, a kill at every write.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -15,31 +15,34 @@ namespace {
 
 class PropertyTest : public ::testing::Test {
  protected:
-  void SetUp() override { fake::reset(); }
+  void SetUp() override { memory::reset(); }
   char value[PROPERTY_VALUE_SIZE];
 };
 
-TEST_F(PropertyTest, BadArgumentsAreRefusedWithTheirFlags) {
-  EXPECT_EQ(-1, getProp(nullptr, value, "d"));
-  EXPECT_EQ(-1, getProp("", value, "d"));
-  EXPECT_EQ(-1, setProp(nullptr, nullptr, 3));
-  EXPECT_EQ(-1, setProp("", "v", 3));
-  EXPECT_EQ(fake::logText(),
-            "E getProp() parameter error: 1, 0\nE getProp() parameter error: 1\n"
-            "E setProp() parameter error: 1, 1\nE setProp() parameter error: 1\n");
-  EXPECT_TRUE(fake::sleeps().empty());
+// A numbered property is read under its standby's name, and a name that does not fit is refused.
+TEST_F(PropertyTest, NumberedPropertyIsReadUnderItsStandbysName) {
+  memory::setProperty("init.svc.rild1", "running");
+  EXPECT_EQ(0, getProp(prop::kRildState, 1, value, "stopped"));
+  EXPECT_STREQ("running", value);
+  EXPECT_EQ(0, getProp(prop::kRildState, 0, value, "stopped"));
+  EXPECT_STREQ("stopped", value);
+  EXPECT_EQ(memory::logText(),
+            "I get property: [init.svc.rild1]: [running]\n"
+            "W property \"init.svc.rild0\" is empty, use default value \"stopped\"\n");
+  char name[16];
+  EXPECT_FALSE(formatName(prop::kRildState.name, 12345678, name, sizeof name));
 }
 
 // An accepted write is set once, without a pause, in every golden run's log.
 TEST_F(PropertyTest, RefusedWriteRetriesOneSecondApartIncludingAfterTheLast) {
   for (int maxTries : {3, 0, 5}) {
-    fake::reset();
-    fake::refuse("persist.c");
+    memory::reset();
+    memory::refuse(prop::kActualRat.name);
     int attempts = maxTries == 0 ? 1 : maxTries;
-    EXPECT_EQ(-1, setProp("persist.c", "v", maxTries));
-    EXPECT_EQ(attempts, fake::setAttempts("persist.c"));
-    EXPECT_EQ(attempts, fake::logCount("set property: [persist.c]: [v] failed"));
-    EXPECT_EQ(std::vector<uint64_t>(attempts, 1000000), fake::sleeps());
+    EXPECT_EQ(-1, setProp(prop::kActualRat, "v", maxTries));
+    EXPECT_EQ(attempts, memory::setAttempts(prop::kActualRat.name));
+    EXPECT_EQ(attempts, memory::logCount("set property: [persist.sys.vx.actual.rat]: [v] failed"));
+    EXPECT_EQ(std::vector<uint64_t>(attempts, 1000000), memory::sleeps());
   }
 }
 

@@ -16,7 +16,7 @@ constexpr char kAbsent[] = "<absent>";
 class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake::reset();
+    memory::reset();
     profile = kInitialProjectProfile;
     capability = {1, 1, 1, {31, 1, 1, 1, 1}};
   }
@@ -27,7 +27,7 @@ class ProfileTest : public ::testing::Test {
     completeProjectProfile(profile, ratList, capability);
   }
   std::string propertyOrAbsent(const std::string& name) {
-    return fake::hasProperty(name) ? fake::property(name) : kAbsent;
+    return memory::hasProperty(name) ? memory::property(name) : kAbsent;
   }
 
   ProjectProfile profile;
@@ -54,12 +54,12 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
   for (const auto& c : cases) {
     SetUp();
     SCOPED_TRACE(std::string("file ") + (c.factoryFile ? c.factoryFile : "(none)"));
-    if (c.factoryFile) fixture::writeFile(fake::path(kFactoryFilePath, true), c.factoryFile);
-    if (c.property) fake::setProperty("persist.sys.vx.msms", c.property);
+    if (c.factoryFile) fixture::writeFile(memory::path(kFactoryFilePath, true), c.factoryFile);
+    if (c.property) memory::setProperty("persist.sys.vx.msms", c.property);
 
     load();
 
-    EXPECT_EQ(fake::property("ro.vx.msms"), c.published);
+    EXPECT_EQ(memory::property("ro.vx.msms"), c.published);
     EXPECT_EQ(propertyOrAbsent("persist.sys.vx.msms"), c.persisted);
     EXPECT_EQ(profile.simCount, c.simCount);
     EXPECT_EQ(profile.standbyCount, c.standbyCount);
@@ -70,12 +70,12 @@ TEST_F(ProfileTest, MultiSimDigitsComeFromAValidFactoryFileElseFromTheProperty) 
 TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
   for (bool refused : {false, true}) {
     SetUp();
-    fake::setProperty("persist.sys.vx.msms", "221");
-    if (refused) fake::refuse("persist.radio.multisim.config");
+    memory::setProperty("persist.sys.vx.msms", "221");
+    if (refused) memory::refuse("persist.radio.multisim.config");
     load();
-    EXPECT_EQ(fake::setAttempts("persist.radio.multisim.config"), 1);
-    EXPECT_EQ(fake::logCount("set property: [persist.radio.multisim.config]: [dsds]"), !refused);
-    EXPECT_EQ(fake::logText().find("multisim.config]: [dsds] failed"), std::string::npos);
+    EXPECT_EQ(memory::setAttempts("persist.radio.multisim.config"), 1);
+    EXPECT_EQ(memory::logCount("set property: [persist.radio.multisim.config]: [dsds]"), !refused);
+    EXPECT_EQ(memory::logText().find("multisim.config]: [dsds] failed"), std::string::npos);
   }
 }
 
@@ -83,10 +83,10 @@ TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
 TEST_F(ProfileTest, TargetMatchesExactlyOrStaysNone) {
   for (const char* value : {"CMCC", "cmcc ", "opens"}) {
     SetUp();
-    fake::setProperty("persist.sys.vx.proj.target", value);
+    memory::setProperty("persist.sys.vx.proj.target", value);
     load();
     EXPECT_EQ(profile.projectTarget, PROJECT_TARGET_NONE) << value;
-    EXPECT_EQ(fake::property("ro.sys.vx.proj.target"), value);
+    EXPECT_EQ(memory::property("ro.sys.vx.proj.target"), value);
   }
 }
 
@@ -111,14 +111,14 @@ TEST_F(ProfileTest, RatListIsCutDownToWhatTheModemSupports) {
   for (const auto& c : cases) {
     SetUp();
     SCOPED_TRACE(c.list);
-    if (!c.list.empty()) fake::setProperty("persist.sys.vx.proj.rat", c.list);
+    if (!c.list.empty()) memory::setProperty("persist.sys.vx.proj.rat", c.list);
     capability = {1, c.modemStandbys, 1, {c.cap0, c.cap1, 1, 1, 1}};
 
     load();
 
-    EXPECT_TRUE(fake::hasProperty("ro.sys.vx.proj.rat"));  // an empty list too
-    EXPECT_EQ(fake::property("ro.sys.vx.proj.rat"), c.published);
-    EXPECT_TRUE(fake::logHas("after update: " + c.published, LOG_PRIO_DEBUG));
+    EXPECT_TRUE(memory::hasProperty("ro.sys.vx.proj.rat"));  // an empty list too
+    EXPECT_EQ(memory::property("ro.sys.vx.proj.rat"), c.published);
+    EXPECT_TRUE(memory::logHas("after update: " + c.published, LOG_PRIO_DEBUG));
     EXPECT_EQ(profile.rat2GMask, c.g2);
     EXPECT_EQ(profile.rat3GMask, c.g3);
     EXPECT_EQ(profile.rat4GMask, c.g4);
@@ -143,13 +143,13 @@ TEST_F(ProfileTest, ManualSettingNamesOneStandbyAndItsRatGroups) {
     profile = fixture::profile(PROJECT_TARGET_CMCC, 2, c.standbyCount);  // groups 1, 18 and 12
     profile.manualRatStandby = 0;  // left over from an earlier read
     profile.manualRatMask = 7;
-    fake::setProperty("persist.sys.vx.manual.rat", c.value);
+    memory::setProperty("persist.sys.vx.manual.rat", c.value);
     getManualInfo(profile);
     EXPECT_EQ(profile.manualRatStandby, c.standby);
     EXPECT_EQ(profile.manualRatMask, c.mask);
     std::string line = "getManualInfo() invalid ratIdx: " + std::to_string(c.refusedIndex) + ".";
-    EXPECT_EQ(fake::logHas(line, LOG_PRIO_ERROR), c.refusedIndex != 0);
-    EXPECT_EQ(fake::logText().find("invalid ratIdx") != std::string::npos, c.refusedIndex != 0);
+    EXPECT_EQ(memory::logHas(line, LOG_PRIO_ERROR), c.refusedIndex != 0);
+    EXPECT_EQ(memory::logText().find("invalid ratIdx") != std::string::npos, c.refusedIndex != 0);
   }
 }
 
@@ -168,10 +168,10 @@ TEST_F(ProfileTest, PlmnListKeepsTwoCharactersOfUpToTwentyTokens) {
   for (const auto& c : cases) {
     SetUp();
     SCOPED_TRACE(c.value);
-    fake::setProperty("persist.sys.vx.plmn.cmcc", c.value);
+    memory::setProperty("persist.sys.vx.plmn.cmcc", c.value);
     memset(profile.cmccPlmnList, 'z', sizeof(PlmnList));
 
-    readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", profile.cmccPlmnList);
+    readPlmnList(prop::kCmccPlmnList, "460,00,02,07,08,20", profile.cmccPlmnList);
 
     for (int i = 0; i < PLMN_LIST_ENTRIES; i++) {
       std::string expected = i < static_cast<int>(c.entries.size()) ? c.entries[i] : "";

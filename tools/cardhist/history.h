@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card.h"
+#include "card/history.h"
 
 namespace cardhist {
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "modem/channel.h"
+#include "modem/exchange.h"
 
 namespace modemsim {
 namespace {

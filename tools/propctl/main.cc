@@ -13,7 +13,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "platform/host_store.h"
+#include "platform/host/store.h"
 #include "platform/platform.h"
 
 namespace {

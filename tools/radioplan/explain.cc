@@ -6,8 +6,17 @@
 
 #include <algorithm>
 
+#include "platform/properties.h"
+
 namespace radioplan {
 namespace {
+
+// The keys of a rild file the plan decides: the rest describe the cards, which the plan takes as
+// given.
+bool comparedRildKey(const std::string& key) {
+  return key == "rild.simSlot" || key == "rild.rat" || key == "rild.actualRat" ||
+         key == kRildDstmexKey;
+}
 
 // The three generations: as the policy's groups, as the RATs they hold, and in words.
 struct Generation {
@@ -145,7 +154,7 @@ std::string masterReason(const Scene& s, const RadioPlan& plan) {
              capabilityName(plan.capability.code) + ": " + capabilityMeaning(plan.capability.code);
     case MasterRule::kDefaultDataCard:
       return equal + "; the default data card (persist.radio.default.data = \"" +
-             s.prop(kDefaultDataProperty) + "\") decides";
+             s.prop(prop::kDefaultData.name) + "\") decides";
     case MasterRule::kLastMasterCard:
       return equal + "; no default data card; the card that was master last time (identity \"" +
              std::string(m.lastMasterID) + "\") is in slot " + std::to_string(m.lastMasterCard - 1);
@@ -212,7 +221,7 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   if (i == why.tableStandby) reasons = chosenReasons(s, plan);
   if (why.manual && i == why.chosenStandby) {
     reasons.push_back("the manual setting (persist.sys.vx.manual.rat = \"" +
-                      s.prop(kManualRatProperty) + "\") gives it " +
+                      s.prop(prop::kManualRat.name) + "\") gives it " +
                       ratWords(s.profile.manualRatMask));
   } else if (why.manual && i == why.tableStandby) {
     reasons.push_back("the manual setting gives the larger set to standby " +
@@ -249,7 +258,7 @@ Json profileJson(const Scene& s) {
   Json j;
   j["msms"] = "";
   for (const auto& [name, value] : s.profileWrites) {
-    if (name == kPublishedMsms) j["msms"] = value;
+    if (name == prop::kPublishedMsms.name) j["msms"] = value;
   }
   j["sim_count"] = p.simCount;
   j["standby_count"] = p.standbyCount;
@@ -259,16 +268,16 @@ Json profileJson(const Scene& s) {
   j["rat_list_after_modem"] = s.ratListFiltered;
   j["groups"] = {{"2G", p.rat2GMask}, {"3G", p.rat3GMask}, {"4G", p.rat4GMask}};
   if (p.manualRatMask != NO_MANUAL_RAT_MASK) {
-    j["manual"] = {{"text", s.prop(kManualRatProperty)},
+    j["manual"] = {{"text", s.prop(prop::kManualRat.name)},
                    {"standby", p.manualRatStandby},
                    {"rat", p.manualRatMask},
                    {"rats", ratWords(p.manualRatMask)}};
   } else {
     j["manual"] = nullptr;
   }
-  j["pref_net_type"] = s.prop(kPrefNetTypeProperty);
-  j["default_data"] = s.prop(kDefaultDataProperty);
-  j["stored_master"] = s.prop(kMasterCardProperty);
+  j["pref_net_type"] = s.prop(prop::kPrefNetType.name);
+  j["default_data"] = s.prop(prop::kDefaultData.name);
+  j["stored_master"] = s.prop(prop::kMasterCard.name);
   return j;
 }
 
@@ -283,23 +292,21 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
                             planned + "\"");
     }
   };
-  if (s.observed.count(kMasterCardProperty) != 0) {
-    check(kMasterCardProperty, s.observed.at(kMasterCardProperty), plan.masterCard);
+  if (s.observed.count(prop::kMasterCard.name) != 0) {
+    check(prop::kMasterCard.name, s.observed.at(prop::kMasterCard.name), plan.masterCard);
   }
-  if (s.observed.count(kActualRatProperty) != 0) {
-    check(kActualRatProperty, s.observed.at(kActualRatProperty), plan.actualRatValue);
+  if (s.observed.count(prop::kActualRat.name) != 0) {
+    check(prop::kActualRat.name, s.observed.at(prop::kActualRat.name), plan.actualRatValue);
   }
   for (const auto& [standby, f] : s.rild) {
     if (standby >= std::min(s.profile.standbyCount, MAX_STANDBY)) continue;
     const std::string name = "rild.cfg" + std::to_string(standby) + " ";
-    check(name + "rild.simSlot", f.values.at("rild.simSlot"),
-          std::to_string(plan.standbySimSlot[standby]));
-    check(name + "rild.rat", f.values.at("rild.rat"), std::to_string(plan.standbyRat[standby]));
-    check(name + "rild.actualRat", f.values.at("rild.actualRat"),
-          std::to_string(plan.standbyActualRat[standby]));
-    auto dstmex = f.values.find("rild.rat.DSTMEX");
-    check(name + "rild.rat.DSTMEX", dstmex == f.values.end() ? "" : dstmex->second,
-          plan.standbyDSTMEX[standby]);
+    // The daemon's own record of what the plan puts in the file, against what the file holds.
+    const RildConfig planned = rildConfigFor(s.profile, s.cards, plan, standby);
+    for (const RildKey& key : kRildKeys) {
+      if (!comparedRildKey(key.name)) continue;
+      check(name + key.name, rildValue(f.config, key), rildValue(planned, key));
+    }
   }
   j["compared"] = compared;
   j["differences"] = differences;
@@ -402,7 +409,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                                         : "kept"},
                 {"swap", writes.swap},
                 {"reason", nvramWords(s, plan, writes.swap)}};
-  auto seen = s.observed.find(kSwapNvramProperty);
+  auto seen = s.observed.find(prop::kSwapNvram.name);
   if ((s.mode == "root" || s.mode == "props") && seen != s.observed.end()) {
     nvram["observed"] = seen->second;
     nvram["state"] = seen->second == "1" ? "swapped" : "kept";
@@ -410,11 +417,12 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
       nvram["reason"] =
           seen->second == "1"
               ? "the daemon swapped the NVRAM and reset the modem at its last check (" +
-                    std::string(kSwapNvramProperty) +
+                    std::string(prop::kSwapNvram.name) +
                     " is 1): a standby of the modem did not offer what the table gave the "
                     "same standby; the capability assumed here does not show it (give "
                     "--capability with each standby's RATs)"
-              : "the daemon kept the NVRAM at its last check (" + std::string(kSwapNvramProperty) +
+              : "the daemon kept the NVRAM at its last check (" +
+                    std::string(prop::kSwapNvram.name) +
                     " is 0); with the capability assumed here it would swap: " +
                     nvramWords(s, plan, true);
     }

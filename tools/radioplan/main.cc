@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "platform/properties.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -88,9 +89,9 @@ struct PropertyOption {
   const char* property;
 };
 const PropertyOption kPropertyOptions[] = {
-    {"target", kProjectTargetProperty},     {"rat", kProjectRatProperty},
-    {"manual", kManualRatProperty},         {"pref-net-type", kPrefNetTypeProperty},
-    {"default-data", kDefaultDataProperty}, {"stored-master", kMasterCardProperty},
+    {"target", prop::kProjectTarget.name},     {"rat", prop::kProjectRat.name},
+    {"manual", prop::kManualRat.name},         {"pref-net-type", prop::kPrefNetType.name},
+    {"default-data", prop::kDefaultData.name}, {"stored-master", prop::kMasterCard.name},
 };
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {

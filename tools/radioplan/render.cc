@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "ril/rild_file.h"
+
 namespace radioplan {
 namespace {
 
@@ -88,19 +90,13 @@ void renderWrites(Doc& d, const Json& r, bool files) {
       d.block(name, str(text));
       continue;
     }
-    std::map<std::string, std::string> v;
     const std::string t = str(text);
-    for (size_t at = 0; at < t.size();) {
-      size_t end = t.find('\n', at);
-      if (end == std::string::npos) end = t.size();
-      const std::string line = t.substr(at, end - at);
-      const size_t eq = line.find(" = ");
-      if (eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 3);
-      at = end + 1;
-    }
-    d.item(d.code(name) + ": slot " + v["rild.simSlot"] + ", card status " + v["rild.cardStatus"] +
-           ", rat " + v["rild.rat"] + ", actualRat " + v["rild.actualRat"] + ", DSTMEX " +
-           d.code(v["rild.rat.DSTMEX"]));
+    RildConfig c;
+    const char* badKey = nullptr;
+    if (!parseRildConfig(t.data(), t.size(), c, &badKey)) continue;
+    d.item(d.code(name) + ": slot " + std::to_string(c.simSlot) + ", card status " +
+           std::to_string(c.cardStatus) + ", rat " + std::to_string(c.rat) + ", actualRat " +
+           std::to_string(c.actualRat) + ", DSTMEX " + d.code(c.dstmex));
   }
   d.item("init: " + (w["init"].empty() ? std::string("no request") : joined(w["init"], ", ")));
 }

@@ -4,23 +4,22 @@
 #include "radioplan/state.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
+#include "card/classify.h"
+#include "card/history_file.h"
 #include "cardhist/history.h"
 #include "cli/files.h"
-#include "modem/modem.h"
 #include "modemsim/modem.h"
-#include "platform/fake_platform.h"
+#include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "profile/load.h"
 #include "ril/ril.h"
 
@@ -30,9 +29,6 @@ namespace {
 
 // The phone's path of a standby's rild file.
 std::string rildPath(int standby) { return kRildConfigBasePath + std::to_string(standby); }
-// The keys the daemon writes into every rild file that radioplan reads back.
-constexpr const char* kRildNumberKeys[] = {"rild.simSlot",    "rild.cardStatus", "rild.cardType",
-                                           "rild.cardLocale", "rild.rat",        "rild.actualRat"};
 
 // A regular file's bytes; false with the reason in *why. Never blocks on a FIFO or device.
 bool readFile(const std::string& path, std::string* bytes, std::string* why) {
@@ -46,56 +42,34 @@ std::string readNamedFile(const std::string& path) {
 }
 
 void writeFakeFile(const std::string& phonePath, const std::string& bytes) {
-  std::ofstream out(fake::path(phonePath, true), std::ios::binary | std::ios::trunc);
+  std::ofstream out(memory::path(phonePath, true), std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-bool isNumber(const std::string& text) {
-  if (text.empty()) return false;
-  size_t at = text[0] == '-' ? 1 : 0;
-  // A record's numbers are small; more digits than an int holds is not one.
-  return at < text.size() && text.size() - at <= 9 &&
-         text.find_first_not_of("0123456789", at) == std::string::npos;
-}
-
-int number(const std::map<std::string, std::string>& values, const std::string& key) {
-  return std::stoi(values.at(key));
 }
 
 std::string cText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-// ---- The simulator's modem on a socket ---------------------------------------------------------
+// ---- The simulator's modem, asked for answers
+// ----------------------------------------------------
 
-// The modem's own output goes out at once: the daemon's clock is virtual here, so a report's delay
-// means nothing.
-class ImmediateWire : public modemsim::Wire {
+// The modem's own output (status reports) is not needed: a card's presence is its spec's.
+class SilentWire : public modemsim::Wire {
  public:
-  explicit ImmediateWire(int fd) : fd_(fd) {}
-  void at(modemsim::Clock::time_point, std::function<void()> fn) override { fn(); }
+  void at(modemsim::Clock::time_point, std::function<void()>) override {}
   uint64_t epoch() const override { return 0; }
-  void write(uint64_t, const std::string& data) override {
-    send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-  }
-
- private:
-  int fd_;
+  void write(uint64_t, const std::string&) override {}
 };
 
-// Answers each command read from fd (one per packet) as the modem does, until fd is shut down.
-void respond(int fd, modemsim::ScenarioModem& modem) {
-  ImmediateWire wire(fd);
-  char buf[512];
-  for (;;) {
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return;
-    std::string command(buf, static_cast<size_t>(n));
-    if (!command.empty() && command.back() == '\r') command.pop_back();
-    const modemsim::Answer answer = modem.respond(command, wire);
-    if (answer.text) wire.write(0, *answer.text);
-    if (answer.after) answer.after(modemsim::Clock::now());
-  }
+// One attempt of a query: the modem's answer to cmd, read into the answers record.
+void askModem(modemsim::ScenarioModem& modem, const char* cmd, CardInfo& answers,
+              AnswerVerdict (*read)(const AtOutcome&, const AtResponse&, CardInfo&)) {
+  SilentWire wire;
+  const modemsim::Answer answer = modem.respond(cmd, wire);
+  AtResponse response = {};
+  copyText(response.text, answer.text ? answer.text->c_str() : "");
+  const AtOutcome outcome = {0, response.holds(modemsim::kOkAnswer)};
+  read(outcome, response, answers);
 }
 
 // ---- Profile
@@ -115,7 +89,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
     return;
   }
   RatMask offered = RAT_ALL_MASK;
-  auto published = s.observed.find(kPublishedRatList);
+  auto published = s.observed.find(prop::kPublishedRatList.name);
   if (published != s.observed.end()) {
     // A RAT the project listed but the published list lacks is one the modem did not offer.
     for (const RatName* row = ratNameTable; row->name[0] != '\0'; row++) {
@@ -124,7 +98,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
         offered &= ~row->bit;
       }
     }
-    s.capabilitySource = std::string("derived from ") + kPublishedRatList + " (\"" +
+    s.capabilitySource = std::string("derived from ") + prop::kPublishedRatList.name + " (\"" +
                          published->second +
                          "\"); the modem's standbys are taken to offer the same";
   } else {
@@ -132,7 +106,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
     const bool state = s.mode == "root" || s.mode == "props";
     s.assumptions.push_back(
         std::string("modem capability: ") +
-        (state ? std::string("not in the state (no ") + kPublishedRatList + "); " : "") +
+        (state ? std::string("not in the state (no ") + prop::kPublishedRatList.name + "); " : "") +
         "every standby of the modem is taken to offer every RAT (give --capability to change "
         "that)");
   }
@@ -140,7 +114,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
 }
 
 void collectDaemonErrors(Scene& s, size_t from) {
-  const std::vector<fake::LogLine>& lines = fake::logLines();
+  const std::vector<memory::LogLine>& lines = memory::logLines();
   for (size_t i = from; i < lines.size(); i++) {
     if (lines[i].priority >= LOG_PRIO_ERROR) s.daemonLog.push_back(lines[i].text);
   }
@@ -148,10 +122,10 @@ void collectDaemonErrors(Scene& s, size_t from) {
 
 // Runs the daemon's profile loading over the scene's properties and factory file.
 void loadProfile(Scene& s, const Overrides& o) {
-  for (const auto& [name, value] : s.properties) fake::setProperty(name, value);
+  for (const auto& [name, value] : s.properties) memory::setProperty(name, value);
   if (!s.factoryDigits.empty()) writeFakeFile(kFactoryFilePath, s.factoryDigits);
-  const size_t writesFrom = fake::propertyWrites().size();
-  const size_t logFrom = fake::logLines().size();
+  const size_t writesFrom = memory::propertyWrites().size();
+  const size_t logFrom = memory::logLines().size();
   RatList ratList;
   loadProjectProfile(s.profile, ratList);
   s.ratListRead = ratList;
@@ -161,11 +135,11 @@ void loadProfile(Scene& s, const Overrides& o) {
   getManualInfo(s.profile);
   readPlmnLists(s.profile);
   collectDaemonErrors(s, logFrom);
-  const auto& writes = fake::propertyWrites();
+  const auto& writes = memory::propertyWrites();
   s.profileWrites.assign(writes.begin() + static_cast<long>(writesFrom), writes.end());
-  auto published = s.observed.find(kPublishedRatList);
+  auto published = s.observed.find(prop::kPublishedRatList.name);
   if (published != s.observed.end() && published->second != s.ratListFiltered) {
-    s.missing.push_back(std::string(kPublishedRatList) + " is \"" + published->second +
+    s.missing.push_back(std::string(prop::kPublishedRatList.name) + " is \"" + published->second +
                         "\" but the RAT list now gives \"" + s.ratListFiltered +
                         "\": the list changed since the daemon's last start");
   }
@@ -181,7 +155,7 @@ void applyOverrides(Scene& s, const Overrides& o) {
 
 void readHistoryInto(Scene& s, const std::string& bytes) {
   writeFakeFile(kCardHistoryPath, bytes);
-  const size_t logFrom = fake::logLines().size();
+  const size_t logFrom = memory::logLines().size();
   s.haveHistory = true;
   readSavedCardInfo(s.history);  // the daemon's own reading: as far as the file goes
   collectDaemonErrors(s, logFrom);
@@ -211,22 +185,19 @@ CardAnswer answerFromHistory(const Scene& s, int slot) {
 
 CardInfo cardFromRild(const RildFile& f) {
   CardInfo card = CARD_INFO_RESET;
-  card.m_cardStatus = static_cast<CardStatus>(number(f.values, "rild.cardStatus"));
-  card.m_cardType = static_cast<CardType>(number(f.values, "rild.cardType"));
-  card.m_cardLocale = static_cast<CardLocale>(number(f.values, "rild.cardLocale"));
-  auto id = f.values.find("rild.cardID");
-  if (id != f.values.end()) copyText(card.m_cardID, id->second.c_str());
+  card.m_cardStatus = static_cast<CardStatus>(f.config.cardStatus);
+  card.m_cardType = static_cast<CardType>(f.config.cardType);
+  card.m_cardLocale = static_cast<CardLocale>(f.config.cardLocale);
+  copyText(card.m_cardID, f.config.cardID);
   return card;
 }
 
 void seedPrevious(Scene& s) {
   for (const auto& [standby, f] : s.rild) {
     if (standby >= MAX_STANDBY) continue;
-    s.previous.standbyRat[standby] = static_cast<RatMask>(number(f.values, "rild.rat"));
-    s.previous.standbyActualRat[standby] = static_cast<RatMask>(number(f.values, "rild.actualRat"));
-    auto dstmex = f.values.find("rild.rat.DSTMEX");
-    if (dstmex != f.values.end())
-      copyText(s.previous.standbyDSTMEX[standby], dstmex->second.c_str());
+    s.previous.standbyRat[standby] = static_cast<RatMask>(f.config.rat);
+    s.previous.standbyActualRat[standby] = static_cast<RatMask>(f.config.actualRat);
+    copyText(s.previous.standbyDSTMEX[standby], f.config.dstmex);
   }
 }
 
@@ -272,7 +243,7 @@ std::vector<std::string> splitColon(const std::string& text) {
 // The daemon's records from what was found: the profile first, since the card query and the
 // locale depend on it; the history, when there is one, read by the daemon into its fresh store.
 void finishScene(Scene& s, const Overrides& o, const std::string* historyBytes = nullptr) {
-  fake::reset();
+  memory::reset();
   applyOverrides(s, o);
   loadProfile(s, o);
   if (historyBytes != nullptr) readHistoryInto(s, *historyBytes);
@@ -331,24 +302,29 @@ Properties parseStore(const std::string& text) {
   return out;
 }
 
+std::string rildValue(const RildConfig& config, const RildKey& key) {
+  const char* field = reinterpret_cast<const char*>(&config) + key.offset;
+  if (key.textSize != 0) return std::string(field, strnlen(field, key.textSize));
+  int32_t number;
+  memcpy(&number, field, sizeof number);
+  return std::to_string(number);
+}
+
 RildFile parseRildFile(const std::string& path) {
   RildFile f;
   f.path = path;
   f.text = readNamedFile(path);
-  std::stringstream in(f.text);
-  for (std::string line; std::getline(in, line);) {
-    const size_t eq = line.find(" = ");
-    if (eq != std::string::npos) f.values[line.substr(0, eq)] = line.substr(eq + 3);
-  }
-  for (const char* key : kRildNumberKeys) {
-    auto it = f.values.find(key);
-    if (it == f.values.end()) {
+  const char* badKey = nullptr;
+  if (!parseRildConfig(f.text.data(), f.text.size(), f.config, &badKey)) {
+    const std::string key = badKey;
+    const size_t at = f.text.find(key + " = ");
+    if (at == std::string::npos) {
       throw InputError(path + ": no \"" + key + " = \" line, not a rild configuration file" +
                        (f.text.empty() || f.text.back() != '\n' ? " (cut short?)" : ""));
     }
-    if (!isNumber(it->second)) {
-      throw InputError(path + ": \"" + key + "\" is \"" + it->second + "\", not a number");
-    }
+    const size_t from = at + key.size() + 3;
+    throw InputError(path + ": \"" + key + "\" is \"" +
+                     f.text.substr(from, f.text.find('\n', from) - from) + "\", not a number");
   }
   return f;
 }
@@ -426,24 +402,24 @@ CardAnswer parseCardSpec(const std::string& spec, int slot, const std::string& t
 // ---- Scenes ----------------------------------------------------------------------------------
 
 CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
-    throw std::runtime_error(std::string("socketpair: ") + strerror(errno));
-  }
   modemsim::Scenario scenario;
   scenario.slots.resize(static_cast<size_t>(slot) + 1);
   scenario.slots[static_cast<size_t>(slot)] = answer;
-  modemsim::ScenarioModem simulated(scenario);
-  std::thread modem(respond, fds[1], std::ref(simulated));
-  ModemLink link;
-  link.fd = fds[0];
-  CardInfo card = CARD_INFO_RESET;
-  queryCardInfo(link, slot, card, scene.profile, scene.history);
-  shutdown(fds[0], SHUT_RDWR);
-  modem.join();
-  close(fds[0]);
-  close(fds[1]);
-  return card;
+  modemsim::ScenarioModem modem(scenario);
+  SilentWire wire;
+  modem.respond("AT^DMPCHN=" + std::to_string(slot), wire);
+  // The answers as the card query stores them, then the daemon's own classification.
+  CardInfo answers = CARD_INFO_RESET;
+  answers.m_cardStatus = answer.present ? CardStatus::kPresent : CardStatus::kAbsent;
+  if (answer.present) {
+    askModem(modem, "AT^DCID", answers, readIdAnswer);
+    const CardInfo* saved = findSavedCard(scene.history, answers.m_cardID);
+    if (saved == nullptr || !savedCardSparesQueries(*saved)) {
+      askModem(modem, "AT+CIMI", answers, readImsiAnswer);
+      askModem(modem, "AT^DTOC", answers, readTypeAnswer);
+    }
+  }
+  return classifyCard(answers, scene.profile, scene.history);
 }
 
 Scene sceneFromRoot(const std::string& root, const Overrides& o) {
@@ -516,14 +492,15 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     }
   }
   // The factory file is not in a dump: the digits the daemon used last are.
-  auto used = s.observed.find(kPublishedMsms);
+  auto used = s.observed.find(prop::kPublishedMsms.name);
   if (used != s.observed.end()) {
-    s.properties[kMsmsProperty] = used->second;
+    s.properties[prop::kMsms.name] = used->second;
     s.assumptions.push_back(std::string("multi-SIM digits: \"") + used->second + "\" from " +
-                            kPublishedMsms + ", what the daemon used at its last start");
+                            prop::kPublishedMsms.name + ", what the daemon used at its last start");
   } else {
-    s.missing.push_back(std::string("no ") + kPublishedMsms + ": the factory file's digits are " +
-                        "unknown; " + kMsmsProperty + " or its default is used");
+    s.missing.push_back(std::string("no ") + prop::kPublishedMsms.name +
+                        ": the factory file's digits are " + "unknown; " + prop::kMsms.name +
+                        " or its default is used");
   }
   std::string historyBytes;
   if (!historyPath.empty()) {
@@ -560,7 +537,7 @@ Scene sceneWhatIf(const Overrides& o, const std::string& mode) {
   Scene s;
   s.mode = mode;
   s.sources.push_back("the command line");
-  if (o.factoryDigits.empty() && o.properties.count(kMsmsProperty) == 0) {
+  if (o.factoryDigits.empty() && o.properties.count(prop::kMsms.name) == 0) {
     // A pair of cards needs two slots; the daemon's own default, "111", has one.
     s.factoryDigits = "221";
     s.assumptions.push_back(
@@ -574,11 +551,11 @@ Scene sceneWhatIf(const Overrides& o, const std::string& mode) {
 
 RadioPlan planOf(const Scene& s) {
   const std::string stored =
-      s.properties.count(kMasterCardProperty) != 0 && !s.prop(kMasterCardProperty).empty()
-          ? s.prop(kMasterCardProperty)
+      s.properties.count(prop::kMasterCard.name) != 0 && !s.prop(prop::kMasterCard.name).empty()
+          ? s.prop(prop::kMasterCard.name)
           : "10";
-  const std::string defaultData = s.prop(kDefaultDataProperty);
-  const std::string prefNetType = s.prop(kPrefNetTypeProperty);
+  const std::string defaultData = s.prop(prop::kDefaultData.name);
+  const std::string prefNetType = s.prop(prop::kPrefNetType.name);
   const PolicyInputs in = {
       s.profile,           s.cards,     s.history.m_slotCardID, stored.c_str(), defaultData.c_str(),
       prefNetType.c_str(), s.capability};
@@ -588,29 +565,24 @@ RadioPlan planOf(const Scene& s) {
 Writes writesOf(const Scene& s, const RadioPlan& plan) {
   Writes w;
   w.properties = s.profileWrites;
-  if (plan.master.written) w.properties.push_back({kMasterCardProperty, plan.masterCard});
-  w.properties.push_back({kActualRatProperty, plan.actualRatValue});
-  // A manual setting leaves the modem alone and writes nothing about it.
-  if (s.profile.manualRatMask == NO_MANUAL_RAT_MASK) {
-    w.swap = plan.nvram.checked && !plan.nvram.everyServed;
-    w.properties.push_back({kSwapNvramProperty, w.swap ? "1" : "0"});
+  if (plan.master.written) w.properties.push_back({prop::kMasterCard.name, plan.masterCard});
+  w.properties.push_back({prop::kActualRat.name, plan.actualRatValue});
+  if (modemCheckRuns(s.profile)) {
+    w.swap = nvramSwapNeeded(plan.nvram, true);
+    w.properties.push_back({prop::kSwapNvram.name, w.swap ? "1" : "0"});
   }
-  // The files and requests of a start-up, by the daemon's own code: every rild stopped, no old
-  // file to compare with.
-  for (int standby = 0; standby < MAX_STANDBY; standby++) {
-    unlink(fake::path(rildPath(standby), true).c_str());
-    fake::setProperty("init.svc.rild" + std::to_string(standby), "stopped");
-  }
-  const size_t from = fake::propertyWrites().size();
-  startRildService(s.profile, s.cards, plan, w.swap, -1);
-  const auto& writes = fake::propertyWrites();
-  for (size_t i = from; i < writes.size(); i++) {
-    if (writes[i].first == "ctl.start") w.init.push_back("start " + writes[i].second);
-    if (writes[i].first == "ctl.restart") w.init.push_back("restart " + writes[i].second);
-  }
+  // The files and requests of a start-up: every rild stopped, no old file to compare with.
   for (int standby = 0; standby < std::min(s.profile.standbyCount, MAX_STANDBY); standby++) {
-    std::string bytes, why;
-    if (readFile(fake::path(rildPath(standby)), &bytes, &why)) w.rildFiles[standby] = bytes;
+    char service[32], text[512];
+    formatName(kRildService.name, standby, service, sizeof service);
+    const RildRequest request = rildRequest("stopped", false, w.swap);
+    if (request != RildRequest::kNone) {
+      w.init.push_back(std::string(request == RildRequest::kStart ? "start " : "restart ") +
+                       service);
+    }
+    const int length =
+        formatRildConfig(rildConfigFor(s.profile, s.cards, plan, standby), text, sizeof text);
+    if (length > 0) w.rildFiles[standby] = std::string(text, static_cast<size_t>(length));
   }
   return w;
 }

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "card/card.h"
-#include "modem/capability.h"
+#include "card/history.h"
+#include "modem/modem_capability.h"
 #include "modemsim/scenario.h"
 #include "profile/profile.h"
 #include "rat/policy.h"
+#include "ril/rild_file.h"
 
 namespace radioplan {
 
@@ -24,16 +25,19 @@ struct InputError : std::runtime_error {
 
 using Properties = std::map<std::string, std::string>;
 
+// A rild file's value of one key as its text shows it.
+std::string rildValue(const RildConfig& config, const RildKey& key);
+
 // "[name]: [value]" lines, as "adb shell getprop" prints them.
 Properties parseGetprop(const std::string& path);
 // The host store: "name=value" lines; lines without '=' are ignored, as the daemon does.
 Properties parseStore(const std::string& text);
 
-// One rild.cfgN file: its "key = value" lines.
+// One rild.cfgN file, read through the daemon's own key table.
 struct RildFile {
   std::string path;
   std::string text;
-  std::map<std::string, std::string> values;
+  RildConfig config;
 };
 // Throws InputError when a key the daemon always writes is missing or not a number.
 RildFile parseRildFile(const std::string& path);

@@ -1,6 +1,8 @@
 // Host backend, radio log: every line to standard error in logcat's brief format
 // ("D/modemprep( 4242): ..."), or its threadtime format when MODEMPREP_LOG_FORMAT=threadtime, so
 // that host logs carry time the way phone logs do.
+#include "platform/host/log.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,7 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -29,7 +33,7 @@ LogSetup g_setup;
 
 const LogSetup& logSetup() {
   if (!g_setup.known) {
-    const char* format = getenv("MODEMPREP_LOG_FORMAT");
+    const char* format = getenv(kLogFormatVariable);
     g_setup.known = true;
     g_setup.pid = static_cast<int>(getpid());
     g_setup.tid = static_cast<int>(syscall(SYS_gettid));
@@ -61,6 +65,11 @@ size_t linePrefix(char letter, char* out, size_t size) {
 }
 
 }  // namespace
+
+bool hostLogFormatKnown(const char* value) {
+  return value == nullptr || value[0] == '\0' || strcmp(value, "brief") == 0 ||
+         strcmp(value, "threadtime") == 0;
+}
 
 void platformLogWrite(int priority, const char* message) {
   char letter = priority >= 2 && priority <= 7 ? kLetters[priority] : '?';

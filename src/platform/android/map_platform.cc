@@ -1,7 +1,7 @@
 // Platform integration (system_ext, coredomain): the daemon's names and paths work as they are.
 #include <stdio.h>
 
-#include "platform/android_property_map.h"
+#include "platform/android/property_map.h"
 
 const char* androidPropertyName(const char* name, char*, size_t) { return name; }
 

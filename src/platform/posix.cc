@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 void platformSleepUs(uint64_t microseconds) {
   timespec rest = {static_cast<time_t>(microseconds / 1000000),

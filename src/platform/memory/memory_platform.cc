@@ -1,4 +1,7 @@
-// In-memory platform for unit tests; see fake_platform.h.
+// The in-memory platform: the backend of the unit tests, the fuzz targets and radioplan; see
+// memory_platform.h.
+#include "platform/memory/memory_platform.h"
+
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,10 +13,10 @@
 #include <map>
 #include <set>
 
-#include "platform/fake_platform.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
-namespace fake {
+namespace memory {
 namespace {
 
 constexpr uint64_t kClockStartUs = 1000ull * 1000000;
@@ -117,12 +120,12 @@ void queueUeventError(int error) { state().uevents.emplace_back("", error); }
 void failUeventOpen(bool fail) { state().failUeventOpen = fail; }
 int ueventOpenCount() { return state().ueventOpens; }
 
-}  // namespace fake
+}  // namespace memory
 
-using fake::state;
+using memory::state;
 
 int platformPropertyGet(const char* name, char* value) {
-  copyText(value, PROPERTY_VALUE_SIZE, fake::property(name).c_str());
+  copyText(value, PROPERTY_VALUE_SIZE, memory::property(name).c_str());
   return static_cast<int>(strlen(value));
 }
 
@@ -184,7 +187,7 @@ bool platformStart(int, char**, int*) { return true; }
 
 int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
   uint64_t limitUs = limit == nullptr ? 0 : limit->tv_sec * 1000000ull + limit->tv_usec;
-  uint64_t capUs = static_cast<uint64_t>(fake::selectRealCapMs) * 1000;
+  uint64_t capUs = static_cast<uint64_t>(memory::selectRealCapMs) * 1000;
   timeval realWait = {0, 0};
   uint64_t waitUs = limitUs < capUs ? limitUs : capUs;
   realWait.tv_sec = static_cast<time_t>(waitUs / 1000000);

@@ -1,4 +1,5 @@
-// Controls of the in-memory platform that unit tests link instead of a real backend.
+// Controls of the in-memory platform, the backend that unit tests, fuzz targets and radioplan link
+// instead of a real one.
 //
 // Properties live in a map, log lines are captured with their priority, and sleeps and time-outs
 // run on a virtual clock: a mandated sleep costs no real time but is recorded. platformSelect
@@ -12,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace fake {
+namespace memory {
 
 struct LogLine {
   int priority;
@@ -54,4 +55,4 @@ void queueUeventError(int error);
 void failUeventOpen(bool fail);
 int ueventOpenCount();
 
-}  // namespace fake
+}  // namespace memory

@@ -28,6 +28,15 @@ const char* refusalText(Refusal refusal);
 
 // The stored value (bounded to size) of name under root; false when it is not stored.
 bool get(const char* root, const char* name, char* value, size_t size);
+// What a store line is, for tools that list it: length bytes (a NUL byte among them is kept as
+// it is) and the length of its name, or kNotAProperty for a line without '=', which the store
+// ignores and drops at its next write. Lines longer than the store's line buffer are never seen.
+constexpr size_t kNotAProperty = static_cast<size_t>(-1);
+typedef void (*LineVisitor)(void* context, int number, const char* text, size_t length,
+                            size_t nameLength);
+// Visits every line of the store under root in order; false when the store exists but cannot be
+// read (errno tells why). A missing store is an empty one.
+bool forEachLine(const char* root, LineVisitor visit, void* context);
 // Writes name=value (or runs a "ctl." command) under root, as the property service would.
 Refusal set(const char* root, const char* name, const char* value);
 // What a reboot keeps: the "persist." lines; init.log is removed. False when the store could

@@ -4,7 +4,8 @@
 // integration (backend_android_map_platform.cc: a system_ext, coredomain daemon) passes them on
 // unchanged; the vendor integration (backend_android_map_vendor.cc) moves every one of them into
 // the vendor namespace, since a vendor domain may neither label nor set the daemon's own names on
-// a current device. Only the Android backend uses this; the host and fake backends never see it.
+// a current device. Only the Android backend uses this; the host and in-memory backends never see
+// it.
 #pragma once
 
 #include <stddef.h>

@@ -1,6 +1,6 @@
 // Android backend: bionic's property calls, the radio log buffer and libcutils' uevent helpers.
 // Built only in a platform tree (Android.bp). Which names and paths reach the platform is the
-// integration's (android_property_map.h): each Android module links one map.
+// integration's (property_map.h): each Android module links one map.
 #include <cutils/uevent.h>
 #include <errno.h>
 #include <log/log.h>
@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/android_property_map.h"
+#include "platform/android/property_map.h"
 #include "platform/platform.h"
 
 // __system_property_get writes up to PROP_VALUE_MAX bytes into the daemon's value buffers.

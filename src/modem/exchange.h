@@ -1,15 +1,13 @@
-// The AT channel to the modem: opening the device node, synchronous exchanges bounded in time,
-// the two lower-level operations for unsolicited reports, and the traffic log.
+// AT exchanges on the modem's line: a command and its answer up to a final result code, bounded in
+// time; the wait for an unsolicited report; and the traffic log. A lost line is opened again here.
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
-#include "modem/capability.h"
-
-// Every read from the channel goes into a zeroed buffer of this size and asks for one byte less,
-// so a chunk is always a terminated string.
-constexpr int AT_CHUNK_SIZE = 256;
+#include "modem/line.h"
+#include "modem/modem_capability.h"
 
 // Texts that end an exchange, tested in this order; the last one catches an ERROR whose line end
 // falls into the next chunk. Only OK makes an answer a success.
@@ -28,22 +26,16 @@ constexpr FinalResultCode kFinalResultCodes[] = {
 // second, so a modem silent this long is treated as gone instead of holding the daemon.
 constexpr int AT_EXCHANGE_TIMEOUT_S = 10;
 
-// Descriptor values of a channel that is not open. Both refuse every command; a channel closed
-// after use still passes the standby switch's own check and is refused by the exchange instead.
-constexpr int kChannelUnopened = -1;
-constexpr int kChannelClosed = 0;
-
 // The channel and what is known of the modem through it.
 struct ModemLink {
-  int fd = kChannelUnopened;
+  ModemLine line;
   int currentStandby = -1;           // the standby last switched to; -1: none yet
   bool lateAnswerPending = false;    // an exchange timed out: its answer may still arrive
   char carried[AT_CHUNK_SIZE] = {};  // what came after a late answer: the next answer's start
-  bool lineLost = false;             // the line hung up or vanished; the next command reopens it
-  int reopens = 0;                   // times a lost line was reopened
   ModemCapability capability = kInitialModemCapability;
 
-  bool isOpen() const { return fd > 0; }
+  bool isOpen() const { return line.state == LineState::kOpen; }
+  bool neverOpened() const { return line.state == LineState::kNeverOpened; }
 };
 
 // The text the modem sent during one exchange, as the channel stored it; always terminated.
@@ -57,15 +49,14 @@ struct AtResponse {
   bool line(const char* prefix, char* out, size_t size) const;
 };
 
-int tryOpenDevice(const char* path, int flags, int tries);
-// Opens the modem's device node (100 attempts a second apart) and unlocks it with "AT^DLKS=0".
-void openLine(ModemLink& link);
+// Opens the line and unlocks the modem with "AT^DLKS=0".
+void openModemLine(ModemLink& link);
 // Writes cmd and gathers the answer into resp up to a final result code; 0 when the exchange
 // ended, -1 on a write or read failure or after AT_EXCHANGE_TIMEOUT_S.
 int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp);
 bool isFinalReponse(const char* chunk);
 struct AtOutcome {
-  int result;  // 0: the exchange ended (with a final result code or an empty read); -1: it failed
+  int result;  // 0: the exchange ended (with a final result code); -1: it failed
   bool isOk;   // the answer holds "\r\nOK\r\n"
 
   bool succeeded() const { return result == 0 && isOk; }
@@ -75,6 +66,21 @@ struct AtOutcome {
 // without clearing it first, so a caller that keeps one buffer across attempts sees an older,
 // longer answer's tail behind a shorter one.
 AtOutcome sendAtSyncOk(ModemLink& link, const char* cmd, AtResponse* out = nullptr);
+// Writes a command whose answer is not awaited (a reset); 0 when it was written whole.
 int writeAtCommand(ModemLink& link, const char* cmd);
-int readAtWithTimeout(ModemLink& link, char* chunk, int seconds);
+
+// How long a wait for an unsolicited report may last: it ends after totalUs in all whatever else
+// arrives, at the first silence of silenceUs, and after maxReads reads (0: no limit).
+struct ReportWait {
+  int64_t totalUs;
+  int64_t silenceUs;
+  int maxReads;
+};
+// Waits for one of the reports: seen is the text already received (the answer that switched the
+// reports on), searched first. Each report is found across read boundaries; where one read shows
+// several, the earlier in the list wins. The index of the report found, or -1 when the wait ended
+// without one (a time-out is logged as "read time out: ...", a read failure where it happens).
+int waitForReport(ModemLink& link, const char* seen, const char* const* reports, int count,
+                  const ReportWait& wait);
+
 void logAtTraffic(const char* prefix, const char* text, int standby);

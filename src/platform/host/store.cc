@@ -1,34 +1,25 @@
 // Host backend, properties: <root>/properties holds sorted name=value lines; a write replaces the
 // file whole (temporary file, rename) under an exclusive flock on <root>/properties.lock. Init's
-// control properties append to <root>/init.log instead. Also the root itself: chosen by
-// MODEMPREP_ROOT and checked once at start, before anything under it is touched.
-#include "platform/host_store.h"
+// control properties append to <root>/init.log instead.
+#include "platform/host/store.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/host_root.h"
+#include "platform/files.h"
+#include "platform/host/root.h"
 #include "platform/platform.h"
-
-#ifndef MODEMPREP_VERSION
-#define MODEMPREP_VERSION "unknown"
-#endif
+#include "platform/text.h"
 
 namespace {
 
 constexpr size_t kPathSize = 256;
 constexpr size_t kLineSize = 1024;
 constexpr size_t kMaxValueLength = PROPERTY_VALUE_SIZE - 1;
-
-char g_root[kPathSize];
 
 struct ControlCommand {
   const char* property;
@@ -64,40 +55,52 @@ bool rootPath(const char* root, const char* relative, char* out, size_t size) {
   return n >= 0 && static_cast<size_t>(n) < size;
 }
 
-// Reads one line into line (without its newline). Lines longer than the buffer are skipped
-// whole. Returns false at end of file.
-bool readLine(FILE* file, char* line, size_t size) {
+// One line of a store file without its newline, by length: a NUL byte in it is kept as any other
+// byte, so it neither ends the line early nor takes the next one with it.
+struct StoreLine {
+  char text[kLineSize];
+  size_t length;
+};
+
+// Reads the next line; lines longer than the buffer are skipped whole. False at end of file.
+bool readLine(FILE* file, StoreLine& line) {
   for (;;) {
-    if (fgets(line, static_cast<int>(size), file) == nullptr) return false;
-    size_t n = strlen(line);
-    if (n > 0 && line[n - 1] == '\n') {
-      line[n - 1] = '\0';
-      return true;
-    }
-    if (feof(file)) return true;
+    line.length = 0;
+    bool tooLong = false;
     int c;
-    while ((c = fgetc(file)) != EOF && c != '\n') {
+    while ((c = getc(file)) != EOF && c != '\n') {
+      if (line.length < sizeof line.text) {
+        line.text[line.length++] = static_cast<char>(c);
+      } else {
+        tooLong = true;
+      }
     }
+    if (c == EOF && line.length == 0 && !tooLong) return false;
+    if (!tooLong) return true;
   }
 }
 
 // The name of a store line is everything before its first '='; lines without one are ignored.
-bool lineName(const char* line, size_t* nameLength) {
-  const char* eq = strchr(line, '=');
+bool lineName(const StoreLine& line, size_t* nameLength) {
+  const char* eq = static_cast<const char*>(memchr(line.text, '=', line.length));
   if (eq == nullptr) return false;
-  *nameLength = static_cast<size_t>(eq - line);
+  *nameLength = static_cast<size_t>(eq - line.text);
   return true;
 }
 
-bool nameMatches(const char* line, size_t nameLength, const char* name) {
-  return strlen(name) == nameLength && strncmp(line, name, nameLength) == 0;
+bool nameMatches(const StoreLine& line, size_t nameLength, const char* name) {
+  return strlen(name) == nameLength && memcmp(line.text, name, nameLength) == 0;
 }
 
-int compareNames(const char* line, size_t nameLength, const char* name) {
+int compareNames(const StoreLine& line, size_t nameLength, const char* name) {
   size_t n = strlen(name);
-  int c = strncmp(line, name, nameLength < n ? nameLength : n);
+  int c = memcmp(line.text, name, nameLength < n ? nameLength : n);
   if (c != 0) return c;
   return nameLength < n ? -1 : (nameLength > n ? 1 : 0);
+}
+
+bool lineIs(const StoreLine& line, const char* text) {
+  return line.length == strlen(text) && memcmp(line.text, text, line.length) == 0;
 }
 
 bool fileListsName(const char* root, const char* relative, const char* name) {
@@ -105,9 +108,9 @@ bool fileListsName(const char* root, const char* relative, const char* name) {
   if (!rootPath(root, relative, path, sizeof path)) return false;
   FILE* file = openForReading(path);
   if (file == nullptr) return false;
-  char line[kLineSize];
+  StoreLine line;
   bool listed = false;
-  while (!listed && readLine(file, line, sizeof line)) listed = strcmp(line, name) == 0;
+  while (!listed && readLine(file, line)) listed = lineIs(line, name);
   fclose(file);
   return listed;
 }
@@ -119,23 +122,25 @@ struct Rewrite {
   bool persistOnly;   // a reboot: only "persist." lines stay
 };
 
-bool keepsLine(const Rewrite& rewrite, const char* line, size_t nameLength) {
-  if (rewrite.persistOnly) return strncmp(line, "persist.", 8) == 0;
+bool keepsLine(const Rewrite& rewrite, const StoreLine& line, size_t nameLength) {
+  if (rewrite.persistOnly) return line.length >= 8 && memcmp(line.text, "persist.", 8) == 0;
   return rewrite.name == nullptr || !nameMatches(line, nameLength, rewrite.name);
 }
 
 // Copies the old store into out, sorted, with the rewrite applied.
 bool copyStore(FILE* in, FILE* out, const Rewrite& rewrite) {
   bool added = rewrite.name == nullptr;
-  char line[kLineSize];
+  StoreLine line;
   size_t nameLength;
-  while (in != nullptr && readLine(in, line, sizeof line)) {
+  while (in != nullptr && readLine(in, line)) {
     if (!lineName(line, &nameLength) || !keepsLine(rewrite, line, nameLength)) continue;
     if (!added && compareNames(line, nameLength, rewrite.name) > 0) {
       if (fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) < 0) return false;
       added = true;
     }
-    if (fprintf(out, "%s\n", line) < 0) return false;
+    if (fwrite(line.text, 1, line.length, out) != line.length || putc('\n', out) == EOF) {
+      return false;
+    }
   }
   return added || fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) > 0;
 }
@@ -209,34 +214,6 @@ hoststore::Refusal checkNameAndValue(const char* name, const char* value) {
   return Refusal::kAccepted;
 }
 
-// The root a daemon may use: an existing writable directory whose uevent socket path fits.
-bool rootUsable(const char* root, const char** reason) {
-  struct stat info;
-  sockaddr_un address;
-  char socketPath[kPathSize];
-  if (root == nullptr || root[0] == '\0') {
-    *reason = "MODEMPREP_ROOT is not set (it names the directory that stands for / on the phone)";
-  } else if (stat(root, &info) != 0) {
-    *reason = strerror(errno);
-  } else if (!S_ISDIR(info.st_mode)) {
-    *reason = "not a directory";
-  } else if (access(root, W_OK | X_OK) != 0) {
-    *reason = strerror(errno);
-  } else if (!rootPath(root, "/dev/uevent.sock", socketPath, sizeof socketPath) ||
-             strlen(socketPath) >= sizeof address.sun_path) {
-    *reason = "too long: <root>/dev/uevent.sock must fit a Unix socket path (107 bytes)";
-  } else {
-    return true;
-  }
-  return false;
-}
-
-constexpr char kUsage[] =
-    "usage: MODEMPREP_ROOT=DIR modemprep\n"
-    "Runs the daemon against a host root: DIR stands for / on the phone (DIR/dev/TTYEMS40 the\n"
-    "modem, DIR/properties the property store, DIR/data/vantorel/radio its files). The radio\n"
-    "log goes to standard error. Options: --help, --version.\n";
-
 }  // namespace
 
 namespace hoststore {
@@ -253,16 +230,32 @@ bool get(const char* root, const char* name, char* value, size_t size) {
   if (!rootPath(root, "/properties", path, sizeof path)) return false;
   FILE* file = openForReading(path);
   if (file == nullptr) return false;
-  char line[kLineSize];
+  StoreLine line;
   bool found = false;
   size_t nameLength;
-  while (!found && readLine(file, line, sizeof line)) {
+  while (!found && readLine(file, line)) {
     if (!lineName(line, &nameLength) || !nameMatches(line, nameLength, name)) continue;
-    copyText(value, size, line + nameLength + 1);
+    copyText(value, size, line.text + nameLength + 1, line.length - nameLength - 1);
     found = true;
   }
   fclose(file);
   return found;
+}
+
+bool forEachLine(const char* root, LineVisitor visit, void* context) {
+  char path[kPathSize];
+  if (!rootPath(root, "/properties", path, sizeof path)) return false;
+  FILE* file = openForReading(path);
+  if (file == nullptr) return errno == ENOENT;
+  StoreLine line;
+  size_t nameLength = 0;
+  for (int number = 1; readLine(file, line); number++) {
+    bool named = lineName(line, &nameLength);
+    visit(context, number, line.text, line.length, named ? nameLength : kNotAProperty);
+  }
+  bool readable = !ferror(file);
+  fclose(file);
+  return readable;
 }
 
 Refusal set(const char* root, const char* name, const char* value) {
@@ -287,48 +280,12 @@ bool reboot(const char* root) {
 
 }  // namespace hoststore
 
-const char* hostRoot() { return g_root; }
-
-void hostUseRoot(const char* root) { copyText(g_root, root); }
-
-bool hostPath(const char* path, char* out, size_t size) {
-  return rootPath(g_root, path, out, size);
-}
-
-bool platformStart(int argc, char** argv, int* exitStatus) {
-  if (argc > 1) {
-    bool help = strcmp(argv[1], "--help") == 0, version = strcmp(argv[1], "--version") == 0;
-    if (argc == 2 && (help || version)) {
-      fputs(help ? kUsage : "modemprep " MODEMPREP_VERSION "\n", stdout);
-      *exitStatus = 0;
-    } else {
-      fprintf(stderr, "modemprep: unexpected argument \"%s\" (try --help)\n",
-              help || version ? argv[2] : argv[1]);
-      *exitStatus = 2;
-    }
-    return false;
-  }
-  const char* root = getenv("MODEMPREP_ROOT");
-  const char* reason = nullptr;
-  if (!rootUsable(root, &reason)) {
-    fprintf(stderr, "modemprep: root \"%s\": %s\n", root == nullptr ? "" : root, reason);
-    *exitStatus = 2;
-    return false;
-  }
-  hostUseRoot(root);
-  return true;
-}
-
-int platformPath(const char* path, char* out, size_t size) {
-  return hostPath(path, out, size) ? 0 : -1;
-}
-
 int platformPropertyGet(const char* name, char* value) {
   value[0] = '\0';
-  if (!hoststore::get(g_root, name, value, PROPERTY_VALUE_SIZE)) return 0;
+  if (!hoststore::get(hostRoot(), name, value, PROPERTY_VALUE_SIZE)) return 0;
   return static_cast<int>(strlen(value));
 }
 
 int platformPropertySet(const char* name, const char* value) {
-  return hoststore::set(g_root, name, value) == hoststore::Refusal::kAccepted ? 0 : -1;
+  return hoststore::set(hostRoot(), name, value) == hoststore::Refusal::kAccepted ? 0 : -1;
 }
