@@ -217,13 +217,22 @@ class Policy:
         self.setools = setools
         self.policy = setools.SELinuxPolicy(path)
         self.types = {str(t) for t in self.policy.types()}
+        self.cache = {}
+
+    def granted(self, source, tclass):
+        """{target type: permissions} of the allow rules for source on tclass, attributes
+        expanded (one query per source and class: each query walks the whole policy)."""
+        if (source, tclass) not in self.cache:
+            table = {}
+            for rule in self.setools.TERuleQuery(self.policy, ruletype=["allow"], source=source,
+                                                 tclass=[tclass]).results():
+                for target in rule.target.expand():
+                    table.setdefault(str(target), set()).update(str(p) for p in rule.perms)
+            self.cache[(source, tclass)] = table
+        return self.cache[(source, tclass)]
 
     def allows(self, source, target, tclass, perms):
-        granted = set()
-        for rule in self.setools.TERuleQuery(self.policy, ruletype=["allow"], source=source,
-                                             target=target, tclass=[tclass]).results():
-            granted |= {str(p) for p in rule.perms}
-        return set(perms) <= granted
+        return set(perms) <= self.granted(source, tclass).get(target, set())
 
     def can_read(self, source, prop_type):
         return prop_type in self.types and self.allows(source, prop_type, "file", PROPERTY_READ)
@@ -312,6 +321,9 @@ def check_contexts(release, integration, binary, policy, files):
     if unknown:
         fail("%s: %s property_contexts names types the policy lacks: %s" %
              (release.name, integration, ", ".join(unknown)))
+    say("%s: %s integration: setfiles -c checked its file_contexts; its property_contexts name "
+        "%s" % (release.name, integration, "types the policy lacks" if unknown
+                else "only types the policy has"))
     if integration == "vendor":
         if not release.prefix_test:
             say("%s: skipped the vendor property prefix test: the release has no "
