@@ -26,14 +26,9 @@ std::string expand(const char* name, int standby) {
 
 int count(const char* name) { return strstr(name, "%d") != nullptr ? kStandbys : 1; }
 
+// Names and paths are the daemon's constants: no character needs escaping.
 std::string quoted(const char* text) {
-  if (text == nullptr) return "null";
-  std::string out = "\"";
-  for (; *text != '\0'; text++) {
-    if (*text == '"' || *text == '\\') out += '\\';
-    out += *text;
-  }
-  return out + "\"";
+  return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
 }
 
 const char* separator(bool* first) {
