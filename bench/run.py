@@ -3,7 +3,7 @@
 
     bench/run.sh [--quick] [--json FILE] [--build DIR]
 
-(run.sh puts tests/, the harness package's directory, on PYTHONPATH and runs this file.)
+(run.sh puts tools/, the harness package's directory, on PYTHONPATH and runs this file.)
 
 --quick takes every figure once with small counts (for CI: it fails only when a tool breaks,
 never on a figure). See bench/README.md for what each figure means.

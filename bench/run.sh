@@ -4,7 +4,7 @@
 # Usage: bench/run.sh [--quick] [--json FILE] [--build DIR] [--runs N]   (--help for more)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-export PYTHONPATH="$repo/tests${PYTHONPATH:+:$PYTHONPATH}"
+export PYTHONPATH="$repo/tools${PYTHONPATH:+:$PYTHONPATH}"
 for arg in "$@"; do
   if [ "$arg" = --help ] || [ "$arg" = -h ]; then exec python3 "$repo/bench/run.py" --help; fi
 done

@@ -101,7 +101,7 @@ step "${#unit_tests[@]} unit test executables passed under qemu-aarch64"
 # directory mirrors those paths with wrappers that exec the ARM64 programs under the emulator
 # (exec: the harness's signals reach qemu, which hands them to the program).
 runner=$build/qemu-run
-for program in $(cd tests && python3 -c 'import mpharness; print(*mpharness.PROGRAMS)'); do
+for program in $(cd tools && python3 -c 'import mpharness; print(*mpharness.PROGRAMS)'); do
   [ -x "$build/$program" ] || continue
   mkdir -p "$(dirname "$runner/$program")"
   printf '#!/bin/sh\nexec qemu-aarch64 -L %s %s "$@"\n' "$target_root" "$build/$program" \
@@ -113,7 +113,7 @@ done
 # command lines, the replay, the browser page) and are the same on any processor.
 e2e_tests=(e2e.test_startup e2e.test_hotplug e2e.test_faults e2e.test_golden)
 [ "${MODEMPREP_ARM64_SLOW:-0}" = 1 ] && e2e_tests+=(e2e.test_faults_slow)
-(cd tests && MODEMPREP_BUILD="$runner" PYTHONDONTWRITEBYTECODE=1 \
+(cd tests && MODEMPREP_BUILD="$runner" PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$source_dir/tools" \
   python3 -m unittest "${e2e_tests[@]}")
 step "end-to-end tests passed with the ARM64 programs (${e2e_tests[*]})"
 
@@ -124,7 +124,7 @@ fi
 quiet host-build cmake --build "$host_build" -j"$jobs" --target modemprep modemsim propctl
 # Same scenario on both: first boot with two cards, then a reboot with a new card in slot 1 and
 # the first card moved to slot 2, so the file holds three cards and a moved one.
-(cd tests && PYTHONDONTWRITEBYTECODE=1 python3 - "$host_build" "$runner" <<'EOF'
+(cd tools && PYTHONDONTWRITEBYTECODE=1 python3 - "$host_build" "$runner" <<'EOF'
 import sys
 
 from mpharness import CARD_A, CARD_B, Build, Phone, scenario

@@ -2,7 +2,7 @@
 """Boots build/modemprep against the modem simulator and reports, for a person, what it did.
 
 Run through scripts/demo.sh, which installs and builds what it needs and puts the harness
-package (tests/) on PYTHONPATH.
+package (tools/) on PYTHONPATH.
 """
 import argparse
 import json

@@ -4,7 +4,7 @@
 # Usage: scripts/demo.sh [SCENARIO.json] [--msms DIGITS] [--keep]   (--help for more)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
+export PYTHONPATH="$PWD/tools${PYTHONPATH:+:$PYTHONPATH}"
 for arg in "$@"; do
   # Help needs no build.
   if [ "$arg" = --help ] || [ "$arg" = -h ]; then exec python3 scripts/demo.py --help; fi

@@ -5,7 +5,7 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-export PYTHONPATH="$repo/tests${PYTHONPATH:+:$PYTHONPATH}"
+export PYTHONPATH="$repo/tools${PYTHONPATH:+:$PYTHONPATH}"
 cmake --preset default >/dev/null
 # Every program the harness checks for, not only those the replay runs.
 cmake --build --preset default --target $(python3 -c 'import mpharness; print(*mpharness.TARGETS)') \

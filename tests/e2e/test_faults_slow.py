@@ -2,11 +2,11 @@
 "AT^DCID", "AT+CIMI" or "AT^DTOC" silent, the line hung up for good): the golden runs marked
 "slow", replayed side by side (the daemons only wait), so the file costs about its longest case,
 102 s. Each must reproduce its recording byte for byte and keep its waits and start-up within the
-bounds its case.json gives. Record them again with MODEMPREP_GOLDEN=record (see mpharness.golden).
+bounds its case.json gives. Record them again with MODEMPREP_GOLDEN=record (see e2e/golden.py).
 """
 import unittest
 
-from mpharness import golden
+from e2e import golden
 
 
 class SilentStagesTest(unittest.TestCase):

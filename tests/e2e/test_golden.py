@@ -3,7 +3,7 @@ a bounded wait left its bounds, or when radioplan explains the root a run left o
 daemon wrote it."""
 import unittest
 
-from mpharness import golden
+from e2e import golden
 
 from .test_radioplan import unexplained
 

@@ -48,7 +48,7 @@ class QuickstartTest(unittest.TestCase):
         runs["211"] = ["--msms", "211"]
         demos = {name: subprocess.Popen(
             [sys.executable, "scripts/demo.py", "--out", os.path.join(out, name)] + args, cwd=REPO,
-            env=dict(os.environ, PYTHONPATH=os.path.join(REPO, "tests")), stdout=subprocess.PIPE,
+            env=dict(os.environ, PYTHONPATH=os.path.join(REPO, "tools")), stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, text=True) for name, args in runs.items()}
         for name, demo in sorted(demos.items()):
             with self.subTest(name):

@@ -57,7 +57,7 @@ def disagreements(plan, props, rild):
 
 def unexplained(run):
     """What radioplan --root says otherwise than the daemon wrote, or finds odd itself, on the
-    root of a replayed golden run (mpharness.golden.Run)."""
+    root of a golden run (e2e.golden.Run)."""
     report = plan_json("--root", run.phone.root)
     return disagreements(report, *written_by_daemon(run.phone)) + report["observed"]["differences"]
 

@@ -1,4 +1,4 @@
-"""Field-log replay (tools/replay/replay.py over modemsim --replay): the sample logs of tests/replay
+"""Field-log replay (tools/replay/replay.py over modemsim --log): the sample logs of tests/replay
 (threadtime logs of this build against shipped scenarios), and their other formats among foreign
 and malformed lines, replay as "same"; a changed input or a command the log never saw is reported
 at the line where the runs part; unusable logs get one line. Record the samples again after a
@@ -16,11 +16,12 @@ import time
 import unittest
 
 from mpharness import HISTORY, Build, scenario
-from mpharness.golden import Run
+from e2e.golden import Run
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(TESTS, "replay")
-REPLAY = os.path.join(os.path.dirname(TESTS), "tools", "replay", "replay.py")
+TOOLS = os.path.join(os.path.dirname(TESTS), "tools")
+REPLAY = os.path.join(TOOLS, "replay", "replay.py")
 HOTPLUG_DONE = "startRildService g_isSwitchModem is 0, hotplug_sim: 1"
 
 # name: (modem, golden-run steps). A second boot reads the history kept as NAME.radio.cfg.
@@ -60,7 +61,7 @@ class ReplayTest(unittest.TestCase):
         log = os.path.join(self.dir, "changed.log")
         pathlib.Path(log).write_text(text)
         result = subprocess.run([sys.executable, REPLAY, log, *args], capture_output=True,
-                                text=True, env=dict(os.environ, PYTHONPATH=TESTS), timeout=300)
+                                text=True, env=dict(os.environ, PYTHONPATH=TOOLS), timeout=300)
         kept = re.search(r"root is kept: (/tmp/\S+)", result.stdout)
         if kept:
             shutil.rmtree(kept.group(1), ignore_errors=True)

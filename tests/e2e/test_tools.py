@@ -19,7 +19,7 @@ class ToolsTest(unittest.TestCase):
 
     def run_tool(self, argv, env=None):
         environment = {k: v for k, v in os.environ.items() if k != "MODEMPREP_ROOT"}
-        environment.update(PYTHONPATH=os.path.join(REPO, "tests"), **(env or {}))
+        environment.update(PYTHONPATH=os.path.join(REPO, "tools"), **(env or {}))
         return subprocess.run(argv, input="{}", capture_output=True, text=True, timeout=60,
                               env=environment, cwd=REPO)
 

@@ -1,6 +1,7 @@
-// modemsim: the fake modem as a program, for end-to-end tests, demonstrations and replays.
+// modemsim: the fake modem as a program, for end-to-end tests, demonstrations and the field-log
+// replay (--log: the modem of a radio log).
 //   modemsim --root DIR --scenario FILE [--transcript FILE]
-//   modemsim --root DIR --replay LOG [--boot N] [--fast] [--transcript FILE]
+//   modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]
 //   modemsim log LOG [--boot N]
 //   modemsim ctl --root DIR (insert|remove|insert-quiet|remove-quiet) N | quit
 #include <errno.h>
@@ -22,7 +23,7 @@
 
 #include "cli/options.h"
 #include "modemsim/radiolog.h"
-#include "modemsim/replay.h"
+#include "modemsim/logged_modem.h"
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
@@ -33,7 +34,7 @@ constexpr char kTool[] = "modemsim";
 
 constexpr char kHelp[] =
     "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
-    "       modemsim --root DIR --replay LOG [--boot N] [--fast] [--transcript FILE]\n"
+    "       modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
     "       modemsim log LOG [--boot N]\n"
     "       modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
     "       modemsim ctl --root DIR quit\n"
@@ -43,7 +44,7 @@ constexpr char kHelp[] =
     "transcript (default DIR/modemsim.transcript) as \"<standby> <command>\".\n"
     "\n"
     "  --scenario FILE   the modem a JSON scenario describes (tools/modemsim/README.md)\n"
-    "  --replay LOG      answer as the modem did in the daemon's radio log (brief, time,\n"
+    "  --log LOG      answer as the modem did in the daemon's radio log (brief, time,\n"
     "                    threadtime or long format): per standby and command, in logged order,\n"
     "                    with the logged delays; a command the log cannot answer gets ERROR and\n"
     "                    a line on stderr, and a summary follows at the end\n"
@@ -228,26 +229,26 @@ std::string describe(const modemsim::RadioLog& log, int boot) {
          " malformed lines skipped)";
 }
 
-int runReplay(const std::string& root, const std::string& file, int boot, bool fast,
+int runLoggedModem(const std::string& root, const std::string& file, int boot, bool fast,
               const std::string& transcript) {
   modemsim::RadioLog log;
   std::vector<modemsim::LogLine> lines;
   if (!loadBoot(file, boot, &log, &lines)) return 1;
-  fprintf(stderr, "modemsim: replaying %s of %s\n", describe(log, boot).c_str(), file.c_str());
+  fprintf(stderr, "modemsim: answering as the modem of %s of %s\n", describe(log, boot).c_str(), file.c_str());
   if (!fast && lines.front().ms < 0) {
     fprintf(stderr, "modemsim: %s has no time stamps: every answer goes out at once\n",
             file.c_str());
   }
   auto note = [](const std::string& text) {
-    fprintf(stderr, "modemsim: replay: %s\n", text.c_str());
+    fprintf(stderr, "modemsim: logged modem: %s\n", text.c_str());
   };
-  auto modem = std::make_unique<modemsim::ReplayModem>(lines, modemsim::ReplayOptions{fast}, note);
-  modemsim::ReplayModem& replay = *modem;
+  auto modem = std::make_unique<modemsim::LoggedModem>(lines, modemsim::LoggedModemOptions{fast}, note);
+  modemsim::LoggedModem& logged = *modem;
   const int nodeDelay = modem->nodeDelayMs();
   modemsim::Simulator sim(std::move(modem), {}, 0, nodeDelay);
   const int status = serve(sim, root, transcript);
   sim.stop();
-  if (status == 0) fprintf(stderr, "modemsim: replay: %s\n", replay.summary().c_str());
+  if (status == 0) fprintf(stderr, "modemsim: logged modem: %s\n", logged.summary().c_str());
   return status;
 }
 
@@ -270,18 +271,18 @@ int printLog(const std::string& file, int boot) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { kRoot = 1, kScenario, kReplay, kBoot, kFast, kTranscript, kHelpOption };
+  enum { kRoot = 1, kScenario, kLog, kBoot, kFast, kTranscript, kHelpOption };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scenario", required_argument, nullptr, kScenario},
-      {"replay", required_argument, nullptr, kReplay},
+      {"log", required_argument, nullptr, kLog},
       {"boot", required_argument, nullptr, kBoot},
       {"fast", no_argument, nullptr, kFast},
       {"transcript", required_argument, nullptr, kTranscript},
       {"help", no_argument, nullptr, kHelpOption},
       {nullptr, 0, nullptr, 0},
   };
-  std::string root, scenario, replay, transcript;
+  std::string root, scenario, logFile, transcript;
   int boot = 0;
   bool fast = false, bootGiven = false;
   opterr = 0;
@@ -294,8 +295,8 @@ int main(int argc, char** argv) {
       case kScenario:
         scenario = optarg;
         break;
-      case kReplay:
-        replay = optarg;
+      case kLog:
+        logFile = optarg;
         break;
       case kTranscript:
         transcript = optarg;
@@ -327,7 +328,7 @@ int main(int argc, char** argv) {
   const std::string mode = words.empty() ? "" : words[0];
   if (mode == "ctl") {
     if (root.empty()) return cli::usageError(kTool, "ctl needs --root");
-    if (!scenario.empty() || !replay.empty() || !transcript.empty() || fast || bootGiven) {
+    if (!scenario.empty() || !logFile.empty() || !transcript.empty() || fast || bootGiven) {
       return cli::usageError(kTool, "ctl takes only --root and a command");
     }
     if (words.size() < 2 || words.size() > 3)
@@ -336,18 +337,18 @@ int main(int argc, char** argv) {
   }
   if (mode == "log") {
     if (words.size() != 2) return cli::usageError(kTool, "log needs one LOG file");
-    if (!root.empty() || !scenario.empty() || !replay.empty() || !transcript.empty() || fast) {
+    if (!root.empty() || !scenario.empty() || !logFile.empty() || !transcript.empty() || fast) {
       return cli::usageError(kTool, "log takes only LOG and --boot");
     }
     return printLog(words[1], boot);
   }
   if (!words.empty()) return cli::usageError(kTool, "unexpected argument '" + words[0] + "'");
   if (root.empty()) return cli::usageError(kTool, "missing --root");
-  if (scenario.empty() == replay.empty())
-    return cli::usageError(kTool, "give one of --scenario and --replay");
+  if (scenario.empty() == logFile.empty())
+    return cli::usageError(kTool, "give one of --scenario and --log");
   if (!scenario.empty()) {
-    if (fast || bootGiven) return cli::usageError(kTool, "--boot and --fast go with --replay");
+    if (fast || bootGiven) return cli::usageError(kTool, "--boot and --fast go with --log");
     return runScenario(root, scenario, transcript);
   }
-  return runReplay(root, replay, boot, fast, transcript);
+  return runLoggedModem(root, logFile, boot, fast, transcript);
 }

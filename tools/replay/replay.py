@@ -5,13 +5,13 @@ From the log it builds a fresh host root: the property store from the values the
 name it found empty stays unset), the names whose every write was refused in the refusal list, the
 factory file when the daemon took its digits from one, the old rild files' DSTMEX lines it
 compared with, and the card history from --history. It then starts the simulator answering as the
-modem did in the log (modemsim --replay) and the current build/modemprep, sends the hot-plug
+modem did in the log (modemsim --log) and the current build/modemprep, sends the hot-plug
 uevents of the log at their places, and compares the two runs line by line: the AT commands in
 order, the property writes, the init requests and the decision lines (property reads, the modem's
 answers and what legitimately differs between runs are left out). It prints "same" or the first
 difference with context from both, and exits 0 or 1.
 
-Run through scripts/replay.sh, which builds what it needs and puts the harness package (tests/) on
+Run through scripts/replay.sh, which builds what it needs and puts the harness package (tools/) on
 PYTHONPATH.
 """
 import argparse
@@ -51,6 +51,10 @@ SETTLE_S = 1.0        # quiet after the last logged line before the runs count a
 STALL_MARGIN_S = 5.0  # quiet beyond the logged gap before the new run counts as stuck
 EVENT_WAIT_CAP_S = 5.0  # the daemon only waits for uevents: longer logged pauses are cut
 POLL_S = 0.02
+
+
+# How the simulator's messages about the modem it plays from the log begin.
+LOGGED_MODEM = "logged modem: "
 
 
 class ReplayError(RuntimeError):
@@ -190,7 +194,7 @@ class ReplayPhone(Phone):
 
     def __init__(self, log_path, boot, fast, **kwargs):
         super().__init__(None, **kwargs)
-        self.replay_args = ["--replay", os.path.abspath(log_path)] + (
+        self.replay_args = ["--log", os.path.abspath(log_path)] + (
             ["--boot", str(boot)] if boot else []) + (["--fast"] if fast else [])
 
     def modem_args(self):
@@ -291,8 +295,8 @@ def run(args, build):
         phone.stop_daemon()
         phone.stop_modem()
         for line in phone.sim_report().splitlines():  # what the log could not say exactly
-            if line.startswith("modemsim: replay: line "):
-                print("note: " + line.split("replay: ", 1)[1], file=sys.stderr)
+            if line.startswith("modemsim: " + LOGGED_MODEM + "line "):
+                print("note: " + line.split(LOGGED_MODEM, 1)[1], file=sys.stderr)
         same = report(args, plan, new, phone)
     except BaseException:
         phone.close()
@@ -389,11 +393,11 @@ def report(args, plan, new, phone):
             print("  %s %6d  %s" % (">" if k == i else " ", line[0], line[-1]))
         if i >= len(seq):
             print("  > (nothing)")
-    sim_notes = [line for line in phone.sim_report().splitlines() if "replay: " in line]
+    sim_notes = [line for line in phone.sim_report().splitlines() if LOGGED_MODEM in line]
     if sim_notes:
-        print("the replaying modem:")
+        print("the logged modem:")
         for line in sim_notes[-6:]:
-            print("  " + line.split("replay: ", 1)[1])
+            print("  " + line.split(LOGGED_MODEM, 1)[1])
     return False
 
 

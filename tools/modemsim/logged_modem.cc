@@ -1,4 +1,4 @@
-#include "modemsim/replay.h"
+#include "modemsim/logged_modem.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -53,7 +53,7 @@ size_t startedCode(const std::string& bytes, const std::string& code) {
 
 }  // namespace
 
-ReplayModem::ReplayModem(const std::vector<LogLine>& boot, ReplayOptions options, Note note)
+LoggedModem::LoggedModem(const std::vector<LogLine>& boot, LoggedModemOptions options, Note note)
     : note_(std::move(note)) {
   build(boot, options.fast);
   if (!exchanges_.empty()) standby_ = exchanges_.front().standby;
@@ -64,7 +64,7 @@ ReplayModem::ReplayModem(const std::vector<LogLine>& boot, ReplayOptions options
   }
 }
 
-void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
+void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
   const int64_t startMs = boot.empty() ? -1 : boot.front().ms;
   bool timedOut = false;   // the daemon gave up waiting since the current command
   int accessFailures = 0;  // the node was not there when the daemon looked
@@ -160,7 +160,7 @@ void ReplayModem::build(const std::vector<LogLine>& boot, bool fast) {
 // A read the log shows cut: when the exchange evidently ended with it, its final result code was
 // in the part not shown. The code is completed: the one the shown part begins, else "ERROR" when
 // the daemon sent the same command again at once (a failure it retried), else "OK".
-void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
+void LoggedModem::completeCut(Exchange& ex, size_t write, int lineNo) {
   std::string& text = ex.writes[write].text;
   const std::string where = "line " + std::to_string(lineNo) + ": an answer shown cut at " +
                             std::to_string(kDisplayCut) + " characters";
@@ -193,7 +193,7 @@ void ReplayModem::completeCut(Exchange& ex, size_t write, int lineNo) {
   note_(where + "; completed with \"" + display(added) + "\"");
 }
 
-const ReplayModem::Exchange* ReplayModem::firstUnused(int standby) {
+const LoggedModem::Exchange* LoggedModem::firstUnused(int standby) {
   auto it = byStandby_.find(standby);
   if (it == byStandby_.end()) return nullptr;
   size_t& next = nextOfStandby_[standby];
@@ -201,7 +201,7 @@ const ReplayModem::Exchange* ReplayModem::firstUnused(int standby) {
   return next < it->second.size() ? &exchanges_[it->second[next]] : nullptr;
 }
 
-Answer ReplayModem::respond(const std::string& command, Wire&) {
+Answer LoggedModem::respond(const std::string& command, Wire&) {
   const Key key{standby_, command};
   const Exchange* expected = firstUnused(standby_);
   auto it = byCommand_.find(key);
@@ -229,12 +229,12 @@ Answer ReplayModem::respond(const std::string& command, Wire&) {
   return answer;
 }
 
-bool ReplayModem::setCard(int, bool, Wire&, std::string* error) {
-  if (error) *error = "a replayed modem answers as its log did; its cards cannot be changed";
+bool LoggedModem::setCard(int, bool, Wire&, std::string* error) {
+  if (error) *error = "a logged modem answers as its log did; its cards cannot be changed";
   return false;
 }
 
-std::string ReplayModem::summary() const {
+std::string LoggedModem::summary() const {
   size_t never = 0;
   const Exchange* first = nullptr;
   for (const Exchange& ex : exchanges_) {

@@ -17,18 +17,18 @@
 
 namespace modemsim {
 
-struct ReplayOptions {
+struct LoggedModemOptions {
   // No waits but those the daemon timed out on in the log, so that it times out again.
   bool fast = false;
 };
 
-class ReplayModem : public Behaviour {
+class LoggedModem : public Behaviour {
  public:
   using Note = std::function<void(const std::string&)>;
 
   // `boot`: the daemon's lines of one start (bootLines). What the log could not say exactly (an
   // answer shown cut) is noted while building; a command the log cannot answer when it comes.
-  ReplayModem(const std::vector<LogLine>& boot, ReplayOptions options, Note note);
+  LoggedModem(const std::vector<LogLine>& boot, LoggedModemOptions options, Note note);
 
   int standby() const override { return standby_; }
   Answer respond(const std::string& command, Wire& wire) override;

@@ -10,7 +10,7 @@
 #include "gtest/gtest.h"
 #include "modemsim/modem.h"
 #include "modemsim/radiolog.h"
-#include "modemsim/replay.h"
+#include "modemsim/logged_modem.h"
 #include "modemsim/scenario.h"
 
 namespace modemsim {
@@ -45,14 +45,14 @@ TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
 }
 
 // A modem replaying one start, given as "ms message" lines.
-std::unique_ptr<ReplayModem> replaying(const std::string& text, Writes* notes) {
+std::unique_ptr<LoggedModem> replaying(const std::string& text, Writes* notes) {
   std::istringstream in(text);
   std::vector<LogLine> boot;
   for (LogLine l; in >> l.ms && in.get() && std::getline(in, l.message);) {
     l.lineNo = static_cast<int>(boot.size()) + 1;
     boot.push_back(l);
   }
-  return std::make_unique<ReplayModem>(boot, ReplayOptions{},
+  return std::make_unique<LoggedModem>(boot, LoggedModemOptions{},
                                        [notes](const std::string& n) { notes->push_back(n); });
 }
 

@@ -19,7 +19,7 @@ import pathlib
 import re
 import time
 
-from . import HISTORY, RADIO_DIR, Phone, scenario
+from mpharness import HISTORY, RADIO_DIR, Phone, scenario
 
 GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden")
 
