@@ -33,19 +33,21 @@ const char kUsage[] =
     "field's NUL. A file that is not 1648 bytes, or whose fields are out of range, is reported\n"
     "as damaged and still decoded as far as it goes.\n"
     "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
-    "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (the\n"
-    "reason is printed), 2 a bad command line.\n";
+    "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
+    "line on standard error names it and the reason), 2 a bad command line.\n";
 
 int decodeFile(const std::string& path, bool asJson) {
   std::string bytes, error;
   if (!cli::readFile(path, cli::Readable::kStreams, &bytes, &error)) {
-    fprintf(stderr, "cardhist: %s: %s\n", path.c_str(), error.c_str());
-    return 1;
+    return cli::fileError(kTool, path, error);
   }
   const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()});
   const std::string out = asJson ? cardhist::toJson(h, path) : cardhist::toText(h, path);
   fwrite(out.data(), 1, out.size(), stdout);
-  return h.damage.empty() ? 0 : 1;
+  // What can be read is shown all the same; the verdict goes where errors go.
+  if (h.damage.empty()) return 0;
+  fflush(stdout);
+  return cli::fileError(kTool, path, cardhist::problem(h));
 }
 
 int encodeFile(const std::string& path) {
@@ -59,8 +61,7 @@ int encodeFile(const std::string& path) {
   }
   FILE* f = fopen(path.c_str(), "wb");
   if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || fclose(f) != 0) {
-    fprintf(stderr, "cardhist: %s: %s\n", path.c_str(), strerror(errno));
-    return 1;
+    return cli::fileError(kTool, path, cli::reason(errno));
   }
   return 0;
 }
