@@ -11,6 +11,7 @@
 
 #include "cli/options.h"
 #include "platform/properties.h"
+#include "profile/profile.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -62,8 +63,8 @@ constexpr char kUsage[] =
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing); 2 a bad command line, or a named file that is missing, unreadable, cut short\n"
-    "or not in its format; 1 any other failure.\n";
+    "is missing); 1 a named file or root that is missing, unreadable, cut short or not in its\n"
+    "format (one line names it and the reason); 2 a bad command line.\n";
 
 enum Option {
   kRoot = 256,
@@ -93,6 +94,22 @@ const PropertyOption kPropertyOptions[] = {
     {"manual", prop::kManualRat.name},         {"pref-net-type", prop::kPrefNetType.name},
     {"default-data", prop::kDefaultData.name}, {"stored-master", prop::kMasterCard.name},
 };
+
+// The targets the daemon knows (its own table), for --target.
+bool knownTarget(const std::string& name) {
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (name == row->name) return true;
+  }
+  return false;
+}
+
+std::string targetNames() {
+  std::string names;
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    names += (names.empty() ? "" : row[1].name[0] == '\0' ? " or " : ", ") + std::string(row->name);
+  }
+  return names;
+}
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
   size_t at = 0;
@@ -145,7 +162,11 @@ int parse(int argc, char** argv, Command* cmd) {
   for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
     if (c >= kFirstPropertyOption) {
-      props[kPropertyOptions[c - kFirstPropertyOption].property] = value;
+      const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+      if (std::string(option.name) == "target" && !knownTarget(value)) {
+        return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+      }
+      props[option.property] = value;
       continue;
     }
     switch (c) {
@@ -277,7 +298,7 @@ int main(int argc, char** argv) {
     return run(cmd);
   } catch (const radioplan::InputError& e) {
     std::cerr << "radioplan: " << e.what() << "\n";
-    return 2;
+    return cli::kRuntimeStatus;
   } catch (const std::invalid_argument& e) {
     return cli::usageError(kTool, e.what());
   } catch (const std::exception& e) {
