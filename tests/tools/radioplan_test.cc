@@ -72,7 +72,13 @@ TEST(Report, NamesTheRuleBehindEachDecision) {
         "its card is a SIM: 4G removed",
         "preferred network type 1 (persist.radio.pref.net.type): 3G/4G removed"}},
       {whatIf({}, "usim-home", "", "121"),
-       {"one SIM slot: its card is master", "one SIM on two standbys, with 4G: 2G removed"}},
+       {"one SIM slot: its card is master", "one SIM on two standbys, with 4G: 2G removed",
+        "standby 1 (SIM slot 0)",
+        "rild.cfg1's card fields still describe slot 1, which this "
+        "phone lacks"}},
+      {whatIf({{"persist.sys.vx.proj.target", "ctc"}}, "usim-home", "none"),
+       {"USIM, home network not classed: the target ctc has no operator rule",
+        "no class: the target ctc has no tables", "(no actual table for target ctc)"}},
       {whatIf({{"persist.sys.vx.manual.rat", "1,0,2,7"}}, "usim-home", "none"),
        {"the manual RAT setting (persist.sys.vx.manual.rat) names standby 1",
         "a manual RAT setting leaves the modem as it is"}},
@@ -86,6 +92,16 @@ TEST(Report, NamesTheRuleBehindEachDecision) {
     const std::string text = reportText(explain(c.scene, plan, writesOf(c.scene, plan)));
     for (const std::string& s : c.says)
       EXPECT_NE(std::string::npos, text.find(s)) << s << "\n" << text;
+  }
+}
+
+// A phone with one SIM slot has one column: no card in the slot it lacks.
+TEST(Matrix, OneSlotOneColumn) {
+  for (const char* msms : {"111", "221"}) {
+    const Json m = matrix(whatIf({}, "", "", msms));
+    const size_t columns = msms[0] == '1' ? 1 : cardKinds().size();
+    EXPECT_EQ(columns, m["columns"].size()) << msms;
+    for (const Json& row : m["cells"]) EXPECT_EQ(columns, row.size()) << msms;
   }
 }
 
