@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Boots build/modemprep against the modem simulator and reports, for a person, what it did.
 
-Run through scripts/demo.sh, which installs and builds what it needs and puts the harness
-package (tools/) on PYTHONPATH.
+Run through scripts/demo.sh, which puts the harness package (tools/) on PYTHONPATH. Paths are
+taken relative to the directory the command was typed in.
 """
 import argparse
 import json
@@ -15,6 +15,7 @@ import time
 
 try:
     from mpharness import SCENARIOS, Build, HarnessError, Phone
+    from mpharness.cli import ArgumentParser, InputError, check_input
 except ImportError:
     sys.exit("demo: the harness package mpharness is not importable: run scripts/demo.sh")
 
@@ -43,11 +44,14 @@ def msms_digits(text):
 
 
 def parse_args():
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="scripts/demo.sh", description=__doc__.splitlines()[0],
         epilog="--msms gives %s. E.g. 221: two SIM slots, two standbys (rild0, rild1); 111: one "
-               "SIM slot, one standby. Exit status: 0 done, 1 the daemon, the simulator or a "
-               "file failed (the reason is printed), 2 a bad command line." % MSMS_MEANING)
+               "SIM slot, one standby. Without --build DIR or $MODEMPREP_BUILD the demo first "
+               "installs the Debian packages the build needs (scripts/install-packages.sh "
+               "--build) and builds the programs into build/. Exit status: 0 done, 1 the daemon, "
+               "the simulator or a file failed (one line says which and why), 2 a bad command "
+               "line." % MSMS_MEANING)
     parser.add_argument("scenario", nargs="?", metavar="SCENARIO.json",
                         default=os.path.join(SCENARIOS, "two_cards.json"),
                         help="the modem simulator's scenario (default: two_cards.json of "
@@ -59,14 +63,19 @@ def parse_args():
     parser.add_argument("--files", action="store_true", help="also print the rild files whole")
     parser.add_argument("--out", metavar="DIR",
                         help="where the daemon's log, the AT transcript and the property store "
-                             "are copied (default: build/demo)")
+                             "are copied (default: <build>/demo)")
+    parser.add_argument("--build", metavar="DIR",
+                        help="an existing build tree whose programs run (default: "
+                             "$MODEMPREP_BUILD; without either, build/ is built first)")
     return parser.parse_args()
 
 
 def load_scenario(path):
     try:
-        with open(path) as f:
+        with open(check_input(path, "scenario")) as f:
             modem = json.load(f)
+    except InputError as error:
+        raise DemoError(str(error))
     except OSError as error:
         raise DemoError("scenario %s: %s" % (path, error.strerror))
     except ValueError as error:
@@ -222,7 +231,8 @@ def main():
     args = parse_args()
     modem = load_scenario(args.scenario)
     msms = args.msms or ("221" if len(modem.get("slots", [])) >= 2 else "111")
-    build = Build().check()
+    named = args.build or os.environ.get("MODEMPREP_BUILD")
+    build = Build(args.build).check() if named else Build().make("demo")
     out_dir = args.out or build.path("demo")
     phone = Phone(modem, factory=msms.encode(), build=build)
     log = None
