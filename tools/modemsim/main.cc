@@ -36,11 +36,11 @@ namespace {
 constexpr char kTool[] = "modemsim";
 
 constexpr char kHelp[] =
-    "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
-    "       modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
-    "       modemsim log LOG [--boot N]\n"
-    "       modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
-    "       modemsim ctl --root DIR quit\n"
+    "Usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
+    "  or:  modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
+    "  or:  modemsim log LOG [--boot N]\n"
+    "  or:  modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
+    "  or:  modemsim ctl --root DIR quit\n"
     "\n"
     "Plays the modem on a pseudo-terminal linked at DIR/dev/TTYEMS40 and prints \"ready <pty>\"\n"
     "once linked; SIGTERM or SIGINT ends it. Every command received is appended to the\n"

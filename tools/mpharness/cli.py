@@ -9,8 +9,18 @@ import sys
 USAGE_STATUS, RUNTIME_STATUS = 2, 1
 
 
+class HelpFormatter(argparse.HelpFormatter):
+    """"Usage:" as the C++ tools write it (and help2man reads it)."""
+
+    def add_usage(self, usage, actions, groups, prefix=None):
+        super().add_usage(usage, actions, groups, "Usage: " if prefix is None else prefix)
+
+
 class ArgumentParser(argparse.ArgumentParser):
     """argparse with the usage error on one line (argparse prints the usage before it)."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, formatter_class=HelpFormatter, **kwargs)
 
     def error(self, message):
         self.exit(USAGE_STATUS, "%s: %s (try --help)\n" % (self.prog, message))

@@ -21,10 +21,10 @@ namespace {
 constexpr char kTool[] = "propctl";
 
 constexpr char kUsage[] =
-    "usage: propctl [--root DIR] get NAME\n"
-    "       propctl [--root DIR] set NAME VALUE\n"
-    "       propctl [--root DIR] list\n"
-    "       propctl [--root DIR] reboot\n"
+    "Usage: propctl [--root DIR] get NAME\n"
+    "  or:  propctl [--root DIR] set NAME VALUE\n"
+    "  or:  propctl [--root DIR] list\n"
+    "  or:  propctl [--root DIR] reboot\n"
     "\n"
     "Reads and writes the property store of a host root (DIR/properties), as the daemon does.\n"
     "  get NAME         prints the value (an empty line when unset)\n"

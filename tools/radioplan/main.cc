@@ -21,10 +21,10 @@ namespace {
 constexpr char kTool[] = "radioplan";
 
 constexpr char kUsage[] =
-    "usage: radioplan --root DIR                          [OPTIONS]\n"
-    "       radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
-    "       radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
-    "       radioplan --matrix [--target T] [OPTIONS]\n"
+    "Usage: radioplan --root DIR                          [OPTIONS]\n"
+    "  or:  radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
+    "  or:  radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
+    "  or:  radioplan --matrix [--target T] [OPTIONS]\n"
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
     "modem's NVRAM is swapped, and what the daemon writes, each with the rule, table and card\n"
@@ -41,7 +41,7 @@ constexpr char kUsage[] =
     "the\n"
     "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
     "Inputs (what-if; with a state they override what it holds):\n"
-    "  --target T          project target: open, cmcc, cucc, ctc (persist.sys.vx.proj.target)\n"
+    "  --target T          project target: %s (persist.sys.vx.proj.target)\n"
     "  --msms DIGITS       the factory file's three digits, e.g. 221 (SIM slots, standbys)\n"
     "  --rat LIST          project RAT list (persist.sys.vx.proj.rat)\n"
     "  --manual TEXT       manual RAT setting (persist.sys.vx.manual.rat), e.g. 1,0,2,7\n"
@@ -171,7 +171,7 @@ int parse(int argc, char** argv, Command* cmd) {
     }
     switch (c) {
       case kHelp:
-        std::cout << kUsage;
+        printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
         return 0;
       case kRoot:
         cmd->root = value;

@@ -408,10 +408,10 @@ def check_history(build, path):
         raise ReplayError(result.stderr.strip().splitlines()[-1].replace("cardhist: ", "", 1))
 
 
-def main(bindir=None):
+def main(bindir=None, prog="replay"):
     """bindir: the directory of the installed programs (modemprep-replay); else a build tree."""
     parser = ArgumentParser(
-        prog="replay", description="Replay one start of the daemon from a radio log (logcat brief, "
+        prog=prog, description="Replay one start of the daemon from a radio log (logcat brief, "
         "time, threadtime or long format) against the current build and compare the runs: "
         "AT commands, property writes, init requests and decision lines. Prints \"same\" and "
         "exits 0, or the first difference with context and exits 1.")
