@@ -18,7 +18,7 @@ class QuickstartTest(unittest.TestCase):
         """The shell block under "### Running the daemon by hand" in README.md, as printed; only
         build/ becomes the build tree under test."""
         build = Build().check()
-        recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$",
+        recipe = re.search(r"^## Running the daemon by hand\n.*?^```sh\n(.*?)^```$",
                            pathlib.Path(REPO, "README.md").read_text(), re.S | re.M)
         self.assertIsNotNone(recipe, "README.md: no shell block under the hand-run heading")
         script = re.sub(r"(?<![\w/])build/", build.directory + "/", recipe.group(1))
