@@ -127,6 +127,18 @@ def report_mode(run):
                                                 run.standbys))
 
 
+def report_standbys(run):
+    """Which SIM slot each standby serves for the factory digits given, from the rild files."""
+    slots = [run.rild(standby).get("rild.simSlot") for standby in range(run.standbys)]
+    served = ["standby %d on %s" % (standby, "no SIM slot" if slot in (None, "-1")
+                                    else "SIM slot " + slot) for standby, slot in enumerate(slots)]
+    if served:
+        print("Standbys: " + ", ".join(served))
+    if any(slot not in (None, "-1", str(standby)) for standby, slot in enumerate(slots)):
+        print("  rild.cfgN's card fields describe the card of slot N all the same, whichever "
+              "slot standby N serves (a slot the phone lacks: no card)")
+
+
 def report_plan(run):
     """What the daemon decided and why, from the radio-plan explainer on the root it left (the
     same policy code the daemon runs)."""
@@ -187,13 +199,37 @@ def report_hotplug(run):
         values = run.rild(HOTPLUG_SLOT)
         seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, named(STATUS, values["rild.cardStatus"]))
                 if values else "no standby serves slot %d" % HOTPLUG_SLOT)
-        swapped = "g_isSwitchModem is 1" in run.phone.log()[log_from:]
-        print("  %s: the daemon %s%s, %s; init: %s" % (
-            action, sent, ", swapped the modem's NVRAM and reset it" if swapped else "", seen,
-            ", ".join(run.phone.init_log()[requests:]) or "no request"))
+        round_log = run.phone.log()[log_from:]
+        swapped = "g_isSwitchModem is 1" in round_log
+        print("  %s: the daemon %s, %s; init: %s" % (
+            action, sent, seen, ", ".join(run.phone.init_log()[requests:]) or "no request"))
+        if swapped:
+            print("    NVRAM swapped and the modem reset (AT^DSRST): %s" % swap_reason(run,
+                                                                                   round_log))
+            if len(run.phone.init_log()) == requests:
+                print("    no init request: after an NVRAM swap the daemon restarts no rild while "
+                      "the modem resets; the rild files are rewritten all the same")
 
 
-SECTIONS = (report_mode, report_plan, report_files_and_requests, report_hotplug)
+def swap_reason(run, round_log):
+    """Why the check swapped, from the radio-plan explainer given the capability the modem
+    reported just before (the last "^DMCC:" answer of the round)."""
+    reported = re.findall(r"\^DMCC: \d+,(\d+),\d+((?:,\d+)+)", round_log)
+    if not reported:
+        return "the modem's capability was not asked"
+    count, caps = reported[-1]
+    capability = ",".join(caps.split(",")[1:int(count) + 1])
+    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, "--capability",
+                             capability, "--format", "json"], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
+    # The explainer speaks of a start-up; what it says of the switch flag is not for a hot-plug.
+    reason = json.loads(result.stdout)["nvram"]["reason"].split(". gsm.operator")[0]
+    return reason.split(": ", 1)[-1] + " (the modem reported %s)" % capability
+
+
+SECTIONS = (report_mode, report_standbys, report_plan, report_files_and_requests,
+            report_hotplug)
 
 
 def keep_outputs(phone, out_dir):
