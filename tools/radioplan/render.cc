@@ -274,15 +274,15 @@ std::string matrixText(const Json& m) {
       ". Each cell: the master card, then "
       "each standby's RATs\nby generation (234 = 2G/3G/4G, 23 = 2G/3G, 2 = 2G, - = none), standby "
       "0 first. DSTMEX per cell: --format markdown, html or json.\n\n";
-  out += pad("slot0 \\ slot1", width);
-  for (const Json& k : m["columns"]) out += pad(str(k["name"]), width);
-  out += "\n";
+  std::string header = pad("slot0 \\ slot1", width);
+  for (const Json& k : m["columns"]) header += pad(str(k["name"]), width);
+  out += header.substr(0, header.find_last_not_of(' ') + 1) + "\n";
   for (size_t r = 0; r < kinds.size(); r++) {
-    out += pad(str(kinds[r]["name"]), width);
+    std::string row = pad(str(kinds[r]["name"]), width);
     for (const Json& cell : m["cells"][r]) {
-      out += pad(str(cell["master"]) + " " + compactRats(cell["standbys"]), width);
+      row += pad(str(cell["master"]) + " " + compactRats(cell["standbys"]), width);
     }
-    out += "\n";
+    out += row.substr(0, row.find_last_not_of(' ') + 1) + "\n";
   }
   out += "\nKinds: ";
   for (const Json& k : kinds) out += str(k["name"]) + " = " + str(k["label"]) + "; ";
