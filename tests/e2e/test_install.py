@@ -1,7 +1,8 @@
 """cmake --install into a temporary prefix gives working programs: each installed program answers
 --help and has a man page and bash completion; installed radioplan explains a what-if and the
-shipped phone-state sample; the installed replay runs the installed daemon and simulator; cpack
-packs the same files into a .deb."""
+shipped phone-state sample (the installed replay against the installed daemon: the README's
+install block, e2e.test_quickstart); cpack packs the same files into a .deb."""
+import glob
 import os
 import pathlib
 import shutil
@@ -9,7 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from mpharness import REPO, Build
+from mpharness import Build
 
 PROGRAMS = ("modemprep", "radioplan", "modemsim", "propctl", "cardhist", "ueventsend",
             "modemprep-replay")
@@ -64,11 +65,6 @@ class InstallTest(unittest.TestCase):
                 result = run([radioplan, *args], cwd=sample)
                 self.assertEqual((0, ""), (result.returncode, result.stderr))
                 self.assertIn(says, result.stdout)
-        replay = run([self.path("bin", "modemprep-replay"), "--fast", "--boot", "1",
-                      os.path.join(REPO, "tests", "replay", "two_cards.log")],
-                     env={k: v for k, v in os.environ.items() if k != "MODEMPREP_BUILD"})
-        self.assertEqual(0, replay.returncode, replay.stdout + replay.stderr)
-        self.assertTrue(replay.stdout.startswith("same: "), replay.stdout)
 
     @unittest.skipUnless(shutil.which("dpkg-shlibdeps"), "dpkg-dev is not installed "
                          "(scripts/install-packages.sh --package)")
@@ -77,10 +73,8 @@ class InstallTest(unittest.TestCase):
         packed = run(["cpack", "-G", "DEB", "-B", out, "--config",
                       self.build.path("CPackConfig.cmake")])
         self.assertEqual(0, packed.returncode, packed.stdout + packed.stderr)
-        deb = [name for name in os.listdir(out) if name.endswith(".deb")]
-        listing = run(["dpkg-deb", "--contents", os.path.join(out, *deb)]).stdout
-        installed = sorted(os.path.relpath(os.path.join(parent, name), self.prefix)
-                           for parent, _, names in os.walk(self.prefix) for name in names)
-        packed_files = sorted(line.split()[-1][len("./usr/"):] for line in listing.splitlines()
-                              if not line.startswith("d"))
-        self.assertEqual(installed, packed_files)
+        listing = run(["dpkg-deb", "--contents", *glob.glob(os.path.join(out, "*.deb"))]).stdout
+        self.assertEqual(sorted(os.path.relpath(os.path.join(parent, name), self.prefix)
+                                for parent, _, names in os.walk(self.prefix) for name in names),
+                         sorted(line.split()[-1][len("./usr/"):] for line in listing.splitlines()
+                                if not line.startswith("d")))

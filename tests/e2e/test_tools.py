@@ -61,16 +61,10 @@ TABLE = [
      (1, "No such file"), (1, "is a directory"), (1, "not valid JSON")),
     ("bench/compare.py", [S("bench", "compare.py"), "{F}", "{F}"], {},
      (1, "No such file"), (1, "is a directory"), (1, "not JSON")),
-    ("bench/run.sh", [S("bench", "run.sh")], {}, *[na("takes no input file")] * 3),
-    ("scripts/test.sh", [S("scripts", "test.sh")], {}, *[na("takes no input file")] * 3),
-    ("scripts/install-packages.sh", [S("scripts", "install-packages.sh")], {},
-     *[na("takes package names")] * 3),
-    ("scripts/mutants.py", [S("scripts", "mutants.py")], {}, *[na("takes mutant names")] * 3),
-    ("scripts/ci-arm64.sh", [S("scripts", "ci-arm64.sh")], {}, *[na("takes no input file")] * 3),
-    ("scripts/ci-android.sh", [S("scripts", "ci-android.sh")], {},
-     *[na("takes no input file")] * 3),
-    ("tests/fuzz/run.sh", [S("tests", "fuzz", "run.sh")], {}, *[na("takes no input file")] * 3),
-]
+] + [(script, [S(script)], {}, *[na("takes no input file")] * 3) for script in (
+    "bench/run.sh", "scripts/test.sh", "scripts/install-packages.sh", "scripts/mutants.py",
+    "scripts/ci-arm64.sh", "tests/fuzz/run.sh",
+    "scripts/ci-android.sh")]  # its --aosp DIR: a platform tree, checked by the Android check
 
 # Usage and runtime errors particular to one program: (argv, environment, standard input, status,
 # words in the one stderr line). The store's refusals are worded here only.
@@ -110,6 +104,8 @@ PARTICULAR = [
     ([S("scripts", "demo.sh"), "--msms", "2"], {}, "", 2, "'2': expected the factory file's"),
     ([S("scripts", "demo.sh"), "--msms=999"], {}, "", 2, "the first two digits count SIM slots"),
     ([S("scripts", "replay.sh"), GOOD_LOG, "--boot", "-1"], {}, "", 2, "--boot: must be 1"),
+    ([S("scripts", "replay.sh"), "foreign.log"], {}, "", 1, "no line of the daemon"),
+    ([S("scripts", "replay.sh"), "nostart.log"], {}, "", 1, "no start of the daemon"),
     ([S("bench", "run.sh"), "--runs", "0"], {}, "", 2, "'0' is not a whole number"),
     ([S("scripts", "test.sh"), "nopreset"], {}, "", 2, 'unknown preset "nopreset"'),
     ([S("scripts", "mutants.py"), "nomutant"], {}, "", 2, "unknown mutant nomutant"),
@@ -143,6 +139,8 @@ class ContractTest(unittest.TestCase):
                  "cut.txt": b"[ro.vx.msms]: [221]\n[persist.sys.vx.pro",
                  "eq.txt": b"ro.vx.msms=221\n[a]: [b]\n", "short.cfg": bytes(100),
                  "rild.cfg0": b"rild.count = 2\n",
+                 "foreign.log": b"12-06 04:20:37.123  1234  1250 I RILJ    : hi\n",
+                 "nostart.log": b"12-06 04:20:37.123  1234  1234 D modemprep: [0]>> AT<CR>\n",
                  "properties.refuse": b"refused.name\n", "properties": b"ro.once=1\n",
                  "properties.lock": b""}
         for name, content in files.items():

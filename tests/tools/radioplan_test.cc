@@ -95,15 +95,5 @@ TEST(Report, NamesTheRuleBehindEachDecision) {
   }
 }
 
-// A phone with one SIM slot has one column: no card in the slot it lacks.
-TEST(Matrix, OneSlotOneColumn) {
-  for (const char* msms : {"111", "221"}) {
-    const Json m = matrix(whatIf({}, "", "", msms));
-    const size_t columns = msms[0] == '1' ? 1 : cardKinds().size();
-    EXPECT_EQ(columns, m["columns"].size()) << msms;
-    for (const Json& row : m["cells"]) EXPECT_EQ(columns, row.size()) << msms;
-  }
-}
-
 }  // namespace
 }  // namespace radioplan
