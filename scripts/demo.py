@@ -24,7 +24,6 @@ MSMS_MEANING = ("the factory file's three digits: the number of SIM slots (0 to 
                 "not use")
 # (SIM slots, standbys) pairs the daemon maps standbys to SIM slots for.
 SUPPORTED_MODES = ((1, 1), (1, 2), (2, 2), (2, 3))
-STATUS = {0: "no card", 1: "card present"}
 HOTPLUG_SLOT = 1
 SETTLE_S = 0.5  # the log stays quiet this long once a reconfiguration has ended
 
@@ -105,13 +104,6 @@ class Run:
         except FileNotFoundError:
             return {}
         return dict(line.split(" = ", 1) for line in text.splitlines() if " = " in line)
-
-
-def named(table, value):
-    try:
-        return table.get(int(value), "value %s" % value)
-    except ValueError:
-        return "value %r" % value
 
 
 # ---- report sections: each prints one part of the report from a Run ---------------------------
@@ -196,9 +188,10 @@ def report_hotplug(run):
         simio = [c for c in run.phone.transcript() if c.split(" ", 1)[-1].startswith("AT+DSIMIO")]
         sent = ("sent %s on standby %s" % tuple(reversed(simio[-1].split(" ", 1)))
                 if simio else "sent no AT+DSIMIO")
-        values = run.rild(HOTPLUG_SLOT)
-        seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, named(STATUS, values["rild.cardStatus"]))
-                if values else "no standby serves slot %d" % HOTPLUG_SLOT)
+        # The card in the slot's rild file, in the explainer's words for it.
+        cards = explained(run)["cards"]
+        seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, cards[HOTPLUG_SLOT]["class"])
+                if run.rild(HOTPLUG_SLOT) else "no standby serves slot %d" % HOTPLUG_SLOT)
         round_log = run.phone.log()[log_from:]
         swapped = "g_isSwitchModem is 1" in round_log
         print("  %s: the daemon %s, %s; init: %s" % (
@@ -211,6 +204,15 @@ def report_hotplug(run):
                       "the modem resets; the rild files are rewritten all the same")
 
 
+def explained(run, *options):
+    """The radio-plan explainer's report on the root the daemon left, as JSON."""
+    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, *options,
+                             "--format", "json"], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
+    return json.loads(result.stdout)
+
+
 def swap_reason(run, round_log):
     """Why the check swapped, from the radio-plan explainer given the capability the modem
     reported just before (the last "^DMCC:" answer of the round)."""
@@ -219,12 +221,9 @@ def swap_reason(run, round_log):
         return "the modem's capability was not asked"
     count, caps = reported[-1]
     capability = ",".join(caps.split(",")[1:int(count) + 1])
-    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, "--capability",
-                             capability, "--format", "json"], capture_output=True, text=True)
-    if result.returncode != 0:
-        raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
     # The explainer speaks of a start-up; what it says of the switch flag is not for a hot-plug.
-    reason = json.loads(result.stdout)["nvram"]["reason"].split(". gsm.operator")[0]
+    reason = explained(run, "--capability", capability)["nvram"]["reason"]
+    reason = reason.split(". gsm.operator")[0]
     return reason.split(": ", 1)[-1] + " (the modem reported %s)" % capability
 
 

@@ -509,13 +509,7 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     historyBytes = readNamedFile(historyPath);
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
-    if (!decoded.damage.empty()) {
-      const bool shortFile = historyBytes.size() < cardhist::kFileBytes;
-      throw InputError(historyPath + ": " +
-                       (historyBytes.empty() ? std::string("empty file, not a card history")
-                        : shortFile          ? "truncated: " + decoded.damage[0]
-                                             : "not a card history: " + decoded.damage[0]));
-    }
+    if (!decoded.damage.empty()) throw InputError(historyPath + ": " + cardhist::problem(decoded));
     s.sources.push_back("card history " + historyPath);
   } else {
     s.missing.push_back(
