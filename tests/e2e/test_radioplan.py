@@ -1,7 +1,7 @@
 """radioplan against the real daemon: on the root each golden run leaves it reports what the daemon
 wrote (`unexplained`, asked by e2e.test_golden of every run it replays); its matrix agrees with the
 daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; the matrix
-renders in a headless browser; bad input files get one line naming them and exit status 2.
+renders in a headless browser. (Bad input files: the command-line contract, e2e.test_tools.)
 """
 import concurrent.futures
 import json
@@ -142,30 +142,3 @@ class HtmlMatrixInABrowser(unittest.TestCase):
             re.findall(r'<div class="sb (g\d)" data-standby="\d" data-rat="(\d+)"', dom))
         self.assertGreater(os.path.getsize(shot), 20000, "coloured cells, not a blank page")
 
-
-class BadInput(unittest.TestCase):
-    def test_each_bad_file_gets_one_line_naming_it_and_status_2(self):
-        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbad"))
-
-        def file(name, content):
-            pathlib.Path(work, name).write_bytes(content)
-            return os.path.join(work, name)
-
-        good = ["--props", file("good.txt", b"[persist.sys.vx.proj.target]: [cmcc]\n")]
-        for args, reason in (
-                (["--props", os.path.join(work, "nope.txt")], "No such file"),
-                (["--props", work], "is a directory"),
-                (["--props", file("empty.txt", b"")], "empty"),
-                (["--props", file("bin.txt", b"\x00\x01\x02")], "binary"),
-                (["--props", file("cut.txt", b"[ro.vx.msms]: [221]\n[persist.sys.vx.pro")],
-                 "line 2 is cut short"),
-                (["--props", file("eq.txt", b"ro.vx.msms=221\n[a]: [b]\n")], "line 1 is not"),
-                (good + ["--history", file("short.cfg", bytes(100))], "truncated"),
-                (good + ["--history", file("long.cfg", bytes(3000))], "not a card history"),
-                (good + ["--rild", file("rild.cfg0", b"rild.count = 2\n")], "rild.simSlot"),
-                (["--root", os.path.join(work, "none")], "No such file")):
-            with self.subTest(args=args[-1], reason=reason):
-                result = radioplan(*args)
-                self.assertEqual((2, ""), (result.returncode, result.stdout))
-                self.assertRegex(result.stderr, r"\Aradioplan: %s.*%s.*\n\Z" % (
-                    re.escape(work), re.escape(reason)))

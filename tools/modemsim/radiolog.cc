@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <map>
+#include <sstream>
 
+#include "cli/files.h"
 #include "platform/platform.h"
 
 namespace modemsim {
@@ -267,11 +269,12 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
 }
 
 bool readRadioLog(const std::string& path, RadioLog* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": " + strerror(errno);
+  std::string text;
+  if (!cli::readFile(path, cli::Readable::kStreams, &text, error)) {
+    *error = path + ": " + *error;
     return false;
   }
+  std::istringstream in(text);
   if (!parseRadioLog(in, out, error)) {
     *error = path + ": " + *error;
     return false;

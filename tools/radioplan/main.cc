@@ -11,6 +11,7 @@
 
 #include "cli/options.h"
 #include "platform/properties.h"
+#include "profile/profile.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -20,10 +21,10 @@ namespace {
 constexpr char kTool[] = "radioplan";
 
 constexpr char kUsage[] =
-    "usage: radioplan --root DIR                          [OPTIONS]\n"
-    "       radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
-    "       radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
-    "       radioplan --matrix [--target T] [OPTIONS]\n"
+    "Usage: radioplan --root DIR                          [OPTIONS]\n"
+    "  or:  radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
+    "  or:  radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
+    "  or:  radioplan --matrix [--target T] [OPTIONS]\n"
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
     "modem's NVRAM is swapped, and what the daemon writes, each with the rule, table and card\n"
@@ -40,7 +41,7 @@ constexpr char kUsage[] =
     "the\n"
     "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
     "Inputs (what-if; with a state they override what it holds):\n"
-    "  --target T          project target: open, cmcc, cucc, ctc (persist.sys.vx.proj.target)\n"
+    "  --target T          project target: %s (persist.sys.vx.proj.target)\n"
     "  --msms DIGITS       the factory file's three digits, e.g. 221 (SIM slots, standbys)\n"
     "  --rat LIST          project RAT list (persist.sys.vx.proj.rat)\n"
     "  --manual TEXT       manual RAT setting (persist.sys.vx.manual.rat), e.g. 1,0,2,7\n"
@@ -62,8 +63,8 @@ constexpr char kUsage[] =
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing); 2 a bad command line, or a named file that is missing, unreadable, cut short\n"
-    "or not in its format; 1 any other failure.\n";
+    "is missing); 1 a named file or root that is missing, unreadable, cut short or not in its\n"
+    "format (one line names it and the reason); 2 a bad command line.\n";
 
 enum Option {
   kRoot = 256,
@@ -93,6 +94,22 @@ const PropertyOption kPropertyOptions[] = {
     {"manual", prop::kManualRat.name},         {"pref-net-type", prop::kPrefNetType.name},
     {"default-data", prop::kDefaultData.name}, {"stored-master", prop::kMasterCard.name},
 };
+
+// The targets the daemon knows (its own table), for --target.
+bool knownTarget(const std::string& name) {
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (name == row->name) return true;
+  }
+  return false;
+}
+
+std::string targetNames() {
+  std::string names;
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    names += (names.empty() ? "" : row[1].name[0] == '\0' ? " or " : ", ") + std::string(row->name);
+  }
+  return names;
+}
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
   size_t at = 0;
@@ -145,12 +162,16 @@ int parse(int argc, char** argv, Command* cmd) {
   for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
     if (c >= kFirstPropertyOption) {
-      props[kPropertyOptions[c - kFirstPropertyOption].property] = value;
+      const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+      if (std::string(option.name) == "target" && !knownTarget(value)) {
+        return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+      }
+      props[option.property] = value;
       continue;
     }
     switch (c) {
       case kHelp:
-        std::cout << kUsage;
+        printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
         return 0;
       case kRoot:
         cmd->root = value;
@@ -277,7 +298,7 @@ int main(int argc, char** argv) {
     return run(cmd);
   } catch (const radioplan::InputError& e) {
     std::cerr << "radioplan: " << e.what() << "\n";
-    return 2;
+    return cli::kRuntimeStatus;
   } catch (const std::invalid_argument& e) {
     return cli::usageError(kTool, e.what());
   } catch (const std::exception& e) {

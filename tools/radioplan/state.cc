@@ -16,6 +16,7 @@
 #include "card/history_file.h"
 #include "cardhist/history.h"
 #include "cli/files.h"
+#include "cli/store.h"
 #include "modemsim/modem.h"
 #include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
@@ -292,16 +293,6 @@ Properties parseGetprop(const std::string& path) {
   return out;
 }
 
-Properties parseStore(const std::string& text) {
-  Properties out;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
-}
-
 std::string rildValue(const RildConfig& config, const RildKey& key) {
   const char* field = reinterpret_cast<const char*>(&config) + key.offset;
   if (key.textSize != 0) return std::string(field, strnlen(field, key.textSize));
@@ -422,25 +413,36 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   return classifyCard(answers, scene.profile, scene.history);
 }
 
-Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+// A directory the daemon has run in holds at least one of its files.
+void checkRoot(const std::string& root) {
   struct stat st;
   if (stat(root.c_str(), &st) != 0) throw InputError(root + ": " + strerror(errno));
   if (!S_ISDIR(st.st_mode)) throw InputError(root + ": not a directory");
+  const std::string factory = kFactoryFilePath, data = kDataDirectory.name;
+  for (const std::string& mark : {cli::storePath(root), root + factory, root + data}) {
+    if (stat(mark.c_str(), &st) == 0) return;
+  }
+  throw InputError(root + ": not a daemon root: none of properties, " + factory.substr(1) + ", " +
+                   data.substr(1) + " in it");
+}
+
+Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+  checkRoot(root);
   Scene s;
   s.mode = "root";
   std::string bytes, why;
-  const std::string store = root + "/properties";
-  bool found = readFile(store, &bytes, &why);
-  if (found) {
-    s.observed = parseStore(bytes);
+  const std::string store = cli::storePath(root);
+  struct stat st;
+  cli::StoreLines lines;
+  if (!cli::readStore(root, &lines, &why)) throw InputError(store + ": " + why);
+  if (stat(store.c_str(), &st) == 0) {
+    s.observed = Properties(lines.begin(), lines.end());
     s.sources.push_back("property store " + store);
   } else {
-    s.missing.push_back("no property store (" + store + ": " + why +
-                        "): every property at its default");
+    s.missing.push_back("no property store (" + store + "): every property at its default");
   }
   s.properties = s.observed;
-  bytes.clear();
-  found = readFile(root + kFactoryFilePath, &bytes, &why);
+  bool found = readFile(root + kFactoryFilePath, &bytes, &why);
   if (found) {
     s.factoryDigits = bytes;
     s.sources.push_back("factory file " + root + kFactoryFilePath);
@@ -507,13 +509,7 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     historyBytes = readNamedFile(historyPath);
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
-    if (!decoded.damage.empty()) {
-      const bool shortFile = historyBytes.size() < cardhist::kFileBytes;
-      throw InputError(historyPath + ": " +
-                       (historyBytes.empty() ? std::string("empty file, not a card history")
-                        : shortFile          ? "truncated: " + decoded.damage[0]
-                                             : "not a card history: " + decoded.damage[0]));
-    }
+    if (!decoded.damage.empty()) throw InputError(historyPath + ": " + cardhist::problem(decoded));
     s.sources.push_back("card history " + historyPath);
   } else {
     s.missing.push_back(

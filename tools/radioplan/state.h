@@ -30,8 +30,6 @@ std::string rildValue(const RildConfig& config, const RildKey& key);
 
 // "[name]: [value]" lines, as "adb shell getprop" prints them.
 Properties parseGetprop(const std::string& path);
-// The host store: "name=value" lines; lines without '=' are ignored, as the daemon does.
-Properties parseStore(const std::string& text);
 
 // One rild.cfgN file, read through the daemon's own key table.
 struct RildFile {

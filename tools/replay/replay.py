@@ -11,10 +11,9 @@ order, the property writes, the init requests and the decision lines (property r
 answers and what legitimately differs between runs are left out). It prints "same" or the first
 difference with context from both, and exits 0 or 1.
 
-Run through scripts/replay.sh, which builds what it needs and puts the harness package (tools/) on
-PYTHONPATH.
+Run through scripts/replay.sh, which puts the harness package (tools/) on PYTHONPATH, or as the
+installed modemprep-replay, which runs the installed programs.
 """
-import argparse
 import os
 import re
 import shutil
@@ -25,6 +24,7 @@ import time
 
 try:
     from mpharness import Build, HarnessError, Phone
+    from mpharness.cli import ArgumentParser, InputError, check_input
 except ImportError:
     sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
 
@@ -401,9 +401,17 @@ def report(args, plan, new, phone):
     return False
 
 
-def main():
-    parser = argparse.ArgumentParser(
-        prog="replay", description="Replay one start of the daemon from a radio log (logcat brief, "
+def check_history(build, path):
+    """The card history through the one decoder (cardhist), refused as the other tools refuse it."""
+    result = subprocess.run([build.cardhist, path], capture_output=True, text=True, timeout=60)
+    if result.returncode != 0:
+        raise ReplayError(result.stderr.strip().splitlines()[-1].replace("cardhist: ", "", 1))
+
+
+def main(bindir=None, prog="replay"):
+    """bindir: the directory of the installed programs (modemprep-replay); else a build tree."""
+    parser = ArgumentParser(
+        prog=prog, description="Replay one start of the daemon from a radio log (logcat brief, "
         "time, threadtime or long format) against the current build and compare the runs: "
         "AT commands, property writes, init requests and decision lines. Prints \"same\" and "
         "exits 0, or the first difference with context and exits 1.")
@@ -416,17 +424,27 @@ def main():
     parser.add_argument("--fast", action="store_true",
                         help="no waits but those the daemon timed out on")
     parser.add_argument("--keep", action="store_true", help="keep the new run's root")
-    parser.add_argument("--build", metavar="DIR", help="build tree (default: build/)")
+    parser.add_argument("--build", metavar="DIR", help="an existing build tree (default: "
+                        "$MODEMPREP_BUILD; without either, build/ is built first)")
     args = parser.parse_args()
     if args.boot < 0:
         parser.error("argument --boot: must be 1 or more")
-    for path in (args.log, args.history):
-        if path and not os.path.isfile(path):
-            print("replay: %s: no such file" % path, file=sys.stderr)
-            return 1
     try:
-        build = Build(args.build).check()
+        for path in (args.log, args.history):
+            if path:
+                check_input(path)
+        if bindir:
+            build = Build(bindir=bindir).check()
+        elif args.build or os.environ.get("MODEMPREP_BUILD"):
+            build = Build(args.build).check()
+        else:
+            build = Build().make("replay")
+        if args.history:
+            check_history(build, args.history)
         return run(args, build)
+    except InputError as e:
+        print("replay: %s" % e, file=sys.stderr)
+        return 1
     except (ReplayError, HarnessError) as e:
         print("replay: %s" % e, file=sys.stderr)
         return 1
