@@ -8,7 +8,7 @@
 #   test.sh ask for these).
 set -euo pipefail
 build=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-       python3)
+       libzip-dev pkgconf python3)
 packages=()
 for arg in "$@"; do
   case $arg in
