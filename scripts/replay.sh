@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Replays one start of the daemon from a field radio log against the current build and compares
-# the runs (tools/replay/replay.py). Builds what it needs first.
-# Usage: scripts/replay.sh LOG [--history radio.cfg] [--boot N] [--fast] [--keep]
+# Replays one start of the daemon from a field radio log, or the radio log of a bug report, against
+# the current build and compares the runs (tools/replay/replay.py). Builds what it needs first.
+# Usage: scripts/replay.sh LOG | --bugreport FILE [--history radio.cfg] [--boot N] [--fast] [--keep]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"

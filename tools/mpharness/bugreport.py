@@ -191,19 +191,36 @@ def declared(pattern, name):
     return m.group(1) if m else None
 
 
-def renamed(properties, names, to_vendor):
-    """properties with each of the daemon's names moved into the vendor integration's (to_vendor)
-    or back; other names stay."""
+def vendor_view(properties, names):
+    """properties as a phone of the vendor integration holds them: each of the daemon's names moved
+    to its vendor name."""
     out = {}
     for name, value in properties.items():
         for p in names["properties"]:
-            source, target = ((p["name"], p["vendor_name"]) if to_vendor
-                              else (p["vendor_name"], p["name"]))
-            number = declared(source, name)
+            number = declared(p["name"], name)
             if number is not None:
-                name = target[:-2] + number if target.endswith("%d") else target
+                name = p["vendor_name"][:-2] + number if number else p["vendor_name"]
                 break
         out[name] = value
+    return out
+
+
+def daemon_view(properties, names):
+    """What the daemon of a vendor-integration phone reads, under its own names: its vendor names
+    read back; a value under one of its own names is another program's there and is left out."""
+    out = {}
+    for name, value in properties.items():
+        for p in names["properties"]:
+            if p["name"] == p["vendor_name"]:
+                continue
+            number = declared(p["vendor_name"], name)
+            if number is not None:
+                out[p["name"][:-2] + number if number else p["name"]] = value
+                break
+            if declared(p["name"], name) is not None:
+                break
+        else:
+            out[name] = value
     return out
 
 
