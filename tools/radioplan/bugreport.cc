@@ -216,20 +216,15 @@ Bugreport readBugreport(const std::string& path) {
 }
 
 LoggedStart lastStart(const Bugreport& report) {
-  std::string tried;
+  std::string present;
   for (const char* title : kLogSections) {
     const Section* section = report.find(title);
-    if (section == nullptr) {
-      if (tried.empty()) tried = std::string("no ") + title + " section";
-      continue;
-    }
+    if (section == nullptr) continue;
+    present += (present.empty() ? "" : ", ") + std::string(title);
     std::istringstream in(section->text);
     modemsim::RadioLog log;
     std::string error;
-    if (!modemsim::parseRadioLog(in, &log, &error)) {
-      tried += std::string(tried.empty() ? "" : "; ") + title + " section: " + error;
-      continue;
-    }
+    if (!modemsim::parseRadioLog(in, &log, &error)) continue;
     LoggedStart out;
     out.section = section;
     out.starts = static_cast<int>(log.boots.size());
@@ -244,7 +239,9 @@ LoggedStart lastStart(const Bugreport& report) {
     readLines(lines, offset, &out);
     return out;
   }
-  throw BugreportError(report.path + ": no line of the daemon: " + tried);
+  throw BugreportError(report.path + ": no line of the daemon" +
+                       (present.empty() ? ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"
+                                        : " in its sections " + present));
 }
 
 }  // namespace radioplan

@@ -280,12 +280,12 @@ def section_log(args, build, work):
         report = bugreport.read(args.bugreport)
     except bugreport.BugreportError as e:
         raise ReplayError(str(e))
-    tried = []
+    present = []
     for title in bugreport.LOG_SECTIONS:
         section = report.find(title)
         if section is None:
-            tried += [] if tried else ["no %s section" % title]
             continue
+        present.append(title)
         path = os.path.join(work, title.lower().replace(" ", "_") + ".log")
         with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(section.text())
@@ -297,8 +297,9 @@ def section_log(args, build, work):
             why = str(e).replace(path + ": ", "")
             if not why.startswith(("no line of the daemon", "not a radio log")):
                 raise ReplayError("%s: %s section: %s" % (args.bugreport, title, why))
-            tried.append("%s section: %s" % (title, why))
-    raise ReplayError("%s: no line of the daemon: %s" % (args.bugreport, "; ".join(tried)))
+    raise ReplayError("%s: no line of the daemon%s" % (args.bugreport, (
+        " in its sections " + ", ".join(present)) if present else
+        ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"))
 
 
 def report_properties(report, plan, build):
