@@ -5,12 +5,15 @@ with the card history; the modem's noise before one answer holds bytes logcat es
 import atexit
 import json
 import os
+import pathlib
+import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import zipfile
 
-from mpharness import HISTORY, Build, Phone, scenario
+from mpharness import HISTORY, REPO, Build, Phone, scenario
 from mpharness import bugreport
 
 MODEM = scenario("two_cards", faults=[
@@ -50,6 +53,8 @@ def made():
         "vendor": (bugreport.write(path("v.zip"), bugreport.vendor_view(props, names), log), plan),
         "two starts": (bugreport.write(path("b.zip"), props2, bugreport.logcat(first + second)),
                        plan2),
+        # A device that logs the daemon to its main buffer.
+        "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
         # The radio buffer rolled over in the middle of slot 0's query.
         "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
     })
@@ -74,3 +79,19 @@ def unusable(directory):
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
         ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"))]
+
+
+def readme_recipe(heading, work):
+    """Runs in `work` the "From a bugreport" shell block under a README heading, with the host
+    run's report its first line offers instead of the phone's, the build under test and the
+    replay without its build step."""
+    section = pathlib.Path(REPO, "README.md").read_text().split("## %s\n" % heading, 1)[1]
+    block = re.search(r"\*\*From a bugreport\.\*\*.*?```sh\n(.*?)```", section, re.S).group(1)
+    script = re.sub(r"^adb .*a host run's instead: ", "", block, flags=re.M)
+    script = re.sub(r"(?<![\w/])build/", Build().directory + "/", script)
+    script = script.replace("PYTHONPATH=tools", "PYTHONPATH=" + os.path.join(REPO, "tools"))
+    script = script.replace("scripts/replay.sh", "%s %s/tools/replay/replay.py" % (
+        sys.executable, REPO))
+    return subprocess.run(["bash", "-ec", script], cwd=work, capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=os.path.join(REPO, "tools")),
+                          timeout=300)

@@ -130,6 +130,7 @@ class FromBugreport(unittest.TestCase):
                 ("zip", [], ["start 1 of 1", "printable escapes undone", "platform ("], "Missing"),
                 ("text without uid", [], ["start 1 of 1"], "Missing"),
                 ("vendor", [], ["vendor (its property names"], "Missing"),
+                ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),
                 ("two starts", [], ["start 2 of 2", "slot 1: IMSI and type not recovered"], None),
                 ("two starts", history, ["card history " + made["history"]], "Missing"),
                 ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
@@ -143,6 +144,12 @@ class FromBugreport(unittest.TestCase):
                     self.assertIn(words, text)
                 if never:
                     self.assertNotIn(never, text)
+
+    def test_the_readme_recipe(self):
+        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbr"))
+        result = bugreports.readme_recipe("Why did the phone decide that?", work)
+        self.assertEqual((0, ""), (result.returncode, result.stderr))
+        self.assertIn("Master card: card 1 (slot 0), code 10", result.stdout)
 
     def test_an_unusable_report_gets_one_line_and_status_1(self):
         work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbr"))

@@ -164,6 +164,11 @@ class ReplayTest(unittest.TestCase):
                      'the "AT^DTOC" answer on standby 1', '"AT^DTOC" answer on standby 1: ^DTOC: 2'):
             self.assertIn(says, out)
 
+    def test_the_readme_recipe(self):
+        result = bugreports.readme_recipe("Reproducing a field problem", self.dir)
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        self.assertTrue(result.stdout.split("\n", 1)[1].startswith("same: "), result.stdout)
+
     def test_unusable_bug_reports_get_one_line(self):
         rolled = (bugreports.made()["rolled over"][0], "no start of the daemon")
         for path, message in bugreports.unusable(self.dir) + [rolled]:

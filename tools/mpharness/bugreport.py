@@ -40,6 +40,7 @@ class Report:
         self.path, self.main_name, self.sections = path, main_name, []
         current = None
         for number, line in enumerate(text.split("\n"), 1):
+            line = line[:-1] if line.endswith("\r") else line
             m = SECTION.match(line)
             if m and not SECTION_END.match(line):
                 current = Section(m.group(1), m.group(2) or "", number)
@@ -240,3 +241,37 @@ def integration(properties, names):
     if now["vendor"] or (not now["platform"] and found["vendor"]):
         return "vendor", found["vendor"][0]
     return ("platform", found["platform"][0]) if found["platform"] else (None, None)
+
+
+def main():
+    """python3 -m mpharness.bugreport OUT: a bug report of one host start of the two-card phone,
+    to try radioplan --bugreport and the replay without a phone."""
+    import argparse
+    import sys
+    from mpharness import Build, HarnessError, Phone, scenario
+    parser = argparse.ArgumentParser(prog="python3 -m mpharness.bugreport", description=main.__doc__
+                                     .split(": ", 1)[1])
+    parser.add_argument("out", help="the zip to write")
+    parser.add_argument("--build", metavar="DIR", help="build tree (default: build/)")
+    args = parser.parse_args()
+    try:
+        build = Build(args.build).check()
+        phone = Phone(scenario("two_cards"), factory=b"221", build=build,
+                      env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+        try:
+            log, props = phone.boot().log(), phone.props()
+        finally:
+            phone.close()
+        write(args.out, props, logcat(log))
+    except HarnessError as e:
+        print("bugreport: %s" % e, file=sys.stderr)
+        return 1
+    except OSError as e:
+        print("bugreport: %s: %s" % (e.filename or args.out, e.strerror), file=sys.stderr)
+        return 1
+    print(args.out)
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

@@ -95,6 +95,7 @@ std::vector<Section> cutSections(const std::string& text) {
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     number++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     Section next;
     bool ends = false;
     if (sectionLine(line, &next, &ends)) {
@@ -226,7 +227,8 @@ LoggedStart lastStart(const Bugreport& report) {
     std::string error;
     if (!modemsim::parseRadioLog(in, &log, &error)) continue;
     LoggedStart out;
-    out.section = section;
+    out.section = section->title;
+    out.sectionLine = section->line;
     out.starts = static_cast<int>(log.boots.size());
     out.start = out.starts;
     out.format = log.format;

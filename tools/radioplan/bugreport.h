@@ -48,8 +48,9 @@ struct LoggedCard {
 
 // The daemon's lines of the last start in a bug report's log.
 struct LoggedStart {
-  const Section* section = nullptr;  // RADIO LOG, else the log that holds the daemon's lines
-  int start = 0;                     // 1-based; 0: the log holds none, it begins after one
+  std::string section;  // "RADIO LOG", else the log section that holds the daemon's lines
+  int sectionLine = 0;
+  int start = 0;  // 1-based; 0: the log holds none, it begins after one
   int starts = 0;
   int firstLine = 0, lastLine = 0;  // in the main text, as every line here
   std::string format;               // "threadtime"...

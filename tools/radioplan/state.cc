@@ -721,14 +721,14 @@ Scene sceneFromBugreport(const std::string& path, const std::string& historyPath
   const std::string lines =
       "lines " + std::to_string(log.firstLine) + " to " + std::to_string(log.lastLine);
   s.sources.push_back(
-      "the daemon's lines in its " + log.section->title + " section (line " +
-      std::to_string(log.section->line) + "), " +
+      "the daemon's lines in its " + log.section + " section (line " +
+      std::to_string(log.sectionLine) + "), " +
       (log.start == 0
            ? std::string("no whole start: ")
            : "start " + std::to_string(log.start) + " of " + std::to_string(log.starts) + ": ") +
       lines + " (" + log.format + (log.printable ? ", printable escapes undone" : "") + ")");
   if (log.start == 0) {
-    s.missing.push_back("the " + log.section->title +
+    s.missing.push_back("the " + log.section +
                         " section holds no start of the daemon (no \"Build time\" line): the "
                         "buffer rolled over during one; what " +
                         lines + " hold is used");
