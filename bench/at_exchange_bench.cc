@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "modem/exchange.h"
+#include "platform/platform.h"
 #include "modemsim/simulator.h"
 
 namespace {
@@ -163,7 +164,7 @@ bool startSimulatorPeer(Peer* peer) {
   char flag = 0;
   if (read(ready[0], &flag, 1) != 1 || flag != 1) return false;
   close(ready[0]);
-  peer->fd = open((peer->root + "/dev/TTYEMS40").c_str(), O_RDWR);
+  peer->fd = open((peer->root + kModemDevicePath).c_str(), O_RDWR);
   return peer->fd >= 0;
 }
 

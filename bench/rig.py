@@ -13,7 +13,7 @@ import socket
 import struct
 import time
 
-from mpharness import RESIDENT_LINE, Phone, scenario
+from mpharness import RESIDENT_LINE, UEVENT_SOCKET, Phone, scenario
 
 TICKS_PER_S = os.sysconf("SC_CLK_TCK")
 
@@ -153,7 +153,7 @@ class Rig:
         text = b"change@/devices/virtual/sim/sim%d\0USIM%d\0%s\0" % (
             slot, slot, b"IN" if present else b"OUT")
         with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-            sender.connect(self.path("/dev/uevent.sock"))
+            sender.connect(self.path(UEVENT_SOCKET))
             sent = time.monotonic()
             sender.send(text)
         return sent

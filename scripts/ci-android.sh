@@ -1,26 +1,72 @@
 #!/usr/bin/env bash
-# Checks of the Android build that need no platform tree:
-#   1. src/platform/android/backend.cc, with each integration's map (platform and vendor), against
-#      the liblog and libcutils headers that Debian packages from the platform sources (syntax and
-#      types only: bionic is not there to link);
+# Checks of the Android build against the platform's own sources (docs/android.md, "Checks"):
+#   1. the Android backend, with each integration's map, against bionic's sys/system_properties.h
+#      and libcutils' cutils/uevent.h of each release the sources hold, and against Debian's
+#      liblog and libcutils headers;
 #   2. Android.bp formatted as bpfmt formats it;
-#   3. each integration's sample policy compiled with checkpolicy against a stand-in of the
-#      platform's types, macros and neverallow rules (android/ci), with rules that the platform
-#      rejects rejected too; its file and property contexts checked against the result (setfiles);
-#   4. tests/android: every property, service and path the daemon's sources use, through each
-#      integration's map, property contexts, policy and init script; Android.bp's modules;
+#   3. each release's platform policy built as a device build builds it, alone and with each
+#      integration; contexts, the daemon's properties and control requests, the vendor init
+#      script's triggers and planted forbidden rules checked on the result
+#      (scripts/android_check.py);
+#   4. tests/android: the names each integration's map gives, against its init script;
 #   5. the unit tests composed as Android.bp's host cc_test composes them (one executable over
 #      the in-memory backend, clang, no exceptions, no RTTI), built and run.
-# Environment: MODEMPREP_ANDROID_BUILD (work files, default build-android), JOBS.
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: scripts/ci-android.sh [--aosp DIR]
+Checks the Android backend, the integrations' policy, contexts and init scripts against the
+platform's own sources, and builds and runs the unit tests as Android.bp composes them.
+  --aosp DIR  a platform tree: DIR/system/sepolicy (with build/soong/policy.go), DIR/system/core,
+              DIR/bionic. Without it: ../shared/aosp beside the repository (one folder per
+              release, see its README.md) when present; otherwise the checks that need platform
+              sources are skipped, each named with the reason.
+Environment: MODEMPREP_ANDROID_BUILD (work files, default build-android), JOBS (default 2).
+EOF
+}
+
+aosp=
+tree=
+while [ $# -gt 0 ]; do
+  case $1 in
+    -h | --help)
+      usage
+      exit 0
+      ;;
+    --aosp)
+      [ $# -ge 2 ] || {
+        echo "ci-android: --aosp needs a directory (try --help)" >&2
+        exit 2
+      }
+      [ -d "$2/system/sepolicy" ] || {
+        echo "ci-android: --aosp $2: no system/sepolicy there (try --help)" >&2
+        exit 2
+      }
+      aosp=$(cd "$2" && pwd)
+      tree=1
+      shift 2
+      ;;
+    *)
+      echo "ci-android: unknown argument $1 (try --help)" >&2
+      exit 2
+      ;;
+  esac
+done
+
 cd "$(dirname "$0")/.."
 start=$SECONDS
 build=${MODEMPREP_ANDROID_BUILD:-build-android}
 jobs=${JOBS:-2}
+if [ -z "$aosp" ] && [ -d ../shared/aosp/sepolicy ]; then
+  aosp=../shared/aosp
+fi
+skip() { echo "ci-android: SKIPPED $*"; }
 
 packages=(android-liblog-dev android-libcutils-dev clang g++ libgtest-dev libgmock-dev python3
-          blueprint-tools checkpolicy policycoreutils m4)
+          blueprint-tools checkpolicy policycoreutils setools m4)
 scripts/install-packages.sh "${packages[@]}"
+rm -rf "$build/policy"
 mkdir -p "$build"
 
 # ---- 1. The Android backend with each integration's map --------------------------------------
@@ -38,16 +84,47 @@ cutils_dir=$(include_dir android-libcutils-dev cutils/uevent.h)
 
 # The platform's compiler and the flags of Android.bp's modemprep_defaults.
 flags=(-std=c++17 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -Isrc)
+# bionic's own attribute and availability macros, which glibc's sys/cdefs.h lacks.
+bionic_macros=(-D'__INTRODUCED_IN(level)=' -D'__BIONIC_AVAILABILITY_GUARD(level)=1'
+               -D'__unused=__attribute__((__unused__))')
+backend=(src/platform/android/backend.cc src/platform/posix.cc src/main/main.cc)
 
-# Everything the backend needs comes from the packages above or from bionic, whose two
-# property calls the backend declares itself; -isystem as for any exported library header.
-for integration in platform vendor; do
-  clang++ "${flags[@]}" -fsyntax-only -isystem "$log_dir" -isystem "$cutils_dir" \
-    src/platform/android/backend.cc "src/platform/android/map_$integration.cc" \
-    src/platform/posix.cc src/main/main.cc
+# compile_backend NAME INCLUDE_DIR...: the backend with each map, against those headers first.
+compile_backend() {
+  local name=$1 integration dir includes=()
+  shift
+  for dir in "$@"; do includes+=(-isystem "$dir"); done
+  for integration in platform vendor; do
+    clang++ "${flags[@]}" "${bionic_macros[@]}" -fsyntax-only "${includes[@]}" "${backend[@]}" \
+      "src/platform/android/map_$integration.cc"
+  done
+  echo "ci-android: the backend with the platform and the vendor map compiles against $name"
+}
+
+# (release, bionic include, libcutils include) of the platform sources.
+releases=()
+if [ -n "$tree" ]; then
+  releases+=("$(basename "$aosp") $aosp/bionic/libc/include $aosp/system/core/libcutils/include")
+elif [ -n "$aosp" ]; then
+  for dir in "$aosp"/bionic/android*/; do
+    release=$(basename "$dir")
+    releases+=("$release ${dir}libc/include $aosp/system-core/$release/libcutils/include")
+  done
+fi
+for entry in "${releases[@]}"; do
+  read -r release bionic cutils <<<"$entry"
+  compile_backend "$release's bionic and libcutils headers" "$bionic" "$cutils" "$log_dir"
 done
-echo "ci-android: android/backend.cc with the platform and the vendor map, and main.cc," \
-  "compile against $log_dir and $cutils_dir"
+# Debian packages liblog and libcutils but not bionic: its system_properties.h comes from the
+# platform sources, the newest release's.
+if [ ${#releases[@]} -gt 0 ]; then
+  read -r release bionic _ <<<"${releases[-1]}"
+  compile_backend "Debian's liblog and libcutils headers (bionic's from $release)" \
+    "$log_dir" "$cutils_dir" "$bionic"
+else
+  skip "the backend against bionic and libcutils headers: no platform sources" \
+    "(../shared/aosp or --aosp DIR), and Debian has no bionic sys/system_properties.h"
+fi
 
 # ---- 2. Android.bp ---------------------------------------------------------------------------
 diff=$(bpfmt -d Android.bp)
@@ -57,79 +134,25 @@ if [ -n "$diff" ]; then
 fi
 echo "ci-android: bpfmt -d Android.bp: no difference"
 
-# ---- 3. Sample policies ----------------------------------------------------------------------
-standin=android/ci
-platform_policy=("$standin/public.te" "$standin/private.te"
-                 android/platform/sepolicy/public/modemprep.te
-                 android/platform/sepolicy/private/modemprep.te)
-# A vendor policy sees the platform's public types only.
-vendor_policy=("$standin/public.te" android/vendor/sepolicy/modemprep.te)
-
-# compile_policy OUTPUT TE... : m4 and checkpolicy as a tree runs them; the binary policy in
-# OUTPUT, the compiler's messages in OUTPUT.log.
-compile_policy() {
-  local output=$1
-  shift
-  m4 --fatal-warnings -s "$standin/security_classes.conf" "$standin/te_macros" "$@" \
-    "$standin/users.conf" >"$output.conf" &&
-    checkpolicy -M -c 30 -o "$output" "$output.conf" >"$output.log" 2>&1
-}
-
-# check_contexts POLICY FILE_CONTEXTS PROPERTY_CONTEXTS: every context is valid in POLICY and
-# every file regular expression compiles. Property contexts go through setfiles as well, one
-# made-up path per line, since only their contexts are checked here.
-check_contexts() {
-  local policy=$1 file_contexts=$2 property_contexts=$3
-  setfiles -c "$policy" "$file_contexts"
-  awk '!/^[ \t]*(#|$)/ { printf "/property/%d %s\n", NR, $2 }' "$property_contexts" \
-    >"$policy.property_contexts"
-  setfiles -c "$policy" "$policy.property_contexts"
-}
-
+# ---- 3. Policy, contexts, names, init scripts against each release -------------------------------
+# Each map's answers for every name the daemon uses, from the code (tests/android/map_probe.cc).
 for integration in platform vendor; do
-  declare -n policy="${integration}_policy"
-  output="$build/sepolicy.$integration"
-  compile_policy "$output" "${policy[@]}" || {
-    cat "$output.log" >&2
-    echo "ci-android: the $integration policy does not compile" >&2
-    exit 1
-  }
-  contexts=android/$integration/sepolicy
-  [ "$integration" = platform ] && contexts=$contexts/private
-  check_contexts "$output" "$contexts/file_contexts" "$contexts/property_contexts"
-  unset -n policy
+  clang++ "${flags[@]}" "src/platform/android/map_$integration.cc" \
+    tests/android/map_probe.cc -o "$build/map_probe_$integration"
+  "$build/map_probe_$integration" >"$build/names_$integration.json"
 done
-echo "ci-android: both sample policies compile against the stand-in; their contexts are valid"
+if [ -n "$aosp" ]; then
+  # Debian's python3: setools is a library of Debian's Python.
+  /usr/bin/python3 scripts/android_check.py --aosp "$aosp" ${tree:+--tree} --build "$build/policy" \
+    --jobs "$jobs" --names "$build/names_platform.json" "$build/names_vendor.json"
+else
+  skip "the policy builds, contexts, property rights, vendor init triggers and planted rules:" \
+    "no platform sources (../shared/aosp or --aosp DIR)"
+fi
 
-# What a tree rejects, the check rejects: each rule below, added to a sample, must fail with the
-# message given.
-rejected=(
-  "vendor|set_prop(modemprep, system_prop)|neverallow"
-  "vendor|set_prop(modemprep, radio_prop)|neverallow"
-  "vendor|get_prop(modemprep, init_service_status_private_prop)|unknown type"
-  "platform|allow rild modemprep_data_file:file r_file_perms;|neverallow"
-  "platform|allow modemprep radio_vendor_data_file:file create_file_perms;|neverallow"
-)
-for case in "${rejected[@]}"; do
-  IFS='|' read -r integration rule message <<<"$case"
-  declare -n policy="${integration}_policy"
-  echo "$rule" >"$build/rejected.te"
-  if compile_policy "$build/sepolicy.rejected" "${policy[@]}" "$build/rejected.te"; then
-    echo "ci-android: the $integration policy accepts '$rule'" >&2
-    exit 1
-  fi
-  grep -q "$message" "$build/sepolicy.rejected.log" || {
-    cat "$build/sepolicy.rejected.log" >&2
-    echo "ci-android: '$rule' failed otherwise than with '$message'" >&2
-    exit 1
-  }
-  unset -n policy
-done
-echo "ci-android: ${#rejected[@]} rules the platform rejects are rejected"
-
-# ---- 4. Names, contexts, init scripts, Android.bp -----------------------------------------------
-PYTHONDONTWRITEBYTECODE=1 python3 -m unittest discover -s tests/android -t tests/android \
-  >"$build/android_tests.log" 2>&1 || {
+# ---- 4. tests/android --------------------------------------------------------------------------
+MODEMPREP_ANDROID_NAMES=$build PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m unittest discover \
+  -s tests/android -t tests/android >"$build/android_tests.log" 2>&1 || {
   cat "$build/android_tests.log" >&2
   exit 1
 }

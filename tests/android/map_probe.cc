@@ -1,9 +1,9 @@
-// Prints what one Android integration's map (linked in) makes of each argument, one line each:
-// "name:NAME" the property name handed to the property service, "value:NAME=VALUE" the value
-// written to NAME, "path:PATH" the path opened; "-" when the integration has none. With
-// "--registry" alone it prints the daemon's own declarations instead, as JSON: every property
-// (name, kind, what the daemon does with it), every service and every fixed path.
+// Prints as JSON what the Android integration linked in (its name map) makes of every property the
+// daemon reads or writes and every service it asks init for, as platform/properties.h declares
+// them, and of every fixed path it opens (platform/platform.h): scripts/android_check.py and
+// tests/android take the names from here. A name the map has no answer for is null.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -13,58 +13,84 @@
 
 namespace {
 
-constexpr const char* kKinds[] = {"runtime", "persistent", "read-only", "control", "service-state"};
 constexpr const char* kFixedPaths[] = {kModemDevicePath, kFactoryFilePath, kCardHistoryPath,
                                        kRildConfigBasePath, kRestoreRecordPath};
+constexpr int kStandbys = 2;  // a dual-SIM phone's: labels go by prefix, two show the pattern
 
-void printRegistry() {
-  printf("{\"properties\": [");
-  const char* comma = "";
-  for (const Property* p : kDaemonProperties) {
-    printf("%s\n  {\"name\": \"%s\", \"kind\": \"%s\", \"reads\": %s, \"writes\": %s}", comma,
-           p->name, kKinds[static_cast<int>(p->kind)], p->use & kReads ? "true" : "false",
-           p->use & kWrites ? "true" : "false");
-    comma = ",";
+// name, or with its "%d" suffix replaced by standby.
+std::string expand(const char* name, int standby) {
+  std::string text = name;
+  size_t at = text.rfind("%d");
+  return at == std::string::npos ? text : text.replace(at, 2, std::to_string(standby));
+}
+
+int count(const char* name) { return strstr(name, "%d") != nullptr ? kStandbys : 1; }
+
+// Names and paths are the daemon's constants: no character needs escaping.
+std::string quoted(const char* text) {
+  return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+}
+
+const char* separator(bool* first) {
+  const char* text = *first ? "\n  " : ",\n  ";
+  *first = false;
+  return text;
+}
+
+void printProperties() {
+  bool first = true;
+  for (const Property* property : kDaemonProperties) {
+    if (property->kind == PropertyKind::kControl) continue;
+    for (int standby = 0; standby < count(property->name); standby++) {
+      std::string name = expand(property->name, standby);
+      char buffer[128];
+      printf("%s{\"name\": %s, \"target\": %s, \"read\": %s, \"write\": %s}", separator(&first),
+             quoted(name.c_str()).c_str(),
+             quoted(androidPropertyName(name.c_str(), buffer, sizeof buffer)).c_str(),
+             (property->use & kReads) != 0 ? "true" : "false",
+             (property->use & kWrites) != 0 ? "true" : "false");
+    }
   }
-  printf("],\n \"services\": [");
-  comma = "";
-  for (const Service* s : kDaemonServices) {
-    printf("%s\"%s\"", comma, s->name);
-    comma = ", ";
+}
+
+void printControls() {
+  bool first = true;
+  for (const Property* control : kDaemonProperties) {
+    if (control->kind != PropertyKind::kControl) continue;
+    for (const Service* service : kDaemonServices) {
+      for (int standby = 0; standby < count(service->name); standby++) {
+        std::string name = expand(service->name, standby);
+        char nameBuffer[128], valueBuffer[128];
+        const char* property = androidPropertyName(control->name, nameBuffer, sizeof nameBuffer);
+        printf("%s{\"property\": %s, \"target\": %s, \"service\": %s, \"target_service\": %s}",
+               separator(&first), quoted(control->name).c_str(), quoted(property).c_str(),
+               quoted(name.c_str()).c_str(),
+               quoted(androidPropertyValue(control->name, name.c_str(), valueBuffer,
+                                           sizeof valueBuffer))
+                   .c_str());
+      }
+    }
   }
-  printf("],\n \"paths\": [");
-  comma = "";
+}
+
+void printPaths() {
+  bool first = true;
   for (const char* path : kFixedPaths) {
-    printf("%s\"%s\"", comma, path);
-    comma = ", ";
+    char buffer[256];
+    printf("%s{\"path\": %s, \"target\": %s}", separator(&first), quoted(path).c_str(),
+           quoted(androidPath(path, buffer, sizeof buffer) == 0 ? buffer : nullptr).c_str());
   }
-  printf("]}\n");
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--registry") {
-    printRegistry();
-    return 0;
-  }
-  for (int i = 1; i < argc; i++) {
-    const std::string arg = argv[i], kind = arg.substr(0, arg.find(':') + 1),
-                      rest = arg.substr(kind.size()), name = rest.substr(0, rest.find('='));
-    char buffer[256];
-    const char* result = nullptr;
-    if (kind == "name:") {
-      result = androidPropertyName(rest.c_str(), buffer, sizeof buffer);
-    } else if (kind == "value:" && name != rest) {
-      result =
-          androidPropertyValue(name.c_str(), rest.c_str() + name.size() + 1, buffer, sizeof buffer);
-    } else if (kind == "path:") {
-      result = androidPath(rest.c_str(), buffer, sizeof buffer) == 0 ? buffer : nullptr;
-    } else {
-      fprintf(stderr, "map_probe: bad argument: %s\n", argv[i]);
-      return 2;
-    }
-    printf("%s\n", result != nullptr ? result : "-");
-  }
+int main() {
+  printf("{\"properties\": [");
+  printProperties();
+  printf("],\n\"controls\": [");
+  printControls();
+  printf("],\n\"paths\": [");
+  printPaths();
+  printf("]}\n");
   return 0;
 }

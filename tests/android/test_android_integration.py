@@ -1,12 +1,12 @@
-"""Every property, service and path the daemon declares (its registry, printed by map_probe.cc),
-followed through each Android integration: the name map its backend links (compiled here with
-map_probe.cc), its property contexts (with the platform's own labels where it keeps them) and the
-rights its policy grants, and its init script. The files' syntax and validity are ci-android.sh's other steps.
+"""The Android integrations' names, from the daemon's property list through each name map (the
+probe tests/android/map_probe.cc, compiled here), against their init scripts; and the parts of
+scripts/android_check.py that decide what a device build would do (file order, property labels,
+which failure is a platform neverallow). The policy checks themselves run in ci-android.sh.
 """
 
+import importlib.util
 import json
 import os
-import pathlib
 import re
 import shutil
 import subprocess
@@ -14,132 +14,133 @@ import tempfile
 import unittest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-CONTROLS = ("ctl.start", "ctl.restart")
-STATE = "init.svc."
-INTEGRATIONS = {
-    "platform": ("src/platform/android/map_platform.cc", "android/platform/modemprep.rc",
-                 ["android/platform/sepolicy/private/property_contexts",
-                  "android/ci/property_contexts"],
-                 ["android/platform/sepolicy/public/modemprep.te",
-                  "android/platform/sepolicy/private/modemprep.te"]),
-    "vendor": ("src/platform/android/map_vendor.cc", "android/vendor/modemprep.rc",
-               ["android/vendor/sepolicy/property_contexts"],
-               ["android/vendor/sepolicy/modemprep.te"]),
-}
+SPEC = importlib.util.spec_from_file_location(
+    "android_check", os.path.join(ROOT, "scripts", "android_check.py"))
+check = importlib.util.module_from_spec(SPEC)
+SPEC.loader.exec_module(check)
+RC = {i: os.path.join(ROOT, "android", i, "modemprep.rc") for i in check.INTEGRATIONS}
 
 
-def read(path):
-    return pathlib.Path(ROOT, path).read_text(encoding="utf-8")
+def probe(workdir, integration):
+    compiler = os.environ.get("CXX") or shutil.which("clang++") or shutil.which("c++")
+    binary = os.path.join(workdir, integration)
+    subprocess.run([compiler, "-std=c++17", "-Wall", "-Wextra", "-Werror",
+                    "-I" + os.path.join(ROOT, "src"),
+                    os.path.join(ROOT, "src", "platform", "android", "map_%s.cc" % integration),
+                    os.path.join(ROOT, "tests", "android", "map_probe.cc"), "-o", binary],
+                   check=True)
+    return json.loads(subprocess.run([binary], check=True, capture_output=True,
+                                     text=True).stdout)
 
 
-def expand(name):
-    return [name.replace("%d", str(n)) for n in range(5)] if name.endswith("%d") else [name]
-
-
-def contexts(paths):
-    """[(name prefix or exact name, type, exact)] of property_contexts files."""
-    lines = [line.split() for path in paths for line in read(path).splitlines()]
-    return [(f[0], f[1].split(":")[2], f[2:3] == ["exact"]) for f in lines
-            if f and not f[0].startswith("#")]
-
-
-def label(entries, name):
-    """The type init labels name with: an exact match, else the longest prefix."""
-    exact = [e[1] for e in entries if e[2] and e[0] == name]
-    prefixes = sorted((len(e[0]), e[1]) for e in entries if not e[2] and name.startswith(e[0]))
-    return (exact or [p[1] for p in prefixes[-1:]] or [None])[0]
-
-
-class AndroidIntegrationTest(unittest.TestCase):
+class NamesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.workdir = tempfile.mkdtemp(prefix="mapprobe")
-        cls.addClassCleanup(shutil.rmtree, cls.workdir)
-        compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
-        for name, (source, *_) in INTEGRATIONS.items():
-            subprocess.run([compiler, "-std=c++17", "-Wall", "-Wextra", "-Werror",
-                            "-I" + os.path.join(ROOT, "src"), os.path.join(ROOT, source),
-                            os.path.join(ROOT, "tests", "android", "map_probe.cc"),
-                            "-o", os.path.join(cls.workdir, name)], check=True)
-        # The daemon's names, from its own declarations.
-        registry = json.loads(subprocess.run(
-            [os.path.join(cls.workdir, "platform"), "--registry"], check=True,
-            capture_output=True, text=True).stdout)
-        cls.properties = {p["name"] for p in registry["properties"]}
-        cls.services = set(registry["services"])
-        cls.paths = sorted(p + "0" if p.endswith(".cfg") else p for p in registry["paths"])
-        if not set(CONTROLS) <= cls.properties:
-            raise AssertionError("the daemon starts services otherwise: %s" % cls.services)
+        workdir = tempfile.mkdtemp(prefix="mapprobe")
+        cls.addClassCleanup(shutil.rmtree, workdir)
+        cls.names = {i: probe(workdir, i) for i in check.INTEGRATIONS}
 
-    def ask(self, integration, kind, keys):
-        """{key: what the integration's map answers to kind + key (None for '-')}."""
-        keys = list(keys)
-        out = subprocess.run([os.path.join(self.workdir, integration)] + [kind + k for k in keys],
-                             check=True, capture_output=True, text=True).stdout.split()
-        self.assertEqual(len(out), len(keys))
-        return {key: None if answer == "-" else answer for key, answer in zip(keys, out)}
+    def test_each_integration_gives_every_name_one_of_its_own(self):
+        for integration, names in self.names.items():
+            targets = [p["target"] for p in names["properties"]]
+            self.assertEqual(len(set(targets)), len(targets), "two names share one")
+            for prop in names["properties"]:
+                with self.subTest(integration=integration, name=prop["name"]):
+                    if integration == "platform":
+                        self.assertEqual(prop["target"], prop["name"])
+                    else:  # vendor namespaces, "persist." staying persistent, "ro." read-only
+                        kept = re.match(r"(init\.svc\.|persist\.|ro\.)?", prop["name"]).group(0)
+                        self.assertTrue(prop["target"].startswith(kept + "vendor."),
+                                        prop["target"])
+            for control in names["controls"]:
+                with self.subTest(integration=integration, control=control):
+                    self.assertEqual(control["target"], control["property"])
+                    self.assertEqual(control["target_service"],
+                                     control["service"] if integration == "platform"
+                                     else "vendor." + control["service"])
+            for path in names["paths"]:  # only the daemon's data moves, into the vendor's
+                with self.subTest(integration=integration, path=path["path"]):
+                    self.assertEqual(path["target"], path["path"] if integration == "platform"
+                                     else re.sub(r"^/data/.*/", "/data/vendor/radio/",
+                                                 path["path"]))
 
-    def names(self, integration):
-        return self.ask(integration, "name:", sorted(n for p in self.properties for n in expand(p)))
-
-    def started(self, integration):
-        """{the daemon's service name: the integration's}."""
-        services = [n for s in self.services for n in expand(s)]
-        return self.ask(integration, "value:ctl.start=", services)
-
-    def test_every_name_has_one_of_its_own_in_each_integration(self):
-        for integration in INTEGRATIONS:
-            names = self.names(integration)
-            for name, target in {**names, **self.ask(integration, "path:", self.paths)}.items():
-                with self.subTest(integration=integration, name=name):
-                    self.assertIsNotNone(target, "no name in this integration")
-                    if integration == "platform" or name in CONTROLS:
-                        self.assertEqual(target, name)
-                    elif name.startswith("/"):  # the daemon's data moves to the vendor's
-                        self.assertEqual(target, re.sub(r"^/data/.*/", "/data/vendor/radio/", name))
-                    else:  # vendor namespaces, "persist." staying persistent and "ro." read-only
-                        self.assertEqual(target.split("vendor.")[0],
-                                         re.match(r"(init\.svc\.|persist\.|ro\.)?", name).group(0))
-            self.assertEqual(len(set(names.values())), len(names), "two names share one")
-            # The state the daemon reads before starting a service is that service's.
-            started = self.started(integration)
-            restarted = self.ask(integration, "value:ctl.restart=", started)
-            for service, target in started.items():
-                with self.subTest(integration=integration, service=service):
-                    self.assertEqual((target, STATE + target),
-                                     (restarted[service], names[STATE + service]))
-                    self.assertEqual(integration == "vendor", target.startswith("vendor."))
-
-    def test_every_name_is_labelled_with_a_type_the_policy_grants(self):
-        for integration, (_, _, contexts_paths, policy) in INTEGRATIONS.items():
-            entries = contexts(contexts_paths)
-            text = "\n".join(read(p) for p in policy)
-            can_set = set(re.findall(r"\bset_prop\(\s*modemprep\s*,\s*(\w+)\s*\)", text))
-            can_get = can_set | set(re.findall(r"\bget_prop\(\s*modemprep\s*,\s*(\w+)\s*\)", text))
-            for name, target in self.names(integration).items():
-                if name not in CONTROLS and target:  # (no name: the test above)
-                    with self.subTest(integration=integration, name=name):
-                        self.assertIn(label(entries, target),
-                                      can_get if name.startswith(STATE) else can_set)
-            # init allows ctl.<action> of a service by ctl.<service> or by ctl.<action>$<service>.
-            for service in self.started(integration).values():
-                for control in CONTROLS:
-                    with self.subTest(integration=integration, control=control, service=service):
-                        self.assertTrue({label(entries, "ctl." + service),
-                                         label(entries, control + "$" + service)} & can_set)
-
-    def test_init_scripts_declare_what_the_daemon_starts_and_uses(self):
-        for integration, (_, rc, _, _) in INTEGRATIONS.items():
+    def test_init_scripts_declare_and_serve_what_the_daemon_uses(self):
+        for integration, names in self.names.items():
             with self.subTest(integration=integration):
-                text = read(rc)
+                text = check.read(RC[integration])
                 services = dict(re.findall(r"^service (\S+) .*\n((?:[ \t]+.*\n?)*)", text, re.M))
-                started = self.started(integration)
-                for name in sorted(started)[:2]:  # a dual-SIM phone's: only the daemon starts them
-                    self.assertRegex(services.get(started[name], ""), r"(?m)^\s+disabled$", name)
-                # A property trigger that names nothing the daemon or init sets never fires.
-                known = set(self.names(integration).values()) | {STATE + s for s in services}
+                # Only the daemon starts the rild instances.
+                for control in names["controls"]:
+                    self.assertRegex(services.get(control["target_service"], ""),
+                                     r"(?m)^\s+disabled$", control["target_service"])
+                # A trigger on a name nobody sets never fires.
+                known = {p["target"] for p in names["properties"]} | {
+                    "init.svc." + s for s in services} | {"ro.persistent_properties.ready"}
                 for trigger in re.findall(r"property:([^=\s]+)=", text):
-                    self.assertIn(trigger, known | {"ro.persistent_properties.ready"})
-                data = self.ask(integration, "path:", (p for p in self.paths if "/data/" in p))
-                self.assertLessEqual({os.path.dirname(p) for p in data.values()},
+                    self.assertIn(trigger, known)
+                self.assertLessEqual({os.path.dirname(p["target"]) for p in names["paths"]
+                                      if p["target"].startswith("/data/")},
                                      set(re.findall(r"^\s*mkdir (\S+)", text, re.M)))
+
+
+class CheckTest(unittest.TestCase):
+    def test_property_label_is_the_exact_entry_else_the_longest_prefix(self):
+        entries = [("ctl.", "ctl_default", False), ("ctl.start$", "ctl_start", False),
+                   ("persist.radio", "radio", False),
+                   ("persist.radio.multisim.config", "radio_control", True)]
+        for name, expected in [("ctl.start$vendor.rild0", "ctl_start"),
+                               ("ctl.vendor.rild0", "ctl_default"),
+                               ("persist.radio.multisim.config", "radio_control"),
+                               ("persist.radio.multisim.config2", "radio"),
+                               ("sys.vx", None)]:
+            with self.subTest(name=name):
+                self.assertEqual(check.label(entries, name), expected)
+
+    def test_a_failure_counts_only_when_a_platform_neverallow_names_it(self):
+        release = check.Release.__new__(check.Release)
+        release.sepolicy = "/aosp/sepolicy/android15"
+        for log, expected in [
+                ("neverallow on line 249 of /aosp/sepolicy/android15/private/property.te (or "
+                 "line 9 of policy.conf) violated by allow modemprep system_prop", "private/"
+                 "property.te:249"),
+                ("neverallow on line 3 of /repo/android/vendor/sepolicy/x.te violated", None),
+                ("ERROR 'unknown type radio_control_prop' at token ';'", None)]:
+            with self.subTest(log=log):
+                self.assertEqual(check.neverallow_of(release, log), expected)
+
+    def test_policy_files_follow_the_release_build_order(self):
+        top = tempfile.mkdtemp(prefix="sepolicy")
+        self.addCleanup(shutil.rmtree, top)
+        tree = {"public": ["attributes", "b.te", "a.te", "te_macros"],
+                "private": ["security_classes", "c.te", "users"], "vendor": ["v.te"],
+                "ours": ["m.te"]}
+        for folder, files in tree.items():
+            os.makedirs(os.path.join(top, folder))
+            for name in files:
+                open(os.path.join(top, folder, name), "w").close()
+        order = '"security_classes",\n"te_macros",\n"attributes|*.te",\n"users",'
+        builds = {  # Android.mk's (12L and before): one type after the other over all folders
+            "make": ("LOCAL_MODULE := sepolicy_neverallows\nsepolicy_build_files := "
+                     "security_classes \\\n  te_macros attributes \\\n  *.te users\n", "",
+                     ["private/security_classes", "public/te_macros", "public/attributes",
+                      "public/a.te", "public/b.te", "private/c.te", "vendor/v.te", "ours/m.te",
+                      "private/users"]),
+            # policy.go's: a stable sort by type, attributes and *.te alike, vendor/ after ours
+            "soong": ("", "var policyConfOrder = []string{\n%s\n}\n" % order,
+                      ["private/security_classes", "public/te_macros", "public/attributes",
+                       "public/a.te", "public/b.te", "private/c.te", "ours/m.te", "vendor/v.te",
+                       "private/users"])}
+        for style, (makefile, policy_go, expected) in builds.items():
+            with self.subTest(style=style):
+                with open(os.path.join(top, "Android.mk"), "w") as f:
+                    f.write(makefile)
+                with open(os.path.join(top, "policy.go"), "w") as f:
+                    f.write(policy_go)
+                release = check.Release("r", top, os.path.join(top, "policy.go"), "", "", "", "")
+                files = release.policy_files(release.policy_dirs(system_ext=[
+                    os.path.join(top, "ours")]))
+                self.assertEqual([os.path.relpath(f, top) for f in files], expected)
+
+
+if __name__ == "__main__":
+    unittest.main()

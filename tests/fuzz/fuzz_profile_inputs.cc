@@ -110,8 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   queryModemCapability(s.link, false);  // nothing to read: an unknown capability is asked in vain
   completeProjectProfile(s.profile, ratList, s.link.capability);
   getManualInfo(s.profile);
-  readPlmnList("persist.sys.vx.plmn.cmcc", "460,00,02,07,08,20", s.profile.cmccPlmnList);
-  readPlmnList("persist.sys.vx.plmn.cucc", "460,01,06,09", s.profile.cuccPlmnList);
+  readPlmnLists(s.profile);
   checkProfile(s.profile);
   checkRatList(s.link.capability);
 

@@ -11,18 +11,12 @@
 
 #include "fuzz_support.h"
 #include "ril/ril.h"
+#include "ril/rild_file.h"
 
 namespace {
 
 // Every DSTMEX text the policy can build.
 constexpr const char* kDstmexTexts[] = {"0,7,2,0", "1,0", "0,2,0", "0,0"};
-constexpr const char* kKeys[] = {
-    "rild.count = ",           "rild.simSlot = ", "rild.cardStatus = ", "rild.cardType = ",
-    "rild.cardLocale = ",      "rild.cardID = ",  "rild.rat = ",        "rild.actualRat = ",
-    "rild.rat.DSTMEX = ",      "rild.cs = ",      "rild.ps = ",         "rild.cardStatus.other = ",
-    "rild.cardLocale.other = "};
-constexpr int kLines = sizeof kKeys / sizeof kKeys[0];
-
 std::string rildPath(int standby) {
   return memory::path(std::string(kRildConfigBasePath) + std::to_string(standby), true);
 }
@@ -36,18 +30,12 @@ std::string modemCardID(const std::string& raw) {
   return id;
 }
 
-// Thirteen lines, each with its key, in order, and the standby's DSTMEX.
-bool wellFormed(const std::string& text, const char* dstmex) {
-  size_t start = 0;
-  for (int line = 0; line < kLines; line++) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) return false;
-    std::string row = text.substr(start, end - start);
-    if (row.compare(0, strlen(kKeys[line]), kKeys[line]) != 0) return false;
-    if (line == 8 && row != std::string(kKeys[line]) + dstmex) return false;
-    start = end + 1;
-  }
-  return start == text.size();
+// The file reads back, through the daemon's own key table, as the record the plan makes.
+bool readsBackAsPlanned(const std::string& text, const RildConfig& planned) {
+  RildConfig read;
+  const char* badKey = nullptr;
+  return parseRildConfig(text.data(), text.size(), read, &badKey) &&
+         memcmp(&read, &planned, sizeof read) == 0;
 }
 
 }  // namespace
@@ -79,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   startRildService(s.profile, s.cards.cardInfo, s.plan, flags & 1, ((flags >> 1) & 7) - 1);
   int written = s.profile.standbyCount < MAX_STANDBY ? s.profile.standbyCount : MAX_STANDBY;
   for (int standby = 0; standby < written; standby++) {
-    FUZZ_CHECK(wellFormed(fixture::readFile(rildPath(standby)), s.plan.standbyDSTMEX[standby]));
+    FUZZ_CHECK(readsBackAsPlanned(fixture::readFile(rildPath(standby)),
+                                  rildConfigFor(s.profile, s.cards.cardInfo, s.plan, standby)));
     FUZZ_CHECK(access((rildPath(standby) + ".tmp").c_str(), F_OK) != 0);
     // Every standby served has its rild running afterwards.
     FUZZ_CHECK(memory::property("init.svc.rild" + std::to_string(standby)) == "running");

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/platform.h"
+
 namespace modemsim {
 
 std::string ueventPayload(const std::vector<std::string>& fields) {
@@ -27,7 +29,7 @@ std::string simUevent(int slot, bool inserted) {
       {"change@/devices/virtual/sim/sim" + n, "USIM" + n, inserted ? "IN" : "OUT"});
 }
 
-std::string ueventSocketPath(const std::string& root) { return root + "/dev/uevent.sock"; }
+std::string ueventSocketPath(const std::string& root) { return root + kUeventSocketPath; }
 
 bool sendDatagram(const std::string& socketPath, const std::string& payload, int retryMs,
                   std::string* error) {

@@ -21,8 +21,11 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
 RESIDENT_LINE = "uevent_open_socket device_fd:"
+# The daemon's fixed paths under a root, as the host platform contract gives them.
 RADIO_DIR = "/data/vantorel/radio"
 HISTORY = RADIO_DIR + "/radio.cfg"  # tools/cardhist decodes it (--json) and writes it (--encode)
+FACTORY_FILE = "/amt/msms_config.txt"
+UEVENT_SOCKET = "/dev/uevent.sock"
 TIME_OUT = re.compile(r"read time out: (\d+):(\d+) -> (\d+):(\d+)$")
 # Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
 CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
@@ -82,7 +85,7 @@ class Phone:
         for sub in ("dev", "amt", "log") + (("data/vantorel/radio",) if data_dir else ()):
             os.makedirs(self.path("/" + sub), exist_ok=True)
         if factory is not None:
-            pathlib.Path(self.path("/amt/msms_config.txt")).write_bytes(factory)
+            pathlib.Path(self.path(FACTORY_FILE)).write_bytes(factory)
         self.modem_scenario, self.boots = modem, 0
         self.sim = self.daemon = self.log_path = None
         self.sim_report_path = self.path("/log/modemsim.report")

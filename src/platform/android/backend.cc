@@ -1,20 +1,19 @@
 // Android backend: bionic's property calls, the radio log buffer and libcutils' uevent helpers.
 // Built only in a platform tree (Android.bp). Which names and paths reach the platform is the
-// integration's (android_property_map.h): each Android module links one map.
+// integration's (property_map.h): each Android module links one map.
 #include <cutils/uevent.h>
 #include <errno.h>
 #include <log/log.h>
 #include <stdio.h>
+#include <sys/system_properties.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "platform/android/property_map.h"
 #include "platform/platform.h"
 
-extern "C" {
-int __system_property_get(const char* name, char* value);
-int __system_property_set(const char* name, const char* value);
-}
+// __system_property_get writes up to PROP_VALUE_MAX bytes into the daemon's value buffers.
+static_assert(PROPERTY_VALUE_SIZE == PROP_VALUE_MAX, "property value buffers differ from bionic's");
 
 namespace {
 
