@@ -3,7 +3,9 @@
 #include "radioplan/bugreport.h"
 
 #include <stdio.h>
+#ifdef MODEMPREP_LIBZIP
 #include <zip.h>
+#endif
 
 #include <memory>
 #include <sstream>
@@ -22,6 +24,8 @@ namespace {
 constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
 constexpr char kMainEntry[] = "main_entry.txt";
 constexpr char kSectionEdge[] = "------";
+
+#ifdef MODEMPREP_LIBZIP
 
 // One entry of an open zip, whole; throws naming the entry.
 std::string zipEntry(zip_t* zip, const std::string& path, const std::string& name) {
@@ -66,6 +70,15 @@ std::string mainText(const std::string& path, const std::string& bytes, std::str
   }
   return zipEntry(zip.get(), path, *mainName);
 }
+
+#else
+
+std::string mainText(const std::string& path, const std::string&, std::string*) {
+  throw BugreportError(path + ": a zip, and this radioplan was built without libzip: give the "
+                       "bug report's main text (unzip it)");
+}
+
+#endif
 
 // "------ TITLE (COMMAND) ------" into title and command; false for any other line, the line
 // that ends a section ("------ 0.1s was the duration of 'TITLE' ------") included.
