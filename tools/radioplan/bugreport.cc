@@ -74,7 +74,8 @@ std::string mainText(const std::string& path, const std::string& bytes, std::str
 #else
 
 std::string mainText(const std::string& path, const std::string&, std::string*) {
-  throw BugreportError(path + ": a zip, and this radioplan was built without libzip: give the "
+  throw BugreportError(path +
+                       ": a zip, and this radioplan was built without libzip: give the "
                        "bug report's main text (unzip it)");
 }
 
