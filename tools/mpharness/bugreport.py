@@ -179,7 +179,8 @@ def daemon_names(build):
     result = subprocess.run([build.radioplan, "--names"], capture_output=True, text=True,
                             timeout=30)
     if result.returncode != 0:
-        raise RuntimeError("radioplan --names: %s" % result.stderr.strip())
+        from mpharness import HarnessError
+        raise HarnessError("radioplan --names: %s" % result.stderr.strip())
     return json.loads(result.stdout)
 
 
