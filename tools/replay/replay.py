@@ -30,7 +30,7 @@ import tempfile
 import time
 
 try:
-    from mpharness import Build, HarnessError, Phone
+    from mpharness import RESIDENT_LINE, Build, HarnessError, Phone
     from mpharness import bugreport
 except ImportError:
     sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
@@ -235,6 +235,9 @@ class NewRun:
         self.got = []        # (index in lines, kind, text)
         self.last_new = time.monotonic()
         self.pending = b""
+        # The daemon has its uevent socket set up (a datagram that comes while it binds the socket
+        # may lack the credentials it checks).
+        self.listening = False
 
     @staticmethod
     def wall_time(stamp, ms):
@@ -256,6 +259,7 @@ class NewRun:
             if not m:
                 continue
             self.lines.append((self.number, self.wall_time(m.group(1), m.group(2)), m.group(4)))
+            self.listening |= m.group(4).startswith(RESIDENT_LINE)
             key = compared(m.group(4), self.phone.root)
             if key:
                 self.got.append((len(self.lines) - 1, key[0], key[1]))
@@ -413,7 +417,7 @@ def follow(phone, plan, args):
             if armed is None:  # when the new run logged the line the event followed
                 armed = new.lines[new.got[position - 1][0]][1] if position else time.time()
             wait = 0 if args.fast else min(gap, EVENT_WAIT_CAP_S)
-            if matched == position and time.time() - armed >= wait:
+            if matched == position and new.listening and time.time() - armed >= wait:
                 for name, value in changes.items():
                     phone.set_prop(name, value or "")
                 phone.send_raw_uevent(payload)
