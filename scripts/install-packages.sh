@@ -9,7 +9,7 @@
 #   (test.sh asks for it).
 set -euo pipefail
 build=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-       python3 help2man)
+       libzip-dev pkgconf python3 help2man)
 package=(dpkg-dev)
 packages=()
 for arg in "$@"; do

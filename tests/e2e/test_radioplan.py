@@ -1,7 +1,9 @@
 """radioplan against the real daemon: on the root each golden run leaves it reports what the daemon
 wrote (`unexplained`, asked by e2e.test_golden of every run it replays); its matrix agrees with the
-daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; the matrix
-renders in a headless browser. (Bad input files: the command-line contract, e2e.test_tools.)
+daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; bug reports of
+host runs explain as the runs' roots, unusable bug reports get one line and exit status 1; the
+matrix renders in a headless browser. (Bad input files: the command-line contract,
+e2e.test_tools.)
 """
 import concurrent.futures
 import json
@@ -13,6 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
+from e2e import bugreports
 from mpharness import HISTORY, Build, Phone, scenario
 
 RADIOPLAN = Build().path("tools", "radioplan", "radioplan")
@@ -110,6 +113,47 @@ class AgainstTheDaemon(unittest.TestCase):
                     (pulled["master"], pulled["standbys"]), radioplan("--props", dump).stdout)
         finally:
             phone.close()
+
+
+def decisions(plan):
+    """The cards' classes, the master card, each standby's RATs and DSTMEX, the NVRAM."""
+    return ([c["table_index"] for c in plan["cards"]], plan["master"]["code"],
+            [(s["table_rat"], s["actual_rat"], s["dstmex"]) for s in plan["standbys"]],
+            plan["nvram"]["state"])
+
+
+class FromBugreport(unittest.TestCase):
+    def test_a_report_explains_as_the_root_of_the_run_that_made_it(self):
+        made = bugreports.made()
+        history = ["--history", made["history"]]
+        # (report, arguments, what the report says, what it must not say)
+        for name, args, says, never in (
+                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform ("], "Missing"),
+                ("text without uid", [], ["start 1 of 1"], "Missing"),
+                ("vendor", [], ["vendor (its property names"], "Missing"),
+                ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),
+                ("two starts", [], ["start 2 of 2", "slot 1: IMSI and type not recovered"], None),
+                ("two starts", history, ["card history " + made["history"]], "Missing"),
+                ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
+                                     "slot 0: its query is not in the radio log"], None)):
+            with self.subTest(name, args=args):
+                path, root = made[name]
+                plan = plan_json("--bugreport", path, *args)
+                self.assertEqual(decisions(root), decisions(plan))
+                text = radioplan("--bugreport", path, *args).stdout
+                for words in says:
+                    self.assertIn(words, text)
+                if never:
+                    self.assertNotIn(never, text)
+
+    def test_an_unusable_report_gets_one_line_and_status_1(self):
+        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbr"))
+        for path, reason in bugreports.unusable(work):
+            with self.subTest(reason):
+                result = radioplan("--bugreport", path)
+                self.assertEqual((1, ""), (result.returncode, result.stdout))
+                self.assertRegex(result.stderr, r"\Aradioplan: %s: [^\n]*%s[^\n]*\n\Z"
+                                 % (re.escape(path), re.escape(reason)))
 
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")

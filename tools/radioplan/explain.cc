@@ -346,6 +346,15 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["mode"] = s.mode;
   j["sources"] = s.sources;
   j["missing"] = s.missing;
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.isState() && followsLastMaster && !s.haveHistory) {
+    j["missing"].push_back(
+        "the card that was master last time is known from the card history's slot list, which "
+        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
+        "daemon chose");
+  }
+  if (!s.integration.empty()) j["integration"] = s.integration;
   j["assumptions"] = s.assumptions;
   j["profile"] = profileJson(s);
   std::vector<int32_t> caps(s.capability.standbyRatCap,
@@ -393,7 +402,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                 {"swap", writes.swap},
                 {"reason", nvramWords(s, plan, writes.swap)}};
   auto seen = s.observed.find(prop::kSwapNvram.name);
-  if ((s.mode == "root" || s.mode == "props") && seen != s.observed.end()) {
+  if (s.isState() && seen != s.observed.end()) {
     nvram["observed"] = seen->second;
     nvram["state"] = seen->second == "1" ? "swapped" : "kept";
     if ((seen->second == "1") != writes.swap) {
@@ -419,7 +428,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
     files["rild.cfg" + std::to_string(standby)] = text;
   }
   j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
-  if (s.mode == "root" || s.mode == "props") j["observed"] = observedJson(s, plan);
+  if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
   return j;
 }

@@ -120,6 +120,8 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   d.title("Radio plan (" + str(r["mode"]) + ")");
   if (!r["sources"].empty() && !brief)
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
+  if (r.contains("integration"))
+    d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
   for (const Json& m : r["missing"])
     d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
   for (const Json& a : r["assumptions"])
