@@ -48,13 +48,11 @@ def disagreements(plan, props, rild):
     if "profile" in plan and plan["profile"]["pref_net_type"] != props.get(
             "persist.radio.pref.net.type", ""):
         out.append("preferred network type %r" % plan["profile"]["pref_net_type"])
-    keys = (("slot", "rild.simSlot"), ("table_rat", "rild.rat"), ("actual_rat", "rild.actualRat"),
-            ("dstmex", "rild.rat.DSTMEX"))
     for s in plan["standbys"]:
         written = rild.get(s["standby"])
-        got = [(key, str(s[key])) for key, _ in keys if key in s]
-        if written is not None and got != [(k, written[key]) for k, key in keys if k in s]:
-            out.append("standby %d: %s, daemon %s" % (s["standby"], got, written))
+        # The keys the plan decides, as radioplan names them from the daemon's own key table.
+        if written is not None and any(written.get(k) != v for k, v in s["rild"].items()):
+            out.append("standby %d: %s, daemon %s" % (s["standby"], s["rild"], written))
     return out
 
 

@@ -19,6 +19,16 @@ bool comparedRildKey(const std::string& key) {
          key == kRildDstmexKey;
 }
 
+// What standby i's rild file says of the plan, key by key, as the daemon writes it.
+Json rildJson(const Scene& s, const RadioPlan& plan, int i) {
+  const RildConfig planned = rildConfigFor(s.profile, s.cards, plan, i);
+  Json j = Json::object();
+  for (const RildKey& key : kRildKeys) {
+    if (comparedRildKey(key.name)) j[key.name] = rildValue(planned, key);
+  }
+  return j;
+}
+
 // The three generations: as the policy's groups, as the RATs they hold, and in words.
 struct Generation {
   unsigned group;
@@ -192,6 +202,7 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   j["actual_rat"] = plan.standbyActualRat[i];
   j["actual_rats"] = ratWords(plan.standbyActualRat[i]);
   j["dstmex"] = plan.standbyDSTMEX[i];
+  j["rild"] = rildJson(s, plan, i);
   j["chosen"] = i == why.chosenStandby;
   std::vector<std::string> reasons;
   if (i == why.tableStandby) reasons = chosenReasons(s, plan);
@@ -477,7 +488,8 @@ Json matrix(const Scene& base) {
                             {"slot", plan.standbySimSlot[i]},
                             {"actual_rat", plan.standbyActualRat[i]},
                             {"generations", generations(plan.standbyActualRat[i])},
-                            {"dstmex", plan.standbyDSTMEX[i]}});
+                            {"dstmex", plan.standbyDSTMEX[i]},
+                            {"rild", rildJson(s, plan, i)}});
       }
       row.push_back({{"slot0", cardKinds()[r].name},
                      {"slot1", columns[c].name},
