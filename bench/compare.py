@@ -5,9 +5,13 @@
 
 Every figure is "lower is better"; the change is NEW - OLD and its percentage of OLD.
 """
-import argparse
 import json
+import os
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+from mpharness.cli import ArgumentParser, InputError, check_input  # noqa: E402
 
 
 class Unreadable(Exception):
@@ -16,8 +20,10 @@ class Unreadable(Exception):
 
 def load(path):
     try:
-        with open(path) as f:
+        with open(check_input(path)) as f:
             result = json.load(f)
+    except InputError as error:
+        raise Unreadable(str(error))
     except OSError as error:
         raise Unreadable("%s: %s" % (path, error.strerror))
     except ValueError as error:
@@ -36,7 +42,7 @@ def change(old, new):
 
 
 def main():
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="bench/compare.py", description=__doc__.splitlines()[0],
         epilog="Every figure is lower-is-better; the change is NEW - OLD and its percentage of "
                "OLD. Exit status: 0 done, 1 a file that cannot be read, 2 a bad command line.")

@@ -21,7 +21,8 @@ import tempfile
 import time
 
 try:
-    from mpharness import Build, HarnessError
+    from mpharness import REPO, Build, HarnessError
+    from mpharness.cli import ArgumentParser
 except ImportError:
     sys.exit("bench: the harness package mpharness is not importable: run bench/run.sh")
 
@@ -41,7 +42,7 @@ def positive(text):
 
 
 def parse_args():
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="bench/run.sh", description=__doc__.splitlines()[0],
         epilog="Exit status: 0 done, 1 a tool or the daemon failed, 2 a bad command line. "
                "Every figure is explained in bench/README.md.")
@@ -344,6 +345,11 @@ def progress(text):
 
 def main():
     args = parse_args()
+    # strace: system calls per exchange; valgrind: instructions; binutils: addr2line and size.
+    packages = subprocess.run([os.path.join(REPO, "scripts", "install-packages.sh"), "strace",
+                               "valgrind", "binutils", "python3"])
+    if packages.returncode != 0:
+        sys.exit(packages.returncode)
     args.build.check()
     begun = time.monotonic()
     result = {"quick": args.quick, "load_before": loadavg(), "build": args.build.directory}

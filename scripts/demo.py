@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Boots build/modemprep against the modem simulator and reports, for a person, what it did.
 
-Run through scripts/demo.sh, which installs and builds what it needs and puts the harness
-package (tools/) on PYTHONPATH.
+Run through scripts/demo.sh, which puts the harness package (tools/) on PYTHONPATH. Paths are
+taken relative to the directory the command was typed in.
 """
 import argparse
 import json
@@ -15,6 +15,7 @@ import time
 
 try:
     from mpharness import SCENARIOS, Build, HarnessError, Phone
+    from mpharness.cli import ArgumentParser, InputError, check_input
 except ImportError:
     sys.exit("demo: the harness package mpharness is not importable: run scripts/demo.sh")
 
@@ -23,7 +24,6 @@ MSMS_MEANING = ("the factory file's three digits: the number of SIM slots (0 to 
                 "not use")
 # (SIM slots, standbys) pairs the daemon maps standbys to SIM slots for.
 SUPPORTED_MODES = ((1, 1), (1, 2), (2, 2), (2, 3))
-STATUS = {0: "no card", 1: "card present"}
 HOTPLUG_SLOT = 1
 SETTLE_S = 0.5  # the log stays quiet this long once a reconfiguration has ended
 
@@ -43,11 +43,14 @@ def msms_digits(text):
 
 
 def parse_args():
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="scripts/demo.sh", description=__doc__.splitlines()[0],
         epilog="--msms gives %s. E.g. 221: two SIM slots, two standbys (rild0, rild1); 111: one "
-               "SIM slot, one standby. Exit status: 0 done, 1 the daemon, the simulator or a "
-               "file failed (the reason is printed), 2 a bad command line." % MSMS_MEANING)
+               "SIM slot, one standby. Without --build DIR or $MODEMPREP_BUILD the demo first "
+               "installs the Debian packages the build needs (scripts/install-packages.sh "
+               "--build) and builds the programs into build/. Exit status: 0 done, 1 the daemon, "
+               "the simulator or a file failed (one line says which and why), 2 a bad command "
+               "line." % MSMS_MEANING)
     parser.add_argument("scenario", nargs="?", metavar="SCENARIO.json",
                         default=os.path.join(SCENARIOS, "two_cards.json"),
                         help="the modem simulator's scenario (default: two_cards.json of "
@@ -59,14 +62,19 @@ def parse_args():
     parser.add_argument("--files", action="store_true", help="also print the rild files whole")
     parser.add_argument("--out", metavar="DIR",
                         help="where the daemon's log, the AT transcript and the property store "
-                             "are copied (default: build/demo)")
+                             "are copied (default: <build>/demo)")
+    parser.add_argument("--build", metavar="DIR",
+                        help="an existing build tree whose programs run (default: "
+                             "$MODEMPREP_BUILD; without either, build/ is built first)")
     return parser.parse_args()
 
 
 def load_scenario(path):
     try:
-        with open(path) as f:
+        with open(check_input(path, "scenario")) as f:
             modem = json.load(f)
+    except InputError as error:
+        raise DemoError(str(error))
     except OSError as error:
         raise DemoError("scenario %s: %s" % (path, error.strerror))
     except ValueError as error:
@@ -98,13 +106,6 @@ class Run:
         return dict(line.split(" = ", 1) for line in text.splitlines() if " = " in line)
 
 
-def named(table, value):
-    try:
-        return table.get(int(value), "value %s" % value)
-    except ValueError:
-        return "value %r" % value
-
-
 # ---- report sections: each prints one part of the report from a Run ---------------------------
 def report_mode(run):
     print("Factory file \"%s\": %d SIM slot%s, %d standby%s (the third digit is not used)"
@@ -116,6 +117,18 @@ def report_mode(run):
               "standby SIM slot -1 (none)." % (", ".join("%d/%d" % m for m in SUPPORTED_MODES),
                                                 run.sim_count, run.standbys, run.sim_count,
                                                 run.standbys))
+
+
+def report_standbys(run):
+    """Which SIM slot each standby serves for the factory digits given, from the rild files."""
+    slots = [run.rild(standby).get("rild.simSlot") for standby in range(run.standbys)]
+    served = ["standby %d on %s" % (standby, "no SIM slot" if slot in (None, "-1")
+                                    else "SIM slot " + slot) for standby, slot in enumerate(slots)]
+    if served:
+        print("Standbys: " + ", ".join(served))
+    if any(slot not in (None, "-1", str(standby)) for standby, slot in enumerate(slots)):
+        print("  rild.cfgN's card fields describe the card of slot N all the same, whichever "
+              "slot standby N serves (a slot the phone lacks: no card)")
 
 
 def report_plan(run):
@@ -175,16 +188,47 @@ def report_hotplug(run):
         simio = [c for c in run.phone.transcript() if c.split(" ", 1)[-1].startswith("AT+DSIMIO")]
         sent = ("sent %s on standby %s" % tuple(reversed(simio[-1].split(" ", 1)))
                 if simio else "sent no AT+DSIMIO")
-        values = run.rild(HOTPLUG_SLOT)
-        seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, named(STATUS, values["rild.cardStatus"]))
-                if values else "no standby serves slot %d" % HOTPLUG_SLOT)
-        swapped = "g_isSwitchModem is 1" in run.phone.log()[log_from:]
-        print("  %s: the daemon %s%s, %s; init: %s" % (
-            action, sent, ", swapped the modem's NVRAM and reset it" if swapped else "", seen,
-            ", ".join(run.phone.init_log()[requests:]) or "no request"))
+        # The card in the slot's rild file, in the explainer's words for it.
+        cards = explained(run)["cards"]
+        seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, cards[HOTPLUG_SLOT]["class"])
+                if run.rild(HOTPLUG_SLOT) else "no standby serves slot %d" % HOTPLUG_SLOT)
+        round_log = run.phone.log()[log_from:]
+        swapped = "g_isSwitchModem is 1" in round_log
+        print("  %s: the daemon %s, %s; init: %s" % (
+            action, sent, seen, ", ".join(run.phone.init_log()[requests:]) or "no request"))
+        if swapped:
+            print("    NVRAM swapped and the modem reset (AT^DSRST): %s" % swap_reason(run,
+                                                                                   round_log))
+            if len(run.phone.init_log()) == requests:
+                print("    no init request: after an NVRAM swap the daemon restarts no rild while "
+                      "the modem resets; the rild files are rewritten all the same")
 
 
-SECTIONS = (report_mode, report_plan, report_files_and_requests, report_hotplug)
+def explained(run, *options):
+    """The radio-plan explainer's report on the root the daemon left, as JSON."""
+    result = subprocess.run([run.phone.build.radioplan, "--root", run.phone.root, *options,
+                             "--format", "json"], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise DemoError("radioplan --root %s: %s" % (run.phone.root, result.stderr.strip()))
+    return json.loads(result.stdout)
+
+
+def swap_reason(run, round_log):
+    """Why the check swapped, from the radio-plan explainer given the capability the modem
+    reported just before (the last "^DMCC:" answer of the round)."""
+    reported = re.findall(r"\^DMCC: \d+,(\d+),\d+((?:,\d+)+)", round_log)
+    if not reported:
+        return "the modem's capability was not asked"
+    count, caps = reported[-1]
+    capability = ",".join(caps.split(",")[1:int(count) + 1])
+    # The explainer speaks of a start-up; what it says of the switch flag is not for a hot-plug.
+    reason = explained(run, "--capability", capability)["nvram"]["reason"]
+    reason = reason.split(". gsm.operator")[0]
+    return reason.split(": ", 1)[-1] + " (the modem reported %s)" % capability
+
+
+SECTIONS = (report_mode, report_standbys, report_plan, report_files_and_requests,
+            report_hotplug)
 
 
 def keep_outputs(phone, out_dir):
@@ -222,7 +266,8 @@ def main():
     args = parse_args()
     modem = load_scenario(args.scenario)
     msms = args.msms or ("221" if len(modem.get("slots", [])) >= 2 else "111")
-    build = Build().check()
+    named = args.build or os.environ.get("MODEMPREP_BUILD")
+    build = Build(args.build).check() if named else Build().make("demo")
     out_dir = args.out or build.path("demo")
     phone = Phone(modem, factory=msms.encode(), build=build)
     log = None

@@ -3,21 +3,24 @@
 # apt-get; otherwise it prints the one apt-get line to run and exits 2. On a machine without
 # dpkg it cannot tell what is installed: it says so and carries on (the build names what it
 # does not find).
-# Usage: scripts/install-packages.sh [--build] [PACKAGE...]
-#   --build: what the default and asan presets need to build and run their tests (demo.sh and
-#   test.sh ask for these).
+# Usage: scripts/install-packages.sh [--build] [--package] [PACKAGE...]
+#   --build: what the default and asan presets need to build and run their tests, man pages
+#   included (demo.sh and test.sh ask for these); --package: what cpack -G DEB needs besides
+#   (test.sh asks for it).
 set -euo pipefail
 build=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-       python3)
+       libzip-dev pkgconf python3 help2man)
+package=(dpkg-dev)
 packages=()
 for arg in "$@"; do
   case $arg in
     --build) packages+=("${build[@]}") ;;
+    --package) packages+=("${package[@]}") ;;
     -h | --help)
-      echo "usage: scripts/install-packages.sh [--build] [PACKAGE...]"
+      echo "Usage: scripts/install-packages.sh [--build] [--package] [PACKAGE...]"
       echo "Installs the named Debian packages this machine lacks (as root; otherwise prints"
       echo "the apt-get line to run and exits 2). --build: the packages the build and its tests"
-      echo "need: ${build[*]}"
+      echo "need: ${build[*]}. --package: what cpack -G DEB needs besides: ${package[*]}."
       exit 0
       ;;
     -*)

@@ -10,7 +10,6 @@ exits 1 when any survived. The source tree itself is never changed.
     scripts/mutants.py ring-wrap ...   # some of them
     scripts/mutants.py --list
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -19,6 +18,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from mpharness.cli import ArgumentParser  # noqa: E402
 
 # name: (file, text to replace, replacement, what the fault is[, the end-to-end test that catches
 # it when the unit tests cannot])
@@ -170,7 +171,7 @@ def try_mutant(name, work, log):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = ArgumentParser(prog="scripts/mutants.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("mutants", nargs="*", metavar="MUTANT", help="names (default: all)")
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     args = parser.parse_args()

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Replays one start of the daemon from a field radio log against the current build and compares
-# the runs (tools/replay/replay.py). Builds what it needs first.
-# Usage: scripts/replay.sh LOG [--history radio.cfg] [--boot N] [--fast] [--keep]
+# Replays one start of the daemon from a field radio log, or the radio log of a bug report, against
+# the current build and compares the runs (tools/replay/replay.py). Without a build tree named
+# (--build DIR or $MODEMPREP_BUILD) it first builds the programs into build/. Paths are taken
+# relative to where it was typed.
+# Usage: scripts/replay.sh LOG | --bugreport FILE [--history radio.cfg] [--boot N] [--fast] [--keep]
+#        (--help)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-cd "$repo"
 export PYTHONPATH="$repo/tools${PYTHONPATH:+:$PYTHONPATH}"
-cmake --preset default >/dev/null
-# Every program the harness checks for, not only those the replay runs.
-cmake --build --preset default --target $(python3 -c 'import mpharness; print(*mpharness.TARGETS)') \
-  >/dev/null
 exec python3 "$repo/tools/replay/replay.py" "$@"

@@ -16,7 +16,7 @@ if [ "$preset" != default ] && [ "$preset" != asan ]; then
   echo "test.sh: unknown preset \"$preset\": default or asan (try --help)" >&2
   exit 2
 fi
-scripts/install-packages.sh --build
+scripts/install-packages.sh --build --package
 # The radio-plan page is checked in a headless browser when there is one; as root it is installed.
 # A browser that cannot be fetched only skips that check (the test says so), never the suite.
 if [ "$(id -u)" -eq 0 ] && ! scripts/install-packages.sh chromium; then

@@ -23,8 +23,8 @@ bool capabilityKnown(const ModemCapability& capability) {
   return capability.dmccValue1 > 0 && capability.modemStandbyCount > 0 && capability.dmccValue3 > 0;
 }
 
-// Stores the numbers after "^DMCC: " in order, extra ones skipped; what a short answer stored
-// stays. True once the first standby's RAT mask is stored.
+}  // namespace
+
 bool parseCapability(const AtResponse& response, ModemCapability& capability) {
   const char* found = strstr(response.text, kDmccPrefix);
   if (found == nullptr) return false;
@@ -43,8 +43,6 @@ bool parseCapability(const AtResponse& response, ModemCapability& capability) {
   }
   return stored > kDmccLeadingNumbers;
 }
-
-}  // namespace
 
 void openModemChannel(ModemLink& link) {
   if (!link.isOpen()) openModemLine(link);

@@ -1,5 +1,8 @@
-"""What a newcomer runs first: the README's hand-run recipe, line for line, and the demo on every
-shipped scenario."""
+"""What a newcomer runs first: every shell block of README.md and docs/*.md as printed (the build
+tree `build` becomes the one under test; a block whose first line says "# needs: ..." is skipped;
+the CI scripts run with --help only), a text block right after a shell block compared with its
+output; the demo on every shipped scenario; the phone-state sample radioplan ships is what the
+daemon makes now."""
 import glob
 import json
 import os
@@ -12,31 +15,68 @@ import unittest
 
 from mpharness import REPO, SCENARIOS, Build
 
+# Scripts that run the whole suite, install tool chains or take minutes: shown, run with --help.
+CI_SCRIPTS = ("scripts/test.sh", "scripts/ci-android.sh", "scripts/ci-arm64.sh", "bench/run.sh",
+              "tests/fuzz/run.sh", "scripts/mutants.py")
+# What a block must print besides ending with status 0, by a command it holds.
+EXPECTED = {
+    "modemsim ctl --root $R remove 1": (
+        "persist.radio.multisim.config=dsds\n", "init.svc.rild1=running\n",
+        "start rild0\nstart rild1\n", "rild.cardStatus = 0\n", "rild.cardStatus.other = 1\n",
+        "restart rild1\n", "  slot 1: no card\n", "sound: no damage found\n"),
+    "--props $S/getprop.txt": ("Against what the state holds\n  agrees on all 10 values",),
+    "scenarios/no_cards.json": ("no init request: after an NVRAM swap the daemon restarts no",),
+    "--msms 121": ("Standbys: standby 0 on SIM slot 0, standby 1 on SIM slot 0\n",
+                   "rild.cfg1's card fields still describe slot 1, which this phone lacks"),
+    "modemprep-replay": ("same: ",),
+}
+BLOCK = re.compile(r"^```sh\n(.*?)^```\n(?:\n```text\n(.*?)^```\n)?", re.S | re.M)
+
+
+def shell_blocks():
+    """(file, block, the text block shown as its output or None) of README.md and docs/."""
+    for path in [os.path.join(REPO, "README.md")] + sorted(glob.glob(os.path.join(REPO, "docs",
+                                                                                   "*.md"))):
+        for match in BLOCK.finditer(pathlib.Path(path).read_text()):
+            yield os.path.relpath(path, REPO), match.group(1), match.group(2)
+
+
+def as_run(block, build):
+    """The block with the build tree under test for `build`, and the CI scripts asked --help."""
+    lines = []
+    for line in block.splitlines():
+        script = next((s for s in CI_SCRIPTS if line.startswith(s)), None)
+        lines.append(script + " --help" if script else line)
+    return re.sub(r"(?<![\w/.-])build(?=/|\s)", build.directory, "\n".join(lines) + "\n")
+
 
 class QuickstartTest(unittest.TestCase):
-    def test_readme_recipe(self):
-        """The shell block under "### Running the daemon by hand" in README.md, as printed; only
-        build/ becomes the build tree under test."""
+    def test_every_shell_block_of_the_readme_and_docs_runs(self):
         build = Build().check()
-        recipe = re.search(r"^### Running the daemon by hand\n.*?^```sh\n(.*?)^```$",
-                           pathlib.Path(REPO, "README.md").read_text(), re.S | re.M)
-        self.assertIsNotNone(recipe, "README.md: no shell block under the hand-run heading")
-        script = re.sub(r"(?<![\w/])build/", build.directory + "/", recipe.group(1))
-        # timeout kills its whole process group: bash and the jobs it started in the background.
-        result = subprocess.run(["timeout", "-s", "KILL", "60", "bash", "-c", script], cwd=REPO,
-                                capture_output=True, text=True)
-        stdout = result.stdout
-        self.assertEqual((0, ""), (result.returncode, result.stderr))
-        for expected in ("persist.radio.multisim.config=dsds\n", "init.svc.rild1=running\n",
-                         "start rild0\nstart rild1\n", "rild.cardStatus = 0\n",
-                         "rild.cardStatus.other = 1\n", "restart rild1\n",
-                         "  slot 1: no card\n", "sound: no damage found\n"):
-            self.assertIn(expected, stdout)
-        # The root is gone, and with it the simulator and the daemon that used it.
-        root = re.search(r"^(/tmp/mp\w+)/data/vantorel/radio/radio.cfg: ", stdout, re.M).group(1)
-        self.assertFalse(os.path.exists(root))
-        self.assertEqual("", subprocess.run(["pgrep", "-f", root], capture_output=True,
-                                            text=True).stdout)
+        blocks = list(shell_blocks())
+        self.assertGreaterEqual(len(blocks), 8)
+        for path, block, output in blocks:
+            with self.subTest(path, block=block.splitlines()[0]):
+                if block.startswith("# needs:"):
+                    self.skipTest(block.splitlines()[0][2:])
+                # timeout kills its whole process group: bash and what it left in the background.
+                result = subprocess.run(
+                    ["timeout", "-s", "KILL", "300", "bash", "-e", "-c", as_run(block, build)],
+                    cwd=REPO, capture_output=True, text=True,
+                    env=dict(os.environ, MODEMPREP_BUILD=build.directory))
+                self.assertEqual(0, result.returncode, result.stdout[-2000:] + result.stderr)
+                self.assertNotIn("Traceback", result.stderr)
+                if output is not None:
+                    self.assertEqual(output, result.stdout)
+                for command, texts in EXPECTED.items():
+                    for text in texts if command in block else ():
+                        self.assertIn(text, result.stdout)
+                root = re.search(r"^(/tmp/mp\w+)/data/vantorel/radio/radio.cfg: ", result.stdout,
+                                 re.M)
+                if root:  # the hand-run recipe's root is gone, and with it its processes
+                    self.assertFalse(os.path.exists(root.group(1)))
+                    self.assertEqual("", subprocess.run(["pgrep", "-f", root.group(1)],
+                                                        capture_output=True, text=True).stdout)
 
     def test_demo_runs_every_shipped_scenario(self):
         """Side by side, each into its own output directory; and an unsupported slot/standby
@@ -66,6 +106,14 @@ class QuickstartTest(unittest.TestCase):
                     self.assertIn("Hot-plug: not shown", stdout)
                     continue
                 # Slot 1's card goes out and comes back, or in and out when it starts empty.
-                rounds = re.findall(r"^  (remove|insert): .*rild1 now sees (.*?);", stdout, re.M)
-                first = [("remove", "no card"), ("insert", "card present")]
+                rounds = [(action, seen == "no card") for action, seen in re.findall(
+                    r"^  (remove|insert): .*rild1 now sees (.*?);", stdout, re.M)]
+                first = [("remove", True), ("insert", False)]
                 self.assertEqual(first if slots[1].get("present") else first[::-1], rounds)
+
+    def test_the_phone_state_sample_is_what_the_daemon_makes(self):
+        Build().check()
+        result = subprocess.run([sys.executable, "tools/radioplan/sample/make_sample.py",
+                                 "--check"], cwd=REPO, capture_output=True, text=True,
+                                env=dict(os.environ, PYTHONPATH=os.path.join(REPO, "tools")))
+        self.assertEqual((0, ""), (result.returncode, result.stderr))

@@ -1,7 +1,9 @@
 """radioplan against the real daemon: on the root each golden run leaves it reports what the daemon
 wrote (`unexplained`, asked by e2e.test_golden of every run it replays); its matrix agrees with the
-daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; the matrix
-renders in a headless browser; bad input files get one line naming them and exit status 2.
+daemon booted on sampled card pairs, whose getprop dumps it explains as their roots; bug reports of
+host runs explain as the runs' roots, unusable bug reports get one line and exit status 1; the
+matrix renders in a headless browser. (Bad input files: the command-line contract,
+e2e.test_tools.)
 """
 import concurrent.futures
 import json
@@ -13,6 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
+from e2e import bugreports
 from mpharness import HISTORY, Build, Phone, scenario
 
 RADIOPLAN = Build().path("tools", "radioplan", "radioplan")
@@ -45,13 +48,11 @@ def disagreements(plan, props, rild):
     if "profile" in plan and plan["profile"]["pref_net_type"] != props.get(
             "persist.radio.pref.net.type", ""):
         out.append("preferred network type %r" % plan["profile"]["pref_net_type"])
-    keys = (("slot", "rild.simSlot"), ("table_rat", "rild.rat"), ("actual_rat", "rild.actualRat"),
-            ("dstmex", "rild.rat.DSTMEX"))
     for s in plan["standbys"]:
         written = rild.get(s["standby"])
-        got = [(key, str(s[key])) for key, _ in keys if key in s]
-        if written is not None and got != [(k, written[key]) for k, key in keys if k in s]:
-            out.append("standby %d: %s, daemon %s" % (s["standby"], got, written))
+        # The keys the plan decides, as radioplan names them from the daemon's own key table.
+        if written is not None and any(written.get(k) != v for k, v in s["rild"].items()):
+            out.append("standby %d: %s, daemon %s" % (s["standby"], s["rild"], written))
     return out
 
 
@@ -112,6 +113,47 @@ class AgainstTheDaemon(unittest.TestCase):
             phone.close()
 
 
+def decisions(plan):
+    """The cards' classes, the master card, each standby's RATs and DSTMEX, the NVRAM."""
+    return ([c["table_index"] for c in plan["cards"]], plan["master"]["code"],
+            [(s["table_rat"], s["actual_rat"], s["dstmex"]) for s in plan["standbys"]],
+            plan["nvram"]["state"])
+
+
+class FromBugreport(unittest.TestCase):
+    def test_a_report_explains_as_the_root_of_the_run_that_made_it(self):
+        made = bugreports.made()
+        history = ["--history", made["history"]]
+        # (report, arguments, what the report says, what it must not say)
+        for name, args, says, never in (
+                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform ("], "Missing"),
+                ("text without uid", [], ["start 1 of 1"], "Missing"),
+                ("vendor", [], ["vendor (its property names"], "Missing"),
+                ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),
+                ("two starts", [], ["start 2 of 2", "slot 1: IMSI and type not recovered"], None),
+                ("two starts", history, ["card history " + made["history"]], "Missing"),
+                ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
+                                     "slot 0: its query is not in the radio log"], None)):
+            with self.subTest(name, args=args):
+                path, root = made[name]
+                plan = plan_json("--bugreport", path, *args)
+                self.assertEqual(decisions(root), decisions(plan))
+                text = radioplan("--bugreport", path, *args).stdout
+                for words in says:
+                    self.assertIn(words, text)
+                if never:
+                    self.assertNotIn(never, text)
+
+    def test_an_unusable_report_gets_one_line_and_status_1(self):
+        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbr"))
+        for path, reason in bugreports.unusable(work):
+            with self.subTest(reason):
+                result = radioplan("--bugreport", path)
+                self.assertEqual((1, ""), (result.returncode, result.stdout))
+                self.assertRegex(result.stderr, r"\Aradioplan: %s: [^\n]*%s[^\n]*\n\Z"
+                                 % (re.escape(path), re.escape(reason)))
+
+
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
 
@@ -142,30 +184,3 @@ class HtmlMatrixInABrowser(unittest.TestCase):
             re.findall(r'<div class="sb (g\d)" data-standby="\d" data-rat="(\d+)"', dom))
         self.assertGreater(os.path.getsize(shot), 20000, "coloured cells, not a blank page")
 
-
-class BadInput(unittest.TestCase):
-    def test_each_bad_file_gets_one_line_naming_it_and_status_2(self):
-        work = self.enterContext(tempfile.TemporaryDirectory(prefix="rpbad"))
-
-        def file(name, content):
-            pathlib.Path(work, name).write_bytes(content)
-            return os.path.join(work, name)
-
-        good = ["--props", file("good.txt", b"[persist.sys.vx.proj.target]: [cmcc]\n")]
-        for args, reason in (
-                (["--props", os.path.join(work, "nope.txt")], "No such file"),
-                (["--props", work], "is a directory"),
-                (["--props", file("empty.txt", b"")], "empty"),
-                (["--props", file("bin.txt", b"\x00\x01\x02")], "binary"),
-                (["--props", file("cut.txt", b"[ro.vx.msms]: [221]\n[persist.sys.vx.pro")],
-                 "line 2 is cut short"),
-                (["--props", file("eq.txt", b"ro.vx.msms=221\n[a]: [b]\n")], "line 1 is not"),
-                (good + ["--history", file("short.cfg", bytes(100))], "truncated"),
-                (good + ["--history", file("long.cfg", bytes(3000))], "not a card history"),
-                (good + ["--rild", file("rild.cfg0", b"rild.count = 2\n")], "rild.simSlot"),
-                (["--root", os.path.join(work, "none")], "No such file")):
-            with self.subTest(args=args[-1], reason=reason):
-                result = radioplan(*args)
-                self.assertEqual((2, ""), (result.returncode, result.stdout))
-                self.assertRegex(result.stderr, r"\Aradioplan: %s.*%s.*\n\Z" % (
-                    re.escape(work), re.escape(reason)))

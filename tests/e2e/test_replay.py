@@ -1,7 +1,9 @@
 """Field-log replay (tools/replay/replay.py over modemsim --log): the sample logs of tests/replay
 (threadtime logs of this build against shipped scenarios), and their other formats among foreign
 and malformed lines, replay as "same"; a changed input or a command the log never saw is reported
-at the line where the runs part; unusable logs get one line. Record the samples again after a
+at the line where the runs part (unusable logs: the command-line contract, e2e.test_tools). Bug
+reports of host runs replay as "same", and one with an edited answer names it among the deciding
+code's inputs. Record the samples again after a
 deliberate change of the daemon's log (in tests/):
     MODEMPREP_REPLAY=record python3 -m unittest e2e.test_replay
 """
@@ -16,6 +18,7 @@ import time
 import unittest
 
 from mpharness import HISTORY, Build, scenario
+from e2e import bugreports
 from e2e.golden import Run
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -60,11 +63,13 @@ class ReplayTest(unittest.TestCase):
         """replay.py over `text` as the log: (status, stdout, stderr); a root it kept is removed."""
         log = os.path.join(self.dir, "changed.log")
         pathlib.Path(log).write_text(text)
-        result = subprocess.run([sys.executable, REPLAY, log, *args], capture_output=True,
+        return self.replay(log, *args)
+
+    def replay(self, *args):
+        result = subprocess.run([sys.executable, REPLAY, *args], capture_output=True,
                                 text=True, env=dict(os.environ, PYTHONPATH=TOOLS), timeout=300)
-        kept = re.search(r"root is kept: (/tmp/\S+)", result.stdout)
-        if kept:
-            shutil.rmtree(kept.group(1), ignore_errors=True)
+        for kept in re.findall(r"(?:root|log) is kept: (/tmp/mp[^/\s]+)", result.stdout):
+            shutil.rmtree(kept, ignore_errors=True)
         return result.returncode, result.stdout, result.stderr
 
     @unittest.skipUnless(os.environ.get("MODEMPREP_REPLAY") == "record", "records the samples")
@@ -123,14 +128,36 @@ class ReplayTest(unittest.TestCase):
                 self.assertIn("different: line %d of the log" % line, out)
                 self.assertIn(note, out)
 
-    def test_unusable_logs_get_one_clear_message(self):
-        for text, args, message in (
-                ("hello\nworld\n", [], "not a radio log in a known format"),
-                ("12-06 04:20:37.123  1234  1250 I RILJ    : hi\n", [], "no line of the daemon"),
-                ("12-06 04:20:37.123  1234  1234 D modemprep: [0]>> AT<CR>\n", [],
-                 "no start of the daemon")):
+    def test_bug_reports_replay_the_same_and_an_edited_answer_is_named(self):
+        made = bugreports.made()
+        history = ["--history", made["history"]]
+        for name, args, note in (
+                ("zip", [], "platform integration"), ("text without uid", ["--fast"], ""),
+                ("vendor", ["--fast"], "vendor integration: its property names"),
+                ("two starts", ["--boot", "1", "--fast"], "start 1 of 2"),
+                ("two starts", ["--boot", "2", "--fast"] + history, "start 2 of 2")):
+            with self.subTest(name, args=args):
+                code, out, err = self.replay("--bugreport", made[name][0], *args)
+                self.assertEqual(0, code, out + err)
+                self.assertTrue(out.startswith("same: "), out)
+                self.assertIn(note, err)
+        # slot 1's SIM answers "^DTOC: 2" in the report: the new run's daemon takes it for a USIM.
+        text = pathlib.Path(made["text without uid"][0]).read_text()
+        query = text.index("[1]>> AT^DTOC")
+        edited = os.path.join(self.dir, "edited.txt")
+        pathlib.Path(edited).write_text(text[:query] + text[query:].replace("^DTOC: 1", "^DTOC: 2", 1))
+        code, out, err = self.replay("--bugreport", edited, "--fast")
+        self.assertEqual(1, code, out + err)
+        for says in ("of card 1 is 6 (USIM, other domestic operator), expected 3 (SIM, other "
+                     "domestic operator)", 'the card\'s type (SIM in the log, USIM in the new run): '
+                     'the "AT^DTOC" answer on standby 1', '"AT^DTOC" answer on standby 1: ^DTOC: 2'):
+            self.assertIn(says, out)
+
+    def test_unusable_bug_reports_get_one_line(self):
+        rolled = (bugreports.made()["rolled over"][0], "no start of the daemon")
+        for path, message in bugreports.unusable(self.dir) + [rolled]:
             with self.subTest(message):
-                code, out, err = self.replay_text(text, *args)
+                code, out, err = self.replay("--bugreport", path)
                 self.assertEqual((1, ""), (code, out))
                 self.assertEqual(1, len(err.strip().splitlines()), err)
                 self.assertIn(message, err)

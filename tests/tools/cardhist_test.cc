@@ -36,7 +36,7 @@ TEST(CardHistory, EncodedFieldsDecodeBackByteForByte) {
                      "entry 1: ID not terminated, so no card can match it"}),
             h.leftovers);
   EXPECT_NE(std::string::npos,
-            toText(h, "f").find("entry  1: present, USIM, cucc target, the operator's own card;"));
+            toText(h, "f").find("entry  1: present, USIM, cucc target: home operator;"));
   // The JSON output carries byte 0xff as U+00FF, which encode takes back.
   EXPECT_EQ(file, encoded(toJson(h, "f")));
 }
@@ -87,7 +87,8 @@ TEST(CardHistory, DamageIsToldFromLeftoversAndTheRestStillDecoded) {
   EXPECT_EQ("89", decode(cut).entries[0].id.bytes);
   EXPECT_TRUE(decode(cut).entries[19].missing);
   std::string error;
-  for (const char* bad : {R"({"entries": [{"type": "2"}]})", R"({"slots": ["\u0100"]})", "[]"}) {
+  for (const char* bad : {R"({"entries": [{"type": "2"}]})", R"({"slots": ["\u0100"]})", "[]",
+                          R"({"x": 1})", R"({"entries": [{"imei": "1"}]})"}) {
     EXPECT_FALSE(encode(bad, &cut, &error)) << bad;
   }
 }

@@ -47,6 +47,29 @@ TEST(RadioLog, StartsBeginWithTheBootMarkerLinesOfTheirProcess) {
   EXPECT_EQ(600, lines[2].ms - lines[0].ms);  // over the new year
 }
 
+// A section cut from a bug report: its line says whether logcat wrote escapes (undone up to the
+// line that ends the section); the uid column holds a name or a number.
+TEST(RadioLog, EscapesOfAPrintableSectionAreUndone) {
+  std::istringstream in(
+      "------ RADIO LOG (logcat -b radio -v threadtime -v printable -v uid -d *:v) ------\n"
+      "--------- beginning of radio\n"
+      "12-06 04:20:37.123 radio  4242  4242 D modemprep: [0]<< \\\\ \\1\\0012\\x7f\\r\\q\n"
+      "12-06 04:20:37.124  1001  4242  4242 D modemprep: tab\there\n"
+      "------ 0.052s was the duration of 'RADIO LOG' ------\n"
+      "12-06 04:20:37.125  4242  4242 D modemprep: \\1 as it stands\n");
+  RadioLog log;
+  std::string error;
+  ASSERT_TRUE(parseRadioLog(in, &log, &error)) << error;
+  std::vector<std::string> messages;
+  for (const LogLine& l : log.lines) messages.push_back(l.message);
+  EXPECT_EQ((std::vector<std::string>{"[0]<< \\ \x01\x01"
+                                      "2\x7f\r\\q",
+                                      "tab\there", "\\1 as it stands"}),
+            messages);
+  EXPECT_EQ(0, log.malformed);
+  EXPECT_TRUE(log.printable);
+}
+
 // A modem replaying one start, given as "ms message" lines.
 std::unique_ptr<LoggedModem> replaying(const std::string& text, Writes* notes) {
   std::istringstream in(text);

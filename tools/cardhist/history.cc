@@ -6,11 +6,10 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "card/words.h"
+
 namespace cardhist {
 namespace {
-
-// The value a record's type, locale or status takes when it is not known.
-constexpr int32_t kUndetermined = static_cast<int32_t>(CardType::kUnknown);
 
 using nlohmann::json;
 
@@ -67,31 +66,25 @@ std::string shown(const Text& t) {
   return out + (t.terminated ? "\"" : "\" (not terminated)");
 }
 
-// The words for a field's value; a value not in its table is out of range.
-struct Name {
-  int32_t value;
-  const char* text;
-};
-
-constexpr Name kStatusNames[] = {{0, "absent"}, {1, "present"}, {kUndetermined, "undetermined"}};
-constexpr Name kTypeNames[] = {{1, "SIM"}, {2, "USIM"}, {kUndetermined, "type undetermined"}};
-// A card's home network against the project's target operator, as the card query classed it.
-constexpr Name kLocaleNames[] = {
-    {1, "cmcc target, the operator's own card"},
-    {2, "cmcc target, a card of another operator of the same country"},
-    {3, "cmcc target, a foreign card"},
-    {4, "cucc target, the operator's own card"},
-    {5, "cucc target, any other card"},
-    {6, "open target, any card"},
-    {kUndetermined, "home network undetermined"},
-};
-
-template <size_t N>
-std::string nameOf(const Name (&names)[N], const char* field, int32_t value) {
-  for (const Name& name : names) {
-    if (name.value == value) return name.text;
-  }
+// The words for a field's value (card/words.h); a value not in its table is out of range.
+std::string outOfRange(const char* field, int32_t value) {
   return std::string(field) + " " + std::to_string(value) + " (out of range)";
+}
+
+std::string statusWords(int32_t value) {
+  const char* words = cardwords::status(static_cast<CardStatus>(value));
+  return words != nullptr ? words : outOfRange("status", value);
+}
+
+std::string typeWords(int32_t value) {
+  const char* words = cardwords::type(static_cast<CardType>(value));
+  return words != nullptr ? words : outOfRange("type", value);
+}
+
+std::string localeWords(int32_t value) {
+  const cardwords::LocaleWord* row = cardwords::locale(static_cast<CardLocale>(value));
+  if (row == nullptr) return outOfRange("locale", value);
+  return row->target[0] == '\0' ? row->words : std::string(row->target) + " target: " + row->words;
 }
 
 // Slots the daemon reads: the master-card choice follows the identities of the first two.
@@ -163,7 +156,23 @@ bool getText(const json& j, const char* key, char* field, size_t size, const std
   return true;
 }
 
+// The first key of object j that is not among known, or "".
+std::string unknownKey(const json& j, std::initializer_list<const char*> known) {
+  for (const auto& item : j.items()) {
+    if (std::none_of(known.begin(), known.end(), [&](const char* k) { return item.key() == k; }))
+      return item.key();
+  }
+  return "";
+}
+
 }  // namespace
+
+std::string problem(const History& h) {
+  if (h.damage.empty()) return "";
+  if (h.fileBytes == 0) return "empty file, not a card history";
+  if (h.fileBytes < kFileBytes) return "truncated: " + h.damage[0];
+  return "not a card history: " + h.damage[0];
+}
 
 History decode(const std::vector<unsigned char>& file) {
   const unsigned char none = 0;  // an empty vector may have no data to point at
@@ -214,6 +223,14 @@ bool encode(const std::string& text, std::vector<unsigned char>* file, std::stri
     *error = "not a JSON object";
     return false;
   }
+  // What toJson prints besides the fields is taken back; anything else is a mistake.
+  const std::string stray =
+      unknownKey(j, {"file", "bytes", "layout_bytes", "reserved", "next_index", "slots", "entries",
+                     "damage", "leftovers"});
+  if (!stray.empty()) {
+    *error = "unknown key \"" + stray + "\"";
+    return false;
+  }
   if (!getInt(j, "reserved", &st.m_reserved, error) ||
       !getInt(j, "next_index", &st.m_nextIndex, error)) {
     return false;
@@ -243,6 +260,11 @@ bool encode(const std::string& text, std::vector<unsigned char>* file, std::stri
       CardInfo& c = st.m_history[i];
       if (!e.is_object()) {
         *error = where + ": expected an object or null";
+        return false;
+      }
+      const std::string strayField = unknownKey(e, {"status", "type", "locale", "imsi", "id"});
+      if (!strayField.empty()) {
+        *error = where + strayField + ": unknown key";
         return false;
       }
       if (!getInt(e, "status", &c.m_cardStatus, error) ||
@@ -299,9 +321,8 @@ std::string toText(const History& h, const std::string& path) {
     ++used;
     char number[16];
     snprintf(number, sizeof number, "  entry %2d: ", i);
-    lines += number + nameOf(kStatusNames, "status", e.status) + ", " +
-             nameOf(kTypeNames, "type", e.type) + ", " + nameOf(kLocaleNames, "locale", e.locale) +
-             "; IMSI " + shown(e.imsi) + ", ID " + shown(e.id) +
+    lines += number + statusWords(e.status) + ", " + typeWords(e.type) + ", " +
+             localeWords(e.locale) + "; IMSI " + shown(e.imsi) + ", ID " + shown(e.id) +
              (e.missing ? " (partly beyond the end of the file)" : "") + "\n";
   }
   out += "cards seen: " + std::to_string(used) + " of " + std::to_string(CARD_HISTORY_ENTRIES) +

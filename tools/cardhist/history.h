@@ -46,6 +46,10 @@ constexpr size_t kFileBytes = sizeof(saved_card_info_st);
 // As the daemon reads it: what the file holds, zeros for what it lacks, the rest ignored.
 History decode(const std::vector<unsigned char>& file);
 
+// Why a decoded file is no usable history, in one phrase: "empty file, not a card history",
+// "truncated: ..." or "not a card history: ..." with its first finding; "" for a sound one.
+std::string problem(const History& h);
+
 // The file the daemon would write for `json` (the shape toJson prints; absent keys and null
 // entries are zeros). False with the offending key in `error`.
 bool encode(const std::string& json, std::vector<unsigned char>* file, std::string* error);

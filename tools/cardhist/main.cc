@@ -20,34 +20,37 @@ namespace {
 constexpr char kTool[] = "cardhist";
 
 const char kUsage[] =
-    "usage: cardhist [--json] FILE    decode a card history file (radio.cfg)\n"
-    "       cardhist --encode FILE    write FILE from JSON on stdin (the shape --json prints)\n"
+    "Usage: cardhist [--json] FILE\n"
+    "  or:  cardhist --encode FILE\n"
     "\n"
-    "The history remembers the card ID per SIM slot at the last run and, in a ring of 20\n"
-    "entries, every card seen: status (present, absent), type (SIM, USIM), home-network class\n"
-    "against the project's target operator, IMSI and ID. The readable output names each field\n"
-    "in words; --json prints the same decoding as one object for programs: file, bytes,\n"
-    "layout_bytes, reserved, slots, next_index, entries (status 0 absent, 1 present; type 1 SIM,\n"
-    "2 USIM; locale 1-3 cmcc own, same country, foreign, 4-5 cucc own, other, 6 open; 255\n"
-    "undetermined; imsi, id), damage and leftovers. Text fields hold one code point per byte,\n"
-    "up to the field's NUL. A file shorter than 1648 bytes, or with a field that can change a\n"
-    "decision out of range, is reported as damaged and still decoded as far as it goes; bytes\n"
-    "no decision reads (past the 1648, slots 2 to 4, entries no card can match, the status of\n"
-    "entries) are listed as leftovers of a sound file.\n"
+    "Decodes a card history file (radio.cfg), or with --encode writes FILE from JSON on stdin\n"
+    "(the shape --json prints). The history remembers the card ID per SIM slot at the last run\n"
+    "and, in a ring of 20 entries, every card seen: status (present, absent), type (SIM, USIM),\n"
+    "home-network class against the project's target operator, IMSI and ID. The readable output\n"
+    "names each field in words; --json prints the same decoding as one object for programs:\n"
+    "file, bytes, layout_bytes, reserved, slots, next_index, entries (status 0 absent, 1\n"
+    "present; type 1 SIM, 2 USIM; locale 1-3 cmcc own, same country, foreign, 4-5 cucc own,\n"
+    "other, 6 open; 255 undetermined; imsi, id), damage and leftovers. Text fields hold one code\n"
+    "point per byte, up to the field's NUL. A file shorter than 1648 bytes, or with a field that\n"
+    "can change a decision out of range, is reported as damaged and still decoded as far as it\n"
+    "goes; bytes no decision reads (past the 1648, slots 2 to 4, entries no card can match, the\n"
+    "status of entries) are listed as leftovers of a sound file.\n"
     "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
-    "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (the\n"
-    "reason is printed), 2 a bad command line.\n";
+    "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
+    "line on standard error names it and the reason), 2 a bad command line.\n";
 
 int decodeFile(const std::string& path, bool asJson) {
   std::string bytes, error;
   if (!cli::readFile(path, cli::Readable::kStreams, &bytes, &error)) {
-    fprintf(stderr, "cardhist: %s: %s\n", path.c_str(), error.c_str());
-    return 1;
+    return cli::fileError(kTool, path, error);
   }
   const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()});
   const std::string out = asJson ? cardhist::toJson(h, path) : cardhist::toText(h, path);
   fwrite(out.data(), 1, out.size(), stdout);
-  return h.damage.empty() ? 0 : 1;
+  // What can be read is shown all the same; the verdict goes where errors go.
+  if (h.damage.empty()) return 0;
+  fflush(stdout);
+  return cli::fileError(kTool, path, cardhist::problem(h));
 }
 
 int encodeFile(const std::string& path) {
@@ -61,8 +64,7 @@ int encodeFile(const std::string& path) {
   }
   FILE* f = fopen(path.c_str(), "wb");
   if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || fclose(f) != 0) {
-    fprintf(stderr, "cardhist: %s: %s\n", path.c_str(), strerror(errno));
-    return 1;
+    return cli::fileError(kTool, path, cli::reason(errno));
   }
   return 0;
 }

@@ -17,13 +17,18 @@ enum class Readable {
   kStreams,      // a pipe given on purpose (<(adb shell cat ...)) is read to its end
 };
 
+// The system's reason for errno value error, in the tools' words.
+inline std::string reason(int error) {
+  return error == EISDIR ? "is a directory" : strerror(error);
+}
+
 // The file's bytes appended to *bytes; false with the reason in *why. A directory is refused.
 inline bool readFile(const std::string& path, Readable what, std::string* bytes, std::string* why) {
   const int flags = O_RDONLY | O_CLOEXEC | (what == Readable::kRegularOnly ? O_NONBLOCK : 0);
   const int fd = open(path.c_str(), flags);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
-    *why = strerror(errno);
+    *why = reason(errno);
     if (fd >= 0) close(fd);
     return false;
   }
@@ -35,7 +40,7 @@ inline bool readFile(const std::string& path, Readable what, std::string* bytes,
   char buf[4096];
   ssize_t n;
   while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
-  if (n < 0) *why = strerror(errno);
+  if (n < 0) *why = reason(errno);
   close(fd);
   return n == 0;
 }

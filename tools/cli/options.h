@@ -9,12 +9,19 @@
 
 namespace cli {
 
-constexpr int kUsageStatus = 2;  // every tool's exit status for a bad command line
+constexpr int kUsageStatus = 2;    // every tool's exit status for a bad command line
+constexpr int kRuntimeStatus = 1;  // ... and for a file or root it cannot use
 
 // Names the bad argument on stderr, as every tool words it; returns kUsageStatus.
 inline int usageError(const char* tool, const std::string& why) {
   fprintf(stderr, "%s: %s (try --help)\n", tool, why.c_str());
   return kUsageStatus;
+}
+
+// Names the file (or root) and what is wrong with it on stderr; returns kRuntimeStatus.
+inline int fileError(const char* tool, const std::string& path, const std::string& why) {
+  fprintf(stderr, "%s: %s: %s\n", tool, path.c_str(), why.c_str());
+  return kRuntimeStatus;
 }
 
 // What getopt_long refused, as it was written: "--bogus", "--help=1" or the bad letter of "-xy".

@@ -17,26 +17,6 @@ constexpr int64_t kOpenSettleMs = 500;
 // The standby switch; its argument is the standby switched to.
 constexpr char kSwitchCommand[] = "AT^DMPCHN=";
 
-struct Traffic {
-  int standby = 0;
-  bool sent = false;  // ">>": to the modem; "<<": from it
-  std::string shown;
-};
-
-// "[N]>> ..." or "[N]<< ..." (the blank after "<<" may have been trimmed from an empty read).
-bool traffic(const std::string& m, Traffic* t) {
-  if (m.size() < 5 || m[0] != '[') return false;
-  char* end = nullptr;
-  const long standby = strtol(m.c_str() + 1, &end, 10);
-  if (end == m.c_str() + 1 || *end != ']') return false;
-  const std::string rest(end + 1);
-  if (rest.compare(0, 2, ">>") != 0 && rest.compare(0, 2, "<<") != 0) return false;
-  t->standby = static_cast<int>(standby);
-  t->sent = rest[0] == '>';
-  t->shown = rest.size() > 3 ? rest.substr(3) : "";
-  return rest.size() == 2 || rest[2] == ' ';
-}
-
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() &&
@@ -100,7 +80,7 @@ void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
     const std::string& m = line.message;
     Exchange* ex = exchanges_.empty() ? nullptr : &exchanges_.back();
     Traffic t;
-    if (traffic(m, &t) && t.sent) {
+    if (parseTraffic(m, &t) && t.sent) {
       Exchange next;
       next.lineNo = line.lineNo;
       next.standby = next.nextStandby = t.standby;
@@ -112,7 +92,7 @@ void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
       timedOut = false;
       continue;
     }
-    if (traffic(m, &t)) {
+    if (parseTraffic(m, &t)) {
       if (ex == nullptr) continue;  // nothing read before the first command is an answer
       if (t.shown.empty()) {        // a read of nothing: the line hung up
         hangUp(line, ex);

@@ -4,6 +4,7 @@
 //   modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]
 //   modemsim log LOG [--boot N]
 //   modemsim ctl --root DIR (insert|remove|insert-quiet|remove-quiet) N | quit
+#include <ctype.h>
 #include <errno.h>
 #include <getopt.h>
 #include <poll.h>
@@ -13,17 +14,19 @@
 #include <string.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/options.h"
-#include "modemsim/radiolog.h"
 #include "modemsim/logged_modem.h"
+#include "modemsim/radiolog.h"
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
@@ -33,11 +36,11 @@ namespace {
 constexpr char kTool[] = "modemsim";
 
 constexpr char kHelp[] =
-    "usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
-    "       modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
-    "       modemsim log LOG [--boot N]\n"
-    "       modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
-    "       modemsim ctl --root DIR quit\n"
+    "Usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
+    "  or:  modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
+    "  or:  modemsim log LOG [--boot N]\n"
+    "  or:  modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
+    "  or:  modemsim ctl --root DIR quit\n"
     "\n"
     "Plays the modem on a pseudo-terminal linked at DIR/dev/TTYEMS40 and prints \"ready <pty>\"\n"
     "once linked; SIGTERM or SIGINT ends it. Every command received is appended to the\n"
@@ -64,6 +67,31 @@ bool fillAddr(const std::string& path, sockaddr_un* addr) {
   if (path.size() >= sizeof(addr->sun_path)) return false;
   memcpy(addr->sun_path, path.c_str(), path.size() + 1);
   return true;
+}
+
+// What is wrong with the words of "ctl" (words[0]), or "" when they name a command.
+std::string ctlProblem(const std::vector<std::string>& words) {
+  if (words.size() == 2 && words[1] == "quit") return "";
+  if (words.size() < 2) return "ctl needs a command, e.g. insert 1";
+  static const char* const kVerbs[] = {"insert", "remove", "insert-quiet", "remove-quiet"};
+  if (std::find(std::begin(kVerbs), std::end(kVerbs), words[1]) == std::end(kVerbs)) {
+    return "ctl: unknown command \"" + words[1] + "\" (insert, remove, insert-quiet, " +
+           "remove-quiet N or quit)";
+  }
+  if (words.size() != 3 || words[2].size() != 1 ||
+      !isdigit(static_cast<unsigned char>(words[2][0])))
+    return "ctl " + words[1] + " takes one slot number, e.g. " + words[1] + " 1";
+  return "";
+}
+
+// The root must be a directory; otherwise one line says why.
+bool rootUsable(const std::string& root) {
+  struct stat st;
+  const bool found = stat(root.c_str(), &st) == 0;
+  if (found && S_ISDIR(st.st_mode)) return true;
+  fprintf(stderr, "modemsim: root \"%s\": %s\n", root.c_str(),
+          found ? "not a directory" : strerror(errno));
+  return false;
 }
 
 // Sends one control command and waits for the simulator's reply.
@@ -201,8 +229,8 @@ int runScenario(const std::string& root, const std::string& file, const std::str
   modemsim::Scenario scenario;
   std::string error;
   if (!modemsim::loadScenarioFile(file, &scenario, &error)) {
-    fprintf(stderr, "modemsim: bad scenario: %s\n", error.c_str());
-    return cli::kUsageStatus;
+    fprintf(stderr, "modemsim: %s\n", error.c_str());
+    return cli::kRuntimeStatus;
   }
   modemsim::Simulator sim(scenario);
   return serve(sim, root, transcript);
@@ -230,11 +258,12 @@ std::string describe(const modemsim::RadioLog& log, int boot) {
 }
 
 int runLoggedModem(const std::string& root, const std::string& file, int boot, bool fast,
-              const std::string& transcript) {
+                   const std::string& transcript) {
   modemsim::RadioLog log;
   std::vector<modemsim::LogLine> lines;
   if (!loadBoot(file, boot, &log, &lines)) return 1;
-  fprintf(stderr, "modemsim: answering as the modem of %s of %s\n", describe(log, boot).c_str(), file.c_str());
+  fprintf(stderr, "modemsim: answering as the modem of %s of %s\n", describe(log, boot).c_str(),
+          file.c_str());
   if (!fast && lines.front().ms < 0) {
     fprintf(stderr, "modemsim: %s has no time stamps: every answer goes out at once\n",
             file.c_str());
@@ -242,7 +271,8 @@ int runLoggedModem(const std::string& root, const std::string& file, int boot, b
   auto note = [](const std::string& text) {
     fprintf(stderr, "modemsim: logged modem: %s\n", text.c_str());
   };
-  auto modem = std::make_unique<modemsim::LoggedModem>(lines, modemsim::LoggedModemOptions{fast}, note);
+  auto modem =
+      std::make_unique<modemsim::LoggedModem>(lines, modemsim::LoggedModemOptions{fast}, note);
   modemsim::LoggedModem& logged = *modem;
   const int nodeDelay = modem->nodeDelayMs();
   modemsim::Simulator sim(std::move(modem), {}, 0, nodeDelay);
@@ -331,8 +361,9 @@ int main(int argc, char** argv) {
     if (!scenario.empty() || !logFile.empty() || !transcript.empty() || fast || bootGiven) {
       return cli::usageError(kTool, "ctl takes only --root and a command");
     }
-    if (words.size() < 2 || words.size() > 3)
-      return cli::usageError(kTool, "ctl needs a command, e.g. insert 1");
+    const std::string problem = ctlProblem(words);
+    if (!problem.empty()) return cli::usageError(kTool, problem);
+    if (!rootUsable(root)) return cli::kRuntimeStatus;
     return runCtl(root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
   }
   if (mode == "log") {
@@ -346,6 +377,7 @@ int main(int argc, char** argv) {
   if (root.empty()) return cli::usageError(kTool, "missing --root");
   if (scenario.empty() == logFile.empty())
     return cli::usageError(kTool, "give one of --scenario and --log");
+  if (!rootUsable(root)) return cli::kRuntimeStatus;
   if (!scenario.empty()) {
     if (fast || bootGiven) return cli::usageError(kTool, "--boot and --fast go with --log");
     return runScenario(root, scenario, transcript);

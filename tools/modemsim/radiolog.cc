@@ -2,11 +2,14 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <fstream>
 #include <map>
+#include <sstream>
 
+#include "cli/files.h"
 #include "platform/platform.h"
 
 namespace modemsim {
@@ -176,6 +179,56 @@ bool parseLongHeader(const std::string& s, Parsed* p) {
   return true;
 }
 
+// A bug report's section lines: "------ TITLE (COMMAND) ------" begins a section (a logcat
+// section's command names its formats), "------ 1.234s was the duration of 'TITLE' ------" ends
+// one. kOpen sets *printable to whether the command asked for logcat's printable form.
+enum class SectionLine { kNone, kOpen, kClose };
+SectionLine sectionLine(const std::string& s, bool* printable) {
+  const std::string edge = "------";
+  if (s.size() < 2 * edge.size() + 3 || s.compare(0, edge.size() + 1, edge + " ") != 0 ||
+      s.compare(s.size() - edge.size() - 1, edge.size() + 1, " " + edge) != 0) {
+    return SectionLine::kNone;
+  }
+  if (s.find("s was the duration of '") != std::string::npos) return SectionLine::kClose;
+  *printable = s.find(" -v printable") != std::string::npos;
+  return SectionLine::kOpen;
+}
+
+// The escape of logcat's printable form at s[at] (a backslash): its byte and its length, 0 when
+// it is none. A byte logcat does not print raw is written "\\", "\a", "\b", "\v", "\f", "\r", "\n",
+// in octal ("\ooo", one to three digits) or in hex ("\xHH").
+size_t printableEscape(const std::string& s, size_t at, char* byte) {
+  static constexpr struct {
+    char letter, byte;
+  } kNamed[] = {{'\\', '\\'}, {'a', '\a'}, {'b', '\b'}, {'v', '\v'},
+                {'f', '\f'},  {'r', '\r'}, {'n', '\n'}, {'t', '\t'}};
+  const char c = at + 1 < s.size() ? s[at + 1] : '\0';
+  for (const auto& named : kNamed) {
+    if (c == named.letter) {
+      *byte = named.byte;
+      return 2;
+    }
+  }
+  const bool hex = c == 'x';
+  const size_t from = at + (hex ? 2 : 1);
+  const std::string digits = from < s.size() ? s.substr(from, hex ? 2 : 3) : "";
+  const size_t n = strspn(digits.c_str(), hex ? "0123456789abcdefABCDEF" : "01234567");
+  if (n == 0) return 0;
+  *byte = static_cast<char>(strtol(digits.substr(0, n).c_str(), nullptr, hex ? 16 : 8));
+  return from - at + n;
+}
+
+std::string unprintable(const std::string& shown) {
+  std::string bytes;
+  for (size_t i = 0; i < shown.size();) {
+    char byte = shown[i];
+    const size_t length = byte == '\\' ? printableEscape(shown, i, &byte) : 0;
+    bytes += byte;
+    i += length == 0 ? 1 : length;
+  }
+  return bytes;
+}
+
 }  // namespace
 
 bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
@@ -184,12 +237,14 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
   std::string s;
   int64_t yearOffset = 0, lastMs = -1;
   bool inLong = false;  // inside a long-format entry: message lines until a blank line
+  bool printable = false;
   Parsed entry;
   int parsed = 0;
 
   auto keep = [&](Parsed& p, const char* format) {
     ++formats[format];
     ++parsed;
+    if (printable) p.line.message = unprintable(p.line.message);
     if (p.line.ms >= 0) {
       // A log that runs over the new year starts the count of days again.
       if (lastMs >= 0 && p.line.ms + yearOffset + 180 * kDayMs < lastMs) yearOffset += 366 * kDayMs;
@@ -208,6 +263,13 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
     if (!s.empty() && s.back() == '\r') s.pop_back();
     Parsed p;
     p.line.lineNo = out->total;
+    const SectionLine section = sectionLine(s, &printable);
+    if (section != SectionLine::kNone) {
+      if (section == SectionLine::kClose) printable = false;
+      out->printable |= printable;
+      inLong = false;
+      continue;
+    }
     if (parseLongHeader(s, &p)) {
       entry = p;
       inLong = true;
@@ -267,11 +329,12 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
 }
 
 bool readRadioLog(const std::string& path, RadioLog* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": " + strerror(errno);
+  std::string text;
+  if (!cli::readFile(path, cli::Readable::kStreams, &text, error)) {
+    *error = path + ": " + *error;
     return false;
   }
+  std::istringstream in(text);
   if (!parseRadioLog(in, out, error)) {
     *error = path + ": " + *error;
     return false;
@@ -293,6 +356,19 @@ bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::st
   const size_t end = index + 1 < log.boots.size() ? log.boots[index + 1] : log.lines.size();
   out->assign(log.lines.begin() + log.boots[index], log.lines.begin() + end);
   return true;
+}
+
+bool parseTraffic(const std::string& m, Traffic* t) {
+  if (m.size() < 5 || m[0] != '[') return false;
+  char* end = nullptr;
+  const long standby = strtol(m.c_str() + 1, &end, 10);
+  if (end == m.c_str() + 1 || *end != ']') return false;
+  const std::string rest(end + 1);
+  if (rest.compare(0, 2, ">>") != 0 && rest.compare(0, 2, "<<") != 0) return false;
+  t->standby = static_cast<int>(standby);
+  t->sent = rest[0] == '>';
+  t->shown = rest.size() > 3 ? rest.substr(3) : "";
+  return rest.size() == 2 || rest[2] == ' ';
 }
 
 std::string undisplay(const std::string& shown) {

@@ -1,6 +1,8 @@
 // The daemon's lines out of a radio log as a bug report brings it: logcat's brief, time,
 // threadtime or long format (optionally with the year and the uid column), other processes' lines
-// and unreadable lines skipped and counted, several starts of the daemon told apart.
+// and unreadable lines skipped and counted, several starts of the daemon told apart. A log cut
+// from a bug report's main text may keep its section line ("------ RADIO LOG (logcat ... -v
+// printable ...) ------"): the escapes of logcat's printable form are then undone.
 #pragma once
 
 #include <stdint.h>
@@ -25,6 +27,7 @@ struct RadioLog {
   int total = 0;               // lines in the file
   int other = 0;               // log lines of other tags
   int malformed = 0;           // lines in no known format
+  bool printable = false;      // lines of a section logcat wrote with "-v printable" were read
   // Index in `lines` of the first line of each start of the daemon.
   std::vector<size_t> boots;
 };
@@ -38,6 +41,15 @@ bool readRadioLog(const std::string& path, RadioLog* out, std::string* error);
 // The lines of start `boot` (1-based; 0: the last). False with a reason when there is no such
 // start.
 bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::string* error);
+
+// A traffic line of the daemon: "[N]>> ..." or "[N]<< ..." (the blank after "<<" may have been
+// trimmed from an empty read).
+struct Traffic {
+  int standby = 0;
+  bool sent = false;  // ">>": to the modem; "<<": from it
+  std::string shown;
+};
+bool parseTraffic(const std::string& message, Traffic* out);
 
 // The traffic display turned back into bytes: "<CR>" and "<LF>" become CR and LF.
 std::string undisplay(const std::string& display);

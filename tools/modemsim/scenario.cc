@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cli/files.h"
+
 namespace modemsim {
 namespace {
 
@@ -260,21 +262,20 @@ bool parseScenario(const std::string& text, Scenario* out, std::string* error) {
     if (error) *error = std::string("not valid JSON: ") + e.what();
   } catch (const ParseError& e) {
     if (error) *error = e.what();
+  } catch (const json::exception& e) {
+    if (error) *error = e.what();
   }
   return false;
 }
 
 bool loadScenarioFile(const std::string& file, Scenario* out, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + file;
+  std::string text, why;
+  if (!cli::readFile(file, cli::Readable::kStreams, &text, &why)) {
+    if (error) *error = file + ": " + why;
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string why;
-  if (!parseScenario(text.str(), out, &why)) {
-    if (error) *error = file + ": " + why;
+  if (!parseScenario(text, out, &why)) {
+    if (error) *error = file + ": not a scenario: " + why;
     return false;
   }
   return true;

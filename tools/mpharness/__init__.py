@@ -15,6 +15,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -55,13 +56,16 @@ PROGRAMS = ("modemprep",) + tuple("tools/%s/%s" % (name, name) for name in TARGE
 
 
 class Build:
-    """The programs of one build tree. Without a directory: $MODEMPREP_BUILD, else <repo>/build."""
+    """The programs of one build tree. Without a directory: $MODEMPREP_BUILD, else <repo>/build.
+    With bindir: the installed programs in that directory instead (cmake --install)."""
 
-    def __init__(self, directory=None):
+    def __init__(self, directory=None, bindir=None):
         directory = directory or os.environ.get("MODEMPREP_BUILD") or os.path.join(REPO, "build")
         self.directory = os.path.abspath(directory)
+        self.programs = ([os.path.join(bindir, os.path.basename(p)) for p in PROGRAMS] if bindir
+                         else [self.path(p) for p in PROGRAMS])
         (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist,
-         self.radioplan) = (self.path(program) for program in PROGRAMS)
+         self.radioplan) = self.programs
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
@@ -77,10 +81,30 @@ class Build:
 
     def check(self):
         """Raises HarnessError naming the first program that is not built."""
-        for program in map(self.path, PROGRAMS):
+        for program in self.programs:
             if not os.access(program, os.X_OK):
                 raise HarnessError("missing %s: build the default preset first" % program)
         return self
+
+    def make(self, tool):
+        """Installs the Debian packages the build needs when the machine lacks them and builds
+        the programs with the default preset (a minute the first time), its output in
+        <build>/<tool>-build.log; for the commands that build what they run when no build tree is
+        named (--build DIR or $MODEMPREP_BUILD)."""
+        packages = subprocess.run([os.path.join(REPO, "scripts", "install-packages.sh"),
+                                   "--build"])
+        if packages.returncode != 0:
+            sys.exit(packages.returncode)  # it said what is missing
+        os.makedirs(self.directory, exist_ok=True)
+        log = self.path(tool + "-build.log")
+        print("%s: building the daemon and its tools in %s (about a minute the first time)..."
+              % (tool, self.directory), file=sys.stderr)
+        with open(log, "w") as out:
+            for argv in (["cmake", "--preset", "default"],
+                         ["cmake", "--build", "--preset", "default", "--target", *TARGETS]):
+                if subprocess.run(argv, cwd=REPO, stdout=out, stderr=subprocess.STDOUT).returncode:
+                    raise HarnessError("the build failed; its whole output is in %s" % log)
+        return self.check()
 
 
 class Phone:

@@ -8,11 +8,11 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "cli/options.h"
+#include "cli/store.h"
 #include "platform/host/store.h"
 #include "platform/platform.h"
 
@@ -21,10 +21,10 @@ namespace {
 constexpr char kTool[] = "propctl";
 
 constexpr char kUsage[] =
-    "usage: propctl [--root DIR] get NAME\n"
-    "       propctl [--root DIR] set NAME VALUE\n"
-    "       propctl [--root DIR] list\n"
-    "       propctl [--root DIR] reboot\n"
+    "Usage: propctl [--root DIR] get NAME\n"
+    "  or:  propctl [--root DIR] set NAME VALUE\n"
+    "  or:  propctl [--root DIR] list\n"
+    "  or:  propctl [--root DIR] reboot\n"
     "\n"
     "Reads and writes the property store of a host root (DIR/properties), as the daemon does.\n"
     "  get NAME         prints the value (an empty line when unset)\n"
@@ -72,24 +72,14 @@ bool checkRoot(const char* root, std::string* problem) {
   return true;
 }
 
-// A store that is missing is empty; one that exists must be readable, or get and list would
-// print an empty store that is not.
-bool checkStore(const char* root, std::string* problem) {
-  const std::string path = std::string(root) + "/properties";
-  FILE* store = fopen(path.c_str(), "r");
-  if (store == nullptr && errno != ENOENT) {
-    *problem = "\"" + path + "\": " + strerror(errno);
-    return false;
-  }
-  if (store != nullptr) fclose(store);
-  return true;
-}
-
-int list(const char* root) {
-  std::ifstream in(std::string(root) + "/properties");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.find('=') != std::string::npos) std::cout << line << "\n";
+// A store that is missing is empty; one that exists must be a readable text store, or get and
+// list would print an empty store that is not. The lines are listed as the daemon reads them.
+int list(const char* root, bool print) {
+  cli::StoreLines lines;
+  std::string why;
+  if (!cli::readStore(root, &lines, &why)) return cli::fileError(kTool, cli::storePath(root), why);
+  for (const auto& [name, value] : lines) {
+    if (print) std::cout << name << "=" << value << "\n";
   }
   return 0;
 }
@@ -123,11 +113,9 @@ std::string checkWords(int count, char** words) {
 
 int run(const char* root, char** words) {
   const std::string command = words[0];
-  std::string problem;
-  if ((command == "get" || command == "list") && !checkStore(root, &problem)) {
-    return runtimeError(problem);
-  }
+  if (command == "list") return list(root, true);
   if (command == "get") {
+    if (const int status = list(root, false)) return status;
     char value[PROPERTY_VALUE_SIZE] = {};
     hoststore::get(root, words[1], value, sizeof value);
     std::cout << value << "\n";
@@ -139,7 +127,6 @@ int run(const char* root, char** words) {
     if (refusal == hoststore::Refusal::kAccepted) return 0;
     return refused(root, words[1], refusal, errno);
   }
-  if (command == "list") return list(root);
   errno = 0;
   if (hoststore::reboot(root)) return 0;
   return runtimeError(std::string("reboot: cannot rewrite \"") + root +

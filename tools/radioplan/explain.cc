@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "card/words.h"
 #include "platform/properties.h"
 
 namespace radioplan {
@@ -16,6 +17,16 @@ namespace {
 bool comparedRildKey(const std::string& key) {
   return key == "rild.simSlot" || key == "rild.rat" || key == "rild.actualRat" ||
          key == kRildDstmexKey;
+}
+
+// What standby i's rild file says of the plan, key by key, as the daemon writes it.
+Json rildJson(const Scene& s, const RadioPlan& plan, int i) {
+  const RildConfig planned = rildConfigFor(s.profile, s.cards, plan, i);
+  Json j = Json::object();
+  for (const RildKey& key : kRildKeys) {
+    if (comparedRildKey(key.name)) j[key.name] = rildValue(planned, key);
+  }
+  return j;
 }
 
 // The three generations: as the policy's groups, as the RATs they hold, and in words.
@@ -37,35 +48,8 @@ std::string joinGenerations(unsigned groups, RatMask rats, const char* none) {
   return out.empty() ? none : out;
 }
 
-// Row and column labels of each target's tables, by card-class index.
-const std::vector<std::string> kOpenClasses = {"no card", "unknown card", "SIM", "USIM"};
-const std::vector<std::string> kCmccClasses = {"no card",
-                                               "unknown card",
-                                               "SIM, home operator",
-                                               "SIM, other domestic operator",
-                                               "SIM, foreign operator",
-                                               "USIM, home operator",
-                                               "USIM, other domestic operator",
-                                               "USIM, foreign operator"};
-const std::vector<std::string> kCuccClasses = {"no card",
-                                               "unknown card",
-                                               "SIM, home operator",
-                                               "SIM, other operator",
-                                               "USIM, home operator",
-                                               "USIM, other operator"};
-
-const std::vector<std::string>* classesOf(uint32_t target) {
-  switch (target) {
-    case PROJECT_TARGET_OPEN:
-      return &kOpenClasses;
-    case PROJECT_TARGET_CMCC:
-      return &kCmccClasses;
-    case PROJECT_TARGET_CUCC:
-      return &kCuccClasses;
-    default:
-      return nullptr;
-  }
-}
+// The target's card classes (the daemon's table): nullptr for a target without tables.
+const CardClassTable* classesOf(uint32_t target) { return cardClassTable(target); }
 
 std::string upper(std::string text) {
   for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -77,28 +61,9 @@ std::string tableName(const char* prefix, uint32_t target) {
   return prefix + upper(targetName(target));
 }
 
-std::string localeWords(CardLocale locale) {
-  switch (locale) {
-    case CardLocale::kCmccHome:
-    case CardLocale::kCuccHome:
-      return "home operator";
-    case CardLocale::kCmccSameCountry:
-      return "other domestic operator";
-    case CardLocale::kCmccForeign:
-      return "foreign operator";
-    case CardLocale::kCuccOther:
-      return "other operator";
-    case CardLocale::kOpen:
-      return "open market";
-    default:
-      return "home network undetermined";
-  }
-}
-
 std::string typeWords(CardType type) {
-  if (type == CardType::kSim) return "SIM";
-  if (type == CardType::kUsim) return "USIM";
-  return "card of unknown type";
+  const char* words = cardwords::type(type);
+  return words != nullptr ? words : "type " + std::to_string(static_cast<int>(type));
 }
 
 std::string cardImsi(const Scene& s, int slot) {
@@ -206,6 +171,27 @@ std::vector<std::string> chosenReasons(const Scene& s, const RadioPlan& plan) {
   return out;
 }
 
+// Why a standby serves a slot other than its own number, or none. Its rild file's card fields
+// describe the card of the slot with the standby's number all the same.
+std::string slotWords(const Scene& s, const RadioPlan& plan, int i) {
+  const int slot = plan.standbySimSlot[i];
+  if (slot == i) return "";
+  const std::string mode = std::to_string(s.profile.simCount) + " SIM slot(s), " +
+                           std::to_string(s.profile.standbyCount) + " standby(s)";
+  if (slot < 0) {
+    return "serves no SIM slot: the daemon maps standbys to slots for 1/1, 1/2, 2/2 and 2/3 SIM "
+           "slots/standbys only, and this profile has " +
+           mode;
+  }
+  const bool masterSlot = s.profile.simCount == 2 && s.profile.standbyCount == 3 && i == 2;
+  return "serves SIM slot " + std::to_string(slot) + " (" + mode + ": " +
+         (masterSlot ? "the third standby serves the master card's slot"
+                     : "every standby serves the one slot") +
+         "); rild.cfg" + std::to_string(i) + "'s card fields still describe slot " +
+         std::to_string(i) +
+         (i < s.profile.simCount ? "'s card" : ", which this phone lacks: no card");
+}
+
 Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   const ActualDecision& why = plan.actualRat;
   Json j;
@@ -216,6 +202,7 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   j["actual_rat"] = plan.standbyActualRat[i];
   j["actual_rats"] = ratWords(plan.standbyActualRat[i]);
   j["dstmex"] = plan.standbyDSTMEX[i];
+  j["rild"] = rildJson(s, plan, i);
   j["chosen"] = i == why.chosenStandby;
   std::vector<std::string> reasons;
   if (i == why.tableStandby) reasons = chosenReasons(s, plan);
@@ -232,6 +219,8 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
                           ? "every other standby: " + ratWords(s.profile.rat2GMask)
                           : "not counted in this mode: its DSTMEX stays as it was");
   }
+  const std::string slotReason = slotWords(s, plan, i);
+  if (!slotReason.empty()) reasons.push_back(slotReason);
   j["reasons"] = reasons;
   return j;
 }
@@ -327,9 +316,10 @@ std::string ratWords(RatMask mask) {
 }
 
 std::string classLabel(uint32_t target, int index) {
-  const std::vector<std::string>* classes = classesOf(target);
-  if (classes == nullptr || index < 0 || index >= static_cast<int>(classes->size())) return "?";
-  return (*classes)[index];
+  const CardClassTable* classes = classesOf(target);
+  if (classes == nullptr) return "no class: the target " + targetName(target) + " has no tables";
+  if (index < 0 || index >= classes->count) return "class " + std::to_string(index);
+  return classes->rows[index].label;
 }
 
 std::string cardWords(const Scene& s, int slot) {
@@ -342,8 +332,9 @@ std::string cardWords(const Scene& s, int slot) {
   const std::string imsi = cardImsi(s, slot);
   if (card.m_cardLocale == CardLocale::kUnknown) {
     if (imsi.size() >= 5 || classesOf(s.profile.projectTarget) == nullptr) {
-      return type + ", home network undetermined (no rule for target " +
-             targetName(s.profile.projectTarget) + ")";
+      return type + ", home network not classed: the target " +
+             targetName(s.profile.projectTarget) +
+             " has no operator rule, so the card has no class in any table";
     }
     switch (s.cardLock[slot]) {
       case CardAnswer::Lock::kPin:
@@ -354,7 +345,8 @@ std::string cardWords(const Scene& s, int slot) {
         return type + ", PIN- or PUK-locked: IMSI unreadable";
     }
   }
-  std::string words = type + ", " + localeWords(card.m_cardLocale);
+  const cardwords::LocaleWord* locale = cardwords::locale(card.m_cardLocale);
+  std::string words = type + ", " + (locale != nullptr ? locale->words : "locale out of range");
   if (imsi.size() >= 5) words += " (" + imsi.substr(0, 5) + ")";
   return words;
 }
@@ -365,6 +357,15 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["mode"] = s.mode;
   j["sources"] = s.sources;
   j["missing"] = s.missing;
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.isState() && followsLastMaster && !s.haveHistory) {
+    j["missing"].push_back(
+        "the card that was master last time is known from the card history's slot list, which "
+        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
+        "daemon chose");
+  }
+  if (!s.integration.empty()) j["integration"] = s.integration;
   j["assumptions"] = s.assumptions;
   j["profile"] = profileJson(s);
   std::vector<int32_t> caps(s.capability.standbyRatCap,
@@ -372,6 +373,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
 
   Json cards = Json::array();
+  const bool tables = classesOf(p.projectTarget) != nullptr;
   for (int slot = 0; slot < std::clamp(p.simCount, 0, 2); slot++) {
     const CardInfo& c = s.cards[slot];
     const CardClass cls = plan.capability.card[slot];
@@ -382,9 +384,9 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                      {"locale", static_cast<int>(c.m_cardLocale)},
                      {"imsi", cardImsi(s, slot)},
                      {"id", std::string(c.m_cardID)},
-                     {"table_index", cls.index},
-                     {"table_label", cls.covered ? classLabel(p.projectTarget, cls.index)
-                                                 : "not covered by the target's rules: as no card"},
+                     {"table_index", tables ? Json(cls.index) : Json(nullptr)},
+                     {"table_label", !cls.covered ? "not covered by the target's rules: as no card"
+                                                  : classLabel(p.projectTarget, cls.index)},
                      {"source", s.cardSource[slot]}});
   }
   j["cards"] = cards;
@@ -393,7 +395,8 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                  {"words", masterWords(plan.masterCard)},
                  {"written", plan.master.written},
                  {"reason", masterReason(s, plan)}};
-  j["actual_table"] = {{"table", tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget)},
+  j["actual_table"] = {{"table", tables ? Json(tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget))
+                                        : Json(nullptr)},
                        {"row", plan.actual.card[0].index},
                        {"column", plan.actual.card[1].index},
                        {"combination", actualName(plan.actual.code)}};
@@ -410,7 +413,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                 {"swap", writes.swap},
                 {"reason", nvramWords(s, plan, writes.swap)}};
   auto seen = s.observed.find(prop::kSwapNvram.name);
-  if ((s.mode == "root" || s.mode == "props") && seen != s.observed.end()) {
+  if (s.isState() && seen != s.observed.end()) {
     nvram["observed"] = seen->second;
     nvram["state"] = seen->second == "1" ? "swapped" : "kept";
     if ((seen->second == "1") != writes.swap) {
@@ -436,7 +439,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
     files["rild.cfg" + std::to_string(standby)] = text;
   }
   j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
-  if (s.mode == "root" || s.mode == "props") j["observed"] = observedJson(s, plan);
+  if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
   return j;
 }
@@ -457,17 +460,24 @@ Json matrix(const Scene& base) {
                      {"locked", a.lock == CardAnswer::Lock::kPin}});
   }
   j["kinds"] = kinds;
+  // A phone with one SIM slot has one column: nothing in the slot it lacks.
+  const std::vector<CardKind> columns =
+      base.profile.simCount >= 2 ? cardKinds()
+                                 : std::vector<CardKind>{{"none", "no slot 1 (one SIM slot)"}};
+  j["columns"] = Json::array();
+  for (const CardKind& k : columns) j["columns"].push_back({{"name", k.name}, {"label", k.label}});
   // Each kind's record once per slot, then every pair.
   std::vector<CardInfo> records[2];
-  for (int slot = 0; slot < 2; slot++) {
-    for (const CardKind& k : cardKinds()) {
-      records[slot].push_back(queryCard(base, slot, kindAnswer(k.name, slot, target)));
-    }
+  for (const CardKind& k : cardKinds()) {
+    records[0].push_back(queryCard(base, 0, kindAnswer(k.name, 0, target)));
+  }
+  for (const CardKind& k : columns) {
+    records[1].push_back(queryCard(base, 1, kindAnswer(k.name, 1, target)));
   }
   Json rows = Json::array();
   for (size_t r = 0; r < cardKinds().size(); r++) {
     Json row = Json::array();
-    for (size_t c = 0; c < cardKinds().size(); c++) {
+    for (size_t c = 0; c < columns.size(); c++) {
       Scene s = base;
       s.cards[0] = records[0][r];
       s.cards[1] = base.profile.simCount >= 2 ? records[1][c] : CARD_INFO_RESET;
@@ -478,10 +488,11 @@ Json matrix(const Scene& base) {
                             {"slot", plan.standbySimSlot[i]},
                             {"actual_rat", plan.standbyActualRat[i]},
                             {"generations", generations(plan.standbyActualRat[i])},
-                            {"dstmex", plan.standbyDSTMEX[i]}});
+                            {"dstmex", plan.standbyDSTMEX[i]},
+                            {"rild", rildJson(s, plan, i)}});
       }
       row.push_back({{"slot0", cardKinds()[r].name},
-                     {"slot1", cardKinds()[c].name},
+                     {"slot1", columns[c].name},
                      {"master", plan.masterCard},
                      {"master_rule", masterReason(s, plan)},
                      {"combination", actualName(plan.actual.code)},

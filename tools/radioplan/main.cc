@@ -1,6 +1,6 @@
 // radioplan: what the daemon decides about the radio, and why, from the daemon's own policy code:
-// from a phone's state, from a host root, for cards given on the command line, or for every pair
-// of card kinds.
+// from a phone's state or bug report, from a host root, for cards given on the command line, or for
+// every pair of card kinds.
 #include <getopt.h>
 #include <stdio.h>
 
@@ -11,7 +11,9 @@
 
 #include "cli/options.h"
 #include "platform/properties.h"
+#include "profile/profile.h"
 #include "radioplan/explain.h"
+#include "radioplan/names.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
 
@@ -20,10 +22,12 @@ namespace {
 constexpr char kTool[] = "radioplan";
 
 constexpr char kUsage[] =
-    "usage: radioplan --root DIR                          [OPTIONS]\n"
-    "       radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
-    "       radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
-    "       radioplan --matrix [--target T] [OPTIONS]\n"
+    "Usage: radioplan --root DIR                          [OPTIONS]\n"
+    "  or:  radioplan --props GETPROP.TXT [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
+    "  or:  radioplan --bugreport FILE [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
+    "  or:  radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
+    "  or:  radioplan --matrix [--target T] [OPTIONS]\n"
+    "  or:  radioplan --names\n"
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
     "modem's NVRAM is swapped, and what the daemon writes, each with the rule, table and card\n"
@@ -33,14 +37,21 @@ constexpr char kUsage[] =
     "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
     "                      rild files (the cards) and card history\n"
     "  --props FILE        the output of \"adb shell getprop\" ([name]: [value] lines)\n"
-    "  --history FILE      with --props: the card history pulled from the phone (radio.cfg)\n"
-    "  --rild FILE         with --props: a pulled rild.cfgN (repeat per standby); holds the\n"
-    "                      card records exactly\n"
+    "  --bugreport FILE    a bug report (adb bugreport's zip, or its main text): the properties\n"
+    "                      of its SYSTEM PROPERTIES section; the cards and the modem's\n"
+    "                      capability from the daemon's lines of the last start in its RADIO\n"
+    "                      LOG section (else its SYSTEM LOG), where no file gives them\n"
+    "  --history FILE      with --props or --bugreport: the card history pulled from the phone\n"
+    "                      (radio.cfg)\n"
+    "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
+    "                      standby); holds the card records exactly\n"
+    "                      A phone of the vendor integration is known by its property names,\n"
+    "                      read back as the daemon's own through its declarations.\n"
     "  --matrix            every pair of card kinds in slot 0 and slot 1 (none, SIM or USIM of "
     "the\n"
     "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
     "Inputs (what-if; with a state they override what it holds):\n"
-    "  --target T          project target: open, cmcc, cucc, ctc (persist.sys.vx.proj.target)\n"
+    "  --target T          project target: %s (persist.sys.vx.proj.target)\n"
     "  --msms DIGITS       the factory file's three digits, e.g. 221 (SIM slots, standbys)\n"
     "  --rat LIST          project RAT list (persist.sys.vx.proj.rat)\n"
     "  --manual TEXT       manual RAT setting (persist.sys.vx.manual.rat), e.g. 1,0,2,7\n"
@@ -59,11 +70,14 @@ constexpr char kUsage[] =
     "  --files             the rild files in full (text and markdown reports)\n"
     "  --brief             only the cards, the master card, the standbys and the NVRAM, with\n"
     "                      what is missing or assumed (text and markdown reports)\n"
+    "  --names             print the daemon's declarations as JSON (properties with their\n"
+    "                      vendor names, services, each target's card classes) and exit\n"
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing); 2 a bad command line, or a named file that is missing, unreadable, cut short\n"
-    "or not in its format; 1 any other failure.\n";
+    "is missing); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
+    "damaged or not in its format, or holds no line of the daemon (one line names it and the\n"
+    "reason); 2 a bad command line.\n";
 
 enum Option {
   kRoot = 256,
@@ -79,6 +93,8 @@ enum Option {
   kFormat,
   kFiles,
   kBrief,
+  kBugreport,
+  kNames,
   kHelp,
   kFirstPropertyOption,
 };
@@ -93,6 +109,22 @@ const PropertyOption kPropertyOptions[] = {
     {"manual", prop::kManualRat.name},         {"pref-net-type", prop::kPrefNetType.name},
     {"default-data", prop::kDefaultData.name}, {"stored-master", prop::kMasterCard.name},
 };
+
+// The targets the daemon knows (its own table), for --target.
+bool knownTarget(const std::string& name) {
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (name == row->name) return true;
+  }
+  return false;
+}
+
+std::string targetNames() {
+  std::string names;
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    names += (names.empty() ? "" : row[1].name[0] == '\0' ? " or " : ", ") + std::string(row->name);
+  }
+  return names;
+}
 
 bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
   size_t at = 0;
@@ -111,9 +143,9 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 }
 
 struct Command {
-  std::string root, props, history, format = "text";
+  std::string root, props, bugreport, history, format = "text";
   std::vector<std::string> rild;
-  bool matrix = false, files = false, brief = false;
+  bool matrix = false, files = false, brief = false, names = false;
   radioplan::Overrides overrides;
 };
 
@@ -133,6 +165,8 @@ int parse(int argc, char** argv, Command* cmd) {
       {"format", required_argument, nullptr, kFormat},
       {"files", no_argument, nullptr, kFiles},
       {"brief", no_argument, nullptr, kBrief},
+      {"bugreport", required_argument, nullptr, kBugreport},
+      {"names", no_argument, nullptr, kNames},
       {"help", no_argument, nullptr, kHelp},
   };
   for (size_t i = 0; i < std::size(kPropertyOptions); i++) {
@@ -145,12 +179,16 @@ int parse(int argc, char** argv, Command* cmd) {
   for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
     if (c >= kFirstPropertyOption) {
-      props[kPropertyOptions[c - kFirstPropertyOption].property] = value;
+      const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+      if (std::string(option.name) == "target" && !knownTarget(value)) {
+        return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+      }
+      props[option.property] = value;
       continue;
     }
     switch (c) {
       case kHelp:
-        std::cout << kUsage;
+        printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
         return 0;
       case kRoot:
         cmd->root = value;
@@ -212,6 +250,12 @@ int parse(int argc, char** argv, Command* cmd) {
       case kBrief:
         cmd->brief = true;
         break;
+      case kBugreport:
+        cmd->bugreport = value;
+        break;
+      case kNames:
+        cmd->names = true;
+        break;
       case ':':
         return cli::usageError(kTool, cli::missingValue(argv));
       default:
@@ -224,11 +268,13 @@ int parse(int argc, char** argv, Command* cmd) {
     return cli::usageError(kTool,
                            "nothing to explain: give --root, --props, --matrix or cards (--slot0)");
   }
-  if (!cmd->root.empty() && !cmd->props.empty())
-    return cli::usageError(kTool, "--root and --props exclude each other");
-  if ((!cmd->history.empty() || !cmd->rild.empty()) && cmd->props.empty()) {
-    return cli::usageError(kTool,
-                           "--history and --rild go with --props (a root holds its own files)");
+  if (cmd->names && argc != 2) return cli::usageError(kTool, "--names goes alone");
+  if ((!cmd->root.empty()) + (!cmd->props.empty()) + (!cmd->bugreport.empty()) > 1)
+    return cli::usageError(kTool, "--root, --props and --bugreport exclude each other");
+  if ((!cmd->history.empty() || !cmd->rild.empty()) && cmd->props.empty() &&
+      cmd->bugreport.empty()) {
+    return cli::usageError(
+        kTool, "--history and --rild go with --props or --bugreport (a root holds its own files)");
   }
   if (cmd->format == "html" && !cmd->matrix)
     return cli::usageError(kTool, "--format html is for --matrix");
@@ -240,9 +286,15 @@ int parse(int argc, char** argv, Command* cmd) {
 
 int run(const Command& cmd) {
   using namespace radioplan;
+  if (cmd.names) {
+    std::cout << daemonNames().dump(2) << "\n";
+    return std::cout.flush() ? 0 : 1;
+  }
   Scene scene = !cmd.root.empty() ? sceneFromRoot(cmd.root, cmd.overrides)
                 : !cmd.props.empty()
                     ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
+                : !cmd.bugreport.empty()
+                    ? sceneFromBugreport(cmd.bugreport, cmd.history, cmd.rild, cmd.overrides)
                     : sceneWhatIf(cmd.overrides);
   std::string out;
   if (cmd.matrix) {
@@ -277,7 +329,7 @@ int main(int argc, char** argv) {
     return run(cmd);
   } catch (const radioplan::InputError& e) {
     std::cerr << "radioplan: " << e.what() << "\n";
-    return 2;
+    return cli::kRuntimeStatus;
   } catch (const std::invalid_argument& e) {
     return cli::usageError(kTool, e.what());
   } catch (const std::exception& e) {

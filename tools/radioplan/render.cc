@@ -120,6 +120,8 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   d.title("Radio plan (" + str(r["mode"]) + ")");
   if (!r["sources"].empty() && !brief)
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
+  if (r.contains("integration"))
+    d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
   for (const Json& m : r["missing"])
     d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
   for (const Json& a : r["assumptions"])
@@ -128,9 +130,11 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
 
   d.heading("Cards");
   for (const Json& c : r["cards"]) {
+    const std::string row = c["table_index"].is_null() ? str(c["table_label"])
+                                                       : "table row " + str(c["table_index"]) +
+                                                             " (" + str(c["table_label"]) + ")";
     d.item("slot " + str(c["slot"]) + ": " + d.bold(str(c["class"])) +
-           (str(c["id"]).empty() ? "" : "; identity " + d.code(str(c["id"]))) + "; table row " +
-           str(c["table_index"]) + " (" + str(c["table_label"]) + ")" +
+           (str(c["id"]).empty() ? "" : "; identity " + d.code(str(c["id"]))) + "; " + row +
            (brief ? "" : "; from " + str(c["source"])));
   }
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
@@ -150,7 +154,9 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
     for (const Json& why : s["reasons"]) d.item(str(why), 1);
   }
   d.item(d.code("persist.sys.vx.actual.rat") + " = " + d.code(str(r["actual_rat_value"])) + " (" +
-         str(t["table"]) + ", " + str(t["combination"]) + ")");
+         (t["table"].is_null() ? "no actual table for target " + str(r["profile"]["target"])
+                               : str(t["table"]) + ", " + str(t["combination"])) +
+         ")");
 
   const Json& nvram = r["nvram"];
   const std::string state = str(nvram["state"]);
@@ -193,6 +199,13 @@ std::string profileLine(const Json& m) {
          ", preferred network type " + (pref.empty() ? "unset" : pref) + ", manual setting " +
          (p["manual"].is_null() ? "none" : str(p["manual"]["text"])) + ", default data card " +
          (str(p["default_data"]).empty() ? "unset" : str(p["default_data"]));
+}
+
+// What the rows and columns of a matrix are.
+std::string columnsWords(const Json& m) {
+  return m["columns"].size() == 1
+             ? "Rows: the card in slot 0; one column, since the profile has one SIM slot"
+             : "Rows: the card in slot 0; columns: the card in slot 1";
 }
 
 std::string escape(const std::string& text) {
@@ -259,21 +272,23 @@ std::string matrixText(const Json& m) {
   std::string out = "RAT matrix: " + profileLine(m) + "\n";
   for (const Json& a : m["assumptions"]) out += "Assumed: " + str(a) + "\n";
   out +=
-      "Rows: the card in slot 0; columns: the card in slot 1. Each cell: the master card, then "
+      columnsWords(m) +
+      ". Each cell: the master card, then "
       "each standby's RATs\nby generation (234 = 2G/3G/4G, 23 = 2G/3G, 2 = 2G, - = none), standby "
       "0 first. DSTMEX per cell: --format markdown, html or json.\n\n";
-  out += pad("slot0 \\ slot1", width);
-  for (const Json& k : kinds) out += pad(str(k["name"]), width);
-  out += "\n";
+  std::string header = pad("slot0 \\ slot1", width);
+  for (const Json& k : m["columns"]) header += pad(str(k["name"]), width);
+  out += header.substr(0, header.find_last_not_of(' ') + 1) + "\n";
   for (size_t r = 0; r < kinds.size(); r++) {
-    out += pad(str(kinds[r]["name"]), width);
+    std::string row = pad(str(kinds[r]["name"]), width);
     for (const Json& cell : m["cells"][r]) {
-      out += pad(str(cell["master"]) + " " + compactRats(cell["standbys"]), width);
+      row += pad(str(cell["master"]) + " " + compactRats(cell["standbys"]), width);
     }
-    out += "\n";
+    out += row.substr(0, row.find_last_not_of(' ') + 1) + "\n";
   }
   out += "\nKinds: ";
   for (const Json& k : kinds) out += str(k["name"]) + " = " + str(k["label"]) + "; ";
+
   out.replace(out.size() - 2, 2, "\n");
   return out;
 }
@@ -282,12 +297,12 @@ std::string matrixMarkdown(const Json& m) {
   const Json& kinds = m["kinds"];
   std::string out = "RAT matrix: " + profileLine(m) + ".\n";
   for (const Json& a : m["assumptions"]) out += "\nAssumed: " + str(a) + "\n";
-  out +=
-      "\nRows: the card in slot 0; columns: the card in slot 1. Each cell: the master card, then "
-      "each standby's RATs and DSTMEX.\n\n| slot 0 \\ slot 1 |";
-  for (const Json& k : kinds) out += " " + str(k["label"]) + " |";
+  out += "\n" + columnsWords(m) +
+         ". Each cell: the master card, then each standby's RATs and DSTMEX.\n\n| slot 0 \\ slot "
+         "1 |";
+  for (const Json& k : m["columns"]) out += " " + str(k["label"]) + " |";
   out += "\n|---|";
-  for (size_t i = 0; i < kinds.size(); i++) out += "---|";
+  for (size_t i = 0; i < m["columns"].size(); i++) out += "---|";
   out += "\n";
   for (size_t r = 0; r < kinds.size(); r++) {
     out += "| **" + str(kinds[r]["label"]) + "** |";
@@ -314,17 +329,17 @@ std::string matrixHtml(const Json& m) {
          escape(target) + "</h1>\n";
   out += "<p id=\"profile\">" + escape(profileLine(m)) + ".</p>\n";
   for (const Json& a : m["assumptions"]) out += "<p>Assumed: " + escape(str(a)) + "</p>\n";
-  out +=
-      "<p>Rows: the card in slot 0. Columns: the card in slot 1. Each cell: the master card code "
-      "(1 = slot 0, 2 = slot 1; a second digit other than 0 means the two cards were equally "
-      "capable), then each standby (S0, S1...) with its RATs by generation and its DSTMEX. "
-      "Hover a cell for the rule that chose the master card.</p>\n";
+  out += "<p>" + escape(columnsWords(m)) +
+         ". Each cell: the master card code "
+         "(1 = slot 0, 2 = slot 1; a second digit other than 0 means the two cards were equally "
+         "capable), then each standby (S0, S1...) with its RATs by generation and its DSTMEX. "
+         "Hover a cell for the rule that chose the master card.</p>\n";
   out +=
       "<p class=\"legend\" id=\"legend\">Colour of a standby, by its highest generation: "
       "<span class=\"g4\">4G</span><span class=\"g3\">3G</span><span class=\"g2\">2G "
       "only</span><span class=\"g0\">none</span></p>\n";
   out += "<table id=\"matrix\">\n<thead><tr><th>slot 0 \\ slot 1</th>";
-  for (const Json& k : kinds) out += "<th>" + escape(str(k["label"])) + "</th>";
+  for (const Json& k : m["columns"]) out += "<th>" + escape(str(k["label"])) + "</th>";
   out += "</tr></thead>\n<tbody>\n";
   for (size_t r = 0; r < kinds.size(); r++) {
     out += "<tr><th>" + escape(str(kinds[r]["label"])) + "</th>";

@@ -16,9 +16,11 @@
 #include "card/history_file.h"
 #include "cardhist/history.h"
 #include "cli/files.h"
+#include "cli/store.h"
 #include "modemsim/modem.h"
 #include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
+#include "platform/properties.h"
 #include "platform/text.h"
 #include "profile/load.h"
 #include "ril/ril.h"
@@ -63,13 +65,10 @@ class SilentWire : public modemsim::Wire {
 
 // One attempt of a query: the modem's answer to cmd, read into the answers record.
 void askModem(modemsim::ScenarioModem& modem, const char* cmd, CardInfo& answers,
-              AnswerVerdict (*read)(const AtOutcome&, const AtResponse&, CardInfo&)) {
+              AnswerReader read) {
   SilentWire wire;
   const modemsim::Answer answer = modem.respond(cmd, wire);
-  AtResponse response = {};
-  copyText(response.text, answer.text ? answer.text->c_str() : "");
-  const AtOutcome outcome = {0, response.holds(modemsim::kOkAnswer)};
-  read(outcome, response, answers);
+  readAnswer(answer.text ? *answer.text : "", answers, read);
 }
 
 // ---- Profile
@@ -88,6 +87,12 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
     s.capabilitySource = "given on the command line";
     return;
   }
+  if (s.logged && s.logged->capabilityLogged) {
+    cap = s.logged->capability;
+    s.capabilitySource = "the modem's \"AT^DMCC?\" answer the daemon logged (line " +
+                         std::to_string(s.logged->capabilityLine) + ")";
+    return;
+  }
   RatMask offered = RAT_ALL_MASK;
   auto published = s.observed.find(prop::kPublishedRatList.name);
   if (published != s.observed.end()) {
@@ -103,7 +108,7 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
                          "\"); the modem's standbys are taken to offer the same";
   } else {
     s.capabilitySource = "assumed: every RAT on every standby";
-    const bool state = s.mode == "root" || s.mode == "props";
+    const bool state = s.isState();
     s.assumptions.push_back(
         std::string("modem capability: ") +
         (state ? std::string("not in the state (no ") + prop::kPublishedRatList.name + "); " : "") +
@@ -111,6 +116,11 @@ void chooseCapability(Scene& s, const Overrides& o, const char* ratListRead) {
         "that)");
   }
   for (int i = 0; i < MAX_STANDBY; i++) cap.standbyRatCap[i] = static_cast<int32_t>(offered);
+  if (s.logged) {
+    s.missing.push_back(
+        "the modem's \"AT^DMCC?\" answer is not in the radio log: its capability is " +
+        s.capabilitySource);
+  }
 }
 
 void collectDaemonErrors(Scene& s, size_t from) {
@@ -201,8 +211,84 @@ void seedPrevious(Scene& s) {
   }
 }
 
+// "5 (USIM, home operator)": a class of the target's tables.
+std::string classWords(uint32_t target, int index) {
+  const CardClassTable* table = cardClassTable(target);
+  const bool known = table != nullptr && index >= 0 && index < table->count;
+  return std::to_string(index) + " (" + (known ? table->rows[index].label : "?") + ")";
+}
+
+// A card of a class of the target's tables: that row's type and a locale that lands on it. What
+// the daemon logged of a card whose IMSI and type are not in the log.
+CardInfo cardOfClass(uint32_t target, int index, const char* id) {
+  CardInfo card = CARD_INFO_RESET;
+  if (index <= kIndexNoCard) return card;
+  card.m_cardStatus = CardStatus::kPresent;
+  copyText(card.m_cardID, id);
+  const CardClassTable* table = cardClassTable(target);
+  if (table == nullptr || index == kIndexUnknownCard || index >= table->count) return card;
+  const CardClassRow& row = table->rows[index];
+  card.m_cardType = row.type;
+  card.m_cardLocale = row.locale;
+  // A row that takes every locale of its type: the first locale the target's rules give it.
+  for (int locale = 1; row.locale == kAnyLocale && locale <= static_cast<int>(CardLocale::kOpen);
+       locale++) {
+    card.m_cardLocale = static_cast<CardLocale>(locale);
+    if (cardClass(target, card).index == index) break;
+  }
+  return card;
+}
+
+// The slot's card from the daemon's lines: its logged answers read as the daemon read them, or,
+// where the log lacks some of them, the class the daemon logged for the card. False when the log
+// holds neither.
+bool cardFromLog(Scene& s, int slot) {
+  const LoggedCard& c = s.logged->cards[slot];
+  const uint32_t target = s.profile.projectTarget;
+  const std::string name = "slot " + std::to_string(slot) + ": ";
+  const std::string logged = c.loggedClass < 0 ? ""
+                                               : "the class the daemon logged for it, " +
+                                                     classWords(target, c.loggedClass) + " (line " +
+                                                     std::to_string(c.classLine) + ")";
+  // A card found in the daemon's history was not asked its IMSI and type.
+  const bool spared = c.foundSaved && !c.imsiAsked && !s.haveHistory;
+  if (c.queryLine != 0 && c.whole && !spared) {
+    s.cards[slot] = classifyCard(c.answers, s.profile, s.history);
+    s.cardSource[slot] = "the radio log: the daemon's query from line " +
+                         std::to_string(c.queryLine) +
+                         " (status, identity, IMSI and type as it logged them)";
+  } else if (c.loggedClass >= 0) {
+    s.cards[slot] = cardOfClass(target, c.loggedClass, c.answers.m_cardID);
+    s.cardSource[slot] = "the radio log: " + logged;
+    s.missing.push_back(
+        name +
+        (spared ? "IMSI and type not recovered: the daemon found the card in its card history "
+                  "and did not ask them (give --history radio.cfg); "
+                : "its query is not in the radio log (the log begins after it): identity, IMSI "
+                  "and type not recovered; ") +
+        "taken as " + logged);
+  } else if (c.queryLine != 0) {
+    s.cards[slot] = classifyCard(c.answers, s.profile, s.history);
+    s.cardSource[slot] =
+        "the radio log: what is left of the daemon's query at line " + std::to_string(c.queryLine);
+    s.missing.push_back(name +
+                        "the radio log begins inside its query and holds no class for it: the "
+                        "answers it lost are taken as not given");
+  } else {
+    return false;
+  }
+  const int now = cardClass(target, s.cards[slot]).index;
+  if (c.loggedClass >= 0 && now != c.loggedClass) {
+    s.missing.push_back(name + "the daemon logged class " + classWords(target, c.loggedClass) +
+                        " (line " + std::to_string(c.classLine) + "), its logged answers give " +
+                        classWords(target, now) +
+                        " under these properties: they changed since that decision");
+  }
+  return true;
+}
+
 // The cards of each slot the profile has: the command line's, else the rild file of the slot's
-// standby (which holds the daemon's record exactly), else the history's.
+// standby (which holds the daemon's record exactly), else the radio log's, else the history's.
 void gatherCards(Scene& s, const Overrides& o) {
   const int slots = std::max(0, std::min<int>(s.profile.simCount, MAX_SIM));
   for (int slot = 0; slot < slots; slot++) {
@@ -215,13 +301,15 @@ void gatherCards(Scene& s, const Overrides& o) {
     } else if (s.rild.count(slot) != 0) {
       s.cards[slot] = cardFromRild(s.rild.at(slot));
       s.cardSource[slot] = s.rild.at(slot).path;
+    } else if (s.logged && cardFromLog(s, slot)) {
     } else if (s.haveHistory) {
       s.cards[slot] = queryCard(s, slot, answerFromHistory(s, slot));
       s.cardSource[slot] = "card history (the slot's card at the last update)";
     } else {
       s.cardSource[slot] = "nothing: taken as empty";
-      s.missing.push_back("slot " + std::to_string(slot) +
-                          ": no rild file and no card history, so the slot is taken as empty");
+      s.missing.push_back("slot " + std::to_string(slot) + ": no rild file" +
+                          (s.logged ? ", nothing in the radio log" : "") +
+                          " and no card history, so the slot is taken as empty");
     }
   }
   for (int slot = slots; slot < 2; slot++) {
@@ -251,6 +339,39 @@ void finishScene(Scene& s, const Overrides& o, const std::string* historyBytes =
   seedPrevious(s);
 }
 
+// "[name]: [value]" into *out; false for any other line.
+bool getpropLine(const std::string& line, Properties* out) {
+  const size_t split = line.find("]: [");
+  if (line.empty() || line[0] != '[' || split == std::string::npos || line.back() != ']') {
+    return false;
+  }
+  (*out)[line.substr(1, split - 1)] = line.substr(split + 4, line.size() - split - 5);
+  return true;
+}
+
+// The daemon's name of `name` when the declared pattern (its own or its vendor name) is name's:
+// a pattern ending in "%d" takes name's number. Empty when the pattern is not name's.
+std::string declaredName(const std::string& pattern, const std::string& daemonName,
+                         const std::string& name) {
+  const std::string number = "%d";
+  const bool numbered = pattern.size() > number.size() &&
+                        pattern.compare(pattern.size() - number.size(), number.size(), number) == 0;
+  if (!numbered) return name == pattern ? daemonName : "";
+  const std::string stem = pattern.substr(0, pattern.size() - number.size());
+  const std::string digits =
+      name.compare(0, stem.size(), stem) == 0 ? name.substr(stem.size()) : "";
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return "";
+  }
+  return daemonName.substr(0, daemonName.size() - number.size()) + digits;
+}
+
+bool writtenEveryStart(const Property& p) {
+  return (p.use & kWrites) != 0 &&
+         (p.kind == PropertyKind::kRuntime || p.kind == PropertyKind::kReadOnly);
+}
+
 }  // namespace
 
 std::string targetName(uint32_t target) {
@@ -258,6 +379,13 @@ std::string targetName(uint32_t target) {
     if (row->code == target) return row->name;
   }
   return "none";
+}
+
+void readAnswer(const std::string& answer, CardInfo& answers, AnswerReader read) {
+  AtResponse response = {};
+  copyText(response.text, answer.c_str());
+  const AtOutcome outcome = {0, response.holds(modemsim::kOkAnswer)};
+  read(outcome, response, answers);
 }
 
 std::string Scene::prop(const std::string& name) const {
@@ -280,26 +408,53 @@ Properties parseGetprop(const std::string& path) {
     lineNumber++;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    const size_t split = line.find("]: [");
-    if (line[0] != '[' || split == std::string::npos || line.back() != ']') {
+    if (!getpropLine(line, &out)) {
       const bool last = in.peek() == EOF && bytes.back() != '\n';
       throw InputError(path + ": line " + std::to_string(lineNumber) +
                        (last ? " is cut short (the file ends inside it)"
                              : " is not a \"[name]: [value]\" line"));
     }
-    out[line.substr(1, split - 1)] = line.substr(split + 4, line.size() - split - 5);
   }
   return out;
 }
 
-Properties parseStore(const std::string& text) {
-  Properties out;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+std::string readVendorNames(Properties* properties) {
+  std::vector<std::string> vendor, own;
+  bool vendorThisBoot = false, ownThisBoot = false;
+  for (const auto& entry : *properties) {
+    for (const Property* p : kDaemonProperties) {
+      if (strcmp(p->name, p->vendorName) == 0) continue;  // one name in both integrations
+      const bool isVendor = !declaredName(p->vendorName, p->name, entry.first).empty();
+      if (!isVendor && declaredName(p->name, p->name, entry.first).empty()) continue;
+      (isVendor ? vendor : own).push_back(entry.first);
+      (isVendor ? vendorThisBoot : ownThisBoot) |= writtenEveryStart(*p);
+      break;
+    }
   }
-  return out;
+  // Names the daemon writes at every start and a reboot clears show what runs now; persistent
+  // ones may be left from an earlier build.
+  const bool isVendor = vendorThisBoot || (!ownThisBoot && !vendor.empty());
+  if (!isVendor) {
+    return own.empty() ? "unknown (none of the daemon's properties is set)"
+                       : "platform (the daemon's own property names: " + own.front() + "...)";
+  }
+  Properties translated;
+  for (const std::string& name : vendor) {
+    for (const Property* p : kDaemonProperties) {
+      const std::string daemon = declaredName(p->vendorName, p->name, name);
+      if (!daemon.empty()) translated[daemon] = properties->at(name);
+    }
+    properties->erase(name);
+  }
+  // The daemon there reads none of its own names: a value under one is another program's.
+  for (const std::string& name : own) properties->erase(name);
+  properties->insert(translated.begin(), translated.end());
+  return "vendor (its property names, " + std::to_string(vendor.size()) + " such as " +
+         vendor.front() + ", read back as the daemon's through its declarations" +
+         (own.empty() ? ""
+                      : "; " + std::to_string(own.size()) + " of the daemon's own names, such as " +
+                            own.front() + ", are not what it reads there: left out") +
+         ")";
 }
 
 std::string rildValue(const RildConfig& config, const RildKey& key) {
@@ -422,25 +577,36 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   return classifyCard(answers, scene.profile, scene.history);
 }
 
-Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+// A directory the daemon has run in holds at least one of its files.
+void checkRoot(const std::string& root) {
   struct stat st;
   if (stat(root.c_str(), &st) != 0) throw InputError(root + ": " + strerror(errno));
   if (!S_ISDIR(st.st_mode)) throw InputError(root + ": not a directory");
+  const std::string factory = kFactoryFilePath, data = kDataDirectory.name;
+  for (const std::string& mark : {cli::storePath(root), root + factory, root + data}) {
+    if (stat(mark.c_str(), &st) == 0) return;
+  }
+  throw InputError(root + ": not a daemon root: none of properties, " + factory.substr(1) + ", " +
+                   data.substr(1) + " in it");
+}
+
+Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+  checkRoot(root);
   Scene s;
   s.mode = "root";
   std::string bytes, why;
-  const std::string store = root + "/properties";
-  bool found = readFile(store, &bytes, &why);
-  if (found) {
-    s.observed = parseStore(bytes);
+  const std::string store = cli::storePath(root);
+  struct stat st;
+  cli::StoreLines lines;
+  if (!cli::readStore(root, &lines, &why)) throw InputError(store + ": " + why);
+  if (stat(store.c_str(), &st) == 0) {
+    s.observed = Properties(lines.begin(), lines.end());
     s.sources.push_back("property store " + store);
   } else {
-    s.missing.push_back("no property store (" + store + ": " + why +
-                        "): every property at its default");
+    s.missing.push_back("no property store (" + store + "): every property at its default");
   }
   s.properties = s.observed;
-  bytes.clear();
-  found = readFile(root + kFactoryFilePath, &bytes, &why);
+  bool found = readFile(root + kFactoryFilePath, &bytes, &why);
   if (found) {
     s.factoryDigits = bytes;
     s.sources.push_back("factory file " + root + kFactoryFilePath);
@@ -476,21 +642,13 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   return s;
 }
 
-Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
-                     const std::vector<std::string>& rildPaths, const Overrides& o) {
-  Scene s;
-  s.mode = "props";
-  s.observed = parseGetprop(propsPath);
+namespace {
+
+// A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
+Scene sceneFromDump(Scene s, const std::string& historyPath,
+                    const std::vector<std::string>& rildPaths, const Overrides& o) {
+  s.integration = readVendorNames(&s.observed);
   s.properties = s.observed;
-  s.sources.push_back("getprop dump " + propsPath);
-  for (const auto& entry : s.observed) {
-    if (entry.first.rfind("persist.vendor.vx.", 0) == 0 ||
-        entry.first.rfind("ro.vendor.vx.", 0) == 0) {
-      s.missing.push_back("the dump holds the vendor integration's names (" + entry.first +
-                          "...): only the daemon's own names are read, the others default");
-      break;
-    }
-  }
   // The factory file is not in a dump: the digits the daemon used last are.
   auto used = s.observed.find(prop::kPublishedMsms.name);
   if (used != s.observed.end()) {
@@ -508,16 +666,12 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
     // A file longer than a history is no history the daemon wrote, though it reads only its start.
-    if (!decoded.damage.empty() || historyBytes.size() > cardhist::kFileBytes) {
-      const bool shortFile = historyBytes.size() < cardhist::kFileBytes;
-      const std::string& why = decoded.damage.empty() ? decoded.leftovers[0] : decoded.damage[0];
-      throw InputError(historyPath + ": " +
-                       (historyBytes.empty() ? std::string("empty file, not a card history")
-                        : shortFile          ? "truncated: " + why
-                                             : "not a card history: " + why));
-    }
+    const std::string why = historyBytes.size() > cardhist::kFileBytes
+                                ? "not a card history: " + decoded.leftovers[0]
+                                : cardhist::problem(decoded);
+    if (!why.empty()) throw InputError(historyPath + ": " + why);
     s.sources.push_back("card history " + historyPath);
-  } else {
+  } else if (!s.logged) {  // a log names the cards, and says what the history hid
     s.missing.push_back(
         "no card history (--history radio.cfg): the cards of the last run are unknown");
   }
@@ -533,6 +687,53 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
   }
   finishScene(s, o, historyPath.empty() ? nullptr : &historyBytes);
   return s;
+}
+
+}  // namespace
+
+Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
+                     const std::vector<std::string>& rildPaths, const Overrides& o) {
+  Scene s;
+  s.mode = "props";
+  s.observed = parseGetprop(propsPath);
+  s.sources.push_back("getprop dump " + propsPath);
+  return sceneFromDump(std::move(s), historyPath, rildPaths, o);
+}
+
+Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
+                         const std::vector<std::string>& rildPaths, const Overrides& o) {
+  const Bugreport report = readBugreport(path);
+  Scene s;
+  s.mode = "bugreport";
+  s.sources.push_back("bug report " + path +
+                      (report.mainName.empty() ? "" : " (main text " + report.mainName + ")"));
+  const Section* properties = report.find("SYSTEM PROPERTIES");
+  if (properties != nullptr) {
+    std::istringstream in(properties->text);
+    for (std::string line; std::getline(in, line);) getpropLine(line, &s.observed);
+    s.sources.push_back("its SYSTEM PROPERTIES section (line " + std::to_string(properties->line) +
+                        "): " + std::to_string(s.observed.size()) + " properties");
+  } else {
+    s.missing.push_back("no SYSTEM PROPERTIES section: every property at its default");
+  }
+  s.logged = lastStart(report);
+  const LoggedStart& log = *s.logged;
+  const std::string lines =
+      "lines " + std::to_string(log.firstLine) + " to " + std::to_string(log.lastLine);
+  s.sources.push_back(
+      "the daemon's lines in its " + log.section + " section (line " +
+      std::to_string(log.sectionLine) + "), " +
+      (log.start == 0
+           ? std::string("no whole start: ")
+           : "start " + std::to_string(log.start) + " of " + std::to_string(log.starts) + ": ") +
+      lines + " (" + log.format + (log.printable ? ", printable escapes undone" : "") + ")");
+  if (log.start == 0) {
+    s.missing.push_back("the " + log.section +
+                        " section holds no start of the daemon (no \"Build time\" line): the "
+                        "buffer rolled over during one; what " +
+                        lines + " hold is used");
+  }
+  return sceneFromDump(std::move(s), historyPath, rildPaths, o);
 }
 
 Scene sceneWhatIf(const Overrides& o, const std::string& mode) {

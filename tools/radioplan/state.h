@@ -1,18 +1,21 @@
 // What radioplan decides from: the properties, the factory digits, the cards and the modem's
-// capability, gathered from a phone's getprop dump and pulled files, from a host root, or from the
-// command line, and turned into the daemon's own records by the daemon's own code (profile
-// loading, card query and history reading run over the in-memory platform).
+// capability, gathered from a phone's getprop dump and pulled files, from a bug report, from a
+// host root, or from the command line, and turned into the daemon's own records by the daemon's own
+// code (profile loading, card query and history reading run over the in-memory platform).
 #pragma once
 
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "card/classify.h"
 #include "card/history.h"
 #include "modem/modem_capability.h"
 #include "modemsim/scenario.h"
 #include "profile/profile.h"
+#include "radioplan/bugreport.h"
 #include "rat/policy.h"
 #include "ril/rild_file.h"
 
@@ -30,8 +33,13 @@ std::string rildValue(const RildConfig& config, const RildKey& key);
 
 // "[name]: [value]" lines, as "adb shell getprop" prints them.
 Properties parseGetprop(const std::string& path);
-// The host store: "name=value" lines; lines without '=' are ignored, as the daemon does.
-Properties parseStore(const std::string& text);
+// A phone's properties under the daemon's own names: those of the vendor integration are read
+// back through the daemon's declarations. Returns which integration the names show.
+std::string readVendorNames(Properties* properties);
+
+// A modem answer read into a card's answers by one of the daemon's readers (readIdAnswer...).
+using AnswerReader = AnswerVerdict (*)(const AtOutcome&, const AtResponse&, CardInfo&);
+void readAnswer(const std::string& answer, CardInfo& answers, AnswerReader read);
 
 // One rild.cfgN file, read through the daemon's own key table.
 struct RildFile {
@@ -71,7 +79,7 @@ struct Overrides {
 
 // Everything the policy decides from, and where each piece came from.
 struct Scene {
-  std::string mode;  // "root", "props", "what-if", "matrix"
+  std::string mode;  // "root", "props", "bugreport", "what-if", "matrix"
   std::vector<std::string> sources;
   std::vector<std::string> missing;      // what the state lacks, in words
   std::vector<std::string> assumptions;  // what was assumed instead
@@ -97,17 +105,26 @@ struct Scene {
   std::map<int, RildFile> rild;  // the files found, by standby
   RadioPlan previous;            // entries a run leaves alone keep these (from the rild files)
   std::vector<std::string> daemonLog;  // warnings and errors the daemon's code logged
+  std::string integration;             // which one a phone's property names show
+  std::optional<LoggedStart> logged;   // what the daemon logged (a bug report)
 
   std::string prop(const std::string& name) const;
+  // A phone's or a root's state, rather than inputs made up on the command line.
+  bool isState() const { return mode == "root" || mode == "props" || mode == "bugreport"; }
 };
 
 // "cmcc" for 2...; "none" for a target without a name.
 std::string targetName(uint32_t target);
 
-// The three ways to gather a state; each throws InputError for a bad named file.
+// The ways to gather a state; each throws InputError for a bad named file, a bug report
+// BugreportError for a file that is no usable bug report.
 Scene sceneFromRoot(const std::string& root, const Overrides& overrides);
 Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
                      const std::vector<std::string>& rildPaths, const Overrides& overrides);
+// The properties of its SYSTEM PROPERTIES section; the cards, where no file gives them, and the
+// modem's capability from the daemon's lines of the last start in its radio log.
+Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
+                         const std::vector<std::string>& rildPaths, const Overrides& overrides);
 Scene sceneWhatIf(const Overrides& overrides, const std::string& mode = "what-if");
 
 // The card a modem answering so would leave in the daemon's record of that slot.

@@ -9,22 +9,29 @@ modem did in the log (modemsim --log) and the current build/modemprep, sends the
 uevents of the log at their places, and compares the two runs line by line: the AT commands in
 order, the property writes, the init requests and the decision lines (property reads, the modem's
 answers and what legitimately differs between runs are left out). It prints "same" or the first
-difference with context from both, and exits 0 or 1.
+difference with context from both and the inputs the deciding code read there, and exits 0 or 1.
 
-Run through scripts/replay.sh, which builds what it needs and puts the harness package (tools/) on
-PYTHONPATH.
+From a bug report (--bugreport, the zip or its main text) it replays the log section that holds the
+daemon's lines (RADIO LOG, else SYSTEM LOG); the report's properties, the state after the run, fill
+in only names the log never shows read, read back from a vendor integration's names through the
+daemon's declarations (radioplan --names).
+
+Run through scripts/replay.sh, which puts the harness package (tools/) on PYTHONPATH, or as the
+installed modemprep-replay, which runs the installed programs.
 """
-import argparse
 import os
 import re
 import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 try:
-    from mpharness import Build, HarnessError, Phone
+    from mpharness import RESIDENT_LINE, Build, HarnessError, Phone
+    from mpharness import bugreport
+    from mpharness.cli import ArgumentParser, InputError, check_input
 except ImportError:
     sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
 
@@ -110,6 +117,7 @@ class Plan:
         self.notes = []
         self.history_read = True
         self.late_node = False
+        self.seen = set()      # the names the log shows read or written
         self._infer()
 
     def _infer(self):
@@ -167,6 +175,7 @@ class Plan:
                     store[service] = "stopped" if name == "ctl.stop" else "running"
                 else:
                     store[name] = value
+        self.seen = seen | written
         for name, count in sorted(failed.items()):
             if name in written:
                 self.notes.append("%s was refused %d times and then written: the replay's store "
@@ -226,6 +235,9 @@ class NewRun:
         self.got = []        # (index in lines, kind, text)
         self.last_new = time.monotonic()
         self.pending = b""
+        # The daemon has its uevent socket set up (a datagram that comes while it binds the socket
+        # may lack the credentials it checks).
+        self.listening = False
 
     @staticmethod
     def wall_time(stamp, ms):
@@ -247,6 +259,7 @@ class NewRun:
             if not m:
                 continue
             self.lines.append((self.number, self.wall_time(m.group(1), m.group(2)), m.group(4)))
+            self.listening |= m.group(4).startswith(RESIDENT_LINE)
             key = compared(m.group(4), self.phone.root)
             if key:
                 self.got.append((len(self.lines) - 1, key[0], key[1]))
@@ -264,14 +277,89 @@ def first_difference(expected, got, start=0):
     return i
 
 
+def section_log(args, build, work):
+    """The log section of the bug report that holds the daemon's lines, written to a file in
+    `work`: (its path, its description, the report, the log's description and lines)."""
+    try:
+        report = bugreport.read(args.bugreport)
+    except bugreport.BugreportError as e:
+        raise ReplayError(str(e))
+    present = []
+    for title in bugreport.LOG_SECTIONS:
+        section = report.find(title)
+        if section is None:
+            continue
+        present.append(title)
+        path = os.path.join(work, title.lower().replace(" ", "_") + ".log")
+        with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
+            f.write(section.text())
+        described = "the %s section of %s (saved as %s; its line 1 is line %d of %s)" % (
+            title, args.bugreport, path, section.line, report.main_name or args.bugreport)
+        try:
+            return (path, described, report) + read_log(build, path, args.boot)
+        except ReplayError as e:
+            why = str(e).replace(path + ": ", "")
+            if not why.startswith(("no line of the daemon", "not a radio log")):
+                raise ReplayError("%s: %s section: %s" % (args.bugreport, title, why))
+    raise ReplayError("%s: no line of the daemon%s" % (args.bugreport, (
+        " in its sections " + ", ".join(present)) if present else
+        ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"))
+
+
+def report_properties(report, plan, build):
+    """Which integration the bug report's properties show; their values (the state after the
+    run) go into the replay's store for the names the daemon reads that the log never shows
+    read. Returns the notes."""
+    names = bugreport.daemon_names(build)
+    props = bugreport.properties(report)
+    kind, example = bugreport.integration(props, names)
+    if kind == "vendor":
+        props = bugreport.daemon_view(props, names)
+        notes = ["the phone runs the vendor integration: its property names (such as %s) are read "
+                 "back as the daemon's through its declarations" % example]
+    else:
+        notes = ["the phone runs the platform integration (the daemon's own property names, such "
+                 "as %s)" % example if kind else "the report's properties name none of the "
+                 "daemon's: its integration is not known"]
+    read = [p["name"] for p in names["properties"] if p["reads"]]
+    filled = {name: value for name, value in sorted(props.items())
+              if name not in plan.seen and any(bugreport.declared(r, name) is not None
+                                              for r in read)}
+    plan.properties.update(filled)
+    if filled:
+        notes.append("from the report's properties (the state after the run), names the log never "
+                     "shows read: " + ", ".join("%s=%s" % item for item in filled.items()))
+    return notes
+
+
 def run(args, build):
-    info, lines = read_log(build, args.log, args.boot)
-    plan = Plan(lines)
+    """A bug report's log section is written to a directory of its own, kept with the new run's
+    root."""
+    work = tempfile.mkdtemp(prefix="mpreport", dir="/tmp") if args.bugreport else None
+    status = None
+    try:
+        status = replay(args, build, work)
+        return status
+    finally:
+        if work and not (status == 1 or (status == 0 and args.keep)):
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def replay(args, build, work):
+    notes, described = [], args.log
+    if args.bugreport:
+        args.log, described, found, info, lines = section_log(args, build, work)
+        plan = Plan(lines)
+        notes = report_properties(found, plan, build)
+    else:
+        info, lines = read_log(build, args.log, args.boot)
+        plan = Plan(lines)
     boot = int(info.get("start", "1"))
     starts = info.get("starts", "").split()
     print("replaying start %d of %d of %s (lines %s to %d; %s format; %s malformed lines skipped)"
-          % (boot, len(starts), args.log, starts[boot - 1], lines[-1][0], info.get("format"),
+          % (boot, len(starts), described, starts[boot - 1], lines[-1][0], info.get("format"),
              info.get("malformed", "0")), file=sys.stderr)
+    plan.notes[:0] = notes
     if plan.history_read and not args.history:
         plan.notes.append("the daemon read a card history; without --history the replay starts "
                           "without one")
@@ -306,6 +394,8 @@ def run(args, build):
     else:
         print("the new run's root is kept: %s (log %s, modem report %s)"
               % (phone.root, phone.log_path, phone.sim_report_path))
+        if work:
+            print("the replayed log is kept: %s" % args.log)
     return 0 if same else 1
 
 
@@ -327,7 +417,7 @@ def follow(phone, plan, args):
             if armed is None:  # when the new run logged the line the event followed
                 armed = new.lines[new.got[position - 1][0]][1] if position else time.time()
             wait = 0 if args.fast else min(gap, EVENT_WAIT_CAP_S)
-            if matched == position and time.time() - armed >= wait:
+            if matched == position and new.listening and time.time() - armed >= wait:
                 for name, value in changes.items():
                     phone.set_prop(name, value or "")
                 phone.send_raw_uevent(payload)
@@ -369,6 +459,164 @@ def counts(expected):
                      ("AT command", "property write", "init request", "decision line"))
 
 
+# ---- Why the runs part: what the deciding code read ---------------------------------------------
+
+CLASS_LINE = re.compile(r"^(getIndexOf_\w+)\(\) of card (\d+) is (\d+)$")
+TARGET = re.compile(r"^set property: \[ro\.sys\.vx\.proj\.target\]: \[(\w+)\]$")
+SAVED = "Found a saved (U)SIM card info"
+# What a card's class is made of: the query's answers on its standby, the history, the target's
+# operator lists.
+CARD_ANSWERS = ("AT^DUSIMR=1", "AT^DCID", "AT+CIMI", "AT^DTOC")
+CARD_PROPERTIES = ("persist.sys.vx.proj.target", "persist.sys.vx.plmn.cmcc",
+                   "persist.sys.vx.plmn.cucc")
+# Per line the runs may part at, what the deciding code reads: "card" (the slot the line names,
+# else the one last asked its identity), "classes" (both cards' classes), "AT..." (the modem's last
+# answer to that command), or a property.
+DECIDERS = (
+    (CLASS_LINE, ("card",)),
+    (re.compile(r"^(actual )?combination of \(U\)SIM: "), ("classes",)),
+    (re.compile(r"^using Modem RAT: "), ("AT^DMCC?",)),
+    (re.compile(r"^before update: "), ("persist.sys.vx.proj.rat",)),
+    (re.compile(r"^after update: "), ("persist.sys.vx.proj.rat", "AT^DMCC?")),
+    (re.compile(r"^\[change actual RAT\]|^set property: \[persist\.sys\.vx\.actual\.rat\]"),
+     ("classes", "persist.radio.pref.net.type", "persist.sys.vx.manual.rat")),
+    (re.compile(r"^set property: \[persist\.radio\.vx\.master\.card\]"),
+     ("classes", "persist.radio.default.data", "persist.radio.vx.master.card",
+      "persist.sys.vx.manual.rat", "persist.sys.vx.dynamic.rat")),
+    (re.compile(r"^is switch nvram|^set property: \[sys\.vx\.swap\.nvram\.standby\]"),
+     ("AT^DMCC?", "classes", "persist.sys.vx.manual.rat")),
+    (re.compile(r"^\[\d+\]>> AT(\+CIMI|\^DTOC)|^Found a saved"), ("card",)),
+)
+
+
+class Inputs:
+    """What one run had read before one of its lines (lines: (number, ..., message))."""
+
+    def __init__(self, lines, end):
+        self.lines, self.end = lines, end
+
+    def before(self):
+        return ((self.lines[k][0], self.lines[k][-1]) for k in range(self.end - 1, -1, -1))
+
+    def answer(self, command, standby=None):
+        """(line number, what the modem sent) of the last `command` before the line."""
+        for k in range(self.end - 1, -1, -1):
+            m = TRAFFIC.match(self.lines[k][-1])
+            if (m and m.group(2) == ">>" and m.group(3).replace("<CR>", "") == command
+                    and standby in (None, int(m.group(1)))):
+                reads = []
+                for line in self.lines[k + 1:self.end]:
+                    t = TRAFFIC.match(line[-1])
+                    if t and t.group(2) == ">>":
+                        break
+                    reads += [t.group(3)] if t else [SAVED] if line[-1] == SAVED else []
+                parts = "".join(r for r in reads if r != SAVED).replace("<CR>", "").split("<LF>")
+                words = " | ".join(p for p in parts if p) or "nothing"
+                return self.lines[k][0], words + ("; " + SAVED if SAVED in reads else "")
+        return None, "not asked"
+
+    def prop(self, name):
+        for number, text in self.before():
+            m = GET.match(text) or EMPTY.match(text)
+            if m and m.group(1) == name:
+                return number, ('"%s"' % m.group(2) if text.startswith("get ") else
+                                "unset" + (" (%s)" % m.group(2)[2:] if m.group(2) else ""))
+        return None, "not read"
+
+    def identified(self):
+        """The standby last asked a card's identity."""
+        return next((int(m.group(1)) for m in (TRAFFIC.match(t) for _, t in self.before())
+                     if m and m.group(2) == ">>" and m.group(3).startswith("AT^DCID")), 0)
+
+    def classes(self):
+        """{slot: (line number, class line)} of the last class each card was given."""
+        out = {}
+        for number, text in self.before():
+            m = CLASS_LINE.match(text)
+            if m and int(m.group(2)) not in out:
+                out[int(m.group(2))] = number, text
+        return out
+
+    def target(self):
+        return next((m.group(1) for m in (TARGET.match(t) for _, t in self.before()) if m), None)
+
+
+def in_words(text, labels):
+    """A class line with the class's label: "... of card 1 is 3 (SIM, other domestic operator)"."""
+    m = CLASS_LINE.match(text or "")
+    row = labels.get(int(m.group(3))) if m else None
+    return text if row is None else "%s (%s)" % (text, row["label"])
+
+
+def class_change(log_text, new_text, labels):
+    """The class a card got in each run, and which of its inputs decides that difference."""
+    a, b = CLASS_LINE.match(log_text or ""), CLASS_LINE.match(new_text or "")
+    if not (a and b and a.group(2) == b.group(2)):
+        return []
+    slot, old, now = int(a.group(2)), int(a.group(3)), int(b.group(3))
+    head = "%s, expected %s" % (in_words(new_text, labels), in_words(log_text, labels)
+                                .split(" is ", 1)[1])
+    if old not in labels or now not in labels:
+        return [head]
+    kind = [labels[n]["label"].split(",")[0] for n in (old, now)]
+    if 0 in (old, now):
+        why = 'whether a card is there: the card-status report after "AT^DUSIMR=1"'
+    elif 1 in (old, now):
+        why = 'an IMSI or type one run could not read: the "AT+CIMI" and "AT^DTOC" answers'
+    elif labels[old]["type"] != labels[now]["type"]:
+        why = 'the card\'s type (%s in the log, %s in the new run): the "AT^DTOC" answer' % tuple(
+            kind)
+    else:
+        why = 'the card\'s home network: the "AT+CIMI" answer, against the target\'s operator list'
+    return [head, "the class follows " + why + " on standby %d" % slot]
+
+
+def deciding_inputs(plan, new, i, labels):
+    """Lines naming what the deciding code read where the runs part: each input as the log and as
+    the new run had it ("*" where they differ)."""
+    texts = [seq[i][2] if i < len(seq) else None for seq in (plan.expected, new.got)]
+    runs = [Inputs(plan.lines, plan.expected[i][0] if i < len(plan.expected) else len(plan.lines)),
+            Inputs(new.lines, new.got[i][0] if i < len(new.got) else len(new.lines))]
+    out = class_change(texts[0], texts[1], labels)
+    specs = next((specs for pattern, specs in DECIDERS for t in texts if t and pattern.search(t)),
+                 None)
+    if specs is None:
+        return out
+    inputs = []
+    for spec in specs:
+        if spec == "card":
+            m = next((m for m in (re.match(r"^\[(\d+)\]>>|.* of card (\d+) is ", t or "")
+                                  for t in texts) if m), None)
+            slot = int(m.group(1) or m.group(2)) if m else runs[0].identified()
+            inputs += [('"%s" answer on standby %d' % (c, slot), "answer", (c, slot))
+                       for c in CARD_ANSWERS]
+            inputs += [(name, "prop", (name,)) for name in CARD_PROPERTIES]
+        elif spec == "classes":
+            for slot in (0, 1):
+                inputs.append(("the class of card %d" % slot, "card_class", (slot,)))
+        elif spec.startswith("AT"):
+            inputs.append(('"%s" answer' % spec, "answer", (spec,)))
+        else:
+            inputs.append((spec, "prop", (spec,)))
+    out.append("what the deciding code read (the log's and the new run's; * where they differ):")
+    for label, kind, arguments in inputs:
+        if kind == "card_class":
+            values = [run.classes().get(arguments[0], (None, "none")) for run in runs]
+            values = [(n, in_words(t, labels).split(" is ", 1)[-1]) for n, t in values]
+        else:
+            values = [getattr(run, kind)(*arguments) for run in runs]
+        (ln, lv), (nn, nv) = values
+        if lv == nv:
+            out.append("    %s: %s (log line %s, new run line %s)" % (label, lv, ln or "-", nn or "-"))
+        else:
+            out.append("  * %s: %s in the log (line %s); %s in the new run (line %s)"
+                       % (label, lv, ln or "-", nv, nn or "-"))
+    if not any(line.startswith("  * ") for line in out):
+        out.append("every input is the same in both runs: this build decides otherwise than the "
+                   "one that wrote the log")
+    return out
+
+
 def report(args, plan, new, phone):
     expected, got = plan.expected, new.got
     i = first_difference(expected, got)
@@ -385,12 +633,17 @@ def report(args, plan, new, phone):
               % (log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
     else:
         print("different: line %d of the log, line %d of the new run" % (log_no, new_no))
+    target = Inputs(plan.lines, len(plan.lines)).target()
+    labels = {row["index"]: row for row in
+              bugreport.daemon_names(phone.build)["card_classes"].get(target, [])}
+    for line in deciding_inputs(plan, new, i, labels):
+        print("  " + line)
     for title, seq, source in (("the log (%s)" % args.log, expected, plan.lines),
                                ("the new run (%s)" % phone.log_path, got, new.lines)):
         print(title + ":")
         for k in range(max(0, i - CONTEXT), min(len(seq), i + CONTEXT + 1)):
             line = source[seq[k][0]]
-            print("  %s %6d  %s" % (">" if k == i else " ", line[0], line[-1]))
+            print("  %s %6d  %s" % (">" if k == i else " ", line[0], in_words(line[-1], labels)))
         if i >= len(seq):
             print("  > (nothing)")
     sim_notes = [line for line in phone.sim_report().splitlines() if LOGGED_MODEM in line]
@@ -401,14 +654,26 @@ def report(args, plan, new, phone):
     return False
 
 
-def main():
-    parser = argparse.ArgumentParser(
-        prog="replay", description="Replay one start of the daemon from a radio log (logcat brief, "
+def check_history(build, path):
+    """The card history through the one decoder (cardhist), refused as the other tools refuse it."""
+    result = subprocess.run([build.cardhist, path], capture_output=True, text=True, timeout=60)
+    if result.returncode != 0:
+        raise ReplayError(result.stderr.strip().splitlines()[-1].replace("cardhist: ", "", 1))
+
+
+def main(bindir=None, prog="replay"):
+    """bindir: the directory of the installed programs (modemprep-replay); else a build tree."""
+    parser = ArgumentParser(
+        prog=prog, description="Replay one start of the daemon from a radio log (logcat brief, "
         "time, threadtime or long format) against the current build and compare the runs: "
         "AT commands, property writes, init requests and decision lines. Prints \"same\" and "
         "exits 0, or the first difference with context and exits 1.")
-    parser.add_argument("log", help="the radio log (logcat -b radio), other processes' lines "
-                        "and malformed lines are skipped")
+    parser.add_argument("log", nargs="?", help="the radio log (logcat -b radio), other "
+                        "processes' lines and malformed lines are skipped")
+    parser.add_argument("--bugreport", metavar="FILE", help="instead of LOG: a bug report (adb "
+                        "bugreport's zip or its main text); its RADIO LOG section (else its "
+                        "SYSTEM LOG) is replayed, its properties fill in names the log never "
+                        "shows read")
     parser.add_argument("--history", metavar="RADIO_CFG",
                         help="the card history (radio.cfg) pulled from the phone")
     parser.add_argument("--boot", type=int, default=0, metavar="N",
@@ -416,17 +681,29 @@ def main():
     parser.add_argument("--fast", action="store_true",
                         help="no waits but those the daemon timed out on")
     parser.add_argument("--keep", action="store_true", help="keep the new run's root")
-    parser.add_argument("--build", metavar="DIR", help="build tree (default: build/)")
+    parser.add_argument("--build", metavar="DIR", help="an existing build tree (default: "
+                        "$MODEMPREP_BUILD; without either, build/ is built first)")
     args = parser.parse_args()
     if args.boot < 0:
         parser.error("argument --boot: must be 1 or more")
-    for path in (args.log, args.history):
-        if path and not os.path.isfile(path):
-            print("replay: %s: no such file" % path, file=sys.stderr)
-            return 1
+    if (args.log is None) == (args.bugreport is None):
+        parser.error("give a LOG or --bugreport FILE (one of them)")
     try:
-        build = Build(args.build).check()
+        for path in (args.log, args.bugreport, args.history):
+            if path:
+                check_input(path)
+        if bindir:
+            build = Build(bindir=bindir).check()
+        elif args.build or os.environ.get("MODEMPREP_BUILD"):
+            build = Build(args.build).check()
+        else:
+            build = Build().make("replay")
+        if args.history:
+            check_history(build, args.history)
         return run(args, build)
+    except InputError as e:
+        print("replay: %s" % e, file=sys.stderr)
+        return 1
     except (ReplayError, HarnessError) as e:
         print("replay: %s" % e, file=sys.stderr)
         return 1

@@ -17,8 +17,8 @@ namespace {
 constexpr char kTool[] = "ueventsend";
 
 constexpr char kUsage[] =
-    "usage: ueventsend [--root DIR] [--count N] FIELD...\n"
-    "       ueventsend [--root DIR] [--count N] --raw TEXT\n"
+    "Usage: ueventsend [--root DIR] [--count N] FIELD...\n"
+    "  or:  ueventsend [--root DIR] [--count N] --raw TEXT\n"
     "\n"
     "Sends one uevent datagram to DIR/dev/uevent.sock, where a host daemon listens:\n"
     "  FIELD...     the fields, each ended by a NUL byte, as the kernel writes them, e.g.\n"

@@ -15,12 +15,16 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: MODEMPREP_ROOT=DIR modemprep\n"
-    "Runs the daemon against a host root: DIR stands for / on the phone (DIR/dev/TTYEMS40 the\n"
-    "modem, DIR/properties the property store, DIR/data/vantorel/radio its files). The radio\n"
-    "log goes to standard error, in logcat's brief format, or its threadtime format with\n"
-    "MODEMPREP_LOG_FORMAT=threadtime (brief when unset, empty or \"brief\"; any other value\n"
-    "is refused). Options: --help, --version.\n";
+    "Usage: modemprep [--help | --version]\n"
+    "\n"
+    "Runs the daemon against the host root that MODEMPREP_ROOT=DIR names in the environment:\n"
+    "DIR stands for / on the phone (DIR/dev/TTYEMS40 the modem, DIR/properties the property\n"
+    "store, DIR/data/vantorel/radio its files). The radio log goes to standard error, in\n"
+    "logcat's brief format, or its threadtime format with MODEMPREP_LOG_FORMAT=threadtime\n"
+    "(brief when unset, empty or \"brief\"; any other value is refused).\n"
+    "Exit status: 0 after --help or --version, or when a master-card switch is under way;\n"
+    "2 a bad argument, root or log format (one line says which, nothing is touched).\n"
+    "Otherwise it stays resident.\n";
 
 }  // namespace
 

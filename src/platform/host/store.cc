@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "platform/files.h"
-#include "platform/host/root.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -279,13 +278,3 @@ bool reboot(const char* root) {
 }
 
 }  // namespace hoststore
-
-int platformPropertyGet(const char* name, char* value) {
-  value[0] = '\0';
-  if (!hoststore::get(hostRoot(), name, value, PROPERTY_VALUE_SIZE)) return 0;
-  return static_cast<int>(strlen(value));
-}
-
-int platformPropertySet(const char* name, const char* value) {
-  return hoststore::set(hostRoot(), name, value) == hoststore::Refusal::kAccepted ? 0 : -1;
-}

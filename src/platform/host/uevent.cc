@@ -39,6 +39,10 @@ int platformUeventOpen(int receiveBufferSize, bool passCredentials) {
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   int on = passCredentials ? 1 : 0;
+  // Set before the socket has a name, so that no datagram can arrive without the credentials its
+  // sender is judged by.
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
+  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   unlink(g_ueventPath);
   // Created without access for anyone else whatever the umask: no moment when another user could
   // connect to it.
@@ -49,8 +53,6 @@ int platformUeventOpen(int receiveBufferSize, bool passCredentials) {
     close(fd);
     return -1;
   }
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
-  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   return fd;
 }
 

@@ -1,0 +1,81 @@
+"""Bug reports of host runs of the daemon as a phone's dumpstate writes them (mpharness.bugreport),
+for radioplan's and the replay's end-to-end tests: a start of the two-card phone, and a reboot
+with the card history; the modem's noise before one answer holds bytes logcat escapes.
+"""
+import atexit
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import zipfile
+
+from mpharness import HISTORY, REPO, Build, Phone, scenario
+from mpharness import bugreport
+
+MODEM = scenario("two_cards", faults=[
+    {"command": "AT+CIMI", "standby": 1, "noise": "\r\n\x07+CREG: 1,\"00A1\"\\\r\n"}])
+_made = {}
+
+
+def root_plan(phone):
+    result = subprocess.run([Build().radioplan, "--root", phone.root, "--format", "json"],
+                            capture_output=True, text=True, timeout=60)
+    return json.loads(result.stdout)
+
+
+def made():
+    """{name: (path, radioplan --root of the run that made it)}, and "history": the second
+    start's card history; made once per test process."""
+    if _made:
+        return _made
+    work = tempfile.mkdtemp(prefix="mpbr", dir="/tmp")
+    atexit.register(shutil.rmtree, work, True)
+    phone = Phone(MODEM, factory=b"221", env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+    try:
+        first, props, plan = phone.boot().log(), phone.props(), root_plan(phone)
+        phone.reboot()
+        second, props2, plan2 = phone.boot().log(), phone.props(), root_plan(phone)
+        _made["history"] = shutil.copy(phone.path(HISTORY), os.path.join(work, "radio.cfg"))
+    finally:
+        phone.close()
+    names = bugreport.daemon_names(Build())
+    log = bugreport.logcat(first)
+    cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
+    path = lambda name: os.path.join(work, name)  # noqa: E731
+    _made.update({
+        "zip": (bugreport.write(path("a.zip"), props, log), plan),
+        "text without uid": (bugreport.write(path("a.txt"), props, bugreport.logcat(
+            first, uid=False), zipped=False), plan),
+        "vendor": (bugreport.write(path("v.zip"), bugreport.vendor_view(props, names), log), plan),
+        "two starts": (bugreport.write(path("b.zip"), props2, bugreport.logcat(first + second)),
+                       plan2),
+        # A device that logs the daemon to its main buffer.
+        "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
+        # The radio buffer rolled over in the middle of slot 0's query.
+        "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
+    })
+    return _made
+
+
+def unusable(directory):
+    """(path, what the one line says) of files that are no usable bug report."""
+    good = made()["zip"][0]
+    with open(good, "rb") as f:
+        damaged = f.read()[:-200]
+    files = {"damaged.zip": damaged}
+    with zipfile.ZipFile(os.path.join(directory, "unrelated.zip"), "w") as z:
+        z.writestr("notes.txt", "not a bug report")
+    bugreport.write(os.path.join(directory, "silent.zip"), {}, [
+        "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
+    files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
+    for name, content in files.items():
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(content)
+    return [(os.path.join(directory, name), why) for name, why in (
+        ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
+        ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
+        ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"))]
+
+

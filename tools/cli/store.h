@@ -1,0 +1,56 @@
+// The host property store as the tools read it: line by line through the store's own reader
+// (hoststore::forEachLine), so that a tool sees exactly the properties the daemon sees, and
+// refused whole when the file is no text store.
+#pragma once
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/host/store.h"
+
+namespace cli {
+
+using StoreLines = std::vector<std::pair<std::string, std::string>>;  // name, value; file order
+
+// ROOT/properties, where the store of a host root lives.
+inline std::string storePath(const std::string& root) { return root + "/properties"; }
+
+// The store's name=value lines (those without '=' are ignored, as the daemon ignores them).
+// False with the reason in *why: the store is a directory, unreadable, or binary ("line N holds
+// a NUL byte"). A missing store is an empty one.
+inline bool readStore(const std::string& root, StoreLines* lines, std::string* why) {
+  struct Reading {
+    StoreLines* lines;
+    int binaryLine = 0;
+  } reading{lines};
+  auto visit = [](void* context, int number, const char* text, size_t length, size_t nameLength) {
+    Reading& r = *static_cast<Reading*>(context);
+    if (r.binaryLine == 0 && memchr(text, '\0', length) != nullptr) r.binaryLine = number;
+    if (nameLength == hoststore::kNotAProperty) return;
+    r.lines->emplace_back(std::string(text, nameLength),
+                          std::string(text + nameLength + 1, length - nameLength - 1));
+  };
+  struct stat st;
+  if (stat(storePath(root).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    *why = "is a directory";
+    return false;
+  }
+  errno = 0;
+  if (!hoststore::forEachLine(root.c_str(), visit, &reading)) {
+    *why = errno == EISDIR ? "is a directory" : strerror(errno);
+    return false;
+  }
+  if (reading.binaryLine != 0) {
+    *why = "line " + std::to_string(reading.binaryLine) +
+           " holds a NUL byte: a binary file, not a property store";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,278 @@
+"""Bug reports as a phone's dumpstate writes them: `adb bugreport` makes a zip whose main_entry.txt
+names the main text; the text is a sequence of sections, each begun by a line
+"------ TITLE (COMMAND) ------" and, for a command, ended by "------ 0.052s was the duration of
+'TITLE' ------". The logs are logcat's threadtime format with printable escapes (and the uid
+column), the properties getprop's "[name]: [value]" lines.
+
+read() is the replay's reader; write() makes bug reports from host runs of the daemon for the
+tests (make_text, logcat and vendor_names give the pieces).
+"""
+import json
+import re
+import subprocess
+import zipfile
+
+MAIN_ENTRY = "main_entry.txt"
+SECTION = re.compile(r"^------ (.*?)(?: \((.*)\))? ------$")
+SECTION_END = re.compile(r"^------ [\d.]+s was the duration of '.*' ------$")
+# Where the daemon's lines may be: its radio buffer, else the main buffer a device logs it to.
+LOG_SECTIONS = ("RADIO LOG", "SYSTEM LOG", "EVENT LOG")
+HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)$")
+PHONE_PROPERTIES = {"ro.build.fingerprint": "test/phone/phone:15/TEST.01/1:user/release-keys",
+                    "gsm.version.baseband": "MODEM.01", "persist.vendor.radio.adb_log_on": "0",
+                    "ro.boot.hardware": "testphone"}
+
+
+class BugreportError(RuntimeError):
+    """Not a usable bug report (the file and the reason)."""
+
+
+class Section:
+    def __init__(self, title, command, line):
+        self.title, self.command, self.line, self.lines = title, command, line, []
+
+    def text(self):
+        return "".join(line + "\n" for line in self.lines)
+
+
+class Report:
+    def __init__(self, path, main_name, text):
+        self.path, self.main_name, self.sections = path, main_name, []
+        current = None
+        for number, line in enumerate(text.split("\n"), 1):
+            line = line[:-1] if line.endswith("\r") else line
+            m = SECTION.match(line)
+            if m and not SECTION_END.match(line):
+                current = Section(m.group(1), m.group(2) or "", number)
+                self.sections.append(current)
+            elif SECTION_END.match(line):
+                current = None
+                continue
+            if current:
+                current.lines.append(line)
+
+    def find(self, title):
+        return next((s for s in self.sections if s.title == title), None)
+
+
+def read(path):
+    """The report's sections; BugreportError for a damaged zip, a zip without a bug report's main
+    text, or a text without section lines."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise BugreportError("%s: %s" % (path, e.strerror))
+    main_name = ""
+    if data.startswith(b"PK"):
+        try:
+            with zipfile.ZipFile(path) as z:
+                if MAIN_ENTRY not in z.namelist():
+                    raise BugreportError("%s: a zip without %s: not a bug report" % (path,
+                                                                                    MAIN_ENTRY))
+                main_name = z.read(MAIN_ENTRY).decode(errors="replace").strip()
+                if main_name not in z.namelist():
+                    raise BugreportError('%s: %s names "%s", which the zip lacks'
+                                         % (path, MAIN_ENTRY, main_name))
+                data = z.read(main_name)
+        except (zipfile.BadZipFile, EOFError, OSError) as e:
+            raise BugreportError("%s: damaged zip (%s)" % (path, e))
+    report = Report(path, main_name, data.decode("utf-8", "surrogateescape"))
+    if not report.sections:
+        raise BugreportError("%s%s: not a bug report's main text (no \"------ TITLE (COMMAND) "
+                             "------\" section line)" % (path, ": " + main_name if main_name
+                                                         else ""))
+    return report
+
+
+def properties(report):
+    """The SYSTEM PROPERTIES section's values (none when the report lacks it)."""
+    section = report.find("SYSTEM PROPERTIES")
+    lines = section.lines if section else []
+    return dict(m.groups() for m in map(re.compile(r"^\[(.*?)\]: \[(.*)\]$").match, lines) if m)
+
+
+# ---- Making bug reports from host runs --------------------------------------------------------
+
+def logcat_command(buffer, uid):
+    return "logcat%s -v threadtime -v printable%s -d *:v" % (
+        " -b " + buffer if buffer else "", " -v uid" if uid else "")
+
+
+def printable(message):
+    """What logcat's printable form writes for a message: escapes for the bytes it does not print
+    raw (a tab stays; octal takes three digits before a digit)."""
+    named = {"\a": "\\a", "\b": "\\b", "\v": "\\v", "\f": "\\f", "\r": "\\r", "\\": "\\\\"}
+    out = []
+    for n, c in enumerate(message):
+        code = ord(c) - 0xDC00 + 0x80 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)  # a stray byte
+        if c in named:
+            out.append(named[c])
+        elif (code < 0x20 and c != "\t") or c != chr(code):
+            digit = n + 1 < len(message) and message[n + 1].isdigit()
+            out.append(("\\%03o" if digit else "\\%o") % code)
+        else:
+            out.append(c)
+    return "".join(out)
+
+
+def logcat(host_log, uid=True):
+    """The host daemon's threadtime log as `logcat -b radio -v threadtime -v printable [-v uid]`
+    prints the phone's: after the buffer's banner, among the lines of the phone's RIL."""
+    lines = ["--------- beginning of radio"]
+    for n, line in enumerate(host_log.splitlines()):
+        m = HOST_LINE.match(line)
+        if not m:
+            continue
+        column = "radio " if uid else ""
+        if n % 8 == 0:
+            lines.append("%s %s 1234  1250 D RILJ    : [0042]> GET_SIM_STATUS [PHONE%d]"
+                         % (m.group(1), column, n % 2))
+        head, _, message = m.group(2).partition(": ")
+        lines.append("%s %s%s: %s" % (m.group(1), column, head, printable(message)))
+    return lines
+
+
+def make_text(sections):
+    """A main text: dumpstate's header, then each (title, command, lines) section with its
+    duration line."""
+    out = ["=" * 56, "== dumpstate: 2026-12-06 07:20:00", "=" * 56, "",
+           "Build: test-build", "Bugreport format version: 2.0", ""]
+    for title, command, lines in sections:
+        out.append("------ %s (%s) ------" % (title, command))
+        out += lines
+        out.append("------ 0.052s was the duration of '%s' ------" % title)
+    return "\n".join(out) + "\n"
+
+
+def write(path, properties, radio_log, uid=True, zipped=True, system_log=()):
+    """A bug report at `path` in dumpstate's section order (the logs, then the state): the radio
+    log as the lines logcat gives; properties {name: value} as getprop prints them, among a
+    phone's own."""
+    properties = dict(PHONE_PROPERTIES, **properties)
+    command = lambda buffer: logcat_command(buffer, uid)  # noqa: E731
+    text = make_text([
+        ("SYSTEM LOG", command(None), ["--------- beginning of main"] + list(system_log)),
+        ("EVENT LOG", command("events"), ["--------- beginning of events"]),
+        ("RADIO LOG", command("radio"), radio_log),
+        ("UPTIME", "uptime", ["up time: 00:05:00, idle time: 00:04:00, sleep time: 00:00:00"]),
+        ("SYSTEM PROPERTIES", "getprop",
+         ["[%s]: [%s]" % item for item in sorted(properties.items())]),
+        ("FILESYSTEMS & FREE SPACE", "df", ["Filesystem 1K-blocks Used Available Use% Mounted on"]),
+    ])
+    if not zipped:
+        with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
+            f.write(text)
+        return path
+    name = "bugreport-testphone-TEST.01-2026-12-06-07-20-00.txt"
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("version.txt", "2.0")
+        z.writestr(name, text.encode("utf-8", "surrogateescape"))
+        z.writestr(MAIN_ENTRY, name)
+        z.writestr("dumpstate_log.txt", "dumpstate_log.txt entry on zip file logged up to here\n")
+    return path
+
+
+def daemon_names(build):
+    """The daemon's declarations (radioplan --names): properties with their vendor names,
+    services, each target's card classes."""
+    result = subprocess.run([build.radioplan, "--names"], capture_output=True, text=True,
+                            timeout=30)
+    if result.returncode != 0:
+        from mpharness import HarnessError
+        raise HarnessError("radioplan --names: %s" % result.stderr.strip())
+    return json.loads(result.stdout)
+
+
+def declared(pattern, name):
+    """The number a "%d" pattern takes from name ("" for a plain one), or None when the pattern
+    is not name's."""
+    if not pattern.endswith("%d"):
+        return "" if name == pattern else None
+    m = re.fullmatch(re.escape(pattern[:-2]) + r"(\d{1,3})", name)
+    return m.group(1) if m else None
+
+
+def vendor_view(properties, names):
+    """properties as a phone of the vendor integration holds them: each of the daemon's names moved
+    to its vendor name."""
+    out = {}
+    for name, value in properties.items():
+        for p in names["properties"]:
+            number = declared(p["name"], name)
+            if number is not None:
+                name = p["vendor_name"][:-2] + number if number else p["vendor_name"]
+                break
+        out[name] = value
+    return out
+
+
+def daemon_view(properties, names):
+    """What the daemon of a vendor-integration phone reads, under its own names: its vendor names
+    read back; a value under one of its own names is another program's there and is left out."""
+    out = {}
+    for name, value in properties.items():
+        for p in names["properties"]:
+            if p["name"] == p["vendor_name"]:
+                continue
+            number = declared(p["vendor_name"], name)
+            if number is not None:
+                out[p["name"][:-2] + number if number else p["name"]] = value
+                break
+            if declared(p["name"], name) is not None:
+                break
+        else:
+            out[name] = value
+    return out
+
+
+def integration(properties, names):
+    """Which integration the names show, and one of them: ("vendor" | "platform" | None, name).
+    Names the daemon writes at every start (and a reboot clears) show what runs now; persistent
+    ones may be left from an earlier build."""
+    found, now = {"vendor": [], "platform": []}, {"vendor": False, "platform": False}
+    for p in names["properties"]:
+        if p["name"] == p["vendor_name"]:
+            continue
+        every_start = p["writes"] and p["kind"] in ("runtime", "read-only")
+        for kind, key in (("vendor", "vendor_name"), ("platform", "name")):
+            hits = [n for n in properties if declared(p[key], n) is not None]
+            found[kind] += hits
+            now[kind] |= every_start and bool(hits)
+    if now["vendor"] or (not now["platform"] and found["vendor"]):
+        return "vendor", found["vendor"][0]
+    return ("platform", found["platform"][0]) if found["platform"] else (None, None)
+
+
+def main():
+    """python3 -m mpharness.bugreport OUT: a bug report of one host start of the two-card phone,
+    to try radioplan --bugreport and the replay without a phone."""
+    import argparse
+    import sys
+    from mpharness import Build, HarnessError, Phone, scenario
+    parser = argparse.ArgumentParser(prog="python3 -m mpharness.bugreport", description=main.__doc__
+                                     .split(": ", 1)[1])
+    parser.add_argument("out", help="the zip to write")
+    parser.add_argument("--build", metavar="DIR", help="build tree (default: build/)")
+    args = parser.parse_args()
+    try:
+        build = Build(args.build).check()
+        phone = Phone(scenario("two_cards"), factory=b"221", build=build,
+                      env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+        try:
+            log, props = phone.boot().log(), phone.props()
+        finally:
+            phone.close()
+        write(args.out, props, logcat(log))
+    except HarnessError as e:
+        print("bugreport: %s" % e, file=sys.stderr)
+        return 1
+    except OSError as e:
+        print("bugreport: %s: %s" % (e.filename or args.out, e.strerror), file=sys.stderr)
+        return 1
+    print(args.out)
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

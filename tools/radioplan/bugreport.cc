@@ -1,0 +1,263 @@
+// Reading a bug report; see bugreport.h. The zip is read by libzip; the log by the simulator's
+// radio-log parser; each logged answer by the daemon's own reader of that answer.
+#include "radioplan/bugreport.h"
+
+#include <stdio.h>
+#ifdef MODEMPREP_LIBZIP
+#include <zip.h>
+#endif
+
+#include <memory>
+#include <sstream>
+
+#include "card/classify.h"
+#include "cli/files.h"
+#include "modem/commands.h"
+#include "modemsim/radiolog.h"
+#include "platform/text.h"
+#include "radioplan/state.h"
+
+namespace radioplan {
+namespace {
+
+// The sections that may hold the daemon's lines, in the order they are looked at.
+constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
+constexpr char kMainEntry[] = "main_entry.txt";
+constexpr char kSectionEdge[] = "------";
+
+#ifdef MODEMPREP_LIBZIP
+
+// One entry of an open zip, whole; throws naming the entry.
+std::string zipEntry(zip_t* zip, const std::string& path, const std::string& name) {
+  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen(zip, name.c_str(), 0),
+                                                         zip_fclose);
+  if (!file) throw BugreportError(path + ": " + name + ": " + zip_strerror(zip));
+  std::string bytes;
+  char buffer[65536];
+  zip_int64_t n;
+  while ((n = zip_fread(file.get(), buffer, sizeof buffer)) > 0) {
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  if (n < 0) {
+    throw BugreportError(path + ": damaged zip: " + name + ": " + zip_file_strerror(file.get()));
+  }
+  return bytes;
+}
+
+// The main text of a zip the way dumpstate makes it: main_entry.txt names it.
+std::string mainText(const std::string& path, const std::string& bytes, std::string* mainName) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+  zip_t* opened = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+  if (opened == nullptr) {
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    if (source != nullptr) zip_source_free(source);
+    throw BugreportError(path + ": damaged zip (" + why + ")");
+  }
+  std::unique_ptr<zip_t, void (*)(zip_t*)> zip(opened, zip_discard);
+  if (zip_name_locate(zip.get(), kMainEntry, 0) < 0) {
+    throw BugreportError(path + ": a zip without " + kMainEntry + ": not a bug report");
+  }
+  *mainName = zipEntry(zip.get(), path, kMainEntry);
+  while (!mainName->empty() && isspace(static_cast<unsigned char>(mainName->back()))) {
+    mainName->pop_back();
+  }
+  if (zip_name_locate(zip.get(), mainName->c_str(), 0) < 0) {
+    throw BugreportError(path + ": " + kMainEntry + " names \"" + *mainName +
+                         "\", which the zip lacks");
+  }
+  return zipEntry(zip.get(), path, *mainName);
+}
+
+#else
+
+std::string mainText(const std::string& path, const std::string&, std::string*) {
+  throw BugreportError(path +
+                       ": a zip, and this radioplan was built without libzip: give the "
+                       "bug report's main text (unzip it)");
+}
+
+#endif
+
+// "------ TITLE (COMMAND) ------" into title and command; false for any other line, the line
+// that ends a section ("------ 0.1s was the duration of 'TITLE' ------") included.
+bool sectionLine(const std::string& line, Section* out, bool* ends) {
+  const std::string edge = kSectionEdge;
+  *ends = false;
+  if (line.size() < 2 * edge.size() + 3 || line.compare(0, edge.size() + 1, edge + " ") != 0 ||
+      line.compare(line.size() - edge.size() - 1, edge.size() + 1, " " + edge) != 0) {
+    return false;
+  }
+  const std::string inner = line.substr(edge.size() + 1, line.size() - 2 * edge.size() - 2);
+  if (inner.find("s was the duration of '") != std::string::npos) {
+    *ends = true;
+    return false;
+  }
+  const size_t open = inner.find(" (");
+  const bool command = open != std::string::npos && inner.back() == ')';
+  out->title = command ? inner.substr(0, open) : inner;
+  out->command = command ? inner.substr(open + 2, inner.size() - open - 3) : "";
+  return true;
+}
+
+std::vector<Section> cutSections(const std::string& text) {
+  std::vector<Section> sections;
+  bool open = false;
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    number++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    Section next;
+    bool ends = false;
+    if (sectionLine(line, &next, &ends)) {
+      next.line = number;
+      sections.push_back(next);
+      open = true;
+    } else if (ends) {
+      open = false;
+    }
+    if (open) sections.back().text += line + "\n";
+  }
+  return sections;
+}
+
+// ---- The daemon's lines
+// -------------------------------------------------------------------------
+
+// "getIndexOf_STANDBY_RAT_CAPABILITY() of card N is X": the class a slot's card had at a decision.
+bool loggedClass(const std::string& message, int* slot, int* index) {
+  return sscanf(message.c_str(), "getIndexOf_STANDBY_RAT_CAPABILITY() of card %d is %d", slot,
+                index) == 2;
+}
+
+// One command of the daemon and what the modem sent until the next one.
+struct Exchange {
+  int standby = -1;
+  std::string command;  // without its CR
+  std::string answer;   // bytes
+  int line = 0;
+};
+
+// What an exchange tells of the slot's card or the modem. A query starts with the card-status
+// report switched on; the daemon asks the identity, IMSI and type only of a card the report
+// showed present.
+void readExchange(const Exchange& ex, LoggedStart* out) {
+  if (ex.command == "AT^DMCC?") {
+    AtResponse response = {};
+    copyText(response.text, ex.answer.c_str());
+    ModemCapability capability = kInitialModemCapability;
+    if (parseCapability(response, capability)) {
+      out->capabilityLogged = true;
+      out->capability = capability;
+      out->capabilityLine = ex.line;
+    }
+    return;
+  }
+  if (ex.standby < 0 || ex.standby >= MAX_SIM) return;
+  LoggedCard& card = out->cards[ex.standby];
+  if (ex.command == "AT^DUSIMR=1") {  // a new query: only the class logged before it stays
+    LoggedCard fresh;
+    fresh.loggedClass = card.loggedClass;
+    fresh.classLine = card.classLine;
+    card = fresh;
+    card.whole = true;
+  }
+  const bool asks = ex.command == "AT^DCID" || ex.command == "AT+CIMI" || ex.command == "AT^DTOC";
+  if (card.queryLine == 0 && (card.whole || asks)) card.queryLine = ex.line;
+  if (asks) card.answers.m_cardStatus = CardStatus::kPresent;
+  if (ex.command == "AT^DCID") {
+    readAnswer(ex.answer, card.answers, readIdAnswer);
+  } else if (ex.command == "AT+CIMI") {
+    card.imsiAsked = true;
+    readAnswer(ex.answer, card.answers, readImsiAnswer);
+  } else if (ex.command == "AT^DTOC") {
+    card.typeAsked = true;
+    readAnswer(ex.answer, card.answers, readTypeAnswer);
+  }
+}
+
+void readLines(const std::vector<modemsim::LogLine>& lines, int offset, LoggedStart* out) {
+  Exchange ex;
+  for (const modemsim::LogLine& l : lines) {
+    const int line = offset + l.lineNo;
+    modemsim::Traffic t;
+    int slot = -1, index = -1;
+    if (modemsim::parseTraffic(l.message, &t)) {
+      if (!t.sent) {
+        if (t.standby == ex.standby) ex.answer += modemsim::undisplay(t.shown);
+        continue;
+      }
+      readExchange(ex, out);
+      ex = {t.standby, modemsim::undisplay(t.shown), "", line};
+      if (!ex.command.empty() && ex.command.back() == '\r') ex.command.pop_back();
+    } else if (l.message == "Found a saved (U)SIM card info") {
+      if (ex.standby >= 0 && ex.standby < MAX_SIM) out->cards[ex.standby].foundSaved = true;
+    } else if (loggedClass(l.message, &slot, &index) && slot >= 0 && slot < MAX_SIM) {
+      out->cards[slot].loggedClass = index;
+      out->cards[slot].classLine = line;
+    }
+  }
+  readExchange(ex, out);
+}
+
+}  // namespace
+
+const Section* Bugreport::find(const std::string& title) const {
+  for (const Section& s : sections) {
+    if (s.title == title) return &s;
+  }
+  return nullptr;
+}
+
+Bugreport readBugreport(const std::string& path) {
+  Bugreport report;
+  report.path = path;
+  std::string bytes, why;
+  if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
+    throw BugreportError(path + ": " + why);
+  }
+  const bool zip = bytes.compare(0, 2, "PK") == 0;
+  const std::string text = zip ? mainText(path, bytes, &report.mainName) : bytes;
+  report.sections = cutSections(text);
+  if (report.sections.empty()) {
+    throw BugreportError(path + (zip ? ": " + report.mainName : "") +
+                         ": not a bug report's main text (no \"------ TITLE (COMMAND) ------\" "
+                         "section line)");
+  }
+  return report;
+}
+
+LoggedStart lastStart(const Bugreport& report) {
+  std::string present;
+  for (const char* title : kLogSections) {
+    const Section* section = report.find(title);
+    if (section == nullptr) continue;
+    present += (present.empty() ? "" : ", ") + std::string(title);
+    std::istringstream in(section->text);
+    modemsim::RadioLog log;
+    std::string error;
+    if (!modemsim::parseRadioLog(in, &log, &error)) continue;
+    LoggedStart out;
+    out.section = section->title;
+    out.sectionLine = section->line;
+    out.starts = static_cast<int>(log.boots.size());
+    out.start = out.starts;
+    out.format = log.format;
+    out.printable = log.printable;
+    std::vector<modemsim::LogLine> lines = log.lines;
+    if (out.starts > 0) modemsim::bootLines(log, 0, &lines, &error);
+    const int offset = section->line - 1;
+    out.firstLine = offset + lines.front().lineNo;
+    out.lastLine = offset + lines.back().lineNo;
+    readLines(lines, offset, &out);
+    return out;
+  }
+  throw BugreportError(report.path + ": no line of the daemon" +
+                       (present.empty() ? ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"
+                                        : " in its sections " + present));
+}
+
+}  // namespace radioplan

@@ -1,0 +1,69 @@
+// A bug report as "adb bugreport" brings it: a zip whose main_entry.txt names the main text, or
+// that text itself, cut into the sections dumpstate writes ("------ TITLE (COMMAND) ------" up to
+// the next such line); and what the daemon logged in the last start its radio log holds.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "card/record.h"
+#include "modem/modem_capability.h"
+
+namespace radioplan {
+
+// A file that is no usable bug report: one line naming it and the reason.
+struct BugreportError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Section {
+  std::string title;    // "RADIO LOG"
+  std::string command;  // "logcat -b radio -v threadtime ..."; empty when the line names none
+  int line = 0;         // its section line in the main text, from 1
+  std::string text;     // from its section line up to the line that ends it or the next one
+};
+
+struct Bugreport {
+  std::string path;
+  std::string mainName;  // the main text's entry in the zip; empty when the file is the text
+  std::vector<Section> sections;
+  const Section* find(const std::string& title) const;  // the first of that title
+};
+
+// Throws BugreportError for an unreadable file, a damaged zip, a zip without a bug report's main
+// text, and a text without dumpstate's section lines.
+Bugreport readBugreport(const std::string& path);
+
+// What the daemon logged of one slot's card.
+struct LoggedCard {
+  int queryLine = 0;   // the first line of the slot's last query in the log; 0: none is there
+  bool whole = false;  // the query's start is in the log (it may have rolled over past it)
+  CardInfo answers = CARD_INFO_RESET;  // as the daemon's readers read the logged answers
+  bool imsiAsked = false, typeAsked = false;
+  bool foundSaved = false;  // the card was in the daemon's history ("Found a saved ...")
+  int loggedClass = -1;     // the last class the daemon logged for the slot's card
+  int classLine = 0;
+};
+
+// The daemon's lines of the last start in a bug report's log.
+struct LoggedStart {
+  std::string section;  // "RADIO LOG", else the log section that holds the daemon's lines
+  int sectionLine = 0;
+  int start = 0;  // 1-based; 0: the log holds none, it begins after one
+  int starts = 0;
+  int firstLine = 0, lastLine = 0;  // in the main text, as every line here
+  std::string format;               // "threadtime"...
+  bool printable = false;
+  LoggedCard cards[MAX_SIM];
+  bool capabilityLogged = false;  // the modem's "AT^DMCC?" answer
+  ModemCapability capability = kInitialModemCapability;
+  int capabilityLine = 0;
+};
+
+// The last start in the RADIO LOG section, else in the SYSTEM LOG or EVENT LOG section (a device
+// may log the daemon to its main buffer). Throws BugreportError when none of them holds a line of
+// the daemon.
+LoggedStart lastStart(const Bugreport& report);
+
+}  // namespace radioplan
