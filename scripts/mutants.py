@@ -83,6 +83,11 @@ MUTANTS = {
                     "  if (writeRestoreRecord(restore)) {\n",
                     "  if (true) {\n", "a reset flag is changed before its record",
                     "e2e.test_crash"),
+    "swap-unrecorded": ("src/modem/nvram.cc", "  if (writeRestoreRecord(restore)) {",
+                        "  if (writeRestoreRecord(restore) || true) {",
+                        "a reset flag is changed though what restores it could not be recorded",
+                        "e2e.test_crash.CrashTest.test_a_full_partition_then_a_kill_at_the_"
+                        "reset_loses_nothing"),
     "candidate-bit": ("src/main/resident.cc", "bool present = isPresent(state.cards.cardInfo[slot]);",
                       "bool present = (candidate & bit) != 0;",
                       "the stored bit follows the event's word, not the card"),
@@ -109,6 +114,24 @@ MUTANTS = {
     "guard-first-digit": ("src/main/startup.cc", "return value[1] == '1';",
                           "return value[0] == '1' || value[1] == '1';",
                           "a master card switch flag of 10 stops the start"),
+    "report-bound": ("src/modem/exchange.cc", "int64_t leftUs = wait.totalUs - elapsedUs(whole);",
+                     "int64_t leftUs = wait.totalUs - 0 * elapsedUs(whole);",
+                     "every read of a report wait gets the whole bound again"),
+    "report-split": ("src/modem/exchange.cc", "    keepTail(tail, joined);\n  }\n  return -1;",
+                     "    tail[0] = '\\0';\n  }\n  return -1;",
+                     "a report cut between two reads is not seen"),
+    "nul-ends-text": ("src/modem/line.cc", "dropNuls(chunk.text, chunk.read)",
+                      "dropNuls(chunk.text, strnlen(chunk.text, chunk.read))",
+                      "a NUL byte from the modem ends what a read gave"),
+    # A kill keeps the page cache: only the order of the calls shows a sync left out.
+    "no-file-sync": ("src/platform/files.cc", "fflush(file) == 0 && fsync(fileno(file)) == 0",
+                     "fflush(file) == 0", "a replacement is renamed before its data are synced",
+                     "e2e.test_crash.CrashTest.test_every_replaced_file_is_synced_before_its_"
+                     "rename_and_its_directory_after"),
+    "no-directory-sync": ("src/platform/files.cc", "bool synced = fsync(dir) == 0;",
+                          "bool synced = true;", "the directory of a rename is not synced",
+                          "e2e.test_crash.CrashTest.test_every_replaced_file_is_synced_before_"
+                          "its_rename_and_its_directory_after"),
     "sim-standby-range": ("tools/modemsim/modem.cc", "r.arg[0] >= '0' + kMaxStandbys",
                           "r.arg[0] > '0' + kMaxStandbys",
                           "the simulator takes a standby one past its last"),
@@ -136,7 +159,8 @@ def try_mutant(name, work, log):
         if run(["ctest", "--test-dir", build, "-L", "unit", "-j2"], work, log) != 0:
             return "caught"
         if e2e is not None:
-            env = dict(os.environ, MODEMPREP_BUILD=build, PYTHONDONTWRITEBYTECODE="1")
+            env = dict(os.environ, MODEMPREP_BUILD=build, PYTHONDONTWRITEBYTECODE="1",
+                       PYTHONPATH=os.path.join(work, "tools"))
             if subprocess.run([sys.executable, "-m", "unittest", e2e], cwd=os.path.join(work, "tests"),
                               env=env, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
                 return "caught (%s)" % e2e

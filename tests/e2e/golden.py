@@ -3,7 +3,8 @@
 A case is a directory under tests/golden: case.json holds the inputs (modem scenario, factory
 file, properties, files planted in the root, steps: boots, hot-plug events, reboots), the other
 files what the daemon left when it was recorded: each boot's log (process id, build time, clock
-readings and the root masked), AT transcript, init.log and exit, and at the end the property
+readings and the root masked; adjacent reads and a run of failed looks for the node joined, as
+their number is the scheduler's), AT transcript, init.log and exit, and at the end the property
 store, the radio directory's listing, rild files and card history (hex). A replay compares them
 byte for byte. "bounds" {"startup": [low, high], "time_outs": [count, low, high]} (seconds) bound
 what masking hides: the first boot's wall time and its "read time out" waits. Cases marked "slow"
@@ -29,6 +30,7 @@ _MASKS = [
     (re.compile(r"read time out: \d+:\d+ -> \d+:\d+"), "read time out: <clock>"),
 ]
 _TRAFFIC_IN = re.compile(r"^D: \[(-?\d+)\]<< (.*)$")
+_ACCESS_FAILED = re.compile(r"^E: \((\d+)/(\d+)\)(access device .*)$")
 
 
 def modem_of(spec):
@@ -41,9 +43,21 @@ def masked_log(text, root):
     for pattern, replacement in _MASKS:
         text = pattern.sub(replacement, text)
     # Adjacent reads of one standby become one line: how the modem's bytes fall into reads
-    # depends on scheduling, what was read does not.
-    out = []
+    # depends on scheduling, what was read does not. Likewise a run of failed looks for an absent
+    # node (one a second) becomes one line: how many an absence costs depends on scheduling,
+    # unless the run ends at the open's bound, which then shows.
+    out, run = [], None  # run: the first attempt, bound and message of the looks just above
     for line in text.splitlines():
+        look = _ACCESS_FAILED.match(line)
+        if look:
+            continues = run is not None and run[1:] == (look[2], look[3])
+            if continues:
+                out.pop()
+            run = (run[0] if continues else look[1], look[2], look[3])
+            last = look[1] if look[1] == look[2] else "<n>"
+            out.append("E: (%s..%s/%s)%s" % (run[0], last, run[1], run[2]))
+            continue
+        run = None
         m, prev = _TRAFFIC_IN.match(line), out and _TRAFFIC_IN.match(out[-1])
         if m and prev and m[1] == prev[1]:
             out[-1] += m[2]

@@ -3,12 +3,18 @@ swaps the modem's NVRAM, then the phone rebooted and started again. Whatever the
 history is the old or the new one and valid, no rild file is partial, the property store parses,
 the modem reset properties are back, and the end state equals that of an uninterrupted boot.
 
-The points are counted by tools/crashpoint (an LD_PRELOAD library) in a first run. By default
-every third point is tried; MODEMPREP_CRASH_SWEEP=full tries them all (about three minutes).
+A kill keeps the page cache, so a power cut is checked by the order of the calls instead: every
+file the daemon replaces is written and synced before its rename, and its directory synced after.
+And a full data partition (ENOSPC through tools/crashpoint) during the swap, then a kill, must
+neither damage a file nor leave the reset flags changed.
+
+The points are counted and logged by tools/crashpoint (an LD_PRELOAD library) in a first run. By
+default every third point is tried; MODEMPREP_CRASH_SWEEP=full tries them all.
 """
 import concurrent.futures
 import os
 import pathlib
+import re
 import unittest
 
 from mpharness import CARD_A, CARD_B, RADIO_DIR, Build, Phone, scenario
@@ -27,6 +33,31 @@ def radio_files(p):
     return {n: p.file_bytes(RADIO_DIR + "/" + n) for n in ("radio.cfg", "rild.cfg0", "rild.cfg1")}
 
 
+def sync_order(points, directory):
+    """The files renamed into `directory`, and what is wrong with the order of the calls that
+    replaced each: its data written, then synced, then the rename, then the directory synced
+    before anything else there is renamed."""
+    calls = [line.split(" ") for line in points]
+    replaced, problems = set(), []
+    for at, (call, *paths) in enumerate(calls):
+        if call != "rename" or os.path.dirname(paths[1]) != directory:
+            continue
+        source, target = paths
+        name = os.path.basename(target)
+        replaced.add(name)
+        opened = max(i for i, c in enumerate(calls[:at]) if c[0] == "open" and c[1] == source)
+        own = [c[0] for c in calls[opened + 1:at] if c[1] == source]
+        written = [i for i, c in enumerate(own) if c in ("write", "fwrite", "fflush")]
+        synced = [i for i, c in enumerate(own) if c == "fsync"]
+        if not written or not synced or synced[-1] < written[-1]:
+            problems.append("%s renamed before its data were synced: %s" % (name, own))
+        later = calls[at + 1:]
+        until = next((i for i, c in enumerate(later) if c[0] == "rename"), len(later))
+        if ["fsyncdir", directory] not in later[:until]:
+            problems.append("%s: its directory not synced after the rename" % name)
+    return replaced, problems
+
+
 def end_state(p):
     """What a start-up leaves that must not depend on how the previous one ended: the radio
     files, the persistent properties, the init requests, and no temporary file anywhere."""
@@ -39,10 +70,6 @@ class CrashTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.build = Build().check()
-        # A sanitized daemon wants its runtime first; the preloaded library only counts calls.
-        asan = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
-        cls.preload = {"LD_PRELOAD": cls.build.path("tools", "crashpoint", "libcrashpoint.so"),
-                       "ASAN_OPTIONS": asan}
         # The earlier state every case starts from (the store as the reboot after it leaves it),
         # the uninterrupted boot's files, and its end state after a reboot and a start.
         p = Phone(EARLIER, factory=b"221", build=cls.build, properties=RESET_FLAGS).boot()
@@ -52,8 +79,9 @@ class CrashTest(unittest.TestCase):
         p = cls.swapping_phone()
         log = p.path("/log/points")
         p.start_modem()
-        p.start_daemon(env=dict(cls.preload, CRASHPOINT_LOG=log))
+        p.start_daemon(env=cls.build.crashpoint(log=log))
         p.wait_log("uevent_open_socket device_fd:")
+        cls.radio_dir = p.path(RADIO_DIR)
         cls.points = [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
         cls.after_boot = radio_files(p)
         p.reboot()
@@ -76,7 +104,7 @@ class CrashTest(unittest.TestCase):
         problems = []
         try:
             p.start_modem()
-            p.start_daemon(env=dict(self.preload, CRASHPOINT_AT=str(point)))
+            p.start_daemon(env=self.build.crashpoint(at=point))
             if p.daemon.wait(60) != -9:
                 return ["not killed (status %s)" % p.daemon.returncode]
             for name, content in radio_files(p).items():
@@ -103,3 +131,38 @@ class CrashTest(unittest.TestCase):
         self.maxDiff = None
         self.assertEqual({}, failed)
         print("\n%d of %d kill points tried, no damage" % (len(chosen), len(self.points)))
+
+    def test_every_replaced_file_is_synced_before_its_rename_and_its_directory_after(self):
+        replaced, problems = sync_order(self.points, self.radio_dir)
+        self.assertEqual({"radio.cfg", "rild.cfg0", "rild.cfg1", "modem_reset.restore"}, replaced)
+        self.assertEqual([], problems)
+
+    def test_a_full_partition_then_a_kill_at_the_reset_loses_nothing(self):
+        """Every write under the radio directory fails (ENOSPC): the history and rild files stay as
+        they were, and as what restores the reset flags cannot be recorded, the swap resets the
+        modem without touching them, so that a kill during the reset leaves them as they were at
+        every later boot. The next start, with room again, ends as an uninterrupted one. (Which
+        card the run keeps in memory meanwhile: the golden run fault_history_is_a_directory.)"""
+        p = self.swapping_phone()
+        self.addCleanup(p.close)
+        p.modem_scenario = dict(SWAPPING, reset={"never": True})  # the reset wait lasts 5 s
+        p.start_modem()
+        p.start_daemon(env=self.build.crashpoint(enospc=p.path(RADIO_DIR) + "/"))
+        p.wait_log(">> AT^DSRST<CR>")
+        p.stop_daemon()
+        killed = p.texts()
+        self.assertEqual((self.earlier, sorted(self.earlier)),
+                         (radio_files(p), sorted(os.listdir(p.path(RADIO_DIR)))))
+        for boot in range(3):  # after the kill, then after each of two later starts
+            if boot:
+                p.reboot(modem=SWAPPING)
+                p.boot()
+            with self.subTest(boot=boot):
+                self.assertEqual(RESET_FLAGS, {n: p.props().get(n) for n in RESET_FLAGS})
+                if boot:
+                    self.assertEqual(self.end_state, end_state(p))
+        self.assertTrue(any(re.fullmatch(r"fwrite\(\) fail: .*28 - No space left on device", t)
+                            for t in killed), killed)
+        for name in RESET_FLAGS:
+            self.assertIn("%s left as it is for the reset: what restores it could not be recorded"
+                          % name, killed)

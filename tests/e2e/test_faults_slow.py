@@ -1,7 +1,7 @@
-"""Fault cases that sit out the daemon's long waits on a silent modem ("^DUSIMU" never reported,
-"AT^DCID", "AT+CIMI" or "AT^DTOC" silent, the line hung up for good): the golden runs marked
-"slow", replayed side by side (the daemons only wait), so the file costs about its longest case,
-102 s. Each must reproduce its recording byte for byte and keep its waits and start-up within the
+"""Fault cases that sit out the daemon's long waits on a silent modem ("^DUSIMU" never reported
+while a signal report comes every 30 s, at start-up and at a hot-plug; "AT^DCID", "AT+CIMI" or
+"AT^DTOC" silent; the line hung up for good): the golden runs marked "slow", replayed side by side
+(the daemons only wait), so the file costs about its longest case, 125 s. Each must reproduce its recording byte for byte and keep its waits and start-up within the
 bounds its case.json gives. Record them again with MODEMPREP_GOLDEN=record (see e2e/golden.py).
 """
 import unittest

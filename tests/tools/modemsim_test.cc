@@ -2,15 +2,18 @@
 // log for the phone's modem: a framing, timing or answer-order slip here would be blamed on the
 // daemon. The end-to-end runs show its answers, faults and timing through the daemon's log; these
 // cases pin what those runs cannot reach: refused commands, log starts and unusual replays.
+#include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "modemsim/faults.h"
+#include "modemsim/logged_modem.h"
 #include "modemsim/modem.h"
 #include "modemsim/radiolog.h"
-#include "modemsim/logged_modem.h"
 #include "modemsim/scenario.h"
 
 namespace modemsim {
@@ -79,15 +82,26 @@ std::unique_ptr<LoggedModem> replaying(const std::string& text, Writes* notes) {
                                        [notes](const std::string& n) { notes->push_back(n); });
 }
 
-struct NoWire : Wire {
-  void at(Clock::time_point, std::function<void()>) override {}
-  uint64_t epoch() const override { return 0; }
-  void write(uint64_t, const std::string&) override {}
+// A wire that keeps what is written, running the modem's timers in their order at once.
+struct RecordingWire : Wire {
+  std::multimap<Clock::time_point, std::function<void()>> timers;
+  Writes writes;
+  void at(Clock::time_point due, std::function<void()> fn) override { timers.emplace(due, fn); }
+  uint64_t epoch() const override { return 1; }
+  void write(uint64_t, const std::string& data) override { writes.push_back(display(data)); }
+  Writes run() {
+    while (!timers.empty()) {
+      auto fn = timers.begin()->second;
+      timers.erase(timers.begin());
+      fn();
+    }
+    return std::move(writes);
+  }
 };
 
 // The writes answering `command`, as "delay:text" ("delay:HANGUP>reopen" for a hang-up).
 Writes ask(Behaviour& modem, const std::string& command) {
-  NoWire wire;
+  RecordingWire wire;
   const Answer a = modem.respond(command, wire);
   Writes out;
   if (a.text) out.push_back("text:" + display(*a.text));
@@ -109,6 +123,36 @@ TEST(ScenarioModem, CommandsTheDaemonNeverSendsAreRefused) {
     EXPECT_EQ(Writes{"text:<CR><LF>ERROR<CR><LF>"}, ask(modem, refused)) << refused;
   EXPECT_EQ(Writes{"text:<CR><LF>OK<CR><LF>"}, ask(modem, "AT^DMPCHN=4"));
   EXPECT_EQ(4, modem.standby());
+}
+
+// The end-to-end tests of reports in pieces and of NUL bytes pass trivially if these slip: the
+// pieces and the NUL bytes must be there.
+TEST(ScenarioModem, ReportsComeInPiecesAndFaultsPutInNulBytes) {
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(parseScenario(R"({"slots": [{"present": true}],
+      "status_report": {"mode": "delayed", "split": [3, 20]}, "reset": {"split": [2, 5]},
+      "faults": [{"command": "AT^DCID", "nul_chunk": 2, "nul_at": [0, 3], "split": [4]}],
+      "unsolicited": [{"text": "+CSQ", "every_ms": 30000}]})",
+                            &sc, &error))
+      << error;
+  ScenarioModem modem(sc);
+  RecordingWire wire;
+  Answer report = modem.respond("AT^DUSIMR=1", wire);
+  report.after(Clock::now());
+  EXPECT_EQ((Writes{"<CR><LF>^", "DUSIMU: 1<CR><LF>"}), wire.run());
+  modem.respond("AT^DSRST", wire);
+  EXPECT_EQ((Writes{"<CR><LF>", "^DM", "RST<CR><LF>"}), wire.run());
+  FaultPlan faults(sc.faults, 0);
+  const Treatment t = faults.treat("AT^DCID", 0);
+  const std::string nul(1, '\0');
+  EXPECT_EQ((std::vector<std::string>{nul + nul, nul + "\r\nO", nul + "K\r\n"}),
+            chunks(t, treatedAnswer(t, std::string(kOkAnswer))));
+  for (const char* bad :
+       {R"({"unsolicited": [{"text": "x"}]})",
+        R"({"faults": [{"command": "AT", "nul_at": [3, 3]}]})", R"({"reset": {"split": [0]}})"}) {
+    EXPECT_FALSE(parseScenario(bad, &sc, &error)) << bad;
+  }
 }
 
 TEST(Replay, AnswersPerStandbyAndCommandInLoggedOrder) {

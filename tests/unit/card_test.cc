@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "daemon_fixture.h"
@@ -94,6 +95,53 @@ TEST(CardQueryTest, ScenariosFromStatusToLocale) {
   CardQuery q;
   EXPECT_EQ("0,255,255,,", described(q.query({}, {kOk, "\r\nERROR\r\n", kOk, kOk})));
   EXPECT_EQ(kStatusWait, q.sent());
+}
+
+// The wait for the card-status report: 60 s in all whatever else the modem says meanwhile, the
+// report found however the reads cut it, and a read showing both reports counts as no card.
+TEST(CardQueryTest, StatusWaitEndsWithinItsBoundAndFindsTheReportAcrossReads) {
+  const std::string kReport = "\r\n^DUSIMU: 1\r\n", kSignal = "\r\n+CSQ: 20,99\r\n";
+  using Timed = std::vector<std::pair<int, std::string>>;  // reads at seconds into the wait
+  struct Case {
+    std::string name;
+    std::vector<std::string> chunks;  // reads right after the answer
+    Timed later;
+    int status;  // -1: no report within the bound (the slot counts as empty)
+    int tookS;   // on the virtual clock
+  };
+  Timed signalEvery30s;
+  for (int s = 30; s <= 600; s += 30) signalEvery30s.push_back({s, kSignal});
+  std::vector<Case> cases = {
+      {"a signal report every 30 s, no card report", {}, signalEvery30s, -1, 60},
+      {"a signal report, then the card's", {}, {{30, kSignal}, {45, kReport}}, 1, 45},
+      {"both reports in one read", {kReport + "\r\n^DUSIMU: 0\r\n"}, {}, 0, 0},
+      {"one byte a read", {}, {}, 1, 0},
+  };
+  for (char c : kReport) cases.back().chunks.push_back(std::string(1, c));
+  for (size_t cut = 1; cut < kReport.size(); cut++) {
+    cases.push_back({"cut after byte " + std::to_string(cut),
+                     {kReport.substr(0, cut), kReport.substr(cut)},
+                     {},
+                     1,
+                     0});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CardQuery q;
+    uint64_t start = memory::nowUs();
+    q.answer({kOk, kOk});  // "AT^DLKS=1", and "AT^DUSIMR=1" without the report
+    q.answer(c.chunks);
+    for (const auto& [s, chunk] : c.later) {
+      memory::at(start + s * 1000000ull, [&q, chunk = chunk] { q.modem.send(chunk); });
+    }
+    // The answers to the commands after the wait come once it has ended.
+    memory::at(start + c.tookS * 1000000ull, [&q] { q.answer({kOk, kOk}); });
+    CardInfo card = CARD_INFO_RESET;
+    EXPECT_EQ(c.status >= 0, queryCardInfoStatus(q.state.link, card));
+    EXPECT_EQ(c.status == 1, isPresent(card));
+    EXPECT_EQ(c.tookS * 1000000ull, memory::nowUs() - start);
+    EXPECT_EQ(kStatusWait, q.sent());
+  }
 }
 
 TEST(CardQueryTest, LineThatHangsUpInTheWaitIsOpenedAgainWithinItsBounds) {

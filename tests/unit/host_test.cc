@@ -37,7 +37,9 @@ class HostTest : public ::testing::Test {
     text << std::ifstream(root_ + name).rdbuf();
     return text.str();
   }
-  void writeFile(const char* name, const std::string& text) { std::ofstream(root_ + name) << text; }
+  void writeFile(const char* name, const std::string& text) {
+    std::ofstream(root_ + name, std::ios::binary) << text;
+  }
 
   std::string root_;
 };
@@ -45,13 +47,17 @@ class HostTest : public ::testing::Test {
 // What init makes of control properties, and what a reboot keeps, are in the golden runs' stores
 // and init logs; the refusals, by name and reason, in propctl's end-to-end test.
 TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
-  writeFile("/properties", "b.two=2\nno equals sign\nd.four=4\n");
+  // A line holding a NUL byte is a line like any other: the next one is not lost with it.
+  const std::string nul = std::string("b.nul=x") + '\0' + "y\n";
+  writeFile("/properties", "b.two=2\nno equals sign\n" + nul + "d.four=4\n");
   writeFile("/properties.tmp", "left by a writer killed before its rename");
+  EXPECT_EQ("4", get("d.four"));
   EXPECT_EQ(0, platformPropertySet("c.three", "3"));
   EXPECT_EQ(0, platformPropertySet("a.one", "1"));
   EXPECT_EQ(0, platformPropertySet("b.two", "two=2"));
   EXPECT_EQ(0, platformPropertySet("e.empty", ""));
-  EXPECT_EQ("a.one=1\nb.two=two=2\nc.three=3\nd.four=4\ne.empty=\n", file("/properties"));
+  EXPECT_EQ("a.one=1\n" + nul + "b.two=two=2\nc.three=3\nd.four=4\ne.empty=\n",
+            file("/properties"));
   EXPECT_EQ("two=2", get("b.two"));
   EXPECT_EQ("", get("missing"));
   for (const auto& entry : std::filesystem::directory_iterator(root_)) {

@@ -11,6 +11,7 @@
 namespace {
 
 using fixture::Daemon;
+using fixture::kOk;
 
 // Seconds between the two stamps of the "read time out" line; -1 when there is none.
 long timeOutSpan() {
@@ -37,6 +38,10 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
       {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, false, "\r\n^DMCC: 1\r\n\r\nERROR"},
       {{"\r\nCONNECT\r\n"}, false, "\r\nCONNECT\r\n"},
       {{"\r\n^DTOC: 1\r\n", ""}, false, "\r\n^DTOC: 1\r\n"},  // the line hung up
+      // NUL bytes are dropped before any search: a read of them alone ends nothing, and one
+      // inside hides nothing.
+      {{std::string(1, '\0'), "\r\n^DCID: 1\r\n", kOk, "late"}, true, "\r\n^DCID: 1\r\n" + kOk},
+      {{"\r\n^DCID: 1\r\n" + std::string(1, '\0') + kOk, "late"}, true, "\r\n^DCID: 1\r\n" + kOk},
   };
   for (const auto& c : cases) {
     Daemon d;
@@ -49,6 +54,8 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
     EXPECT_EQ(c.chunks.back().empty(), memory::logHas("isFinalReponse() parameter error: 1"));
     EXPECT_EQ(0, memory::logCount("[-1]<< late"));  // after the end: not read
     EXPECT_EQ(1, memory::logCount("[-1]>> AT<CR>"));
+    EXPECT_EQ(c.chunks[0].find('\0') != std::string::npos,
+              memory::logHas("1 NUL bytes from the modem dropped", LOG_PRIO_WARN));
   }
 }
 
@@ -113,11 +120,14 @@ TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff)
 // The forced query after a modem reset is the golden run of an NVRAM swap.
 TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
   const struct {
-    const char* answer;
+    std::string answer;
     bool parsed;
     ModemCapability after;  // three leading numbers above 0: kept without force
   } cases[] = {
-      {"\r\n^DMCC: 1,2,1,29,1\r\n\r\nOK\r\n", true, {1, 2, 1, {29, 1, 1, 1, 1}}},
+      // Padding before the answer shifts no number.
+      {std::string(2, '\0') + "\r\n^DMCC: 1,2,1,29,1\r\n\r\nOK\r\n",
+       true,
+       {1, 2, 1, {29, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,1,2,3,4,5,6,7\r\n\r\nOK\r\n", true, {1, 2, 1, {1, 2, 3, 4, 5}}},
       {"\r\n^DMCC: 3,2,1\r\n\r\nOK\r\n", false, {3, 2, 1, {1, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,31\r\n\r\nERROR\r\n", false, kInitialModemCapability},
@@ -125,14 +135,45 @@ TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
   for (const auto& c : cases) {
     Daemon d;
     d.answer({c.answer, c.answer, c.answer});
-    EXPECT_EQ(c.parsed, queryModemCapability(d.state.link, false)) << c.answer;
-    EXPECT_EQ(0, memcmp(&c.after, &d.state.link.capability, sizeof c.after)) << c.answer;
+    SCOPED_TRACE(c.answer.c_str() + c.answer.find('^'));
+    EXPECT_EQ(c.parsed, queryModemCapability(d.state.link, false));
+    EXPECT_EQ(0, memcmp(&c.after, &d.state.link.capability, sizeof c.after));
     EXPECT_EQ(c.parsed ? 1u : 3u, d.modem.commands().size());
     EXPECT_EQ(c.parsed ? 0u : 600000u, memory::nowUs() - 1000000000u);  // 200 ms after each failure
     bool filled = c.after.dmccValue1 > 0;
     d.answer({c.answer, c.answer, c.answer});
     EXPECT_EQ(filled, queryModemCapability(d.state.link, false));
     EXPECT_EQ(filled ? "" : "AT^DMCC?|AT^DMCC?|AT^DMCC?|", d.sent());
+  }
+}
+
+// The wait for the end of a reset: "^DMRST" found however the reads cut it; without it, at most
+// 10 reads and never past the first 5 s of silence, whatever else the modem says.
+TEST(ModemCommandsTest, ResetWaitEndsAtTheReportOrWithinItsBounds) {
+  const struct {
+    const char* name;
+    std::vector<std::string> chunks;
+    int signalEveryS;  // "+CSQ" that often; 0: never
+    int tookS;
+  } cases[] = {
+      {"the report in pieces", {"\r\n^DM", "RST", "\r\n"}, 0, 0},
+      {"silence", {}, 0, 5},
+      {"a signal report every 4 s", {}, 4, 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Daemon d;
+    d.answer({kOk});  // AT^DLKS=1
+    d.answer(c.chunks);
+    uint64_t start = memory::nowUs();
+    for (int s = c.signalEveryS; s > 0 && s <= 200; s += c.signalEveryS) {
+      memory::at(start + s * 1000000ull, [&d] { d.modem.send("\r\n+CSQ: 20,99\r\n"); });
+    }
+    swapModemNvram(d.state.link);
+    EXPECT_EQ((c.tookS + 1) * 1000000ull, memory::nowUs() - start);  // then a 1 s pause
+    EXPECT_EQ(c.tookS == 5, memory::logHas("read time out: 1000:0 -> 1005:0", LOG_PRIO_ERROR));
+    EXPECT_EQ("AT^DLKS=1|AT^DSRST|", d.sent());
+    EXPECT_FALSE(d.state.link.isOpen());
   }
 }
 

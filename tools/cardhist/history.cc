@@ -87,20 +87,38 @@ std::string localeWords(int32_t value) {
   return row->target[0] == '\0' ? row->words : std::string(row->target) + " target: " + row->words;
 }
 
-void checkEntry(const Entry& e, int index, std::vector<std::string>* damage) {
+// Slots the daemon reads: the master-card choice follows the identities of the first two.
+constexpr int kSlotsRead = 2;
+
+// An entry can be found only by an identity a card can have: not empty, and ending inside.
+bool reachable(const Entry& e) { return e.used() && e.id.terminated; }
+
+bool allZero(const char* bytes, size_t size) {
+  return std::all_of(bytes, bytes + size, [](char c) { return c == '\0'; });
+}
+
+// What of one ring entry can change a decision (a card found by its identity takes its type,
+// IMSI and, under some targets, its locale) and what never will.
+void checkEntry(const CardInfo& raw, const Entry& e, int index, History* h) {
   const std::string where = "entry " + std::to_string(index) + ": ";
+  if (!reachable(e)) {
+    if (!allZero(reinterpret_cast<const char*>(&raw), sizeof raw)) {
+      h->leftovers.push_back(where + (e.used() ? "ID not terminated" : "no ID") +
+                             ", so no card can match it");
+    }
+    return;
+  }
   // The daemon adds only present cards of a known type and locale, with an IMSI.
-  if (e.used() && e.status != 0 && e.status != 1) {
-    damage->push_back(where + "status " + std::to_string(e.status) + " is neither 0 nor 1");
+  if (e.type != 1 && e.type != 2) {
+    h->damage.push_back(where + "type " + std::to_string(e.type) + " is neither 1 nor 2");
   }
-  if (e.used() && e.type != 1 && e.type != 2) {
-    damage->push_back(where + "type " + std::to_string(e.type) + " is neither 1 nor 2");
+  if (e.locale < 1 || e.locale > 6) {
+    h->damage.push_back(where + "locale " + std::to_string(e.locale) + " is not 1 to 6");
   }
-  if (e.used() && (e.locale < 1 || e.locale > 6)) {
-    damage->push_back(where + "locale " + std::to_string(e.locale) + " is not 1 to 6");
+  if (!e.imsi.terminated) h->damage.push_back(where + "IMSI not terminated");
+  if (e.status != 1) {
+    h->leftovers.push_back(where + "status " + std::to_string(e.status) + ", never read");
   }
-  if (!e.imsi.terminated) damage->push_back(where + "IMSI not terminated");
-  if (!e.id.terminated) damage->push_back(where + "ID not terminated");
 }
 
 // The first field the file does not hold completely, for the damage line of a short file.
@@ -157,9 +175,8 @@ std::string problem(const History& h) {
 }
 
 History decode(const std::vector<unsigned char>& file) {
-  saved_card_info_st st;
-  memset(&st, 0, sizeof st);
-  if (!file.empty()) memcpy(&st, file.data(), std::min(file.size(), sizeof st));
+  const unsigned char none = 0;  // an empty vector may have no data to point at
+  const saved_card_info_st st = decodeHistory(file.empty() ? &none : file.data(), file.size());
   History h;
   h.fileBytes = file.size();
   h.reserved = st.m_reserved;
@@ -169,13 +186,15 @@ History decode(const std::vector<unsigned char>& file) {
                        std::to_string(kFileBytes) + " bytes; " + firstMissing(file.size()) +
                        " and what follows read as zeros");
   } else if (file.size() > kFileBytes) {
-    h.damage.push_back("long file: " + std::to_string(file.size()) + " bytes, only the first " +
-                       std::to_string(kFileBytes) + " are used");
+    h.leftovers.push_back(std::to_string(file.size() - kFileBytes) + " bytes past the " +
+                          std::to_string(kFileBytes) + " of the history, never read");
   }
   for (int s = 0; s < MAX_SIM; ++s) {
     h.slots[s] = textOf(st.m_slotCardID[s], CARD_ID_SIZE);
-    if (!h.slots[s].terminated) {
-      h.damage.push_back("slot " + std::to_string(s) + ": ID not terminated");
+    const std::string where = "slot " + std::to_string(s) + ": ";
+    if (s < kSlotsRead && !h.slots[s].terminated) h.damage.push_back(where + "ID not terminated");
+    if (s >= kSlotsRead && !allZero(st.m_slotCardID[s], CARD_ID_SIZE)) {
+      h.leftovers.push_back(where + "not a slot the daemon reads or writes");
     }
   }
   if (h.nextIndex < 0 || h.nextIndex >= CARD_HISTORY_ENTRIES) {
@@ -191,7 +210,7 @@ History decode(const std::vector<unsigned char>& file) {
     e.imsi = textOf(c.m_cardIMSI, CARD_IMSI_SIZE);
     e.id = textOf(c.m_cardID, CARD_ID_SIZE);
     e.missing = file.size() < kRingAt + (i + 1) * sizeof(CardInfo);
-    checkEntry(e, i, &h.damage);
+    checkEntry(c, e, i, &h);
   }
   return h;
 }
@@ -205,8 +224,9 @@ bool encode(const std::string& text, std::vector<unsigned char>* file, std::stri
     return false;
   }
   // What toJson prints besides the fields is taken back; anything else is a mistake.
-  const std::string stray = unknownKey(
-      j, {"file", "bytes", "layout_bytes", "reserved", "next_index", "slots", "entries", "damage"});
+  const std::string stray =
+      unknownKey(j, {"file", "bytes", "layout_bytes", "reserved", "next_index", "slots", "entries",
+                     "damage", "leftovers"});
   if (!stray.empty()) {
     *error = "unknown key \"" + stray + "\"";
     return false;
@@ -256,8 +276,9 @@ bool encode(const std::string& text, std::vector<unsigned char>* file, std::stri
       }
     }
   }
-  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&st);
-  file->assign(raw, raw + sizeof st);
+  unsigned char bytes[kHistoryFileSize];
+  encodeHistory(st, bytes);
+  file->assign(bytes, bytes + sizeof bytes);
   return true;
 }
 
@@ -278,6 +299,7 @@ std::string toJson(const History& h, const std::string& path) {
                             {"id", utf8(e.id.bytes)}});
   }
   j["damage"] = h.damage;
+  j["leftovers"] = h.leftovers;
   return j.dump(1) + "\n";
 }
 
@@ -305,10 +327,17 @@ std::string toText(const History& h, const std::string& path) {
   }
   out += "cards seen: " + std::to_string(used) + " of " + std::to_string(CARD_HISTORY_ENTRIES) +
          " entries used\n" + lines;
-  if (h.damage.empty()) return out + "sound: no damage found\n";
-  out += "DAMAGED, " + std::to_string(h.damage.size()) + " finding" +
-         (h.damage.size() > 1 ? "s" : "") + " (what can be read is shown above):\n";
-  for (const std::string& d : h.damage) out += "  " + d + "\n";
+  if (h.damage.empty()) {
+    out += "sound: no damage found\n";
+  } else {
+    out += "DAMAGED, " + std::to_string(h.damage.size()) + " finding" +
+           (h.damage.size() > 1 ? "s" : "") + " (what can be read is shown above):\n";
+    for (const std::string& d : h.damage) out += "  " + d + "\n";
+  }
+  if (h.leftovers.empty()) return out;
+  out +=
+      "leftovers no decision reads, kept as found (" + std::to_string(h.leftovers.size()) + "):\n";
+  for (const std::string& l : h.leftovers) out += "  " + l + "\n";
   return out;
 }
 

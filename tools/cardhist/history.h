@@ -1,5 +1,7 @@
-// The card history file ("radio.cfg") read and written through the daemon's own layout
-// (saved_card_info_st): the one decoder behind cardhist's readable and JSON outputs.
+// The card history file ("radio.cfg") read and written through the daemon's own decoder and
+// encoder (card/history.h): the one decoder behind cardhist's readable and JSON outputs. What it
+// finds wrong is split in two: damage, which can change a decision of the daemon, and leftovers,
+// bytes no decision reads (the daemon carries them forward unchanged, as it does every byte).
 #pragma once
 
 #include <stdint.h>
@@ -31,8 +33,12 @@ struct History {
   Text slots[MAX_SIM];
   int32_t nextIndex = 0;
   Entry entries[CARD_HISTORY_ENTRIES];
-  // One line per finding: wrong size, out-of-range numbers, unterminated texts.
+  // One line per finding that can change a decision: a short file, the next index out of range,
+  // a slot's identity or a reachable entry's field the daemon could not have written.
   std::vector<std::string> damage;
+  // One line per finding no decision reads: bytes past the layout, slots 2 to 4, entries whose
+  // identity can never match a card, the status of entries.
+  std::vector<std::string> leftovers;
 };
 
 constexpr size_t kFileBytes = sizeof(saved_card_info_st);

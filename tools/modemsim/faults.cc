@@ -20,8 +20,10 @@ Treatment FaultPlan::treat(const std::string& command, int standby) {
     if (f.reply) t.reply = f.reply;
     if (f.latencyMs >= 0) t.latencyMs = f.latencyMs;
     t.noise += f.noise;
-    if (!f.split.empty() || !f.noise.empty()) t.gapMs = f.splitGapMs;
+    if (!f.split.empty() || !f.noise.empty() || f.nulChunk > 0) t.gapMs = f.splitGapMs;
     if (!f.split.empty()) t.split = f.split;
+    t.nulChunk += f.nulChunk;
+    if (!f.nulAt.empty()) t.nulAt = f.nulAt;
     if (f.hangup) {
       t.hangup = true;
       t.reopenMs = f.reopenMs;
@@ -33,21 +35,20 @@ Treatment FaultPlan::treat(const std::string& command, int standby) {
 std::optional<std::string> treatedAnswer(const Treatment& t, std::optional<std::string> answer) {
   if (t.reply) answer = t.reply;
   if (t.silent) answer.reset();
+  if (!answer) return answer;
+  // From the last offset back, so that each is an offset into the answer as the modem said it.
+  for (auto at = t.nulAt.rbegin(); at != t.nulAt.rend(); ++at) {
+    if (*at <= answer->size()) answer->insert(*at, 1, '\0');
+  }
   return answer;
 }
 
-std::vector<std::string> chunks(const std::string& noise, const std::optional<std::string>& answer,
-                                const std::vector<size_t>& split) {
+std::vector<std::string> chunks(const Treatment& t, const std::optional<std::string>& answer) {
   std::vector<std::string> out;
-  if (!noise.empty()) out.push_back(noise);
+  if (!t.noise.empty()) out.push_back(t.noise);
+  if (t.nulChunk > 0) out.push_back(std::string(t.nulChunk, '\0'));
   if (!answer) return out;
-  size_t from = 0;
-  for (size_t cut : split) {
-    if (cut >= answer->size()) break;
-    out.push_back(answer->substr(from, cut - from));
-    from = cut;
-  }
-  out.push_back(answer->substr(from));
+  for (std::string& piece : cutAt(*answer, t.split)) out.push_back(std::move(piece));
   return out;
 }
 

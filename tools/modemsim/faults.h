@@ -21,6 +21,8 @@ struct Treatment {
   std::string noise;
   std::vector<size_t> split;
   int gapMs = kDefaultGapMs;
+  int nulChunk = 0;
+  std::vector<size_t> nulAt;
   bool hangup = false;  // the line goes down on receipt; the command is lost
   int reopenMs = -1;
 };
@@ -37,12 +39,12 @@ class FaultPlan {
   int latencyMs_;
 };
 
-// The answer as the faults leave it: `answer` is what the modem said (none when it said nothing).
+// The answer as the faults leave it: `answer` is what the modem said (none when it said nothing),
+// another reply or none at all, NUL bytes put in.
 std::optional<std::string> treatedAnswer(const Treatment& t, std::optional<std::string> answer);
 
-// The writes for one command: the noise as its own chunk, then the answer cut at the offsets of
-// `split` (offsets at or past its end are ignored).
-std::vector<std::string> chunks(const std::string& noise, const std::optional<std::string>& answer,
-                                const std::vector<size_t>& split);
+// The writes for one command: the noise, then the NUL bytes, each as its own chunk, then the
+// answer cut at the offsets of `split` (offsets at or past its end are ignored).
+std::vector<std::string> chunks(const Treatment& t, const std::optional<std::string>& answer);
 
 }  // namespace modemsim

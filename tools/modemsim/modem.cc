@@ -43,6 +43,17 @@ struct Command {
 
 Answer ok(ModemState&, const Request&) { return kOkAnswer; }
 
+// Writes text on `line` from now on, cut before the offsets of `split`, the pieces kDefaultGapMs
+// apart so that each is read on its own.
+void writeInPieces(Wire& wire, uint64_t line, const std::string& text,
+                   const std::vector<size_t>& split) {
+  Clock::time_point t = Clock::now();
+  for (std::string& piece : cutAt(text, split)) {
+    wire.at(t, [&wire, line, piece = std::move(piece)] { wire.write(line, piece); });
+    t += milliseconds(kDefaultGapMs);
+  }
+}
+
 // ---- SIM: card lock and I/O, the card-status report, the card queries ------------------------
 
 Answer reportOn(ModemState& m, const Request& r) {
@@ -62,7 +73,9 @@ Answer reportOn(ModemState& m, const Request& r) {
     }
     wire.at(t, [&m, &wire, sb, token, line] {
       // The card as it is when the report goes out; a report switched off since is not sent.
-      if (m.reportToken[sb] == token) wire.write(line, m.statusLine(sb));
+      if (m.reportToken[sb] == token) {
+        writeInPieces(wire, line, m.statusLine(sb), m.sc.statusReport.split);
+      }
     });
   };
   return a;
@@ -147,7 +160,7 @@ Answer reset(ModemState& m, const Request& r) {
     m.standby = 0;
     std::fill(m.reportOn.begin(), m.reportOn.end(), false);
     if (m.sc.reset.swapRat && m.sc.rat.size() >= 2) std::swap(m.sc.rat[0], m.sc.rat[1]);
-    if (!m.sc.reset.never) wire.write(line, "\r\n^DMRST\r\n");
+    if (!m.sc.reset.never) writeInPieces(wire, line, "\r\n^DMRST\r\n", m.sc.reset.split);
   });
   return Answer();
 }

@@ -62,6 +62,32 @@ const json& getArray(const json& j, const std::string& where, size_t maxSize) {
 
 constexpr int kMaxMs = 3600 * 1000;
 
+// Increasing offsets into a text, from `min` on.
+std::vector<size_t> getOffsets(const json& j, const std::string& where, int min) {
+  std::vector<size_t> offsets;
+  const json& a = getArray(j, where, 64);
+  for (size_t i = 0; i < a.size(); ++i) {
+    const int off = getInt(a[i], where + "[" + std::to_string(i) + "]", min, 1 << 20);
+    if (!offsets.empty() && static_cast<size_t>(off) <= offsets.back()) {
+      fail(where, "offsets must be increasing");
+    }
+    offsets.push_back(static_cast<size_t>(off));
+  }
+  return offsets;
+}
+
+Unsolicited parseUnsolicited(const json& j, const std::string& where) {
+  checkObject(j, where, {"text", "every_ms", "first_ms"});
+  if (!j.contains("text") || !j.contains("every_ms")) fail(where, "needs 'text' and 'every_ms'");
+  Unsolicited u;
+  u.text = getString(j["text"], path(where, "text"));
+  if (u.text.empty()) fail(path(where, "text"), "must not be empty");
+  u.everyMs = getInt(j["every_ms"], path(where, "every_ms"), 10, kMaxMs);
+  u.firstMs = u.everyMs;
+  if (j.contains("first_ms")) u.firstMs = getInt(j["first_ms"], path(where, "first_ms"), 0, kMaxMs);
+  return u;
+}
+
 Slot parseSlot(const json& j, const std::string& where) {
   checkObject(j, where, {"present", "id", "imsi", "type", "lock"});
   Slot s;
@@ -87,7 +113,7 @@ Slot parseSlot(const json& j, const std::string& where) {
 Fault parseFault(const json& j, const std::string& where) {
   checkObject(j, where,
               {"command", "standby", "times", "error_first", "silent", "reply", "latency_ms",
-               "noise", "split", "split_gap_ms", "hangup", "reopen_ms"});
+               "noise", "split", "split_gap_ms", "nul_chunk", "nul_at", "hangup", "reopen_ms"});
   Fault f;
   if (!j.contains("command")) fail(where, "missing 'command'");
   f.command = getString(j["command"], path(where, "command"));
@@ -105,20 +131,13 @@ Fault parseFault(const json& j, const std::string& where) {
     f.latencyMs = getInt(j["latency_ms"], path(where, "latency_ms"), 0, kMaxMs);
   }
   if (j.contains("noise")) f.noise = getString(j["noise"], path(where, "noise"));
-  if (j.contains("split")) {
-    const std::string w = path(where, "split");
-    const json& a = getArray(j["split"], w, 64);
-    for (size_t i = 0; i < a.size(); ++i) {
-      const int off = getInt(a[i], w + "[" + std::to_string(i) + "]", 1, 1 << 20);
-      if (!f.split.empty() && static_cast<size_t>(off) <= f.split.back()) {
-        fail(w, "offsets must be increasing");
-      }
-      f.split.push_back(static_cast<size_t>(off));
-    }
-  }
+  if (j.contains("split")) f.split = getOffsets(j["split"], path(where, "split"), 1);
   if (j.contains("split_gap_ms")) {
     f.splitGapMs = getInt(j["split_gap_ms"], path(where, "split_gap_ms"), 0, kMaxMs);
   }
+  if (j.contains("nul_chunk"))
+    f.nulChunk = getInt(j["nul_chunk"], path(where, "nul_chunk"), 1, 255);
+  if (j.contains("nul_at")) f.nulAt = getOffsets(j["nul_at"], path(where, "nul_at"), 0);
   if (j.contains("hangup")) f.hangup = getBool(j["hangup"], path(where, "hangup"));
   if (j.contains("reopen_ms")) {
     f.reopenMs = getInt(j["reopen_ms"], path(where, "reopen_ms"), 0, kMaxMs);
@@ -129,7 +148,7 @@ Fault parseFault(const json& j, const std::string& where) {
 Scenario parse(const json& j) {
   checkObject(j, "scenario",
               {"dmcc", "rat", "imei", "slots", "status_report", "reset", "latency_ms",
-               "node_delay_ms", "faults"});
+               "node_delay_ms", "unsolicited", "faults"});
   Scenario sc;
   if (j.contains("dmcc")) {
     const json& a = getArray(j["dmcc"], "dmcc", 3);
@@ -163,7 +182,7 @@ Scenario parse(const json& j) {
   }
   if (j.contains("status_report")) {
     const json& r = j["status_report"];
-    checkObject(r, "status_report", {"mode", "delay_ms", "status_noise"});
+    checkObject(r, "status_report", {"mode", "delay_ms", "status_noise", "split"});
     if (r.contains("mode")) {
       const std::string mode = getString(r["mode"], "status_report.mode");
       if (mode != "inline" && mode != "delayed") {
@@ -177,19 +196,28 @@ Scenario parse(const json& j) {
     if (r.contains("status_noise")) {
       sc.statusReport.noise = getString(r["status_noise"], "status_report.status_noise");
     }
+    if (r.contains("split"))
+      sc.statusReport.split = getOffsets(r["split"], "status_report.split", 1);
   }
   if (j.contains("reset")) {
     const json& r = j["reset"];
-    checkObject(r, "reset", {"dmrst_delay_ms", "never", "swap_rat"});
+    checkObject(r, "reset", {"dmrst_delay_ms", "never", "swap_rat", "split"});
     if (r.contains("dmrst_delay_ms")) {
       sc.reset.dmrstDelayMs = getInt(r["dmrst_delay_ms"], "reset.dmrst_delay_ms", 0, kMaxMs);
     }
     if (r.contains("never")) sc.reset.never = getBool(r["never"], "reset.never");
     if (r.contains("swap_rat")) sc.reset.swapRat = getBool(r["swap_rat"], "reset.swap_rat");
+    if (r.contains("split")) sc.reset.split = getOffsets(r["split"], "reset.split", 1);
   }
   if (j.contains("latency_ms")) sc.latencyMs = getInt(j["latency_ms"], "latency_ms", 0, kMaxMs);
   if (j.contains("node_delay_ms")) {
     sc.nodeDelayMs = getInt(j["node_delay_ms"], "node_delay_ms", 0, kMaxMs);
+  }
+  if (j.contains("unsolicited")) {
+    const json& a = getArray(j["unsolicited"], "unsolicited", 16);
+    for (size_t i = 0; i < a.size(); ++i) {
+      sc.unsolicited.push_back(parseUnsolicited(a[i], "unsolicited[" + std::to_string(i) + "]"));
+    }
   }
   if (j.contains("faults")) {
     const json& a = getArray(j["faults"], "faults", 1000);
@@ -207,6 +235,18 @@ bool matchesPattern(const std::string& pattern, const std::string& command) {
     return command.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
   }
   return command == pattern;
+}
+
+std::vector<std::string> cutAt(const std::string& text, const std::vector<size_t>& offsets) {
+  std::vector<std::string> pieces;
+  size_t from = 0;
+  for (size_t cut : offsets) {
+    if (cut >= text.size()) break;
+    pieces.push_back(text.substr(from, cut - from));
+    from = cut;
+  }
+  pieces.push_back(text.substr(from));
+  return pieces;
 }
 
 bool Fault::matches(const std::string& cmd, int currentStandby) const {

@@ -27,13 +27,23 @@ struct Slot {
 struct StatusReport {
   bool delayed = false;  // false: ^DUSIMU inside the answer to AT^DUSIMR=1
   int delayMs = 0;
-  std::string noise;  // unrelated text written just before a delayed report
+  std::string noise;          // unrelated text written just before a delayed report
+  std::vector<size_t> split;  // a delayed report cut before these offsets, kDefaultGapMs apart
 };
 
 struct Reset {
   int dmrstDelayMs = 200;
-  bool never = false;   // the modem never reports ^DMRST
-  bool swapRat = true;  // the reset exchanges the RAT masks of standbys 0 and 1
+  bool never = false;         // the modem never reports ^DMRST
+  bool swapRat = true;        // the reset exchanges the RAT masks of standbys 0 and 1
+  std::vector<size_t> split;  // ^DMRST cut before these offsets, kDefaultGapMs apart
+};
+
+// A line the modem sends on its own, whatever the daemon does: first after firstMs, then every
+// everyMs (a signal-quality report, say).
+struct Unsolicited {
+  std::string text;
+  int everyMs = 0;
+  int firstMs = 0;
 };
 
 struct Fault {
@@ -47,6 +57,8 @@ struct Fault {
   std::string noise;
   std::vector<size_t> split;
   int splitGapMs = kDefaultGapMs;
+  int nulChunk = 0;           // that many NUL bytes as a write of their own before the answer
+  std::vector<size_t> nulAt;  // a NUL byte put into the answer before each of these offsets
   bool hangup = false;
   int reopenMs = -1;  // -1: the line stays down after a hangup
 
@@ -65,8 +77,12 @@ struct Scenario {
   Reset reset;
   int latencyMs = 0;
   int nodeDelayMs = 0;
+  std::vector<Unsolicited> unsolicited;
   std::vector<Fault> faults;
 };
+
+// text cut before each offset, in increasing order; offsets at or past its end are ignored.
+std::vector<std::string> cutAt(const std::string& text, const std::vector<size_t>& offsets);
 
 // Both return false with a message naming the offending key on malformed input; unknown keys
 // are errors so that a typo in a scenario does not silently test the default.

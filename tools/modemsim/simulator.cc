@@ -28,7 +28,16 @@ struct Simulator::Impl {
   std::string root, node, transcriptPath;  // set before start, read-only while serving
   int transcriptFd = -1;
   std::vector<std::string> lines;  // the transcript, under the line's lock
-  Line line;                       // last: its thread stops before the rest goes
+  std::vector<Unsolicited> unsolicited;
+  Line line;  // last: its thread stops before the rest goes
+
+  // On the serving thread: u.text on whatever line is up at `due`, and again every everyMs.
+  void repeat(const Unsolicited& u, Clock::time_point due) {
+    line.at(due, [this, &u, due] {
+      line.write(line.epoch(), u.text);
+      repeat(u, due + std::chrono::milliseconds(u.everyMs));
+    });
+  }
 
   // On the serving thread: the command is logged, the faults decide what reaches the modem and
   // what becomes of its answer.
@@ -46,9 +55,9 @@ struct Simulator::Impl {
     }
     Answer answer = t.error ? Answer(kErrorAnswer) : modem->respond(command, line);
     const Clock::time_point end =
-        !answer.timed.empty() ? line.sendTimed(answer.timed)
-                              : line.send(chunks(t.noise, treatedAnswer(t, answer.text), t.split),
-                                          t.latencyMs, t.gapMs);
+        !answer.timed.empty()
+            ? line.sendTimed(answer.timed)
+            : line.send(chunks(t, treatedAnswer(t, answer.text)), t.latencyMs, t.gapMs);
     if (answer.after) answer.after(end);
   }
 
@@ -66,7 +75,9 @@ struct Simulator::Impl {
 
 Simulator::Simulator(Scenario scenario)
     : Simulator(std::make_unique<ScenarioModem>(scenario), scenario.faults, scenario.latencyMs,
-                scenario.nodeDelayMs) {}
+                scenario.nodeDelayMs) {
+  impl_->unsolicited = scenario.unsolicited;
+}
 
 Simulator::Simulator(std::unique_ptr<Behaviour> modem, std::vector<Fault> faults, int latencyMs,
                      int nodeDelayMs)
@@ -96,6 +107,11 @@ bool Simulator::start(const std::string& root, std::string* error) {
     return false;
   }
   d.root = root;
+  d.line.locked([&d] {
+    for (const Unsolicited& u : d.unsolicited) {
+      d.repeat(u, Clock::now() + std::chrono::milliseconds(u.firstMs));
+    }
+  });
   return true;
 }
 

@@ -70,6 +70,15 @@ class Build:
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
 
+    def crashpoint(self, **settings):
+        """The daemon's environment with tools/crashpoint preloaded and its CRASHPOINT_<KEY>
+        settings (at=N, log=FILE, enospc=PATH_PREFIX)."""
+        # A sanitized daemon wants its runtime first; the preloaded library only wraps calls.
+        asan = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+        return dict({"CRASHPOINT_" + key.upper(): str(value) for key, value in settings.items()},
+                    LD_PRELOAD=self.path("tools", "crashpoint", "libcrashpoint.so"),
+                    ASAN_OPTIONS=asan)
+
     def check(self):
         """Raises HarnessError naming the first program that is not built."""
         for program in self.programs:

@@ -665,7 +665,11 @@ Scene sceneFromDump(Scene s, const std::string& historyPath,
     historyBytes = readNamedFile(historyPath);
     const cardhist::History decoded =
         cardhist::decode(std::vector<unsigned char>(historyBytes.begin(), historyBytes.end()));
-    if (!decoded.damage.empty()) throw InputError(historyPath + ": " + cardhist::problem(decoded));
+    // A file longer than a history is no history the daemon wrote, though it reads only its start.
+    const std::string why = historyBytes.size() > cardhist::kFileBytes
+                                ? "not a card history: " + decoded.leftovers[0]
+                                : cardhist::problem(decoded);
+    if (!why.empty()) throw InputError(historyPath + ": " + why);
     s.sources.push_back("card history " + historyPath);
   } else if (!s.logged) {  // a log names the cards, and says what the history hid
     s.missing.push_back(

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/select.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -32,6 +33,7 @@ struct State {
   bool failUeventOpen = false;
   int ueventOpens = 0;
   uint64_t clockUs = kClockStartUs;
+  std::multimap<uint64_t, std::function<void()>> timed;  // actions by their due time
   std::string root;
 };
 
@@ -115,6 +117,9 @@ std::string logText() {
 
 uint64_t nowUs() { return state().clockUs; }
 const std::vector<uint64_t>& sleeps() { return state().sleeps; }
+void at(uint64_t dueUs, std::function<void()> action) {
+  state().timed.emplace(dueUs, std::move(action));
+}
 void queueUevent(const std::string& bytes) { state().uevents.emplace_back(bytes, 0); }
 void queueUeventError(int error) { state().uevents.emplace_back("", error); }
 void failUeventOpen(bool fail) { state().failUeventOpen = fail; }
@@ -185,16 +190,49 @@ void platformClockMonotonic(struct timespec* now) { platformClockRealtime(now); 
 
 bool platformStart(int, char**, int*) { return true; }
 
+namespace {
+
+// One real select, waiting at most the cap; what it returns.
+int selectCapped(int nfds, fd_set* readSet, fd_set* writeSet, uint64_t limitUs) {
+  uint64_t capUs = static_cast<uint64_t>(memory::selectRealCapMs) * 1000;
+  uint64_t waitUs = limitUs < capUs ? limitUs : capUs;
+  timeval realWait = {static_cast<time_t>(waitUs / 1000000),
+                      static_cast<suseconds_t>(waitUs % 1000000)};
+  return select(nfds, readSet, writeSet, nullptr, &realWait);
+}
+
+}  // namespace
+
 int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* limit) {
   uint64_t limitUs = limit == nullptr ? 0 : limit->tv_sec * 1000000ull + limit->tv_usec;
-  uint64_t capUs = static_cast<uint64_t>(memory::selectRealCapMs) * 1000;
-  timeval realWait = {0, 0};
-  uint64_t waitUs = limitUs < capUs ? limitUs : capUs;
-  realWait.tv_sec = static_cast<time_t>(waitUs / 1000000);
-  realWait.tv_usec = static_cast<suseconds_t>(waitUs % 1000000);
-  int result = select(nfds, readSet, writeSet, nullptr, &realWait);
-  if (result != 0) return result;
+  fd_set reads, writes;
+  for (;;) {
+    if (readSet != nullptr) reads = *readSet;
+    if (writeSet != nullptr) writes = *writeSet;
+    int result = selectCapped(nfds, readSet != nullptr ? &reads : nullptr,
+                              writeSet != nullptr ? &writes : nullptr, limitUs);
+    if (result != 0) {
+      if (readSet != nullptr) *readSet = reads;
+      if (writeSet != nullptr) *writeSet = writes;
+      if (limit != nullptr)
+        *limit = {static_cast<time_t>(limitUs / 1000000),
+                  static_cast<suseconds_t>(limitUs % 1000000)};
+      return result;
+    }
+    auto& timed = state().timed;
+    uint64_t endUs = state().clockUs + limitUs;
+    if (timed.empty() || timed.begin()->first > endUs) break;
+    // Time passes up to the next action, which may give the select something to see.
+    uint64_t dueUs = std::max(timed.begin()->first, state().clockUs);
+    std::function<void()> action = std::move(timed.begin()->second);
+    timed.erase(timed.begin());
+    limitUs = endUs - dueUs;
+    state().clockUs = dueUs;
+    action();
+  }
   state().clockUs += limitUs;
+  if (readSet != nullptr) FD_ZERO(readSet);
+  if (writeSet != nullptr) FD_ZERO(writeSet);
   if (limit != nullptr) *limit = {0, 0};
   return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,10 @@ std::string logText();  // every line, one per row, with its priority letter, fo
 uint64_t nowUs();
 const std::vector<uint64_t>& sleeps();  // every platformSleepUs in order
 extern int selectRealCapMs;             // real wait of one platformSelect, default 200
+// Runs action (a test peer sending, say) once the virtual clock reaches dueUs, when a
+// platformSelect would otherwise let that time pass: the clock stops there, the action runs and
+// the select looks again. Actions of one due time run in the order given.
+void at(uint64_t dueUs, std::function<void()> action);
 
 // Uevents: queued messages are returned by platformUeventReceive in order; a queued error makes
 // one receive fail with that errno; an empty queue fails with EBADF, which ends a monitor pass.
