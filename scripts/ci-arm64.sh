@@ -124,7 +124,7 @@ done
 # The modules whose outcome depends on the processor: the daemon's sequences, faults and the
 # golden runs byte for byte. The others test the host's processes and tools (crash points, roots,
 # command lines, the replay, the browser page) and are the same on any processor.
-e2e_tests=(e2e.test_startup e2e.test_hotplug e2e.test_hardening.ModemBytesTest e2e.test_golden)
+e2e_tests=(e2e.test_hotplug e2e.test_hardening.ModemBytesTest e2e.test_golden)
 [ "${MODEMPREP_ARM64_SLOW:-0}" = 1 ] && e2e_tests+=(e2e.test_faults_slow)
 (cd tests && MODEMPREP_BUILD="$runner" PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$source_dir/tools" \
   python3 -m unittest "${e2e_tests[@]}")

@@ -66,15 +66,6 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   }
 }
 
-TEST_F(HostTest, NamesAndValuesAreTakenUpToTheirLimitsToTheByte) {
-  EXPECT_EQ(Refusal::kValueTooLong,
-            hoststore::set(root_.c_str(), "p", std::string(92, 'v').c_str()));
-  EXPECT_EQ(Refusal::kNameTooLong,
-            hoststore::set(root_.c_str(), std::string(257, 'n').c_str(), "x"));
-  EXPECT_EQ(Refusal::kAccepted, hoststore::set(root_.c_str(), std::string(256, 'n').c_str(),
-                                               std::string(91, 'v').c_str()));
-}
-
 // The log of a child process with MODEMPREP_LOG_FORMAT set to format.
 std::string logged(const char* format) {
   int fds[2];
