@@ -80,9 +80,11 @@ MUTANTS = {
                   "if (false && recoverLine(link)) outcome", "a lost line is not opened again",
                   "e2e.test_hardening.HangupTest"),
     "swap-record": ("src/modem/nvram.cc",
+                    "  if (writeRestoreRecord(restore)) {\n    setProp(kRestoreLines[line].property, "
+                    "value, tries);\n",
+                    "  setProp(kRestoreLines[line].property, value, tries);\n"
                     "  if (writeRestoreRecord(restore)) {\n",
-                    "  if (true) {\n", "a reset flag is changed before its record",
-                    "e2e.test_crash"),
+                    "a reset flag is changed before its record", "e2e.test_crash"),
     "swap-unrecorded": ("src/modem/nvram.cc", "  if (writeRestoreRecord(restore)) {",
                         "  if (writeRestoreRecord(restore) || true) {",
                         "a reset flag is changed though what restores it could not be recorded",

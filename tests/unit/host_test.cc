@@ -59,6 +59,9 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   EXPECT_EQ("a.one=1\n" + nul + "b.two=two=2\nc.three=3\nd.four=4\ne.empty=\n",
             file("/properties"));
   EXPECT_EQ("two=2", get("b.two"));
+  // A value is taken up to 91 bytes, to the byte.
+  EXPECT_EQ(0, platformPropertySet("f.long", std::string(91, 'v').c_str()));
+  EXPECT_NE(0, platformPropertySet("f.long", std::string(92, 'v').c_str()));
   EXPECT_EQ("", get("missing"));
   for (const auto& entry : std::filesystem::directory_iterator(root_)) {
     std::string name = entry.path().filename();
