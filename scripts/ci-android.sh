@@ -39,11 +39,7 @@ while [ $# -gt 0 ]; do
         echo "ci-android: --aosp needs a directory (try --help)" >&2
         exit 2
       }
-      [ -d "$2/system/sepolicy" ] || {
-        echo "ci-android: --aosp $2: no system/sepolicy there (try --help)" >&2
-        exit 2
-      }
-      aosp=$(cd "$2" && pwd)
+      aosp=$2
       tree=1
       shift 2
       ;;
@@ -53,6 +49,22 @@ while [ $# -gt 0 ]; do
       ;;
   esac
 done
+
+# The tree is a file it reads, checked once every argument is known to be usable: what is wrong
+# with it is a runtime error, not a usage one.
+if [ -n "$tree" ]; then
+  if [ ! -e "$aosp" ]; then
+    echo "ci-android: $aosp: No such file or directory" >&2
+    exit 1
+  elif [ ! -d "$aosp" ]; then
+    echo "ci-android: $aosp: not a directory" >&2
+    exit 1
+  elif [ ! -d "$aosp/system/sepolicy" ]; then
+    echo "ci-android: $aosp: not a platform tree: no system/sepolicy in it" >&2
+    exit 1
+  fi
+  aosp=$(cd "$aosp" && pwd)
+fi
 
 cd "$(dirname "$0")/.."
 start=$SECONDS

@@ -66,8 +66,10 @@ TABLE = [
      (1, "No such file"), (1, "is a directory"), (1, "not JSON")),
 ] + [(script, [S(script)], {}, *[na("takes no input file")] * 3) for script in (
     "bench/run.sh", "scripts/test.sh", "scripts/install-packages.sh", "scripts/mutants.py",
-    "scripts/ci-arm64.sh", "tests/fuzz/run.sh",
-    "scripts/ci-android.sh")]  # its --aosp DIR: checked before anything runs, a usage error
+    "scripts/ci-arm64.sh", "tests/fuzz/run.sh")] + [
+    ("ci-android.sh --aosp", [S("scripts", "ci-android.sh"), "--aosp", "{F}"], {},
+     (1, "No such file"), (1, "not a platform tree"), (1, "not a directory")),
+]
 
 # Usage and runtime errors particular to one program: (argv, environment, standard input, status,
 # words in the one stderr line). The store's refusals are worded here only.
