@@ -144,6 +144,37 @@ bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
   return found;
 }
 
+// Unsolicited lines that filled the answer before the modem's reply would push the reply out: the
+// oldest whole lines go instead, as few as leave room for a chunk of length (< 255) bytes. The
+// reply always ends the exchange, so what is kept is what the caller looks for. Returns the new
+// fill.
+size_t makeRoom(AtResponse& resp, size_t fill, size_t length) {
+  size_t needed = fill + length + 1 - kExchangeResponseSize;
+  const char* lineEnd =
+      static_cast<const char*>(memchr(resp.text + needed - 1, '\n', fill - needed + 1));
+  size_t cut = lineEnd != nullptr ? static_cast<size_t>(lineEnd - resp.text) + 1 : fill;
+  memmove(resp.text, resp.text + cut, fill - cut + 1);
+  return fill - cut;
+}
+
+// Adds a chunk to the answer gathered so far (fill bytes), making room when it is full (said once
+// an exchange). A chunk too long to fit even alone is dropped whole, and a later, smaller one may
+// still fit.
+void storeChunk(AtResponse& resp, size_t& fill, const Chunk& chunk, bool& trimmed) {
+  if (fill + chunk.length >= kExchangeResponseSize && chunk.length < kExchangeResponseSize) {
+    if (!trimmed) {
+      LOGW("answer longer than %d bytes: its oldest lines dropped to keep the end",
+           kExchangeResponseSize - 1);
+    }
+    trimmed = true;
+    fill = makeRoom(resp, fill, chunk.length);
+  }
+  if (fill + chunk.length < kExchangeResponseSize) {
+    copyText(resp.text + fill, chunk.length + 1, chunk.text, chunk.length);
+    fill += chunk.length;
+  }
+}
+
 // A line that hung up (a modem reset re-enumerates the node): opened again within the open's own
 // bounds, unlocked and pointed back at its standby. False when it stays gone; every later command
 // is then refused as on a channel that never opened.
@@ -212,6 +243,7 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
   size_t fill = strlen(resp.text);
   link.carried[0] = '\0';
   char tail[kCodeTail + 1] = {};
+  bool trimmed = false;
   for (;;) {
     Chunk chunk;
     if (waitExchangeChunk(link, deadline) < 0) return -1;
@@ -220,11 +252,7 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
     // Only NUL bytes: nothing to store or test. An empty read (end of file) ends the exchange
     // through isFinalReponse's empty-chunk rule below.
     if (n > 0 && chunk.length == 0) continue;
-    // A chunk that does not fit is dropped whole; a later, smaller one may still fit.
-    if (fill + chunk.length < kExchangeResponseSize) {
-      copyText(resp.text + fill, chunk.length + 1, chunk.text, chunk.length);
-      fill += chunk.length;
-    }
+    storeChunk(resp, fill, chunk, trimmed);
     // Each chunk is tested alone, and a code split between two reads counts as well.
     if (isFinalReponse(chunk.text) || finalCodeAcrossReads(tail, chunk.text)) return 0;
   }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,54 @@ TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   EXPECT_NE(std::string::npos,
             fixture::readFile(memory::path(kRildConfigBasePath + std::string("0")))
                 .find("rild.cardStatus = 0\n"));
+}
+
+// A modem that answers every command right but late, just inside the exchange's 10 s, reports
+// the card late in its 60 s wait, and meanwhile sends an unsolicited line every 300 ms that never
+// ends an exchange. It runs on the virtual clock until the bound, then falls silent.
+struct SlowChattyModem {
+  NoCardInSlot1& phone;
+  const char* capability;
+  uint64_t untilUs;
+
+  void answerLate(const std::string& text, uint64_t afterUs) {
+    memory::at(memory::nowUs() + afterUs, [this, text] { phone.modem.send(text); });
+  }
+  void tick() {
+    for (const std::string& command : phone.modem.commands()) {
+      if (command.rfind("AT^DUSIMR=1", 0) == 0) answerLate("\r\n^DUSIMU: 1\r\n", 59000000);
+      if (command.rfind("AT^DSRST", 0) == 0) answerLate("\r\n^DMRST\r\n", 49000000);
+      answerLate(answerTo(command), 9500000);
+    }
+    phone.modem.send("\r\n+CREG: 1\r\n");
+    if (memory::nowUs() < untilUs) memory::at(memory::nowUs() + 300000, [this] { tick(); });
+  }
+  std::string answerTo(const std::string& command) const {
+    if (command.rfind("AT^DCID", 0) == 0) return lineOk("^DCID: " + kSimOther.id);
+    if (command.rfind("AT+CIMI", 0) == 0) return lineOk("+CIMI: " + kSimOther.imsi);
+    if (command.rfind("AT^DTOC", 0) == 0) return lineOk("^DTOC: 1");
+    if (command.rfind("AT^DMCC?", 0) == 0) return lineOk(std::string("^DMCC: ") + capability);
+    return kOk;
+  }
+};
+
+// A pass ends within the sum of its designed bounds (575 s with a swap, 567 s without, on a line
+// that stays up) whatever the modem does: silence, or a slow modem that chatters. The chatter stops
+// at the bound, so a wait that restarts on every line shows as a pass that outlasts it.
+TEST(DaemonTest, AHotPlugPassEndsWithinItsBoundWhateverTheModemSends) {
+  constexpr uint64_t kPassBoundUs = 575ull * 1000000;
+  for (const char* capability : {"", "1,2,1,31,1", "1,2,1,1,31"}) {  // silent, no swap, a swap
+    NoCardInSlot1 p;
+    const uint64_t startUs = memory::nowUs();
+    SlowChattyModem modem{p, capability, startUs + kPassBoundUs};
+    p.modem.commands();  // the start-up's
+    if (*capability != '\0') memory::at(startUs, [&modem] { modem.tick(); });
+    EXPECT_EQ(1, check_modemprep_after_hotplug(p.state, 3));
+    EXPECT_LE(memory::nowUs() - startUs, kPassBoundUs) << capability;
+    // A reply is a reply however much came before it: the card is read, the swap decided.
+    EXPECT_EQ(*capability != '\0', p.state.cards.cardInfo[1].m_cardStatus == CardStatus::kPresent);
+    EXPECT_EQ(strcmp(capability, "1,2,1,1,31") == 0, memory::logHas("is switch nvram(true)"));
+  }
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {

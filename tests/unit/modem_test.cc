@@ -59,16 +59,37 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
   }
 }
 
-TEST(ChannelTest, ChunkThatDoesNotFitIsDroppedWholeAndTheCopyIsLaidOverTheOldAnswer) {
-  Daemon d;
-  std::string big(200, 'b');
-  d.answer({big, std::string(60, 'x'), "small", "\r\nOK\r\n"});
-  AtResponse out = {};
-  memset(out.text, 'z', 250);
-  EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT\r", &out).succeeded());
-  // 200 + 60 bytes would not fit 255; "small" still does. The rest of the old text stays.
-  std::string expected = big + "small\r\nOK\r\n" + std::string(250 - 200 - 11, 'z');
-  EXPECT_EQ(expected, out.text);
+// Unsolicited lines that fill the 254 bytes before the reply make room for it, oldest whole lines
+// first; a chunk too long to fit even alone is still dropped whole. The copy is laid over the
+// caller's old answer, whose rest stays.
+TEST(ChannelTest, AnAnswerThatOutgrowsItsBufferKeepsItsEnd) {
+  const std::string urc = "\r\n+CREG: 1\r\n";  // 12 bytes
+  std::string flood;
+  for (int i = 0; i < 21; i++) flood += urc;  // 252 bytes
+  const struct {
+    std::vector<std::string> chunks;
+    std::string kept;
+    bool warned;
+  } cases[] = {
+      {{flood, "\r\n^DCID: 1\r\n\r\nOK\r\n"},
+       flood.substr(2 * 12) + "\r\n^DCID: 1\r\n" + kOk,
+       true},
+      {{std::string(200, 'b'), std::string(60, 'x'), "small", kOk},
+       std::string(60, 'x') + "small" + kOk,
+       true},  // no line end: all of the old text goes
+      {{"a", std::string(255, 'c'), "small", kOk}, "asmall" + kOk, false},
+  };
+  for (const auto& c : cases) {
+    Daemon d;
+    d.answer(c.chunks);
+    AtResponse out = {};
+    memset(out.text, 'z', 250);
+    EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT\r", &out).succeeded());
+    EXPECT_EQ(c.kept + std::string(250 - c.kept.size(), 'z'), out.text);
+    EXPECT_EQ(c.warned ? 1 : 0,
+              memory::logCount("answer longer than 254 bytes: its oldest lines dropped to keep the "
+                               "end"));
+  }
 }
 
 // An unopened channel is the golden run of a line gone for good; a closed one is this.
