@@ -61,22 +61,50 @@ struct StoreLine {
   size_t length;
 };
 
-// Reads the next line; lines longer than the buffer are skipped whole. False at end of file.
-bool readLine(FILE* file, StoreLine& line) {
-  for (;;) {
-    line.length = 0;
-    bool tooLong = false;
-    int c;
-    while ((c = getc(file)) != EOF && c != '\n') {
-      if (line.length < sizeof line.text) {
-        line.text[line.length++] = static_cast<char>(c);
-      } else {
-        tooLong = true;
-      }
+// A store file read a block at a time and split at '\n' by length, so that a NUL byte is kept
+// like any other: the store is read whole at every property get.
+struct LineReader {
+  explicit LineReader(FILE* opened) : file(opened) {}
+  FILE* file;
+  char block[kLineSize];
+  size_t start = 0, end = 0;
+};
+
+// The bytes up to the next '\n' (not kept) or the end of the file; false when none were left.
+// tooLong when they did not fit in line.
+bool nextLine(LineReader& in, StoreLine& line, bool& tooLong) {
+  line.length = 0;
+  tooLong = false;
+  for (bool any = false;; any = true) {
+    if (in.start == in.end) {
+      in.start = 0;
+      in.end = fread(in.block, 1, sizeof in.block, in.file);
+      if (in.end == 0) return any;
     }
-    if (c == EOF && line.length == 0 && !tooLong) return false;
+    const char* from = in.block + in.start;
+    const char* newline = static_cast<const char*>(memchr(from, '\n', in.end - in.start));
+    size_t take = newline != nullptr ? static_cast<size_t>(newline - from) : in.end - in.start;
+    if (line.length + take <= sizeof line.text) {
+      memcpy(line.text + line.length, from, take);
+      line.length += take;
+    } else {
+      tooLong = true;
+    }
+    in.start += take;
+    if (newline != nullptr) {
+      in.start++;
+      return true;
+    }
+  }
+}
+
+// Reads the next line; lines longer than the buffer are skipped whole. False at end of file.
+bool readLine(LineReader& in, StoreLine& line) {
+  bool tooLong;
+  while (nextLine(in, line, tooLong)) {
     if (!tooLong) return true;
   }
+  return false;
 }
 
 // The name of a store line is everything before its first '='; lines without one are ignored.
@@ -107,9 +135,10 @@ bool fileListsName(const char* root, const char* relative, const char* name) {
   if (!rootPath(root, relative, path, sizeof path)) return false;
   FILE* file = openForReading(path);
   if (file == nullptr) return false;
+  LineReader in(file);
   StoreLine line;
   bool listed = false;
-  while (!listed && readLine(file, line)) listed = lineIs(line, name);
+  while (!listed && readLine(in, line)) listed = lineIs(line, name);
   fclose(file);
   return listed;
 }
@@ -127,11 +156,12 @@ bool keepsLine(const Rewrite& rewrite, const StoreLine& line, size_t nameLength)
 }
 
 // Copies the old store into out, sorted, with the rewrite applied.
-bool copyStore(FILE* in, FILE* out, const Rewrite& rewrite) {
+bool copyStore(FILE* old, FILE* out, const Rewrite& rewrite) {
   bool added = rewrite.name == nullptr;
+  LineReader in(old);
   StoreLine line;
   size_t nameLength;
-  while (in != nullptr && readLine(in, line)) {
+  while (old != nullptr && readLine(in, line)) {
     if (!lineName(line, &nameLength) || !keepsLine(rewrite, line, nameLength)) continue;
     if (!added && compareNames(line, nameLength, rewrite.name) > 0) {
       if (fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) < 0) return false;
@@ -229,10 +259,11 @@ bool get(const char* root, const char* name, char* value, size_t size) {
   if (!rootPath(root, "/properties", path, sizeof path)) return false;
   FILE* file = openForReading(path);
   if (file == nullptr) return false;
+  LineReader in(file);
   StoreLine line;
   bool found = false;
   size_t nameLength;
-  while (!found && readLine(file, line)) {
+  while (!found && readLine(in, line)) {
     if (!lineName(line, &nameLength) || !nameMatches(line, nameLength, name)) continue;
     copyText(value, size, line.text + nameLength + 1, line.length - nameLength - 1);
     found = true;
@@ -246,9 +277,10 @@ bool forEachLine(const char* root, LineVisitor visit, void* context) {
   if (!rootPath(root, "/properties", path, sizeof path)) return false;
   FILE* file = openForReading(path);
   if (file == nullptr) return errno == ENOENT;
+  LineReader in(file);
   StoreLine line;
   size_t nameLength = 0;
-  for (int number = 1; readLine(file, line); number++) {
+  for (int number = 1; readLine(in, line); number++) {
     bool named = lineName(line, &nameLength);
     visit(context, number, line.text, line.length, named ? nameLength : kNotAProperty);
   }
