@@ -64,7 +64,10 @@ struct StoreLine {
 // A store file read a block at a time and split at '\n' by length, so that a NUL byte is kept
 // like any other: the store is read whole at every property get.
 struct LineReader {
-  explicit LineReader(FILE* opened) : file(opened) {}
+  // The block is the buffer: stdio's own would be one more copy and one more allocation.
+  explicit LineReader(FILE* opened) : file(opened) {
+    if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
+  }
   FILE* file;
   char block[kLineSize];
   size_t start = 0, end = 0;
