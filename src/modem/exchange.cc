@@ -145,14 +145,12 @@ bool finalCodeAcrossReads(char (&tail)[kCodeTail + 1], const char* chunk) {
 }
 
 // Unsolicited lines that filled the answer before the modem's reply would push the reply out: the
-// oldest whole lines go instead, as few as leave room for a chunk of length (< 255) bytes. The
-// reply always ends the exchange, so what is kept is what the caller looks for. Returns the new
-// fill.
+// oldest lines go instead, as few as leave room for a chunk of length (< 255) bytes. The cut is
+// made at a CR LF, so that every line kept keeps the CR LF that the answer readers look for before
+// it; with none, all of the old text goes. Returns the new fill.
 size_t makeRoom(AtResponse& resp, size_t fill, size_t length) {
-  size_t needed = fill + length + 1 - kExchangeResponseSize;
-  const char* lineEnd =
-      static_cast<const char*>(memchr(resp.text + needed - 1, '\n', fill - needed + 1));
-  size_t cut = lineEnd != nullptr ? static_cast<size_t>(lineEnd - resp.text) + 1 : fill;
+  size_t cut = fill + length + 1 - kExchangeResponseSize;
+  while (cut < fill && !(resp.text[cut] == '\r' && resp.text[cut + 1] == '\n')) cut++;
   memmove(resp.text, resp.text + cut, fill - cut + 1);
   return fill - cut;
 }

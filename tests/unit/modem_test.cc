@@ -59,9 +59,9 @@ TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
   }
 }
 
-// Unsolicited lines that fill the 254 bytes before the reply make room for it, oldest whole lines
-// first; a chunk too long to fit even alone is still dropped whole. The copy is laid over the
-// caller's old answer, whose rest stays.
+// Unsolicited lines that fill the 254 bytes before the reply make room for it, oldest lines first,
+// cut at a CR LF; a chunk too long to fit even alone is still dropped whole. The copy is laid over
+// the caller's old answer, whose rest stays.
 TEST(ChannelTest, AnAnswerThatOutgrowsItsBufferKeepsItsEnd) {
   const std::string urc = "\r\n+CREG: 1\r\n";  // 12 bytes
   std::string flood;
@@ -72,7 +72,10 @@ TEST(ChannelTest, AnAnswerThatOutgrowsItsBufferKeepsItsEnd) {
     bool warned;
   } cases[] = {
       {{flood, "\r\n^DCID: 1\r\n\r\nOK\r\n"},
-       flood.substr(2 * 12) + "\r\n^DCID: 1\r\n" + kOk,
+       flood.substr(12 + 10) + "\r\n^DCID: 1\r\n" + kOk,  // cut at the second line's end
+       true},
+      {{std::string(240, 'u') + "\r\n^DTOC: 1\r\n", kOk},
+       "\r\n^DTOC: 1\r\n" + kOk,  // the reply's line keeps its leading CR LF
        true},
       {{std::string(200, 'b'), std::string(60, 'x'), "small", kOk},
        std::string(60, 'x') + "small" + kOk,
