@@ -179,21 +179,6 @@ bool parseLongHeader(const std::string& s, Parsed* p) {
   return true;
 }
 
-// A bug report's section lines: "------ TITLE (COMMAND) ------" begins a section (a logcat
-// section's command names its formats), "------ 1.234s was the duration of 'TITLE' ------" ends
-// one. kOpen sets *printable to whether the command asked for logcat's printable form.
-enum class SectionLine { kNone, kOpen, kClose };
-SectionLine sectionLine(const std::string& s, bool* printable) {
-  const std::string edge = "------";
-  if (s.size() < 2 * edge.size() + 3 || s.compare(0, edge.size() + 1, edge + " ") != 0 ||
-      s.compare(s.size() - edge.size() - 1, edge.size() + 1, " " + edge) != 0) {
-    return SectionLine::kNone;
-  }
-  if (s.find("s was the duration of '") != std::string::npos) return SectionLine::kClose;
-  *printable = s.find(" -v printable") != std::string::npos;
-  return SectionLine::kOpen;
-}
-
 // The escape of logcat's printable form at s[at] (a backslash): its byte and its length, 0 when
 // it is none. A byte logcat does not print raw is written "\\", "\a", "\b", "\v", "\f", "\r", "\n",
 // in octal ("\ooo", one to three digits) or in hex ("\xHH").
@@ -231,6 +216,26 @@ std::string unprintable(const std::string& shown) {
 
 }  // namespace
 
+SectionMark sectionLine(const std::string& line) {
+  const std::string edge = "------";
+  SectionMark mark;
+  if (line.size() < 2 * edge.size() + 3 || line.compare(0, edge.size() + 1, edge + " ") != 0 ||
+      line.compare(line.size() - edge.size() - 1, edge.size() + 1, " " + edge) != 0) {
+    return mark;
+  }
+  const std::string inner = line.substr(edge.size() + 1, line.size() - 2 * edge.size() - 2);
+  if (inner.find("s was the duration of '") != std::string::npos) {
+    mark.kind = SectionMark::kClose;
+    return mark;
+  }
+  mark.kind = SectionMark::kOpen;
+  const size_t open = inner.find(" (");
+  const bool command = open != std::string::npos && inner.back() == ')';
+  mark.title = command ? inner.substr(0, open) : inner;
+  mark.command = command ? inner.substr(open + 2, inner.size() - open - 3) : "";
+  return mark;
+}
+
 bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
   *out = RadioLog();
   std::map<std::string, int> formats;
@@ -263,9 +268,10 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
     if (!s.empty() && s.back() == '\r') s.pop_back();
     Parsed p;
     p.line.lineNo = out->total;
-    const SectionLine section = sectionLine(s, &printable);
-    if (section != SectionLine::kNone) {
-      if (section == SectionLine::kClose) printable = false;
+    const SectionMark section = sectionLine(s);
+    if (section.kind != SectionMark::kNone) {
+      printable = section.kind == SectionMark::kOpen &&
+                  section.command.find(" -v printable") != std::string::npos;
       out->printable |= printable;
       inLong = false;
       continue;

@@ -42,6 +42,15 @@ bool readRadioLog(const std::string& path, RadioLog* out, std::string* error);
 // start.
 bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::string* error);
 
+// A bug report's section lines: "------ TITLE (COMMAND) ------" opens a section (a logcat
+// section's command names its formats; the command may be missing), "------ 1.234s was the
+// duration of 'TITLE' ------" closes one.
+struct SectionMark {
+  enum Kind { kNone, kOpen, kClose } kind = kNone;
+  std::string title, command;  // of an opening line
+};
+SectionMark sectionLine(const std::string& line);
+
 // A traffic line of the daemon: "[N]>> ..." or "[N]<< ..." (the blank after "<<" may have been
 // trimmed from an empty read).
 struct Traffic {

@@ -23,7 +23,6 @@ namespace {
 // The sections that may hold the daemon's lines, in the order they are looked at.
 constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
 constexpr char kMainEntry[] = "main_entry.txt";
-constexpr char kSectionEdge[] = "------";
 
 #ifdef MODEMPREP_LIBZIP
 
@@ -81,27 +80,6 @@ std::string mainText(const std::string& path, const std::string&, std::string*) 
 
 #endif
 
-// "------ TITLE (COMMAND) ------" into title and command; false for any other line, the line
-// that ends a section ("------ 0.1s was the duration of 'TITLE' ------") included.
-bool sectionLine(const std::string& line, Section* out, bool* ends) {
-  const std::string edge = kSectionEdge;
-  *ends = false;
-  if (line.size() < 2 * edge.size() + 3 || line.compare(0, edge.size() + 1, edge + " ") != 0 ||
-      line.compare(line.size() - edge.size() - 1, edge.size() + 1, " " + edge) != 0) {
-    return false;
-  }
-  const std::string inner = line.substr(edge.size() + 1, line.size() - 2 * edge.size() - 2);
-  if (inner.find("s was the duration of '") != std::string::npos) {
-    *ends = true;
-    return false;
-  }
-  const size_t open = inner.find(" (");
-  const bool command = open != std::string::npos && inner.back() == ')';
-  out->title = command ? inner.substr(0, open) : inner;
-  out->command = command ? inner.substr(open + 2, inner.size() - open - 3) : "";
-  return true;
-}
-
 std::vector<Section> cutSections(const std::string& text) {
   std::vector<Section> sections;
   bool open = false;
@@ -110,13 +88,11 @@ std::vector<Section> cutSections(const std::string& text) {
   for (std::string line; std::getline(in, line);) {
     number++;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    Section next;
-    bool ends = false;
-    if (sectionLine(line, &next, &ends)) {
-      next.line = number;
-      sections.push_back(next);
+    const modemsim::SectionMark mark = modemsim::sectionLine(line);
+    if (mark.kind == modemsim::SectionMark::kOpen) {
+      sections.push_back({mark.title, mark.command, number, ""});
       open = true;
-    } else if (ends) {
+    } else if (mark.kind == modemsim::SectionMark::kClose) {
       open = false;
     }
     if (open) sections.back().text += line + "\n";

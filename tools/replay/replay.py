@@ -29,7 +29,7 @@ import tempfile
 import time
 
 try:
-    from mpharness import RESIDENT_LINE, Build, HarnessError, Phone
+    from mpharness import RESIDENT_LINE, UEVENT_SOCKET, Build, HarnessError, Phone
     from mpharness import bugreport
     from mpharness.cli import ArgumentParser, InputError, check_input
 except ImportError:
@@ -211,7 +211,7 @@ class ReplayPhone(Phone):
 
     def send_raw_uevent(self, payload):
         """One datagram; retried for 5 s while the daemon has no socket open."""
-        path = self.path("/dev/uevent.sock")
+        path = self.path(UEVENT_SOCKET)
         deadline = time.monotonic() + 5
         with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as s:
             while True:

@@ -40,7 +40,10 @@ const char* hostRootProblem(const char* root) {
   if (!S_ISDIR(info.st_mode)) return "not a directory";
   if (access(root, W_OK | X_OK) != 0) return strerror(errno);
   if (strlen(root) + strlen(kUeventSocketPath) >= sizeof address.sun_path) {
-    return "too long: <root>/dev/uevent.sock must fit a Unix socket path (107 bytes)";
+    static char tooLong[128];
+    snprintf(tooLong, sizeof tooLong, "too long: <root>%s must fit a Unix socket path (%zu bytes)",
+             kUeventSocketPath, sizeof address.sun_path - 1);
+    return tooLong;
   }
   return nullptr;
 }
