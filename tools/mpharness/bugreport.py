@@ -85,13 +85,6 @@ def read(path):
     return report
 
 
-def properties(report):
-    """The SYSTEM PROPERTIES section's values (none when the report lacks it)."""
-    section = report.find("SYSTEM PROPERTIES")
-    lines = section.lines if section else []
-    return dict(m.groups() for m in map(re.compile(r"^\[(.*?)\]: \[(.*)\]$").match, lines) if m)
-
-
 # ---- Making bug reports from host runs --------------------------------------------------------
 
 def logcat_command(buffer, uid):
@@ -205,43 +198,6 @@ def vendor_view(properties, names):
                 break
         out[name] = value
     return out
-
-
-def daemon_view(properties, names):
-    """What the daemon of a vendor-integration phone reads, under its own names: its vendor names
-    read back; a value under one of its own names is another program's there and is left out."""
-    out = {}
-    for name, value in properties.items():
-        for p in names["properties"]:
-            if p["name"] == p["vendor_name"]:
-                continue
-            number = declared(p["vendor_name"], name)
-            if number is not None:
-                out[p["name"][:-2] + number if number else p["name"]] = value
-                break
-            if declared(p["name"], name) is not None:
-                break
-        else:
-            out[name] = value
-    return out
-
-
-def integration(properties, names):
-    """Which integration the names show, and one of them: ("vendor" | "platform" | None, name).
-    Names the daemon writes at every start (and a reboot clears) show what runs now; persistent
-    ones may be left from an earlier build."""
-    found, now = {"vendor": [], "platform": []}, {"vendor": False, "platform": False}
-    for p in names["properties"]:
-        if p["name"] == p["vendor_name"]:
-            continue
-        every_start = p["writes"] and p["kind"] in ("runtime", "read-only")
-        for kind, key in (("vendor", "vendor_name"), ("platform", "name")):
-            hits = [n for n in properties if declared(p[key], n) is not None]
-            found[kind] += hits
-            now[kind] |= every_start and bool(hits)
-    if now["vendor"] or (not now["platform"] and found["vendor"]):
-        return "vendor", found["vendor"][0]
-    return ("platform", found["platform"][0]) if found["platform"] else (None, None)
 
 
 def main():

@@ -365,7 +365,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
         "is not at hand (give --history radio.cfg): the master card below may not be the one the "
         "daemon chose");
   }
-  if (!s.integration.empty()) j["integration"] = s.integration;
+  if (!s.integration.described.empty()) j["integration"] = s.integration.described;
   j["assumptions"] = s.assumptions;
   j["profile"] = profileJson(s);
   std::vector<int32_t> caps(s.capability.standbyRatCap,

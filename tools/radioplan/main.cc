@@ -72,6 +72,9 @@ constexpr char kUsage[] =
     "                      what is missing or assumed (text and markdown reports)\n"
     "  --names             print the daemon's declarations as JSON (properties with their\n"
     "                      vendor names, services, each target's card classes) and exit\n"
+    "  --properties        with --props or --bugreport: print the phone's properties as the\n"
+    "                      daemon reads them, as JSON (\"properties\", the \"integration\" its\n"
+    "                      names show and an \"example\" of them), and exit\n"
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
@@ -95,6 +98,7 @@ enum Option {
   kBrief,
   kBugreport,
   kNames,
+  kProperties,
   kHelp,
   kFirstPropertyOption,
 };
@@ -145,7 +149,7 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 struct Command {
   std::string root, props, bugreport, history, format = "text";
   std::vector<std::string> rild;
-  bool matrix = false, files = false, brief = false, names = false;
+  bool matrix = false, files = false, brief = false, names = false, properties = false;
   radioplan::Overrides overrides;
 };
 
@@ -167,6 +171,7 @@ int parse(int argc, char** argv, Command* cmd) {
       {"brief", no_argument, nullptr, kBrief},
       {"bugreport", required_argument, nullptr, kBugreport},
       {"names", no_argument, nullptr, kNames},
+      {"properties", no_argument, nullptr, kProperties},
       {"help", no_argument, nullptr, kHelp},
   };
   for (size_t i = 0; i < std::size(kPropertyOptions); i++) {
@@ -256,6 +261,9 @@ int parse(int argc, char** argv, Command* cmd) {
       case kNames:
         cmd->names = true;
         break;
+      case kProperties:
+        cmd->properties = true;
+        break;
       case ':':
         return cli::usageError(kTool, cli::missingValue(argv));
       default:
@@ -276,6 +284,8 @@ int parse(int argc, char** argv, Command* cmd) {
     return cli::usageError(
         kTool, "--history and --rild go with --props or --bugreport (a root holds its own files)");
   }
+  if (cmd->properties && cmd->props.empty() && cmd->bugreport.empty())
+    return cli::usageError(kTool, "--properties goes with --props or --bugreport");
   if (cmd->format == "html" && !cmd->matrix)
     return cli::usageError(kTool, "--format html is for --matrix");
   if (cmd->matrix && (!cmd->overrides.slotSpec[0].empty() || !cmd->overrides.slotSpec[1].empty())) {
@@ -297,7 +307,14 @@ int run(const Command& cmd) {
                     ? sceneFromBugreport(cmd.bugreport, cmd.history, cmd.rild, cmd.overrides)
                     : sceneWhatIf(cmd.overrides);
   std::string out;
-  if (cmd.matrix) {
+  if (cmd.properties) {
+    const Integration& i = scene.integration;
+    out = Json{{"integration", i.kind.empty() ? Json() : Json(i.kind)},
+               {"example", i.example},
+               {"properties", scene.observed}}
+              .dump(2) +
+          "\n";
+  } else if (cmd.matrix) {
     const Json m = matrix(scene);
     out = cmd.format == "json"       ? m.dump(2) + "\n"
           : cmd.format == "markdown" ? matrixMarkdown(m)

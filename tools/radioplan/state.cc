@@ -418,7 +418,7 @@ Properties parseGetprop(const std::string& path) {
   return out;
 }
 
-std::string readVendorNames(Properties* properties) {
+Integration readVendorNames(Properties* properties) {
   std::vector<std::string> vendor, own;
   bool vendorThisBoot = false, ownThisBoot = false;
   for (const auto& entry : *properties) {
@@ -435,8 +435,9 @@ std::string readVendorNames(Properties* properties) {
   // ones may be left from an earlier build.
   const bool isVendor = vendorThisBoot || (!ownThisBoot && !vendor.empty());
   if (!isVendor) {
-    return own.empty() ? "unknown (none of the daemon's properties is set)"
-                       : "platform (the daemon's own property names: " + own.front() + "...)";
+    if (own.empty()) return {"", "", "unknown (none of the daemon's properties is set)"};
+    return {"platform", own.front(),
+            "platform (the daemon's own property names: " + own.front() + "...)"};
   }
   Properties translated;
   for (const std::string& name : vendor) {
@@ -449,12 +450,14 @@ std::string readVendorNames(Properties* properties) {
   // The daemon there reads none of its own names: a value under one is another program's.
   for (const std::string& name : own) properties->erase(name);
   properties->insert(translated.begin(), translated.end());
-  return "vendor (its property names, " + std::to_string(vendor.size()) + " such as " +
-         vendor.front() + ", read back as the daemon's through its declarations" +
-         (own.empty() ? ""
-                      : "; " + std::to_string(own.size()) + " of the daemon's own names, such as " +
-                            own.front() + ", are not what it reads there: left out") +
-         ")";
+  return {"vendor", vendor.front(),
+          "vendor (its property names, " + std::to_string(vendor.size()) + " such as " +
+              vendor.front() + ", read back as the daemon's through its declarations" +
+              (own.empty()
+                   ? ""
+                   : "; " + std::to_string(own.size()) + " of the daemon's own names, such as " +
+                         own.front() + ", are not what it reads there: left out") +
+              ")"};
 }
 
 std::string rildValue(const RildConfig& config, const RildKey& key) {

@@ -33,9 +33,14 @@ std::string rildValue(const RildConfig& config, const RildKey& key);
 
 // "[name]: [value]" lines, as "adb shell getprop" prints them.
 Properties parseGetprop(const std::string& path);
+// Which integration a phone's property names show: "vendor", "platform" or "" (none of the
+// daemon's names is set), one name that shows it, and a sentence for the report.
+struct Integration {
+  std::string kind, example, described;
+};
 // A phone's properties under the daemon's own names: those of the vendor integration are read
-// back through the daemon's declarations. Returns which integration the names show.
-std::string readVendorNames(Properties* properties);
+// back through the daemon's declarations.
+Integration readVendorNames(Properties* properties);
 
 // A modem answer read into a card's answers by one of the daemon's readers (readIdAnswer...).
 using AnswerReader = AnswerVerdict (*)(const AtOutcome&, const AtResponse&, CardInfo&);
@@ -105,7 +110,7 @@ struct Scene {
   std::map<int, RildFile> rild;  // the files found, by standby
   RadioPlan previous;            // entries a run leaves alone keep these (from the rild files)
   std::vector<std::string> daemonLog;  // warnings and errors the daemon's code logged
-  std::string integration;             // which one a phone's property names show
+  Integration integration;             // which one a phone's property names show
   std::optional<LoggedStart> logged;   // what the daemon logged (a bug report)
 
   std::string prop(const std::string& name) const;

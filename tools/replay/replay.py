@@ -19,6 +19,7 @@ daemon's declarations (radioplan --names).
 Run through scripts/replay.sh, which puts the harness package (tools/) on PYTHONPATH, or as the
 installed modemprep-replay, which runs the installed programs.
 """
+import json
 import os
 import re
 import shutil
@@ -306,15 +307,19 @@ def section_log(args, build, work):
         ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"))
 
 
-def report_properties(report, plan, build):
+def report_properties(path, plan, build):
     """Which integration the bug report's properties show; their values (the state after the
     run) go into the replay's store for the names the daemon reads that the log never shows
     read. Returns the notes."""
     names = bugreport.daemon_names(build)
-    props = bugreport.properties(report)
-    kind, example = bugreport.integration(props, names)
+    # radioplan reads them as the daemon does, vendor names translated back.
+    result = subprocess.run([build.radioplan, "--bugreport", path, "--properties"],
+                            capture_output=True, text=True, timeout=30)
+    if result.returncode != 0:
+        raise ReplayError(result.stderr.strip().replace("radioplan: ", "", 1))
+    seen = json.loads(result.stdout)
+    kind, example, props = seen["integration"], seen["example"], seen["properties"]
     if kind == "vendor":
-        props = bugreport.daemon_view(props, names)
         notes = ["the phone runs the vendor integration: its property names (such as %s) are read "
                  "back as the daemon's through its declarations" % example]
     else:
@@ -348,9 +353,9 @@ def run(args, build):
 def replay(args, build, work):
     notes, described = [], args.log
     if args.bugreport:
-        args.log, described, found, info, lines = section_log(args, build, work)
+        args.log, described, _, info, lines = section_log(args, build, work)
         plan = Plan(lines)
-        notes = report_properties(found, plan, build)
+        notes = report_properties(args.bugreport, plan, build)
     else:
         info, lines = read_log(build, args.log, args.boot)
         plan = Plan(lines)
