@@ -9,23 +9,16 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr uint64_t kOpenSettleUs = 500000;
 constexpr uint64_t kOpenRetryUs = 1000000;
 constexpr int kOpenAttempts = 100;
-constexpr int64_t kUsPerSec = 1000000;
 // Never the daemon's controlling terminal: a hang-up of the line (a modem reset re-enumerates the
 // node) must not end the process.
 constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_CLOEXEC;
-
-timeval toTimeval(int64_t us) {
-  timeval tv;
-  tv.tv_sec = static_cast<time_t>(us / kUsPerSec);
-  tv.tv_usec = static_cast<suseconds_t>(us % kUsPerSec);
-  return tv;
-}
 
 // A hung-up or vanished line: end of file, or an error only a dead device gives.
 bool lineGone(ssize_t result, int error) {

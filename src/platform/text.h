@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/time.h>
 #include <time.h>
 
 // Copies at most min(srcLength, dstSize - 1) bytes of src, stopping at a NUL, and terminates
@@ -26,6 +27,11 @@ inline size_t fieldLength(const char (&field)[N]) {
   size_t n = 0;
   while (n < N && field[n] != '\0') n++;
   return n;
+}
+
+// A non-negative span in microseconds as select takes it.
+inline struct timeval toTimeval(uint64_t us) {
+  return {static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
 }
 
 // Microseconds from one clock reading to another.

@@ -196,8 +196,7 @@ namespace {
 int selectCapped(int nfds, fd_set* readSet, fd_set* writeSet, uint64_t limitUs) {
   uint64_t capUs = static_cast<uint64_t>(memory::selectRealCapMs) * 1000;
   uint64_t waitUs = limitUs < capUs ? limitUs : capUs;
-  timeval realWait = {static_cast<time_t>(waitUs / 1000000),
-                      static_cast<suseconds_t>(waitUs % 1000000)};
+  timeval realWait = toTimeval(waitUs);
   return select(nfds, readSet, writeSet, nullptr, &realWait);
 }
 
@@ -214,9 +213,7 @@ int platformSelect(int nfds, fd_set* readSet, fd_set* writeSet, struct timeval* 
     if (result != 0) {
       if (readSet != nullptr) *readSet = reads;
       if (writeSet != nullptr) *writeSet = writes;
-      if (limit != nullptr)
-        *limit = {static_cast<time_t>(limitUs / 1000000),
-                  static_cast<suseconds_t>(limitUs % 1000000)};
+      if (limit != nullptr) *limit = toTimeval(limitUs);
       return result;
     }
     auto& timed = state().timed;
