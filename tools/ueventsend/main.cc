@@ -20,7 +20,7 @@ constexpr char kUsage[] =
     "Usage: ueventsend [--root DIR] [--count N] FIELD...\n"
     "  or:  ueventsend [--root DIR] [--count N] --raw TEXT\n"
     "\n"
-    "Sends one uevent datagram to DIR/dev/uevent.sock, where a host daemon listens:\n"
+    "Sends one uevent datagram to %s, where a host daemon listens:\n"
     "  FIELD...     the fields, each ended by a NUL byte, as the kernel writes them, e.g.\n"
     "               ueventsend change@/devices/virtual/sim/sim1 USIM1 IN\n"
     "  --raw TEXT   the bytes of TEXT as given (for malformed events)\n"
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
     if (c == 'h') {
-      fputs(kUsage, stdout);
+      printf(kUsage, modemsim::ueventSocketPath("DIR").c_str());
       return 0;
     } else if (c == 'r') {
       root = optarg;
