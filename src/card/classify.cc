@@ -4,27 +4,13 @@
 #include <string.h>
 
 #include "platform/text.h"
+#include "profile/targets.h"
 
 namespace {
 
 // The shortest IMSI that carries a country and a network code.
 constexpr size_t kMinImsiLength = 5;
 
-// How an IMSI is classified under a project target: own operator, same country, foreign.
-struct LocaleRule {
-  uint32_t target;
-  PlmnList ProjectProfile::*plmnList;  // nullptr: every card gets `own`
-  CardLocale own;
-  CardLocale sameCountry;
-  CardLocale foreign;
-};
-constexpr LocaleRule kLocaleRules[] = {
-    {PROJECT_TARGET_CMCC, &ProjectProfile::cmccPlmnList, CardLocale::kCmccHome,
-     CardLocale::kCmccSameCountry, CardLocale::kCmccForeign},
-    {PROJECT_TARGET_CUCC, &ProjectProfile::cuccPlmnList, CardLocale::kCuccHome,
-     CardLocale::kCuccOther, CardLocale::kCuccOther},
-    {PROJECT_TARGET_OPEN, nullptr, CardLocale::kOpen, CardLocale::kOpen, CardLocale::kOpen},
-};
 
 struct CardTypeReport {
   const char* text;
@@ -50,21 +36,19 @@ void decideLocale(const ProjectProfile& profile, CardInfo& card) {
     card.m_cardLocale = CardLocale::kUnknown;
     return;
   }
-  for (const LocaleRule& rule : kLocaleRules) {
-    if (rule.target != profile.projectTarget) continue;
-    if (rule.plmnList == nullptr) {
-      card.m_cardLocale = rule.own;
-      return;
-    }
-    const PlmnList& list = profile.*rule.plmnList;
-    if (strncmp(imsi, list[0], fieldLength(list[0])) != 0) {
-      card.m_cardLocale = rule.foreign;
-    } else {
-      card.m_cardLocale = networkCodeListed(imsi, list) ? rule.own : rule.sameCountry;
-    }
+  const ProjectTargetName& target = projectTarget(profile.projectTarget);
+  const LocaleRule& rule = target.locales;
+  if (!rule.classes) return;  // no rule for this target: a locale taken from the history stays
+  if (target.plmnList == nullptr) {
+    card.m_cardLocale = rule.own;
     return;
   }
-  // No rule for this target: a locale taken from the history stays.
+  const PlmnList& list = profile.*target.plmnList;
+  if (strncmp(imsi, list[0], fieldLength(list[0])) != 0) {
+    card.m_cardLocale = rule.foreign;
+  } else {
+    card.m_cardLocale = networkCodeListed(imsi, list) ? rule.own : rule.sameCountry;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "profile/profile.h"
+
 constexpr int MAX_SIM = 5;
 constexpr int CARD_IMSI_SIZE = 20;
 constexpr int CARD_ID_SIZE = 40;
@@ -11,16 +13,8 @@ constexpr int CARD_ID_SIZE = 40;
 // The field types keep the file's 32-bit layout; a damaged history may hold any other value.
 enum class CardStatus : int32_t { kAbsent = 0, kPresent = 1, kUnknown = 255 };
 enum class CardType : int32_t { kSim = 1, kUsim = 2, kUnknown = 255 };
-// A card's home network against the project target.
-enum class CardLocale : int32_t {
-  kCmccHome = 1,         // target cmcc: country and network code in its list
-  kCmccSameCountry = 2,  // target cmcc: country matches, network code not listed
-  kCmccForeign = 3,      // target cmcc: another country
-  kCuccHome = 4,         // target cucc: country and network code in its list
-  kCuccOther = 5,        // target cucc: any other card
-  kOpen = 6,             // target open: any card
-  kUnknown = 255,        // no card, IMSI too short, or no rule for the target
-};
+// CardLocale, a card's home network against the project target, comes with the targets
+// (profile/profile.h).
 
 // One slot's card.
 struct CardInfo {

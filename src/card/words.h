@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include "card/record.h"
+#include "profile/targets.h"
 
 namespace cardwords {
 
@@ -27,21 +28,36 @@ constexpr Word<CardType> kType[] = {
     {CardType::kUnknown, "type undetermined"},
 };
 
-// A card's home network is classed against the project target whose rule gave it.
+// A card's home network is classed against the project target whose rule gave it: the words of
+// the project targets' rules, each value once, and the value no rule gives.
 struct LocaleWord {
   CardLocale value;
   const char* target;  // "" for the value no rule gives
   const char* words;
 };
-constexpr LocaleWord kLocale[] = {
-    {CardLocale::kCmccHome, "cmcc", "home operator"},
-    {CardLocale::kCmccSameCountry, "cmcc", "other domestic operator"},
-    {CardLocale::kCmccForeign, "cmcc", "foreign operator"},
-    {CardLocale::kCuccHome, "cucc", "home operator"},
-    {CardLocale::kCuccOther, "cucc", "other operator"},
-    {CardLocale::kOpen, "open", "open market, any operator"},
-    {CardLocale::kUnknown, "", "home network undetermined"},
+struct LocaleWords {
+  LocaleWord rows[3 * (sizeof projectTargetTable / sizeof projectTargetTable[0]) + 1];
+  size_t count;
 };
+constexpr void addLocaleWord(LocaleWords& table, LocaleWord word) {
+  for (size_t i = 0; i < table.count; i++) {
+    if (table.rows[i].value == word.value) return;
+  }
+  table.rows[table.count++] = word;
+}
+constexpr LocaleWords localeWords() {
+  LocaleWords table = {};
+  for (const ProjectTargetName& target : projectTargetTable) {
+    const LocaleRule& rule = target.locales;
+    if (!rule.classes) continue;
+    addLocaleWord(table, {rule.own, target.name, rule.ownWords});
+    addLocaleWord(table, {rule.sameCountry, target.name, rule.sameCountryWords});
+    addLocaleWord(table, {rule.foreign, target.name, rule.foreignWords});
+  }
+  addLocaleWord(table, {CardLocale::kUnknown, "", "home network undetermined"});
+  return table;
+}
+constexpr LocaleWords kLocale = localeWords();
 
 // nullptr for a value outside the field's table (a damaged history holds any number).
 template <typename Value, size_t N>
@@ -55,8 +71,8 @@ constexpr const char* wordsOf(const Word<Value> (&table)[N], Value value) {
 constexpr const char* status(CardStatus value) { return wordsOf(kStatus, value); }
 constexpr const char* type(CardType value) { return wordsOf(kType, value); }
 constexpr const LocaleWord* locale(CardLocale value) {
-  for (const LocaleWord& row : kLocale) {
-    if (row.value == value) return &row;
+  for (size_t i = 0; i < kLocale.count; i++) {
+    if (kLocale.rows[i].value == value) return &kLocale.rows[i];
   }
   return nullptr;
 }

@@ -32,12 +32,17 @@ enum ProjectTarget : uint32_t {
   PROJECT_TARGET_NONE = 5,
 };
 
-struct ProjectTargetName {
-  const char* name;
-  uint32_t code;
+// A card's home network against the project target, as the card record stores it (32 bits); the
+// rule that gives each value is the target's row in profile/targets.h.
+enum class CardLocale : int32_t {
+  kCmccHome = 1,         // target cmcc: country and network code in its list
+  kCmccSameCountry = 2,  // target cmcc: country matches, network code not listed
+  kCmccForeign = 3,      // target cmcc: another country
+  kCuccHome = 4,         // target cucc: country and network code in its list
+  kCuccOther = 5,        // target cucc: any other card
+  kOpen = 6,             // target open: any card
+  kUnknown = 255,        // no card, IMSI too short, or no rule for the target
 };
-// "open" 1, "cmcc" 2, "cucc" 3, "ctc" 4, then the closing row {"", 5}.
-extern const ProjectTargetName projectTargetTable[5];
 
 constexpr int PLMN_LIST_ENTRIES = 20;
 constexpr int PLMN_ENTRY_SIZE = 4;
