@@ -6,6 +6,7 @@
 #include "main/daemon.h"
 #include "modem/commands.h"
 #include "modem/nvram.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "ril/ril.h"
 
@@ -18,103 +19,106 @@ struct LookupLog {
   const char* indexFunction;
   const char* tableName;
 };
-constexpr LookupLog kCapabilityLog = {"getIndexOf_STANDBY_RAT_CAPABILITY", "RAT_CAPABILITY_XXXX"};
-constexpr LookupLog kActualLog = {"getIndexOf_STANDBY_ACTUAL_RAT", "ACTUAL_RAT_CAPABILITY_XXXX"};
+constexpr LookupLog kCapabilityLog = {logline::kCapabilityIndexFunction, "RAT_CAPABILITY_XXXX"};
+constexpr LookupLog kActualLog = {logline::kActualIndexFunction, "ACTUAL_RAT_CAPABILITY_XXXX"};
 
 void logCardClasses(const LookupLog& names, const PairLookup& pair,
                     const CardInfo (&cards)[MAX_SIM]) {
   for (int i = 0; i < 2; i++) {
     const CardInfo& card = cards[i];
     if (!pair.card[i].covered) {
-      LOGE("can not get index of %s by m_cardStatus(%d) & m_cardType(%d) & m_cardLocale(%d)",
-           names.tableName, static_cast<int>(card.m_cardStatus), static_cast<int>(card.m_cardType),
-           static_cast<int>(card.m_cardLocale));
+      LOGE(logline::kCardNotCovered, names.tableName, static_cast<int>(card.m_cardStatus),
+           static_cast<int>(card.m_cardType), static_cast<int>(card.m_cardLocale));
     }
-    LOGI("%s() of card %d is %d", names.indexFunction, i, pair.card[i].index);
+    LOGI(logline::kCardClass, names.indexFunction, i, pair.card[i].index);
   }
 }
 
-PairLookup lookUpCapability(const DaemonState& state) {
-  const CardInfo(&cards)[MAX_SIM] = state.cards.cardInfo;
-  PairLookup pair = ratGetDualCardCapability(state.profile.projectTarget, cards[0], cards[1]);
-  logCardClasses(kCapabilityLog, pair, cards);
-  if (pair.code < 0) {
-    LOGE("combination of (U)SIM: unknown");
-  } else {
-    LOGI("combination of (U)SIM: %s", capabilityName(pair.code));
+// The policy's settings read from the properties as each stage needs them, and its lookups and
+// decisions logged and written as they are made.
+class DaemonSettings final : public PolicySettings {
+ public:
+  explicit DaemonSettings(const DaemonState& state) : state_(state) {}
+
+  const char* storedMasterCard() override {
+    getProp(prop::kMasterCard, stored_, "10");
+    return stored_;
   }
-  return pair;
-}
+  const char* defaultDataCard() override {
+    getProp(prop::kDefaultData, defaultData_, nullptr);
+    return defaultData_;
+  }
+  const char* prefNetType() override {
+    getProp(prop::kPrefNetType, prefNetType_, "");
+    return prefNetType_;
+  }
 
-PairLookup lookUpActual(const DaemonState& state) {
-  const CardInfo(&cards)[MAX_SIM] = state.cards.cardInfo;
-  PairLookup pair = ratGetDualCardActualCapability(state.profile.projectTarget, cards[0], cards[1]);
-  logCardClasses(kActualLog, pair, cards);
-  LOGI("actual combination of (U)SIM: %s", actualName(pair.code));
-  return pair;
-}
+  void capabilityLookedUp(const PairLookup& pair) override {
+    logCardClasses(kCapabilityLog, pair, state_.cards.cardInfo);
+    if (pair.code < 0) {
+      LOGE(logline::kCapabilityCombination, capabilityName(pair.code));
+    } else {
+      LOGI(logline::kCapabilityCombination, capabilityName(pair.code));
+    }
+  }
 
-PolicyInputs policyInputs(const DaemonState& state, const char* storedMasterCard,
-                          const char* defaultDataCard, const char* prefNetType) {
-  return {state.profile,        state.cards.cardInfo, state.cards.savedCardInfo.m_slotCardID,
-          storedMasterCard,     defaultDataCard,      prefNetType,
-          state.link.capability};
-}
+  void masterSelected(const RadioPlan& plan) override {
+    const ProjectProfile& profile = state_.profile;
+    const MasterDecision& master = plan.master;
+    if (master.rule == MasterRule::kUnsupportedMode) {
+      LOGE("unsupported mode: simCount(%d) and standbyCount(%d)", profile.simCount,
+           profile.standbyCount);
+    } else if (master.rule == MasterRule::kLastMasterCard ||
+               master.rule == MasterRule::kLastMasterMissing) {
+      LOGI("current master card is %d according to last master card id %s", master.lastMasterCard,
+           master.lastMasterID);
+    }
+    if (master.written) setProp(prop::kMasterCard, plan.masterCard, kPropertyTries);
+  }
+
+  void actualLookedUp(const PairLookup& pair) override {
+    logCardClasses(kActualLog, pair, state_.cards.cardInfo);
+    LOGI(logline::kActualCombination, actualName(pair.code));
+  }
+
+  void actualRatChanged(const RadioPlan& plan) override {
+    const ProjectProfile& profile = state_.profile;
+    const ActualDecision& why = plan.actualRat;
+    if (why.singleSimDualStandby) LOGI("[change actual RAT]single (U)SIM dual standby");
+    if (why.manualOutOfRange) {
+      LOGE("%s() invalid ratIdx: %d.", "changeActualRat", profile.manualRatStandby);
+    } else if (why.manual) {
+      LOGI(
+          "[change actual RAT]Replace actual RAT to %d for standby %d by the manual setting, and "
+          "set other standby to %d.",
+          static_cast<int>(profile.manualRatMask), profile.manualRatStandby,
+          static_cast<int>(profile.rat2GMask));
+    }
+    LOGI("[change actual RAT]standbyDSTMEX[0] = %s, standbyDSTMEX[1] = %s", plan.standbyDSTMEX[0],
+         plan.standbyDSTMEX[1]);
+    setProp(prop::kActualRat, plan.actualRatValue, kPropertyTries);
+  }
+
+  void standbysMapped(const RadioPlan& plan) override {
+    if (!plan.slotModeSupported) {
+      LOGE("Invalid (U)SIM(%d) and standby(%d).", state_.profile.simCount,
+           state_.profile.standbyCount);
+    }
+  }
+
+ private:
+  const DaemonState& state_;
+  char stored_[PROPERTY_VALUE_SIZE] = {};
+  char defaultData_[PROPERTY_VALUE_SIZE] = {};
+  char prefNetType_[PROPERTY_VALUE_SIZE] = {};
+};
 
 }  // namespace
 
-void decideMasterCard(DaemonState& state) {
-  char stored[PROPERTY_VALUE_SIZE] = {};
-  getProp(prop::kMasterCard, stored, "10");
-  PairLookup capability = lookUpCapability(state);
-  char defaultData[PROPERTY_VALUE_SIZE] = {};
-  if (masterCardNeedsDefaultData(state.profile, capability)) {
-    getProp(prop::kDefaultData, defaultData, nullptr);
-  }
-  RadioPlan& plan = state.plan;
-  selectMasterCard(plan, policyInputs(state, stored, defaultData, ""), capability);
-
-  const MasterDecision& master = plan.master;
-  if (master.rule == MasterRule::kUnsupportedMode) {
-    LOGE("unsupported mode: simCount(%d) and standbyCount(%d)", state.profile.simCount,
-         state.profile.standbyCount);
-  } else if (master.rule == MasterRule::kLastMasterCard ||
-             master.rule == MasterRule::kLastMasterMissing) {
-    LOGI("current master card is %d according to last master card id %s", master.lastMasterCard,
-         master.lastMasterID);
-  }
-  if (master.written) setProp(prop::kMasterCard, plan.masterCard, kPropertyTries);
-}
-
-void decideActualRat(DaemonState& state) {
-  PairLookup actual = lookUpActual(state);
-  char prefNetType[PROPERTY_VALUE_SIZE];
-  getProp(prop::kPrefNetType, prefNetType, "");
-  RadioPlan& plan = state.plan;
-  changeActualRat(plan, policyInputs(state, plan.masterCard, "", prefNetType), actual);
-
-  const ProjectProfile& profile = state.profile;
-  const ActualDecision& why = plan.actualRat;
-  if (why.singleSimDualStandby) LOGI("[change actual RAT]single (U)SIM dual standby");
-  if (why.manualOutOfRange) {
-    LOGE("%s() invalid ratIdx: %d.", "changeActualRat", profile.manualRatStandby);
-  } else if (why.manual) {
-    LOGI(
-        "[change actual RAT]Replace actual RAT to %d for standby %d by the manual setting, and "
-        "set other standby to %d.",
-        static_cast<int>(profile.manualRatMask), profile.manualRatStandby,
-        static_cast<int>(profile.rat2GMask));
-  }
-  LOGI("[change actual RAT]standbyDSTMEX[0] = %s, standbyDSTMEX[1] = %s", plan.standbyDSTMEX[0],
-       plan.standbyDSTMEX[1]);
-  setProp(prop::kActualRat, plan.actualRatValue, kPropertyTries);
-}
-
-void decideStandbyMap(DaemonState& state) {
-  mapStandbyToSim(state.plan, state.profile);
-  if (!state.plan.slotModeSupported) {
-    LOGE("Invalid (U)SIM(%d) and standby(%d).", state.profile.simCount, state.profile.standbyCount);
-  }
+void decideRadioPlan(DaemonState& state) {
+  DaemonSettings settings(state);
+  decideRadio(state.plan, state.profile, state.cards.cardInfo,
+              state.cards.savedCardInfo.m_slotCardID, settings);
 }
 
 void switchModemNvram(DaemonState& state, bool force) {
@@ -139,9 +143,7 @@ void switchModemNvram(DaemonState& state, bool force) {
 
 void configureRadio(DaemonState& state, bool nvramForce, int hotplugSim) {
   Cards& cards = state.cards;
-  decideMasterCard(state);
-  decideActualRat(state);
-  decideStandbyMap(state);
+  decideRadioPlan(state);
   updateSavedCardInfo(cards.savedCardInfo, cards.cardInfo, state.profile.simCount);
   writeSavedCardInfo(cards.savedCardInfo);
   switchModemNvram(state, nvramForce);

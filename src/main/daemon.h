@@ -27,9 +27,8 @@ bool runStartupSequence(DaemonState& state);
 void configureRadio(DaemonState& state, bool nvramForce, int hotplugSim);
 
 // Its steps, each reading its inputs, deciding through the policy, logging and acting.
-void decideMasterCard(DaemonState& state);
-void decideActualRat(DaemonState& state);
-void decideStandbyMap(DaemonState& state);
+// The master card, the actual RATs and the standby map, each read, decided, logged and written.
+void decideRadioPlan(DaemonState& state);
 void switchModemNvram(DaemonState& state, bool force);
 
 // One pass of the hot-plug monitor: opens the uevent socket and handles messages until a

@@ -189,7 +189,7 @@ bool manualStandbySet(const ProjectProfile& profile) {
 
 // Both cards equally capable and no default data card: the card that was master last time,
 // followed by its identity in case it moved to the other slot.
-MasterCode followLastMaster(RadioPlan& plan, const PolicyInputs& in) {
+MasterCode followLastMaster(RadioPlan& plan, const MasterInputs& in) {
   const char(&lastMaster)[CARD_ID_SIZE] =
       in.lastSlotCardID[masterCardSlot(plan.masterCard) == MasterCardSlot::kSlot0 ? 0 : 1];
   MasterDecision& master = plan.master;
@@ -207,7 +207,7 @@ MasterCode followLastMaster(RadioPlan& plan, const PolicyInputs& in) {
 }
 
 // The rule and code for this set-up; false when the stored code stays.
-bool decideMaster(RadioPlan& plan, const PolicyInputs& in, const PairLookup& capability,
+bool decideMaster(RadioPlan& plan, const MasterInputs& in, const PairLookup& capability,
                   MasterCode* code) {
   const ProjectProfile& profile = in.profile;
   MasterRule& rule = plan.master.rule;
@@ -407,7 +407,7 @@ bool masterCardNeedsDefaultData(const ProjectProfile& profile, const PairLookup&
          profile.dynamicRat == 1 && capability.code == RAT_234G_2G_O;
 }
 
-void selectMasterCard(RadioPlan& plan, const PolicyInputs& in, const PairLookup& capability) {
+void selectMasterCard(RadioPlan& plan, const MasterInputs& in, const PairLookup& capability) {
   plan.capability = capability;
   plan.master = {};
   // Only the first character of a master-card text is ever read.
@@ -426,7 +426,7 @@ RatMask groupMask(const ProjectProfile& profile, unsigned groups) {
          ((groups & kGroup4G) ? profile.rat4GMask : 0);
 }
 
-void changeActualRat(RadioPlan& plan, const PolicyInputs& in, const PairLookup& actual) {
+void changeActualRat(RadioPlan& plan, const ActualInputs& in, const PairLookup& actual) {
   const ProjectProfile& profile = in.profile;
   const int standbys = clampStandbyCount(profile.standbyCount);
   ActualDecision& why = plan.actualRat;
@@ -520,12 +520,36 @@ void checkStandbysServed(RadioPlan& plan, const ProjectProfile& profile,
   }
 }
 
+void decideRadio(RadioPlan& plan, const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
+                 const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE], PolicySettings& settings) {
+  const uint32_t target = profile.projectTarget;
+  const char* stored = settings.storedMasterCard();
+  const PairLookup capability = ratGetDualCardCapability(target, cards[0], cards[1]);
+  settings.capabilityLookedUp(capability);
+  const char* defaultData =
+      masterCardNeedsDefaultData(profile, capability) ? settings.defaultDataCard() : "";
+  selectMasterCard(plan, {profile, cards, lastSlotCardID, stored, defaultData}, capability);
+  settings.masterSelected(plan);
+
+  const PairLookup actual = ratGetDualCardActualCapability(target, cards[0], cards[1]);
+  settings.actualLookedUp(actual);
+  changeActualRat(plan, {profile, cards, settings.prefNetType()}, actual);
+  settings.actualRatChanged(plan);
+
+  mapStandbyToSim(plan, profile);
+  settings.standbysMapped(plan);
+}
+
 RadioPlan planRadio(const PolicyInputs& in, const RadioPlan& previous) {
-  const uint32_t target = in.profile.projectTarget;
+  struct Given final : PolicySettings {
+    const PolicyInputs& in;
+    explicit Given(const PolicyInputs& inputs) : in(inputs) {}
+    const char* storedMasterCard() override { return in.storedMasterCard; }
+    const char* defaultDataCard() override { return in.defaultDataCard; }
+    const char* prefNetType() override { return in.prefNetType; }
+  } given(in);
   RadioPlan plan = previous;
-  selectMasterCard(plan, in, ratGetDualCardCapability(target, in.cards[0], in.cards[1]));
-  changeActualRat(plan, in, ratGetDualCardActualCapability(target, in.cards[0], in.cards[1]));
-  mapStandbyToSim(plan, in.profile);
+  decideRadio(plan, in.profile, in.cards, in.lastSlotCardID, given);
   checkStandbysServed(plan, in.profile, in.capability);
   return plan;
 }

@@ -160,26 +160,63 @@ struct RadioPlan {
   NvramCheck nvram = {};
 };
 
-// What the policy decides from. The property texts are as read ("" when unset); the policy reads
+// What each stage decides from. The property texts are as read ("" when unset); the policy reads
 // nothing itself.
-struct PolicyInputs {
+struct MasterInputs {
   const ProjectProfile& profile;
   const CardInfo (&cards)[MAX_SIM];
   const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE];  // the history's slot list of last time
   const char* storedMasterCard;  // "persist.radio.vx.master.card" (its default "10")
-  const char* defaultDataCard;   // "persist.radio.default.data"
-  const char* prefNetType;       // "persist.radio.pref.net.type"
-  const ModemCapability& capability;
+  const char* defaultDataCard;   // "persist.radio.default.data", read only when needed
+};
+struct ActualInputs {
+  const ProjectProfile& profile;
+  const CardInfo (&cards)[MAX_SIM];
+  const char* prefNetType;  // "persist.radio.pref.net.type"
 };
 
-// The stages in the order the daemon runs them. Each starts from the plan of the previous run:
-// entries a stage does not touch keep their values.
+// The stages. Each starts from the plan of the previous run: entries a stage does not touch keep
+// their values.
 bool masterCardNeedsDefaultData(const ProjectProfile& profile, const PairLookup& capability);
-void selectMasterCard(RadioPlan& plan, const PolicyInputs& in, const PairLookup& capability);
-void changeActualRat(RadioPlan& plan, const PolicyInputs& in, const PairLookup& actual);
+void selectMasterCard(RadioPlan& plan, const MasterInputs& in, const PairLookup& capability);
+void changeActualRat(RadioPlan& plan, const ActualInputs& in, const PairLookup& actual);
 void mapStandbyToSim(RadioPlan& plan, const ProjectProfile& profile);
 void checkStandbysServed(RadioPlan& plan, const ProjectProfile& profile,
                          const ModemCapability& capability);
+
+// Where the stages' property texts come from, each asked for when its stage needs it, and who
+// hears of each lookup and decision: the daemon reads properties, logs and writes; radioplan and
+// the tests give the texts and listen to nothing.
+class PolicySettings {
+ public:
+  virtual const char* storedMasterCard() = 0;
+  virtual const char* defaultDataCard() = 0;
+  virtual const char* prefNetType() = 0;
+  virtual void capabilityLookedUp(const PairLookup&) {}
+  virtual void masterSelected(const RadioPlan&) {}
+  virtual void actualLookedUp(const PairLookup&) {}
+  virtual void actualRatChanged(const RadioPlan&) {}
+  virtual void standbysMapped(const RadioPlan&) {}
+
+ protected:
+  ~PolicySettings() = default;
+};
+
+// The master card, the actual RATs and the standby map, in the order the daemon runs them: the
+// one composition of the stages, for the daemon's configuration chain and for planRadio.
+void decideRadio(RadioPlan& plan, const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
+                 const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE], PolicySettings& settings);
+
+// Everything a whole plan is decided from, the settings as given texts.
+struct PolicyInputs {
+  const ProjectProfile& profile;
+  const CardInfo (&cards)[MAX_SIM];
+  const char (&lastSlotCardID)[MAX_SIM][CARD_ID_SIZE];
+  const char* storedMasterCard;
+  const char* defaultDataCard;
+  const char* prefNetType;
+  const ModemCapability& capability;
+};
 
 // A manual RAT setting leaves the modem as it is, and the last modem check's decision in force.
 bool modemCheckRuns(const ProjectProfile& profile);
@@ -187,7 +224,7 @@ bool modemCheckRuns(const ProjectProfile& profile);
 // whose modem stack does not offer its RATs.
 bool nvramSwapNeeded(const NvramCheck& check, bool capabilityKnown);
 
-// The whole plan at once.
+// The whole plan at once: decideRadio, then the modem check on the capability given.
 RadioPlan planRadio(const PolicyInputs& in, const RadioPlan& previous = RadioPlan());
 
 // The RATs of a set of groups under the profile.

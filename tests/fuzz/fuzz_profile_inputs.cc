@@ -114,9 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkProfile(s.profile);
   checkRatList(s.link.capability);
 
-  decideMasterCard(s);
-  decideActualRat(s);
-  decideStandbyMap(s);
+  decideRadioPlan(s);
   checkPlan(s.plan);
   return 0;
 }
