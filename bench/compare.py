@@ -1,17 +1,14 @@
 #!/usr/bin/env python3
 """Sets the figures of two bench/run.py results side by side.
 
-    bench/compare.py OLD.json NEW.json
+    python3 -m bench.compare OLD.json NEW.json    (from the repository's top folder)
 
 Every figure is "lower is better"; the change is NEW - OLD and its percentage of OLD.
 """
 import json
-import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "tools"))
-from mpharness.cli import ArgumentParser, InputError, check_input  # noqa: E402
+from tools.mpharness.cli import ArgumentParser, InputError, check_input
 
 
 class Unreadable(Exception):

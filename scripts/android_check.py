@@ -23,9 +23,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "tools"))
-from mpharness.cli import ArgumentParser  # noqa: E402  (one-line usage errors, as every tool)
+from tools.mpharness.cli import ArgumentParser  # one-line usage errors, as every tool
 
 # A user build of a full-Treble device with the property rules on, launched with the newest
 # release (Soong's value for a platform-wide policy). Release flags (target_flag_*) stay off.
@@ -533,7 +531,7 @@ class Run:
 
 
 def main():
-    parser = ArgumentParser(prog="scripts/android_check.py", description=__doc__.split("\n\n")[0])
+    parser = ArgumentParser(prog="python3 -m scripts.android_check", description=__doc__.split("\n\n")[0])
     parser.add_argument("--aosp", required=True, help="the platform sources")
     parser.add_argument("--tree", action="store_true",
                         help="AOSP is a platform tree (system/sepolicy...), not the flat copy")

@@ -155,7 +155,7 @@ for integration in platform vendor; do
 done
 if [ -n "$aosp" ]; then
   # Debian's python3: setools is a library of Debian's Python.
-  /usr/bin/python3 scripts/android_check.py --aosp "$aosp" ${tree:+--tree} --build "$build/policy" \
+  /usr/bin/python3 -m scripts.android_check --aosp "$aosp" ${tree:+--tree} --build "$build/policy" \
     --jobs "$jobs" --names "$build/names_platform.json" "$build/names_vendor.json"
 else
   skip "the policy builds, contexts, property rights, vendor init triggers and planted rules:" \

@@ -6,9 +6,9 @@ tests (and, for the few faults only a real device node or a real crash shows, th
 test named with the mutant); a mutant is caught when a test fails. Prints a line per mutant and
 exits 1 when any survived. The source tree itself is never changed.
 
-    scripts/mutants.py                 # every mutant
-    scripts/mutants.py ring-wrap ...   # some of them
-    scripts/mutants.py --list
+    python3 -m scripts.mutants                 # every mutant (from the repository's top folder)
+    python3 -m scripts.mutants ring-wrap ...   # some of them
+    python3 -m scripts.mutants --list
 """
 import os
 import shutil
@@ -17,9 +17,9 @@ import sys
 import tempfile
 import time
 
+from tools.mpharness.cli import ArgumentParser
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-from mpharness.cli import ArgumentParser  # noqa: E402
 
 # name: (file, text to replace, replacement, what the fault is[, the end-to-end test that catches
 # it when the unit tests cannot])
@@ -177,7 +177,7 @@ def try_mutant(name, work, log):
 
 
 def main():
-    parser = ArgumentParser(prog="scripts/mutants.py", description=__doc__.split("\n\n")[0])
+    parser = ArgumentParser(prog="python3 -m scripts.mutants", description=__doc__.split("\n\n")[0])
     parser.add_argument("mutants", nargs="*", metavar="MUTANT", help="names (default: all)")
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     args = parser.parse_args()

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr int kStateOffset = 6;
 uint32_t slotCandidate(const char* message, int slot, uint32_t stored, uint32_t candidate) {
   const char* name = strstr(message, kSlotNames[slot]);
   if (name == nullptr) return candidate;
-  LOGD("sim_hot_plug_monitor_loop msg=%s", message);
+  LOGD(logline::kHotplugMessage, message);
   LOGD("sim_hot_plug_monitor_loop g_dual_sim_online:%d", static_cast<int>(stored));
   const char* state = name + kStateOffset;
   uint32_t bit = 1u << slot;

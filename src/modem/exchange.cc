@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -54,7 +55,7 @@ void logReadTimeOut(const timespec& start) {
 ssize_t readTraffic(ModemLink& link, Chunk& chunk) {
   ssize_t n = readChunk(link.line, chunk);
   if (n < 0) return n;
-  logAtTraffic("<< ", chunk.text, link.currentStandby);
+  logAtTraffic(logline::kTrafficReceived, chunk.text, link.currentStandby);
   if (chunk.read != chunk.length) {
     LOGW("%d NUL bytes from the modem dropped", static_cast<int>(chunk.read - chunk.length));
   }
@@ -235,7 +236,7 @@ int sendAtSync(ModemLink& link, const char* cmd, AtResponse& resp) {
   drainLateAnswer(link);
   if (writeCommand(link.line, cmd) != 0) return -1;
   Deadline deadline = startDeadline();
-  logAtTraffic(">> ", cmd, link.currentStandby);
+  logAtTraffic(logline::kTrafficSent, cmd, link.currentStandby);
   // Unsolicited text that followed a late answer is read as this exchange's beginning.
   copyText(resp.text, link.carried);
   size_t fill = strlen(resp.text);
@@ -288,7 +289,7 @@ int writeAtCommand(ModemLink& link, const char* cmd) {
     drainLateAnswer(link);
     if (writableNow(link.line) == 1) result = writeCommand(link.line, cmd);
   }
-  logAtTraffic(">> ", cmd, link.currentStandby);
+  logAtTraffic(logline::kTrafficSent, cmd, link.currentStandby);
   return result;
 }
 
@@ -329,7 +330,9 @@ void logAtTraffic(const char* prefix, const char* text, int standby) {
   char display[kDisplaySize] = {};
   int length = 0;
   for (const char* p = text; *p != '\0' && length <= kDisplayCut; p++) {
-    const char* shown = *p == '\r' ? "<CR>" : *p == '\n' ? "<LF>" : nullptr;
+    const char* shown = *p == '\r'   ? logline::kCarriageReturn
+                        : *p == '\n' ? logline::kLineFeed
+                                     : nullptr;
     if (shown == nullptr) {
       display[length++] = *p;
     } else {
@@ -337,5 +340,5 @@ void logAtTraffic(const char* prefix, const char* text, int standby) {
       length += 4;
     }
   }
-  LOGD("[%d]%s%.*s", standby, prefix, length, display);
+  LOGD(logline::kTraffic, standby, prefix, length, display);
 }

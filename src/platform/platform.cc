@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/log_lines.h"
 #include "platform/text.h"
 
 namespace {
@@ -16,14 +17,14 @@ constexpr size_t kNameSize = 96;
 int getNamed(const char* name, char* value, const char* defaultValue) {
   memset(value, 0, PROPERTY_VALUE_SIZE);
   if (platformPropertyGet(name, value) > 0) {
-    LOGI("get property: [%s]: [%s]", name, value);
+    LOGI(logline::kPropertyGot, name, value);
     return 0;
   }
   if (defaultValue == nullptr) {
-    LOGW("property \"%s\" is empty", name);
+    LOGW(logline::kPropertyEmpty, name);
     return -1;
   }
-  LOGW("property \"%s\" is empty, use default value \"%s\"", name, defaultValue);
+  LOGW(logline::kPropertyEmptyWithDefault, name, defaultValue);
   copyText(value, PROPERTY_VALUE_SIZE, defaultValue);
   return 0;
 }
@@ -47,6 +48,10 @@ bool formatName(const char* pattern, int number, char* out, size_t size) {
   return n >= 0 && static_cast<size_t>(n) < size;
 }
 
+void logPropertySet(const char* name, const char* value) {
+  LOGI(logline::kPropertySet, name, value);
+}
+
 int getProp(const Property& property, char* value, const char* defaultValue) {
   return getNamed(property.name, value, defaultValue);
 }
@@ -64,10 +69,10 @@ int setProp(const Property& property, const char* value, int maxTries) {
   const char* name = property.name;
   for (int attempt = 1;; attempt++) {
     if (platformPropertySet(name, value) == 0) {
-      LOGI("set property: [%s]: [%s]", name, value);
+      logPropertySet(name, value);
       return 0;
     }
-    LOGI("set property: [%s]: [%s] failed", name, value);
+    LOGI(logline::kPropertySetFailed, name, value);
     platformSleepUs(kSetPropRetryPauseUs);
     if (attempt >= maxTries) return -1;
   }

@@ -32,9 +32,9 @@ constexpr const char kRildConfigBasePath[] = "/data/vantorel/radio/rild.cfg";
 constexpr const char kRestoreRecordPath[] = "/data/vantorel/radio/modem_reset.restore";
 // The host build's stand-in for the kernel's uevent socket.
 constexpr const char kUeventSocketPath[] = "/dev/uevent.sock";
-static_assert(propertycheck::startsWith(kCardHistoryPath, kDataDirectory.name) &&
-                  propertycheck::startsWith(kRildConfigBasePath, kDataDirectory.name) &&
-                  propertycheck::startsWith(kRestoreRecordPath, kDataDirectory.name),
+static_assert(propertycheck::startsWith(kCardHistoryPath, kDataDirectory.path) &&
+                  propertycheck::startsWith(kRildConfigBasePath, kDataDirectory.path) &&
+                  propertycheck::startsWith(kRestoreRecordPath, kDataDirectory.path),
               "the daemon's files live in its data directory");
 
 // Called first by main with the command line. True when the daemon is to run; otherwise it is to
@@ -72,6 +72,9 @@ int getProp(const Property& property, int number, char* value, const char* defau
 // Asks for a write up to maxTries times, a second apart; 0 once accepted, -1 when every try was
 // refused.
 int setProp(const Property& property, const char* value, int maxTries);
+
+// The line of an accepted write, for the one write made straight to the platform as well.
+void logPropertySet(const char* name, const char* value);
 
 // The property's name with its number in place of "%d" (unchanged without one); false when it
 // does not fit.

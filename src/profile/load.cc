@@ -9,7 +9,9 @@
 #include <strings.h>
 
 #include "platform/files.h"
+#include "platform/log_lines.h"
 #include "platform/text.h"
+#include "profile/targets.h"
 
 namespace {
 
@@ -76,7 +78,7 @@ void writeMultiSimConfig(int32_t simCount) {
   for (const MultiSimConfig& row : kMultiSimConfigTable) {
     if (row.simCount != simCount) continue;
     if (platformPropertySet(prop::kMultiSimConfig.name, row.value) == 0) {
-      LOGI("set property: [%s]: [%s]", prop::kMultiSimConfig.name, row.value);
+      logPropertySet(prop::kMultiSimConfig.name, row.value);
     }
     return;
   }
@@ -161,8 +163,8 @@ void completeProjectProfile(ProjectProfile& profile, RatList& ratList,
 
 void updateRatByModem(RatList& ratList, const ModemCapability& capability) {
   int32_t rat = modemRat(capability);
-  LOGD("using Modem RAT: %d", rat);
-  LOGD("before update: %s", ratList);
+  LOGD(logline::kModemRat, rat);
+  LOGD(logline::kRatListBefore, ratList);
 
   // Each kept token grows by at most its comma, so the result is at most one character longer
   // than the list before its trailing comma goes.
@@ -179,7 +181,7 @@ void updateRatByModem(RatList& ratList, const ModemCapability& capability) {
   }
   if (used > 0 && result[used - 1] == ',') result[--used] = '\0';
   copyText(ratList, result);
-  LOGD("after update: %s", ratList);
+  LOGD(logline::kRatListAfter, ratList);
 }
 
 void getManualInfo(ProjectProfile& profile) {
@@ -211,8 +213,11 @@ void getManualInfo(ProjectProfile& profile) {
 }
 
 void readPlmnLists(ProjectProfile& profile) {
-  readPlmnList(prop::kCmccPlmnList, "460,00,02,07,08,20", profile.cmccPlmnList);
-  readPlmnList(prop::kCuccPlmnList, "460,01,06,09", profile.cuccPlmnList);
+  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
+    if (row->plmnProperty != nullptr) {
+      readPlmnList(*row->plmnProperty, row->plmnDefault, profile.*row->plmnList);
+    }
+  }
 }
 
 void readPlmnList(const Property& property, const char* defaultValue, PlmnList list) {

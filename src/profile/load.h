@@ -20,6 +20,7 @@ void completeProjectProfile(ProjectProfile& profile, RatList& ratList,
 // Filters the RAT list in place by the modem's capability.
 void updateRatByModem(RatList& ratList, const ModemCapability& capability);
 void getManualInfo(ProjectProfile& profile);
-// The two operator lists, each from its property or the operator's own default.
+// The operators' lists, each from its property or the operator's own default, in the order of the
+// project targets.
 void readPlmnLists(ProjectProfile& profile);
 void readPlmnList(const Property& property, const char* defaultValue, PlmnList list);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "ril/rild_file.h"
@@ -42,8 +43,7 @@ bool dstmexChanged(int standby, const char* dstmex, const char* path) {
     if (eq != nullptr) {
       const char* oldDstmex = trimmed(eq + 1);
       if (strcmp(oldDstmex, dstmex) != 0) restartRIL = true;
-      LOGI("standby %d, oldDstmex is %s, this DSTMEX is %s restartRIL = %d", standby, oldDstmex,
-           dstmex, restartRIL);
+      LOGI(logline::kOldDstmex, standby, oldDstmex, dstmex, restartRIL);
     }
     memset(line, 0, sizeof line);
   }

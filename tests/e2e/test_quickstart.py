@@ -17,7 +17,7 @@ from mpharness import REPO, SCENARIOS, Build
 
 # Scripts that run the whole suite, install tool chains or take minutes: shown, run with --help.
 CI_SCRIPTS = ("scripts/test.sh", "scripts/ci-android.sh", "scripts/ci-arm64.sh", "bench/run.sh",
-              "tests/fuzz/run.sh", "scripts/mutants.py")
+              "tests/fuzz/run.sh", "python3 -m scripts.mutants")
 # What a block must print besides ending with status 0, by a command it holds.
 EXPECTED = {
     "modemsim ctl --root $R remove 1": (

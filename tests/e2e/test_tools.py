@@ -59,14 +59,19 @@ TABLE = [
      (1, "No such file"), (1, "is a directory"), (1, "not a card history: ")),
     ("demo", [S("scripts", "demo.sh"), "{F}"], {},
      (1, "No such file"), (1, "is a directory"), (1, "not valid JSON")),
-    ("android_check.py", [PY, S("scripts", "android_check.py"), "--aosp", "{F}", "--build", "w"],
-     {},
+    ("android_check", [PY, "-m", "scripts.android_check", "--aosp", "{F}", "--build", "w"],
+     {"PYTHONPATH": REPO},
      *[(1, "no platform policy under")] * 3),
-    ("bench/compare.py", [S("bench", "compare.py"), "{F}", "{F}"], {},
+    ("bench.compare", [PY, "-m", "bench.compare", "{F}", "{F}"], {"PYTHONPATH": REPO},
      (1, "No such file"), (1, "is a directory"), (1, "not JSON")),
 ] + [(script, [S(script)], {}, *[na("takes no input file")] * 3) for script in (
-    "bench/run.sh", "scripts/test.sh", "scripts/install-packages.sh", "scripts/mutants.py",
-    "scripts/ci-arm64.sh", "tests/fuzz/run.sh")] + [
+    "bench/run.sh", "scripts/test.sh", "scripts/install-packages.sh", "scripts/ci-arm64.sh",
+    "tests/fuzz/run.sh")] + [
+    ("scripts.mutants", [PY, "-m", "scripts.mutants"], {"PYTHONPATH": REPO},
+     *[na("takes no input file")] * 3),
+    ("scripts.layer_check", [PY, "-m", "scripts.layer_check", "--layers", "{F}"],
+     {"PYTHONPATH": REPO}, (1, "No such file"), (1, "is a directory"), (1, "not layers.txt")),
+] + [
     ("ci-android.sh --aosp", [S("scripts", "ci-android.sh"), "--aosp", "{F}"], {},
      (1, "No such file"), (1, "not a platform tree"), (1, "not a directory")),
 ]
@@ -113,7 +118,8 @@ PARTICULAR = [
     ([S("scripts", "replay.sh"), "nostart.log"], {}, "", 1, "no start of the daemon"),
     ([S("bench", "run.sh"), "--runs", "0"], {}, "", 2, "'0' is not a whole number"),
     ([S("scripts", "test.sh"), "nopreset"], {}, "", 2, 'unknown preset "nopreset"'),
-    ([S("scripts", "mutants.py"), "nomutant"], {}, "", 2, "unknown mutant nomutant"),
+    ([PY, "-m", "scripts.mutants", "nomutant"], {"PYTHONPATH": REPO}, "", 2,
+     "unknown mutant nomutant"),
     ([S("tests", "fuzz", "run.sh"), "abc"], {}, "", 2, '"abc" is not a positive number'),
 ]
 

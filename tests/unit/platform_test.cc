@@ -46,4 +46,14 @@ TEST_F(PropertyTest, RefusedWriteRetriesOneSecondApartIncludingAfterTheLast) {
   }
 }
 
+// A property made outside the declarations (in a test, or as a constant some file keeps for itself)
+// never reaches the platform unnoticed: the in-memory backend stops the test at its first use.
+TEST_F(PropertyTest, PropertyNotDeclaredStopsEveryTestThatUsesIt) {
+  constexpr Property kUndeclared = {"persist.sys.vx.not.declared", PropertyKind::kPersistent,
+                                    kReadsAndWrites, "persist.vendor.vx.not.declared"};
+  EXPECT_DEATH(getProp(kUndeclared, value, ""), "persist.sys.vx.not.declared\" is not declared");
+  EXPECT_DEATH(setProp(kUndeclared, "1", 1), "is not declared");
+  EXPECT_DEATH(getProp(prop::kRildState, -1, value, ""), "init.svc.rild-1");
+}
+
 }  // namespace

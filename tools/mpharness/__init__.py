@@ -22,11 +22,6 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
 RESIDENT_LINE = "uevent_open_socket device_fd:"
-# The daemon's fixed paths under a root, as the host platform contract gives them.
-RADIO_DIR = "/data/vantorel/radio"
-HISTORY = RADIO_DIR + "/radio.cfg"  # tools/cardhist decodes it (--json) and writes it (--encode)
-FACTORY_FILE = "/amt/msms_config.txt"
-UEVENT_SOCKET = "/dev/uevent.sock"
 TIME_OUT = re.compile(r"read time out: (\d+):(\d+) -> (\d+):(\d+)$")
 # Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
 CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
@@ -107,6 +102,36 @@ class Build:
         return self.check()
 
 
+# The daemon's fixed paths under a root (RADIO_DIR, HISTORY: tools/cardhist decodes it with --json
+# and writes it with --encode, FACTORY_FILE, UEVENT_SOCKET, MODEM_DEVICE, RILD_FILE: one per
+# standby, "%d"), as its own definitions give them: radioplan --names prints them.
+_PATHS = {"HISTORY": "card_history", "FACTORY_FILE": "factory_file",
+          "UEVENT_SOCKET": "uevent_socket", "MODEM_DEVICE": "modem_device"}
+_daemon_paths = {}
+
+
+def daemon_path(name):
+    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
+    if not _daemon_paths:
+        build = Build()
+        try:
+            names = json.loads(subprocess.run([build.radioplan, "--names"], check=True,
+                                              stdout=subprocess.PIPE).stdout)
+        except (OSError, subprocess.CalledProcessError, ValueError) as error:
+            raise HarnessError("%s --names: %s" % (build.radioplan, error))
+        paths = names["paths"]
+        _daemon_paths.update({key: paths[field] for key, field in _PATHS.items()})
+        _daemon_paths["RADIO_DIR"] = names["data_directory"]["name"].rstrip("/")
+        _daemon_paths["RILD_FILE"] = paths["rild_config_base"] + "%d"
+    return _daemon_paths[name]
+
+
+def __getattr__(name):
+    if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
+        return daemon_path(name)
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
+
 class Phone:
     def __init__(self, modem, properties=None, factory=None, data_dir=True, build=None, env=None):
         """modem: a scenario (dict); factory: the factory file's bytes (None: no file); env: the
@@ -115,10 +140,11 @@ class Phone:
         self.root = tempfile.mkdtemp(prefix="mp", dir="/tmp")
         # Logs and the scenario live below the root's own files, so that a watch on the root
         # (bench/rig.py) sees only what the daemon writes there.
-        for sub in ("dev", "amt", "log") + (("data/vantorel/radio",) if data_dir else ()):
-            os.makedirs(self.path("/" + sub), exist_ok=True)
+        folders = [os.path.dirname(daemon_path(name)) for name in ("MODEM_DEVICE", "FACTORY_FILE")]
+        for sub in folders + ["/log"] + ([daemon_path("RADIO_DIR")] if data_dir else []):
+            os.makedirs(self.path(sub), exist_ok=True)
         if factory is not None:
-            pathlib.Path(self.path(FACTORY_FILE)).write_bytes(factory)
+            pathlib.Path(self.path(daemon_path("FACTORY_FILE"))).write_bytes(factory)
         self.modem_scenario, self.boots = modem, 0
         self.sim = self.daemon = self.log_path = None
         self.sim_report_path = self.path("/log/modemsim.report")
@@ -266,7 +292,7 @@ class Phone:
         return (self.file_bytes("/init.log") or b"").decode().splitlines()
 
     def rild(self, standby):
-        return pathlib.Path(self.path("%s/rild.cfg%d" % (RADIO_DIR, standby))).read_text()
+        return pathlib.Path(self.path(daemon_path("RILD_FILE") % standby)).read_text()
 
     def history_bytes(self):
-        return self.file_bytes(HISTORY)
+        return self.file_bytes(daemon_path("HISTORY"))

@@ -1,8 +1,9 @@
 // The declarations as JSON; see names.h.
 #include "radioplan/names.h"
 
+#include "platform/platform.h"
 #include "platform/properties.h"
-#include "profile/profile.h"
+#include "profile/targets.h"
 #include "rat/policy.h"
 
 namespace radioplan {
@@ -60,7 +61,14 @@ Json daemonNames() {
   return {{"properties", properties},
           {"services", services},
           {"data_directory",
-           {{"name", kDataDirectory.name}, {"vendor_name", kDataDirectory.vendorName}}},
+           {{"name", kDataDirectory.path}, {"vendor_name", kDataDirectory.vendorPath}}},
+          {"paths",
+           {{"modem_device", kModemDevicePath},
+            {"factory_file", kFactoryFilePath},
+            {"card_history", kCardHistoryPath},
+            {"rild_config_base", kRildConfigBasePath},
+            {"restore_record", kRestoreRecordPath},
+            {"uevent_socket", kUeventSocketPath}}},
           {"card_classes", cardClasses()}};
 }
 

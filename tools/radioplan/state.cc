@@ -23,6 +23,7 @@
 #include "platform/properties.h"
 #include "platform/text.h"
 #include "profile/load.h"
+#include "profile/targets.h"
 #include "ril/ril.h"
 
 namespace radioplan {
@@ -585,7 +586,7 @@ void checkRoot(const std::string& root) {
   struct stat st;
   if (stat(root.c_str(), &st) != 0) throw InputError(root + ": " + strerror(errno));
   if (!S_ISDIR(st.st_mode)) throw InputError(root + ": not a directory");
-  const std::string factory = kFactoryFilePath, data = kDataDirectory.name;
+  const std::string factory = kFactoryFilePath, data = kDataDirectory.path;
   for (const std::string& mark : {cli::storePath(root), root + factory, root + data}) {
     if (stat(mark.c_str(), &st) == 0) return;
   }

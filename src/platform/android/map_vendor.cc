@@ -67,9 +67,9 @@ const char* androidPropertyValue(const char* name, const char* value, char* buff
 }
 
 int androidPath(const char* path, char* out, size_t size) {
-  size_t length = strlen(kDataDirectory.name);
-  bool data = strncmp(path, kDataDirectory.name, length) == 0;
-  int n = data ? snprintf(out, size, "%s%s", kDataDirectory.vendorName, path + length)
+  size_t length = strlen(kDataDirectory.path);
+  bool data = strncmp(path, kDataDirectory.path, length) == 0;
+  int n = data ? snprintf(out, size, "%s%s", kDataDirectory.vendorPath, path + length)
                : snprintf(out, size, "%s", path);
   return n >= 0 && static_cast<size_t>(n) < size ? 0 : -1;
 }

@@ -1,8 +1,8 @@
 // Names the Android backend hands to the platform, for the integration it is linked into.
 //
 // The daemon always uses its own property names, service names and paths. The platform
-// integration (backend_android_map_platform.cc: a system_ext, coredomain daemon) passes them on
-// unchanged; the vendor integration (backend_android_map_vendor.cc) moves every one of them into
+// integration (map_platform.cc beside this header: a system_ext, coredomain daemon) passes them on
+// unchanged; the vendor integration (map_vendor.cc) moves every one of them into
 // the vendor namespace, since a vendor domain may neither label nor set the daemon's own names on
 // a current device. Only the Android backend uses this; the host and in-memory backends never see
 // it.

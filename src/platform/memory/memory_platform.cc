@@ -129,12 +129,27 @@ int ueventOpenCount() { return state().ueventOpens; }
 
 using memory::state;
 
+namespace {
+
+// The daemon hands the platform only the names of platform/properties.h: a name missing there is
+// a fault every test that reaches it must show, not a property that happens to be unset.
+void requireDeclared(const char* name) {
+  if (declaredProperty(name) != nullptr) return;
+  fprintf(stderr, "in-memory platform: property \"%s\" is not declared in platform/properties.h\n",
+          name);
+  abort();
+}
+
+}  // namespace
+
 int platformPropertyGet(const char* name, char* value) {
+  requireDeclared(name);
   copyText(value, PROPERTY_VALUE_SIZE, memory::property(name).c_str());
   return static_cast<int>(strlen(value));
 }
 
 int platformPropertySet(const char* name, const char* value) {
+  requireDeclared(name);
   state().attempts[name]++;
   if (state().refused.count(name) != 0 || strlen(value) >= PROPERTY_VALUE_SIZE) return -1;
   state().writes.emplace_back(name, value);
