@@ -11,7 +11,6 @@ namespace {
 // The shortest IMSI that carries a country and a network code.
 constexpr size_t kMinImsiLength = 5;
 
-
 struct CardTypeReport {
   const char* text;
   CardType type;
@@ -39,11 +38,11 @@ void decideLocale(const ProjectProfile& profile, CardInfo& card) {
   const ProjectTargetName& target = projectTarget(profile.projectTarget);
   const LocaleRule& rule = target.locales;
   if (!rule.classes) return;  // no rule for this target: a locale taken from the history stays
-  if (target.plmnList == nullptr) {
+  if (target.plmn.list == nullptr) {
     card.m_cardLocale = rule.own;
     return;
   }
-  const PlmnList& list = profile.*target.plmnList;
+  const PlmnList& list = profile.*target.plmn.list;
   if (strncmp(imsi, list[0], fieldLength(list[0])) != 0) {
     card.m_cardLocale = rule.foreign;
   } else {

@@ -214,9 +214,9 @@ void getManualInfo(ProjectProfile& profile) {
 
 void readPlmnLists(ProjectProfile& profile) {
   for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
-    if (row->plmnProperty != nullptr) {
-      readPlmnList(*row->plmnProperty, row->plmnDefault, profile.*row->plmnList);
-    }
+    const PlmnSource& plmn = row->plmn;
+    if (plmn.property == nullptr) continue;
+    readPlmnList(*plmn.property, plmn.defaultValue, profile.*plmn.list);
   }
 }
 

@@ -20,34 +20,42 @@ struct LocaleRule {
   const char *ownWords, *sameCountryWords, *foreignWords;
 };
 
+// Where a target's PLMN list comes from and where the profile keeps it.
+struct PlmnSource {
+  const Property* property;  // nullptr: the target has no PLMN list
+  const char* defaultValue;
+  PlmnList ProjectProfile::*list;
+};
+constexpr PlmnSource kNoPlmnList = {nullptr, nullptr, nullptr};
+
 struct ProjectTargetName {
   const char* name;
   uint32_t code;
-  const Property* plmnProperty;  // nullptr: the target has no PLMN list
-  const char* plmnDefault;
-  PlmnList ProjectProfile::*plmnList;
+  PlmnSource plmn;
   LocaleRule locales;
 };
 
-constexpr LocaleRule kNoLocaleRule = {false, CardLocale::kUnknown, CardLocale::kUnknown,
-                                      CardLocale::kUnknown, "", "", ""};
+constexpr LocaleRule kNoLocaleRule = {
+    false, CardLocale::kUnknown, CardLocale::kUnknown, CardLocale::kUnknown, "", "", ""};
 
 // In the order the names are compared and the PLMN lists read, then the closing row {"", 5}.
+// clang-format off
 constexpr ProjectTargetName projectTargetTable[] = {
-    {"open", PROJECT_TARGET_OPEN, nullptr, nullptr, nullptr,
-     {true, CardLocale::kOpen, CardLocale::kOpen, CardLocale::kOpen, "open market, any operator",
-      "open market, any operator", "open market, any operator"}},
-    {"cmcc", PROJECT_TARGET_CMCC, &prop::kCmccPlmnList, "460,00,02,07,08,20",
-     &ProjectProfile::cmccPlmnList,
+    {"open", PROJECT_TARGET_OPEN, kNoPlmnList,
+     {true, CardLocale::kOpen, CardLocale::kOpen, CardLocale::kOpen,
+      "open market, any operator", "open market, any operator", "open market, any operator"}},
+    {"cmcc", PROJECT_TARGET_CMCC,
+     {&prop::kCmccPlmnList, "460,00,02,07,08,20", &ProjectProfile::cmccPlmnList},
      {true, CardLocale::kCmccHome, CardLocale::kCmccSameCountry, CardLocale::kCmccForeign,
       "home operator", "other domestic operator", "foreign operator"}},
-    {"cucc", PROJECT_TARGET_CUCC, &prop::kCuccPlmnList, "460,01,06,09",
-     &ProjectProfile::cuccPlmnList,
-     {true, CardLocale::kCuccHome, CardLocale::kCuccOther, CardLocale::kCuccOther, "home operator",
-      "other operator", "other operator"}},
-    {"ctc", PROJECT_TARGET_CTC, nullptr, nullptr, nullptr, kNoLocaleRule},
-    {"", PROJECT_TARGET_NONE, nullptr, nullptr, nullptr, kNoLocaleRule},
+    {"cucc", PROJECT_TARGET_CUCC,
+     {&prop::kCuccPlmnList, "460,01,06,09", &ProjectProfile::cuccPlmnList},
+     {true, CardLocale::kCuccHome, CardLocale::kCuccOther, CardLocale::kCuccOther,
+      "home operator", "other operator", "other operator"}},
+    {"ctc", PROJECT_TARGET_CTC, kNoPlmnList, kNoLocaleRule},
+    {"", PROJECT_TARGET_NONE, kNoPlmnList, kNoLocaleRule},
 };
+// clang-format on
 
 // The row of a target code; the closing row for a code no row has.
 constexpr const ProjectTargetName& projectTarget(uint32_t code) {
