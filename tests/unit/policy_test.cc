@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "daemon_fixture.h"
+#include "profile/targets.h"
 
 namespace {
 
@@ -60,11 +61,16 @@ std::string joined(const V* values, int count, const char* separator = ",") {
   return out.str();
 }
 
-// One card per class index of each target, from 0.
+// One card per class index of each target, from 0: each type with each locale the target's rule
+// gives, in the rule's order.
 std::vector<CardInfo> classCards(uint32_t target) {
-  std::vector<L> locales = {L::kCmccHome, L::kCmccSameCountry, L::kCmccForeign};
-  if (target == PROJECT_TARGET_OPEN) locales = {L::kOpen};
-  if (target == PROJECT_TARGET_CUCC) locales = {L::kCuccHome, L::kCuccOther};
+  const LocaleRule& rule = projectTarget(target).locales;
+  std::vector<L> locales;
+  for (L locale : {rule.own, rule.sameCountry, rule.foreign}) {
+    if (std::find(locales.begin(), locales.end(), locale) == locales.end()) {
+      locales.push_back(locale);
+    }
+  }
   std::vector<CardInfo> out = {kNoCard, card(T::kSim, L::kUnknown)};
   for (T type : {T::kSim, T::kUsim}) {
     for (L locale : locales) out.push_back(card(type, locale));
