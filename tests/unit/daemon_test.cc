@@ -3,6 +3,8 @@
 // leave these files.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +139,57 @@ TEST(DaemonTest, InterruptedSwapRecordIsAppliedOnlyWhenTheDaemonCouldHaveWritten
                            "an NVRAM swap was interrupted: restoring the modem reset properties"));
     EXPECT_FALSE(memory::hasProperty("ro.other"));
   }
+}
+
+// Each failure is logged with the errno of the failure, not that of the cleanup after it: a write
+// past the size limit fails with EFBIG, as one on a full partition fails with ENOSPC, and the
+// record's temporary file was already removed when the cleanup tried again (ENOENT).
+TEST(DaemonTest, AFailedWriteIsLoggedWithItsOwnErrno) {
+  Daemon d;
+  memory::path(kCardHistoryPath, true);
+  memory::setProperty("persist.sys.modem.reset", "0");
+  rlimit before;
+  getrlimit(RLIMIT_FSIZE, &before);
+  const rlimit none = {0, before.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &none);
+  swapModemNvram(d.state.link);
+  writeSavedCardInfo(d.state.cards.savedCardInfo);
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, SIG_DFL);
+  for (const char* line :
+       {"write \"/data/vantorel/radio/modem_reset.restore\" fail: 27 - File too large",
+        "fwrite() fail: return 0 != 1, 27 - File too large"}) {
+    EXPECT_TRUE(memory::logHas(line, LOG_PRIO_ERROR)) << line << "\n" << memory::logText();
+  }
+  EXPECT_EQ("0", memory::property("persist.sys.modem.reset"));
+}
+
+// Card B pulled from slot 1 and card C put in while a pass for slot 0 was busy: B's "OUT" finds a
+// card in the slot, and C's "IN" then changes nothing. The card differs from the one slot 1's rild
+// was configured for, so the slot is configured as for an insertion; a card that is the one its
+// rild file names costs nothing more (the golden runs of events that change nothing).
+TEST(DaemonTest, ACardSwappedBehindAnotherPassIsConfiguredAsAnInsertion) {
+  const SimCard kThird = {"89860311111111111111", "460031111111111", 2};
+  Phone p;
+  p.boot(&kUsimHome, &kSimOther);
+  p.attach(0);
+  memory::setProperty("init.svc.rild0", "running");
+  memory::setProperty("init.svc.rild1", "running");
+  p.sent();
+  p.answer({kOk, kOk});  // AT^DMPCHN=1, AT+DSIMIO=0
+  p.answer(slotAnswers(&kThird, false));
+  p.answer({kOk});  // AT+DSIMIO=1: the card is in after all
+  p.answer({kOk, lineOk("^DMCC: 1,2,1,31,1")});
+  EXPECT_EQ(1, check_modemprep_after_hotplug(p.state, 1));
+  const std::string sent = p.sent();
+  EXPECT_LT(sent.find("AT+DSIMIO=0|"), sent.find("AT^DCID|AT+CIMI|AT^DTOC|AT+DSIMIO=1|")) << sent;
+  EXPECT_NE(std::string::npos,
+            fixture::readFile(memory::path(kRildConfigBasePath + std::string("1")))
+                .find("rild.cardID = " + kThird.id + "\n"));
+  EXPECT_NE(std::string::npos, requests().find("ctl.restart rild1\n")) << requests();
+  EXPECT_EQ(kThird.id, p.state.cards.savedCardInfo.m_slotCardID[1]);
+  EXPECT_EQ(3u, p.state.cards.dual_sim_online);
 }
 
 // Messages of other devices and a card reported as it was are golden runs.
