@@ -1,9 +1,14 @@
 // The host backend: its root check at start, the property store and the log formats.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -67,6 +72,46 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
     std::string name = entry.path().filename();
     EXPECT_TRUE(name == "properties" || name == "properties.lock") << name;
   }
+}
+
+// Only the daemon's user can hold the store's lock (0600, also when an older store left it
+// readable), and another process holding it holds no write for more than a second: the write is
+// refused, as a refusing property service would, and nothing of it is done, a control command's
+// line in init.log included.
+TEST_F(HostTest, AWriteWhoseLockIsHeldElsewhereIsRefusedWithinASecond) {
+  writeFile("/properties.lock", "");
+  chmod((root_ + "/properties.lock").c_str(), 0644);
+  EXPECT_EQ(0, platformPropertySet("a", "1"));
+  struct stat info;
+  ASSERT_EQ(0, stat((root_ + "/properties.lock").c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 07777);
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t holder = fork();
+  if (holder == 0) {
+    int fd = open((root_ + "/properties.lock").c_str(), O_RDONLY);
+    flock(fd, LOCK_EX);
+    write(ready[1], "x", 1);
+    sleep(3);
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(1, read(ready[0], &byte, 1));
+  for (const char* name : {"a", "ctl.start"}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(0, platformPropertySet(name, "rild0")) << name;
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9) << name;
+    EXPECT_LT(seconds, 1.5) << name;
+  }
+  EXPECT_EQ("a=1\n", file("/properties"));
+  EXPECT_EQ("", file("/init.log"));
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(0, platformPropertySet("a", "2"));
 }
 
 // The log of a child process with MODEMPREP_LOG_FORMAT set to format.
