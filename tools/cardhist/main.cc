@@ -39,12 +39,16 @@ const char kUsage[] =
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
     "line on standard error names it and the reason), 2 a bad command line.\n";
 
+// Only a regular file, and only as much of it as the daemon reads: a FIFO would hold the tool and
+// /dev/zero fill its memory.
 int decodeFile(const std::string& path, bool asJson) {
   std::string bytes, error;
-  if (!cli::readFile(path, cli::Readable::kStreams, &bytes, &error)) {
+  size_t size = 0;
+  if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &error, cardhist::kFileBytes,
+                     &size)) {
     return cli::fileError(kTool, path, error);
   }
-  const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()});
+  const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()}, size);
   const std::string out = asJson ? cardhist::toJson(h, path) : cardhist::toText(h, path);
   fwrite(out.data(), 1, out.size(), stdout);
   // What can be read is shown all the same; the verdict goes where errors go.
