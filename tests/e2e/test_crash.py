@@ -17,12 +17,13 @@ import pathlib
 import re
 import unittest
 
-from mpharness import CARD_A, CARD_B, RADIO_DIR, Build, Phone, scenario
+from mpharness import CARD_A, CARD_B, RADIO_DIR, RESIDENT_LINE, Build, Phone, scenario
 
 STRIDE = 1 if os.environ.get("MODEMPREP_CRASH_SWEEP") == "full" else 3
 RESET_FLAGS = {"persist.sys.modem.reset": "0", "persist.sys.modem.reset.prompt": "1"}
 # Standby 1 wants the full set its stack lacks: the start-up swaps the NVRAM.
 SWAPPING = scenario("two_cards", slots=[CARD_B, CARD_A], rat=[31, 1])
+RECORD = RADIO_DIR + "/modem_reset.restore"
 # The cards of an earlier boot, so that the history and rild files have an old content.
 EARLIER = scenario("two_cards", slots=[dict(CARD_A, id="89860000000000000007",
                                             imsi="460007777777777"), CARD_B])
@@ -166,3 +167,45 @@ class CrashTest(unittest.TestCase):
         for name in RESET_FLAGS:
             self.assertIn("%s left as it is for the reset: what restores it could not be recorded"
                           % name, killed)
+
+    def test_flags_refused_back_keep_the_record_until_a_start_puts_them_back(self):
+        """The store refuses "persist.sys.modem.reset" from "AT^DSRST" on: the swap cannot put it
+        back and keeps the record; the next start, still refused, keeps it again; the first start
+        with a healthy store puts both flags back and removes it."""
+        p = self.swapping_phone()
+        self.addCleanup(p.close)
+        p.modem_scenario = dict(SWAPPING, reset={"never": True})  # the reset wait lasts 5 s
+        p.start_modem()
+        p.start_daemon()
+        p.wait_log(">> AT^DSRST<CR>")
+        refuse = pathlib.Path(p.path("/properties.refuse"))
+        refuse.write_text("persist.sys.modem.reset\n")
+        kept = ('the modem reset properties are not all back: "%s" kept for the next start'
+                % p.path(RECORD))
+        p.wait_log(kept, timeout=40)
+        not_swapping = scenario("two_cards", slots=[CARD_B, CARD_A])
+        for healthy in (False, True):
+            if healthy:
+                refuse.unlink()
+            p.reboot(modem=not_swapping)
+            p.boot()
+            with self.subTest(healthy=healthy):
+                self.assertIn("an NVRAM swap was interrupted: restoring the modem reset properties",
+                              p.texts())
+                self.assertEqual(not healthy, kept in p.texts())
+                self.assertEqual(not healthy, os.path.exists(p.path(RECORD)))
+        self.assertEqual(RESET_FLAGS, {n: p.props().get(n) for n in RESET_FLAGS})
+
+    def test_an_unchanged_second_boot_replaces_no_file(self):
+        """The same phone, the same cards: history and rild files already hold what the boot
+        would write, so nothing under the radio directory is written, synced or renamed."""
+        p = Phone(EARLIER, factory=b"221", build=self.build, properties=RESET_FLAGS).boot()
+        self.addCleanup(p.close)
+        p.reboot()
+        log = p.path("/log/points")
+        p.start_modem()
+        p.start_daemon(env=self.build.crashpoint(log=log))
+        p.wait_log(RESIDENT_LINE)
+        points = pathlib.Path(log).read_text().splitlines()
+        self.assertEqual([], [line for line in points if RADIO_DIR in line])
+
