@@ -73,21 +73,29 @@ class CrashTest(unittest.TestCase):
         cls.build = Build().check()
         # The earlier state every case starts from (the store as the reboot after it leaves it),
         # the uninterrupted boot's files, and its end state after a reboot and a start.
+        # Then the same phone booted again with the same cards, which changes nothing.
         p = Phone(EARLIER, factory=b"221", build=cls.build, properties=RESET_FLAGS).boot()
         cls.earlier = radio_files(p)
         cls.earlier_store = "".join(n + "\n" for n in p.store_lines() if n.startswith("persist."))
+        p.reboot()
+        cls.unchanged_points = cls.points_of_a_boot(p)
         p.close()
         p = cls.swapping_phone()
-        log = p.path("/log/points")
-        p.start_modem()
-        p.start_daemon(env=cls.build.crashpoint(log=log))
-        p.wait_log("uevent_open_socket device_fd:")
+        cls.points = cls.points_of_a_boot(p)
         cls.radio_dir = p.path(RADIO_DIR)
-        cls.points = [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
         cls.after_boot = radio_files(p)
         p.reboot()
         cls.end_state = end_state(p.boot())
         p.close()
+
+    @classmethod
+    def points_of_a_boot(cls, p):
+        """The file-changing calls of a start-up until it is resident, "<call> <path>" each."""
+        log = p.path("/log/points")
+        p.start_modem()
+        p.start_daemon(env=cls.build.crashpoint(log=log))
+        p.wait_log(RESIDENT_LINE)
+        return [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
 
     @classmethod
     def swapping_phone(cls):
@@ -197,15 +205,6 @@ class CrashTest(unittest.TestCase):
         self.assertEqual(RESET_FLAGS, {n: p.props().get(n) for n in RESET_FLAGS})
 
     def test_an_unchanged_second_boot_replaces_no_file(self):
-        """The same phone, the same cards: history and rild files already hold what the boot
-        would write, so nothing under the radio directory is written, synced or renamed."""
-        p = Phone(EARLIER, factory=b"221", build=self.build, properties=RESET_FLAGS).boot()
-        self.addCleanup(p.close)
-        p.reboot()
-        log = p.path("/log/points")
-        p.start_modem()
-        p.start_daemon(env=self.build.crashpoint(log=log))
-        p.wait_log(RESIDENT_LINE)
-        points = pathlib.Path(log).read_text().splitlines()
-        self.assertEqual([], [line for line in points if RADIO_DIR in line])
-
+        """History and rild files already hold what the boot would write: nothing under the radio
+        directory is written, synced or renamed."""
+        self.assertEqual([], [line for line in self.unchanged_points if RADIO_DIR in line])

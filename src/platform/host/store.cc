@@ -1,7 +1,7 @@
 // Host backend, properties: <root>/properties holds sorted name=value lines; a write replaces the
-// file whole (temporary file, rename) under an exclusive flock on <root>/properties.lock (0600, had
-// within 1 s or the write is refused). Init's
-// control properties append to <root>/init.log instead.
+// file whole (temporary file, rename) under an exclusive flock on <root>/properties.lock (0600,
+// had within 1 s or the write is refused). Init's control properties append to <root>/init.log
+// instead.
 #include "platform/host/store.h"
 
 #include <errno.h>
