@@ -75,5 +75,9 @@ class HotplugTest(unittest.TestCase):
                       "for %s: configured as for an insertion" % (card_c["id"], CARD_B["id"]),
                       p.texts())
         self.assertIn("rild.cardID = %s\n" % card_c["id"], p.rild(1))
+        self.assertIn(card_c["id"].encode(), p.history_bytes())
+        # The modem, told the slot was empty, is told it holds a card after all.
+        self.assertEqual(["0 AT+DSIMIO=0", "1 AT+DSIMIO=0", "1 AT+DSIMIO=1"],
+                         [c for c in p.transcript() if "DSIMIO" in c])
         # Slot 0's pass swapped the NVRAM, so rild0 is not restarted (as designed).
         self.assertEqual(["start rild0", "start rild1", "restart rild1"], p.init_log())

@@ -165,33 +165,6 @@ TEST(DaemonTest, AFailedWriteIsLoggedWithItsOwnErrno) {
   EXPECT_EQ("0", memory::property("persist.sys.modem.reset"));
 }
 
-// Card B pulled from slot 1 and card C put in while a pass for slot 0 was busy: B's "OUT" finds a
-// card in the slot, and C's "IN" then changes nothing. The card differs from the one slot 1's rild
-// was configured for, so the slot is configured as for an insertion; a card that is the one its
-// rild file names costs nothing more (the golden runs of events that change nothing).
-TEST(DaemonTest, ACardSwappedBehindAnotherPassIsConfiguredAsAnInsertion) {
-  const SimCard kThird = {"89860311111111111111", "460031111111111", 2};
-  Phone p;
-  p.boot(&kUsimHome, &kSimOther);
-  p.attach(0);
-  memory::setProperty("init.svc.rild0", "running");
-  memory::setProperty("init.svc.rild1", "running");
-  p.sent();
-  p.answer({kOk, kOk});  // AT^DMPCHN=1, AT+DSIMIO=0
-  p.answer(slotAnswers(&kThird, false));
-  p.answer({kOk});  // AT+DSIMIO=1: the card is in after all
-  p.answer({kOk, lineOk("^DMCC: 1,2,1,31,1")});
-  EXPECT_EQ(1, check_modemprep_after_hotplug(p.state, 1));
-  const std::string sent = p.sent();
-  EXPECT_LT(sent.find("AT+DSIMIO=0|"), sent.find("AT^DCID|AT+CIMI|AT^DTOC|AT+DSIMIO=1|")) << sent;
-  EXPECT_NE(std::string::npos,
-            fixture::readFile(memory::path(kRildConfigBasePath + std::string("1")))
-                .find("rild.cardID = " + kThird.id + "\n"));
-  EXPECT_NE(std::string::npos, requests().find("ctl.restart rild1\n")) << requests();
-  EXPECT_EQ(kThird.id, p.state.cards.savedCardInfo.m_slotCardID[1]);
-  EXPECT_EQ(3u, p.state.cards.dual_sim_online);
-}
-
 // Messages of other devices and a card reported as it was are golden runs.
 TEST(DaemonTest, HotPlugMessagesGiveTheirCandidateMask) {
   const struct {
