@@ -79,39 +79,33 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
 // refused, as a refusing property service would, and nothing of it is done, a control command's
 // line in init.log included.
 TEST_F(HostTest, AWriteWhoseLockIsHeldElsewhereIsRefusedWithinASecond) {
+  const std::string lock = root_ + "/properties.lock";
   writeFile("/properties.lock", "");
-  chmod((root_ + "/properties.lock").c_str(), 0644);
+  chmod(lock.c_str(), 0644);
   EXPECT_EQ(0, platformPropertySet("a", "1"));
   struct stat info;
-  ASSERT_EQ(0, stat((root_ + "/properties.lock").c_str(), &info));
+  ASSERT_EQ(0, stat(lock.c_str(), &info));
   EXPECT_EQ(0600u, info.st_mode & 07777);
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
   pid_t holder = fork();
   if (holder == 0) {
-    int fd = open((root_ + "/properties.lock").c_str(), O_RDONLY);
-    flock(fd, LOCK_EX);
-    write(ready[1], "x", 1);
-    sleep(3);
-    _exit(0);
+    flock(open(lock.c_str(), O_RDONLY), LOCK_EX);
+    _exit(write(ready[1], "x", 1) == 1 ? pause() : 1);
   }
   char byte;
   ASSERT_EQ(1, read(ready[0], &byte, 1));
   for (const char* name : {"a", "ctl.start"}) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_NE(0, platformPropertySet(name, "rild0")) << name;
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(seconds, 0.9) << name;
-    EXPECT_LT(seconds, 1.5) << name;
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(took.count() >= 0.9 && took.count() < 1.5) << name << " " << took.count();
   }
   EXPECT_EQ("a=1\n", file("/properties"));
   EXPECT_EQ("", file("/init.log"));
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
-  EXPECT_EQ(0, platformPropertySet("a", "2"));
+  for (int fd : ready) close(fd);
 }
 
 // The log of a child process with MODEMPREP_LOG_FORMAT set to format.
