@@ -77,6 +77,7 @@ bool writeSavedCardInfo(const saved_card_info_st& info) {
   encodeHistory(info, image);
   char path[kFilePathSize];
   if (!historyPath(path)) return false;
+  if (fileHolds(path, kHistoryMode, image, sizeof image)) return true;
   // Replaced whole: a crash or a full disk leaves the old history, never a part of the new one.
   Replacement replacement;
   if (!beginReplacement(replacement, path, kHistoryMode)) {

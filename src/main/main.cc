@@ -24,8 +24,11 @@ int main(int argc, char** argv) {
   holdStandardDescriptors();
   int exitStatus = 0;
   if (!platformStart(argc, argv, &exitStatus)) return exitStatus;
-  // Started as a session leader, a hang-up of whatever terminal the process had must not end it.
+  // Started as a session leader, a hang-up of whatever terminal the process had must not end it;
+  // nor may a log reader that goes away (the host's standard error): such a write fails and the
+  // line is skipped.
   signal(SIGHUP, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
   static DaemonState state;
   if (!runStartupSequence(state)) return 0;
   for (;;) runResidentPass(state);

@@ -7,6 +7,7 @@
 #include "main/daemon.h"
 #include "modem/commands.h"
 #include "platform/platform.h"
+#include "ril/ril.h"
 
 namespace {
 
@@ -52,12 +53,47 @@ void reconcileCards(DaemonState& state) {
   }
 }
 
+// Tells the modem whether the slot holds a card ("AT+DSIMIO=1" or "=0"); a failure is logged and
+// the reconfiguration goes on.
+void tellModemSlot(ModemLink& link, int slot, int present) {
+  AtResponse response = {};
+  AtOutcome outcome =
+      sendAtSyncOk(link, present != 0 ? "AT+DSIMIO=1\r" : "AT+DSIMIO=0\r", &response);
+  if (!outcome.succeeded()) {
+    LOGD("sim_hot_plug_monitor_loop phone %d AT+DSIMIO=%d fail , ret:%d, isOk=%d\n", slot, present,
+         outcome.result, outcome.isOk);
+  }
+}
+
+// A card pulled and another inserted while a pass was busy elsewhere: the slot's "OUT" finds it
+// still present and its "IN" then changes nothing, so presence alone would never configure the
+// new card. The slot's rild file names the card it was configured with; a card identified now
+// that differs from it is handled as an insertion. Unknown either way (no file, no identity):
+// nothing is assumed.
+bool cardSwapped(const DaemonState& state, int slot) {
+  const CardInfo& card = state.cards.cardInfo[slot];
+  char configured[CARD_ID_SIZE];
+  if (slot >= state.profile.standbyCount || card.m_cardID[0] == '\0' ||
+      !rildFileCardID(slot, configured) ||
+      strncmp(configured, card.m_cardID, sizeof configured) == 0) {
+    return false;
+  }
+  LOGE(
+      "check_modemprep_after_hotplug card of slot %d is %s, its rild was configured for %s: "
+      "configured as for an insertion",
+      slot, card.m_cardID, configured[0] != '\0' ? configured : "none");
+  return true;
+}
+
 }  // namespace
 
 void sim_hot_plug_monitor_loop(DaemonState& state) {
+  errno = 0;
   int fd = platformUeventOpen(UEVENT_SOCKET_BUFFER, true);
   if (fd < 0) {
-    LOGE("uevent_open_socket get device_fd error fd:%d", fd);
+    // The reason as well, so that what stands in the way is named (a directory at the host's
+    // socket path: "21 - Is a directory").
+    LOGE("uevent_open_socket get device_fd error fd:%d, %d - %s", fd, errno, strerror(errno));
     return;
   }
   LOGD("uevent_open_socket device_fd: %d", fd);
@@ -95,20 +131,15 @@ int check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline) {
   CardStatus oldState = card.m_cardStatus;
   switchToStandby(link, hotplug_sim);
   int present = (newSimOnline >> hotplug_sim) & 1;
-  AtResponse response = {};
-  AtOutcome outcome =
-      sendAtSyncOk(link, present != 0 ? "AT+DSIMIO=1\r" : "AT+DSIMIO=0\r", &response);
-  if (!outcome.succeeded()) {
-    LOGD("sim_hot_plug_monitor_loop phone %d AT+DSIMIO=%d fail , ret:%d, isOk=%d\n", hotplug_sim,
-         present, outcome.result, outcome.isOk);
-  }
+  tellModemSlot(link, hotplug_sim, present);
   queryCardInfo(link, hotplug_sim, card, state.profile, state.cards.savedCardInfo);
   LOGD("check_modemprep_after_hotplug hotplug_sim:%d, old_state:%d, new_state:%d", hotplug_sim,
        static_cast<int>(oldState), static_cast<int>(card.m_cardStatus));
-  if (card.m_cardStatus == oldState) {
+  if (card.m_cardStatus == oldState && !cardSwapped(state, hotplug_sim)) {
     LOGE("check_modemprep_after_hotplug return for sim state not change after hotplug");
     return hotplug_sim;
   }
+  if (card.m_cardStatus == oldState && present == 0) tellModemSlot(link, hotplug_sim, 1);
   configureRadio(state, true, hotplug_sim);
   return hotplug_sim;
 }

@@ -107,10 +107,36 @@ bool parseRecord(const char* text, size_t length, ResetRestore& restore) {
   return false;
 }
 
-void putBack(const ResetRestore& restore) {
+// The record a crash left, or a swap whose flags could not all be put back. One the daemon did not
+// write is removed unapplied.
+enum class RecordFound { kNone, kValid, kForeign };
+RecordFound readRestoreRecord(const char* path, ResetRestore& restore) {
+  char text[kRecordSize];
+  ssize_t length = readRegularFile(path, text, sizeof text);
+  if (length < 0 && errno == ENOENT) return RecordFound::kNone;
+  if (length >= 0 && parseRecord(text, static_cast<size_t>(length), restore)) {
+    return RecordFound::kValid;
+  }
+  LOGE("\"%s\" is not a record this daemon wrote (%s): nothing of it applied, removed", path,
+       length < 0 ? strerror(errno) : "unknown content");
+  removeRestoreRecord(path);
+  return RecordFound::kForeign;
+}
+
+// Puts every changed property back; the record goes only once all of them are back, so that a
+// refused write is tried again at the next start rather than lost.
+void putBack(const ResetRestore& restore, const char* path) {
+  bool allBack = true;
   for (size_t i = 0; i < kRestoreLineCount; i++) {
-    if (restore.changed[i])
-      setProp(kRestoreLines[i].property, kRestoreLines[i].value, kResetPropertyTries);
+    if (restore.changed[i] &&
+        setProp(kRestoreLines[i].property, kRestoreLines[i].value, kResetPropertyTries) != 0) {
+      allBack = false;
+    }
+  }
+  if (allBack) {
+    removeRestoreRecord(path);
+  } else {
+    LOGE("the modem reset properties are not all back: \"%s\" kept for the next start", path);
   }
 }
 
@@ -124,7 +150,12 @@ void keepModemNvram() {
 void swapModemNvram(ModemLink& link) {
   LOGD("is switch nvram(%s)", "true");
   setProp(prop::kSwapNvram, "1", kResetPropertyTries);
+  // A record an earlier swap of this run could not clear still names what it changed: kept in
+  // this one, so that a new record never drops it.
   ResetRestore restore = {};
+  char path[kFilePathSize];
+  bool recordable = recordPath(path);
+  if (recordable) readRestoreRecord(path, restore);
   char value[PROPERTY_VALUE_SIZE];
   getProp(prop::kModemReset, value, "1");
   if (value[0] == '0') changeForReset(restore, kReset, "1", kResetPropertyTries);
@@ -138,26 +169,14 @@ void swapModemNvram(ModemLink& link) {
   platformSleepUs(kAfterResetPauseUs);
   closeModemChannel(link, true);
 
-  putBack(restore);
-  char path[kFilePathSize];
-  if ((restore.changed[kReset] || restore.changed[kPrompt]) && recordPath(path)) {
-    removeRestoreRecord(path);
-  }
+  if (recordable && (restore.changed[kReset] || restore.changed[kPrompt])) putBack(restore, path);
 }
 
 void restoreInterruptedSwap() {
   char path[kFilePathSize];
-  if (!recordPath(path)) return;
-  char text[kRecordSize];
-  ssize_t length = readRegularFile(path, text, sizeof text);
-  if (length < 0 && errno == ENOENT) return;
   ResetRestore restore = {};
-  if (length < 0 || !parseRecord(text, static_cast<size_t>(length), restore)) {
-    LOGE("\"%s\" is not a record this daemon wrote (%s): nothing of it applied, removed", path,
-         length < 0 ? strerror(errno) : "unknown content");
-  } else {
-    LOGE("an NVRAM swap was interrupted: restoring the modem reset properties");
-    putBack(restore);
-  }
-  removeRestoreRecord(path);
+  if (!recordPath(path)) return;
+  if (readRestoreRecord(path, restore) != RecordFound::kValid) return;
+  LOGE("an NVRAM swap was interrupted: restoring the modem reset properties");
+  putBack(restore, path);
 }

@@ -77,6 +77,25 @@ ssize_t readRegularFile(const char* path, char* buffer, size_t size) {
   return length;
 }
 
+bool fileHolds(const char* path, mode_t mode, const void* bytes, size_t length) {
+  int saved = errno;
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info;
+  bool same = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              (info.st_mode & 07777) == mode && static_cast<size_t>(info.st_size) == length;
+  const char* expected = static_cast<const char*>(bytes);
+  char chunk[256];
+  for (size_t at = 0; same && at < length;) {
+    ssize_t n = read(fd, chunk, length - at < sizeof chunk ? length - at : sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    same = n > 0 && memcmp(chunk, expected + at, static_cast<size_t>(n)) == 0;
+    at += n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  if (fd >= 0) close(fd);
+  errno = saved;
+  return same;
+}
+
 bool writeAll(int fd, const char* text, size_t length) {
   while (length > 0) {
     ssize_t n = write(fd, text, length);
@@ -132,7 +151,9 @@ bool commitReplacement(Replacement& replacement) {
 }
 
 void abandonReplacement(Replacement& replacement) {
+  int error = errno;  // the failure's, which the caller logs after this cleanup
   if (replacement.file != nullptr) fclose(replacement.file);
   replacement.file = nullptr;
   unlink(replacement.tempPath);
+  errno = error;
 }

@@ -13,6 +13,9 @@ FILE* openForReading(const char* path);
 // link; its length, or -1 with errno: ENOENT when absent, EINVAL when not a regular file, EFBIG
 // when longer than size.
 ssize_t readRegularFile(const char* path, char* buffer, size_t size);
+// Whether path is a regular file of this mode holding exactly these bytes: replacing it would
+// change nothing, so the writer skips the replacement (no write, sync or rename wears the flash).
+bool fileHolds(const char* path, mode_t mode, const void* bytes, size_t length);
 // Writes all of text, continuing after partial writes and interruptions; false on a failure.
 bool writeAll(int fd, const char* text, size_t length);
 
@@ -31,5 +34,5 @@ struct Replacement {
 bool beginReplacement(Replacement& replacement, const char* path, mode_t mode);
 // Makes the content the file's; false with errno (the old file then stays as it was).
 bool commitReplacement(Replacement& replacement);
-// Drops the temporary file.
+// Drops the temporary file; errno stays as the failure that led here left it.
 void abandonReplacement(Replacement& replacement);

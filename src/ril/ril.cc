@@ -55,6 +55,7 @@ bool dstmexChanged(int standby, const char* dstmex, const char* path) {
 void writeRildConfig(const RildConfig& config, const char* path) {
   char text[kRildFileSize];
   int length = formatRildConfig(config, text, sizeof text);
+  if (length > 0 && fileHolds(path, kRildConfigMode, text, static_cast<size_t>(length))) return;
   Replacement replacement;
   if (length > 0 && beginReplacement(replacement, path, kRildConfigMode)) {
     if (fwrite(text, 1, length, replacement.file) == static_cast<size_t>(length) &&
@@ -64,6 +65,15 @@ void writeRildConfig(const RildConfig& config, const char* path) {
     abandonReplacement(replacement);
   }
   LOGE("write RILD config file \"%s\" failed.", path);
+}
+
+// Where standby's file lives; false when its path does not fit.
+bool rildPath(int standby, char (&path)[kFilePathSize]) {
+  char base[kPathSize];
+  path[0] = '\0';
+  if (platformPath(kRildConfigBasePath, base, sizeof base) != 0) return false;
+  snprintf(path, sizeof path, "%s%d", base, standby);
+  return true;
 }
 
 void requestRild(int standby, bool restartRIL, bool isSwitchModem) {
@@ -89,9 +99,8 @@ void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX
                       const RadioPlan& plan, bool isSwitchModem, int hotplug_sim) {
   LOGI("startRildService g_isSwitchModem is %d, hotplug_sim: %d", isSwitchModem, hotplug_sim);
   for (int standby = 0; standby < profile.standbyCount && standby < MAX_STANDBY; standby++) {
-    char base[kPathSize], path[kPathSize + 16];
-    platformPath(kRildConfigBasePath, base, sizeof base);
-    snprintf(path, sizeof path, "%s%d", base, standby);
+    char path[kFilePathSize];
+    rildPath(standby, path);
     const char* dstmex = plan.standbyDSTMEX[standby];
     bool restartRIL = !isSwitchModem && dstmexChanged(standby, dstmex, path);
     writeRildConfig(rildConfigFor(profile, cards, plan, standby), path);
@@ -101,4 +110,16 @@ void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX
     }
     requestRild(standby, restartRIL, isSwitchModem);
   }
+}
+
+bool rildFileCardID(int standby, char (&cardID)[CARD_ID_SIZE]) {
+  char path[kFilePathSize], text[kRildFileSize];
+  RildConfig config;
+  const char* badKey = nullptr;
+  ssize_t length = rildPath(standby, path) ? readRegularFile(path, text, sizeof text) : -1;
+  if (length < 0 || !parseRildConfig(text, static_cast<size_t>(length), config, &badKey)) {
+    return false;
+  }
+  copyText(cardID, config.cardID);
+  return true;
 }

@@ -17,3 +17,7 @@ RildRequest rildRequest(const char* serviceState, bool restartRIL, bool isSwitch
 // just hot-plugged, unless the modem was just switched.
 void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
                       const RadioPlan& plan, bool isSwitchModem, int hotplug_sim);
+
+// The card ID standby's rild file names (empty for none): the card its rild was last configured
+// for. False when there is no such file or it is not one the daemon wrote.
+bool rildFileCardID(int standby, char (&cardID)[CARD_ID_SIZE]);

@@ -17,12 +17,13 @@ import pathlib
 import re
 import unittest
 
-from mpharness import CARD_A, CARD_B, RADIO_DIR, Build, Phone, scenario
+from mpharness import CARD_A, CARD_B, RADIO_DIR, RESIDENT_LINE, Build, Phone, scenario
 
 STRIDE = 1 if os.environ.get("MODEMPREP_CRASH_SWEEP") == "full" else 3
 RESET_FLAGS = {"persist.sys.modem.reset": "0", "persist.sys.modem.reset.prompt": "1"}
 # Standby 1 wants the full set its stack lacks: the start-up swaps the NVRAM.
 SWAPPING = scenario("two_cards", slots=[CARD_B, CARD_A], rat=[31, 1])
+RECORD = RADIO_DIR + "/modem_reset.restore"
 # The cards of an earlier boot, so that the history and rild files have an old content.
 EARLIER = scenario("two_cards", slots=[dict(CARD_A, id="89860000000000000007",
                                             imsi="460007777777777"), CARD_B])
@@ -72,21 +73,29 @@ class CrashTest(unittest.TestCase):
         cls.build = Build().check()
         # The earlier state every case starts from (the store as the reboot after it leaves it),
         # the uninterrupted boot's files, and its end state after a reboot and a start.
+        # Then the same phone booted again with the same cards, which changes nothing.
         p = Phone(EARLIER, factory=b"221", build=cls.build, properties=RESET_FLAGS).boot()
         cls.earlier = radio_files(p)
         cls.earlier_store = "".join(n + "\n" for n in p.store_lines() if n.startswith("persist."))
+        p.reboot()
+        cls.unchanged_points = cls.points_of_a_boot(p)
         p.close()
         p = cls.swapping_phone()
-        log = p.path("/log/points")
-        p.start_modem()
-        p.start_daemon(env=cls.build.crashpoint(log=log))
-        p.wait_log("uevent_open_socket device_fd:")
+        cls.points = cls.points_of_a_boot(p)
         cls.radio_dir = p.path(RADIO_DIR)
-        cls.points = [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
         cls.after_boot = radio_files(p)
         p.reboot()
         cls.end_state = end_state(p.boot())
         p.close()
+
+    @classmethod
+    def points_of_a_boot(cls, p):
+        """The file-changing calls of a start-up until it is resident, "<call> <path>" each."""
+        log = p.path("/log/points")
+        p.start_modem()
+        p.start_daemon(env=cls.build.crashpoint(log=log))
+        p.wait_log(RESIDENT_LINE)
+        return [line.split(" ", 1)[1] for line in pathlib.Path(log).read_text().splitlines()]
 
     @classmethod
     def swapping_phone(cls):
@@ -166,3 +175,36 @@ class CrashTest(unittest.TestCase):
         for name in RESET_FLAGS:
             self.assertIn("%s left as it is for the reset: what restores it could not be recorded"
                           % name, killed)
+
+    def test_flags_refused_back_keep_the_record_until_a_start_puts_them_back(self):
+        """The store refuses "persist.sys.modem.reset" from "AT^DSRST" on: the swap cannot put it
+        back and keeps the record; the next start, still refused, keeps it again; the first start
+        with a healthy store puts both flags back and removes it."""
+        p = self.swapping_phone()
+        self.addCleanup(p.close)
+        p.modem_scenario = dict(SWAPPING, reset={"never": True})  # the reset wait lasts 5 s
+        p.start_modem()
+        p.start_daemon()
+        p.wait_log(">> AT^DSRST<CR>")
+        refuse = pathlib.Path(p.path("/properties.refuse"))
+        refuse.write_text("persist.sys.modem.reset\n")
+        kept = ('the modem reset properties are not all back: "%s" kept for the next start'
+                % p.path(RECORD))
+        p.wait_log(kept, timeout=40)
+        not_swapping = scenario("two_cards", slots=[CARD_B, CARD_A])
+        for healthy in (False, True):
+            if healthy:
+                refuse.unlink()
+            p.reboot(modem=not_swapping)
+            p.boot()
+            with self.subTest(healthy=healthy):
+                self.assertIn("an NVRAM swap was interrupted: restoring the modem reset properties",
+                              p.texts())
+                self.assertEqual(not healthy, kept in p.texts())
+                self.assertEqual(not healthy, os.path.exists(p.path(RECORD)))
+        self.assertEqual(RESET_FLAGS, {n: p.props().get(n) for n in RESET_FLAGS})
+
+    def test_an_unchanged_second_boot_replaces_no_file(self):
+        """History and rild files already hold what the boot would write: nothing under the radio
+        directory is written, synced or renamed."""
+        self.assertEqual([], [line for line in self.unchanged_points if RADIO_DIR in line])

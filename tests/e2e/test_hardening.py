@@ -176,6 +176,39 @@ class UeventSenderTest(FaultTest):
         self.assertResident(p)
 
 
+class HostStandInsTest(FaultTest):
+    def test_a_log_reader_that_goes_away_ends_nothing(self):
+        """Standard error a pipe whose reader is gone: every log write fails (EPIPE) and is
+        skipped; the start-up and a later removal are done all the same."""
+        p = self.phone()
+        p.start_modem()
+        reader, writer = os.pipe()
+        os.close(reader)
+        p.daemon = subprocess.Popen([p.build.daemon], env=dict(os.environ, MODEMPREP_ROOT=p.root),
+                                    stdin=subprocess.DEVNULL, stdout=writer, stderr=writer)
+        os.close(writer)
+        for request in ("start rild1", "restart rild1"):
+            deadline = time.monotonic() + 30
+            while request not in p.init_log() and p.daemon.poll() is None:
+                self.assertLess(time.monotonic(), deadline, p.init_log())
+                time.sleep(0.05)
+            self.assertIsNone(p.daemon.poll(), "the daemon ended")
+            if request == "start rild1":
+                p.control("remove", "1")  # sent once the socket is there
+
+    def test_a_directory_at_the_socket_path_is_named_and_the_socket_opened_once_it_goes(self):
+        """Retried every 2 s as designed, each time saying what is in the way."""
+        p = self.phone()
+        os.mkdir(p.path("/dev/uevent.sock"))
+        p.start_modem()
+        p.start_daemon()
+        p.wait_log("uevent_open_socket get device_fd error fd:-1, 21 - Is a directory", count=2,
+                   timeout=30)
+        os.rmdir(p.path("/dev/uevent.sock"))
+        p.wait_log(RESIDENT_LINE, timeout=10)
+        self.assertResident(p)
+
+
 SIM1_OUT = "change@/devices/virtual/sim/sim1 USIM1 OUT "
 
 

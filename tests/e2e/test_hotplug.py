@@ -56,3 +56,28 @@ class HotplugTest(unittest.TestCase):
                          [c for c in p.transcript() if "DSIMIO" in c])
         self.assertEqual(["start rild0", "start rild1", "restart rild1", "restart rild1"],
                          p.init_log())
+
+    def test_a_card_swapped_during_a_pass_for_the_other_slot_is_configured(self):
+        """During the pass for slot 0's removal, card B is pulled from slot 1 and card C put in:
+        B's "OUT" finds a card there and C's "IN" changes nothing, yet slot 1 is configured for C
+        because its rild file names B."""
+        card_c = dict(CARD_A, id="89860000000000000333", imsi="460003333333333")
+        p = Phone(scenario("two_cards", slots=[CARD_A, CARD_B], latency_ms=20), factory=b"221")
+        self.addCleanup(p.close)
+        p.boot()
+        p.stop_modem()  # the channel is closed between passes: a new modem holds the new cards
+        p.modem_scenario = scenario("two_cards", slots=[absent(CARD_A), card_c], latency_ms=20)
+        p.start_modem()
+        for slot, word in (("0", "OUT"), ("1", "OUT"), ("1", "IN")):
+            p.send_uevent("change@/devices/virtual/sim/sim" + slot, "USIM" + slot, word)
+        p.wait_log("start rild1", count=2, timeout=60)  # the restart, after the files
+        self.assertIn("check_modemprep_after_hotplug card of slot 1 is %s, its rild was configured "
+                      "for %s: configured as for an insertion" % (card_c["id"], CARD_B["id"]),
+                      p.texts())
+        self.assertIn("rild.cardID = %s\n" % card_c["id"], p.rild(1))
+        self.assertIn(card_c["id"].encode(), p.history_bytes())
+        # The modem, told the slot was empty, is told it holds a card after all.
+        self.assertEqual(["0 AT+DSIMIO=0", "1 AT+DSIMIO=0", "1 AT+DSIMIO=1"],
+                         [c for c in p.transcript() if "DSIMIO" in c])
+        # Slot 0's pass swapped the NVRAM, so rild0 is not restarted (as designed).
+        self.assertEqual(["start rild0", "start rild1", "restart rild1"], p.init_log())

@@ -41,7 +41,8 @@ TABLE = [
     ("propctl root", [B.propctl, "--root", "{F}", "list"], {},
      (1, "No such file"), na("a directory is a root"), (1, "not a directory")),
     ("propctl store", [B.propctl, "--root", "{D}", "list"], {},
-     na("a missing store is an empty one"), (1, "is a directory"), (1, "line 1 holds a NUL byte")),
+     na("a missing store is an empty one"), (1, "is a directory"),
+     na("read as the daemon reads it: test_propctl_lists_what_the_daemon_reads")),
     ("ueventsend", [B.ueventsend, "--root", "{F}", "x"], {},
      (1, "No such file"), na("a directory is a root: its daemon is sent to"),
      (1, "not a directory")),
@@ -104,6 +105,8 @@ PARTICULAR = [
     ([B.cardhist, "a", "b"], {}, "", 2, "one file only: b"),
     ([B.cardhist, "--encode", "new.cfg"], {}, '{"x": 1}', 1, 'JSON on stdin: unknown key "x"'),
     ([B.cardhist, "--encode", "adir"], {}, "{}", 1, "adir: is a directory"),
+    ([B.cardhist, "fifo.cfg"], {}, "", 1, "fifo.cfg: not a regular file"),
+    ([B.cardhist, "/dev/zero"], {}, "", 1, "/dev/zero: not a regular file"),
     ([B.radioplan, "--target", "foo"], {}, "", 2, '--target "foo": open, cmcc, cucc or ctc'),
     ([B.radioplan, "--props", "cut.txt"], {}, "", 1, "cut.txt: line 2 is cut short"),
     ([B.radioplan, "--props", "eq.txt"], {}, "", 1, "eq.txt: line 1 is not"),
@@ -153,10 +156,13 @@ class ContractTest(unittest.TestCase):
                  "foreign.log": b"12-06 04:20:37.123  1234  1250 I RILJ    : hi\n",
                  "nostart.log": b"12-06 04:20:37.123  1234  1234 D modemprep: [0]>> AT<CR>\n",
                  "properties.refuse": b"refused.name\n", "properties": b"ro.once=1\n",
-                 "properties.lock": b""}
+                 "properties.lock": b"", "huge.cfg": b""}
         for name, content in files.items():
             os.makedirs(os.path.dirname(os.path.join(self.work, name)), exist_ok=True)
             pathlib.Path(self.work, name).write_bytes(content)
+        os.chmod(os.path.join(self.work, "properties.lock"), 0o600)  # as the store leaves it
+        os.truncate(os.path.join(self.work, "huge.cfg"), 1 << 32)  # sparse, all zeros
+        os.mkfifo(os.path.join(self.work, "fifo.cfg"))
         os.makedirs(os.path.join(self.work, "adir"))
         os.makedirs(os.path.join(self.work, "r-adir", "properties"))
         self.repository = repository_state()
@@ -208,12 +214,27 @@ class ContractTest(unittest.TestCase):
                 self.check_error(self.run_case(argv, env, stdin), status, words)
 
     def test_propctl_lists_what_the_daemon_reads(self):
-        """set at the limits and with "--", then list: the lines the store's own reader sees."""
+        """set at the limits and with "--", then list: the lines the store's own reader sees, a
+        NUL byte shown escaped; a line without '=' is named before the write that drops it."""
+        store = pathlib.Path(self.work, "properties")
+        store.write_bytes(b"a.nul=x\0y\nno equals sign\nro.once=1\n")
+        named = ("propctl: ./properties: line 2 \"no equals sign\" has no '=': not a property, "
+                 "dropped by the store's next write\n")
         for args in (["b", "2"], ["x", "--", "-1"], ["n" * 256, "v" * 91]):
-            self.assertEqual(0, subprocess.run(SET + args, cwd=self.work).returncode)
+            result = subprocess.run(SET + args, cwd=self.work, capture_output=True, text=True)
+            self.assertEqual((0, named if args[0] == "b" else ""),
+                             (result.returncode, result.stderr))
         listing = subprocess.run([B.propctl, "list"], capture_output=True, text=True,
                                  env=dict(os.environ, MODEMPREP_ROOT=self.work))
-        self.assertEqual("b=2\n%s=%s\nro.once=1\nx=-1\n" % ("n" * 256, "v" * 91), listing.stdout)
+        self.assertEqual("a.nul=x\\x00y\nb=2\n%s=%s\nro.once=1\nx=-1\n" % ("n" * 256, "v" * 91),
+                         listing.stdout)
+
+    def test_cardhist_reads_only_the_history_of_a_file(self):
+        """A 4 GiB file is decoded from its first 1648 bytes, its size told, nothing more read."""
+        result = subprocess.run([B.cardhist, "--json", "huge.cfg"], cwd=self.work,
+                                capture_output=True, text=True, timeout=10)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertIn("%d bytes past the 1648 of the history" % ((1 << 32) - 1648), result.stdout)
 
     def test_propctl_names_an_unreadable_store(self):
         """Not shown as an empty store (root reads any file: then propctl runs as user 65534)."""

@@ -3,6 +3,8 @@
 // leave these files.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +139,30 @@ TEST(DaemonTest, InterruptedSwapRecordIsAppliedOnlyWhenTheDaemonCouldHaveWritten
                            "an NVRAM swap was interrupted: restoring the modem reset properties"));
     EXPECT_FALSE(memory::hasProperty("ro.other"));
   }
+}
+
+// Each failure is logged with the errno of the failure, not that of the cleanup after it: a write
+// past the size limit fails with EFBIG, as one on a full partition fails with ENOSPC, and the
+// record's temporary file was already removed when the cleanup tried again (ENOENT).
+TEST(DaemonTest, AFailedWriteIsLoggedWithItsOwnErrno) {
+  Daemon d;
+  memory::path(kCardHistoryPath, true);
+  memory::setProperty("persist.sys.modem.reset", "0");
+  rlimit before;
+  getrlimit(RLIMIT_FSIZE, &before);
+  const rlimit none = {0, before.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &none);
+  swapModemNvram(d.state.link);
+  writeSavedCardInfo(d.state.cards.savedCardInfo);
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, SIG_DFL);
+  for (const char* line :
+       {"write \"/data/vantorel/radio/modem_reset.restore\" fail: 27 - File too large",
+        "fwrite() fail: return 0 != 1, 27 - File too large"}) {
+    EXPECT_TRUE(memory::logHas(line, LOG_PRIO_ERROR)) << line << "\n" << memory::logText();
+  }
+  EXPECT_EQ("0", memory::property("persist.sys.modem.reset"));
 }
 
 // Messages of other devices and a card reported as it was are golden runs.

@@ -1,9 +1,14 @@
 // The host backend: its root check at start, the property store and the log formats.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -67,6 +72,40 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
     std::string name = entry.path().filename();
     EXPECT_TRUE(name == "properties" || name == "properties.lock") << name;
   }
+}
+
+// Only the daemon's user can hold the store's lock (0600, also when an older store left it
+// readable), and another process holding it holds no write for more than a second: the write is
+// refused, as a refusing property service would, and nothing of it is done, a control command's
+// line in init.log included.
+TEST_F(HostTest, AWriteWhoseLockIsHeldElsewhereIsRefusedWithinASecond) {
+  const std::string lock = root_ + "/properties.lock";
+  writeFile("/properties.lock", "");
+  chmod(lock.c_str(), 0644);
+  EXPECT_EQ(0, platformPropertySet("a", "1"));
+  struct stat info;
+  ASSERT_EQ(0, stat(lock.c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 07777);
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t holder = fork();
+  if (holder == 0) {
+    flock(open(lock.c_str(), O_RDONLY), LOCK_EX);
+    _exit(write(ready[1], "x", 1) == 1 ? pause() : 1);
+  }
+  char byte;
+  ASSERT_EQ(1, read(ready[0], &byte, 1));
+  for (const char* name : {"a", "ctl.start"}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(0, platformPropertySet(name, "rild0")) << name;
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(took.count() >= 0.9 && took.count() < 1.5) << name << " " << took.count();
+  }
+  EXPECT_EQ("a=1\n", file("/properties"));
+  EXPECT_EQ("", file("/init.log"));
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  for (int fd : ready) close(fd);
 }
 
 // The log of a child process with MODEMPREP_LOG_FORMAT set to format.

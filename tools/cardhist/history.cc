@@ -174,19 +174,19 @@ std::string problem(const History& h) {
   return "not a card history: " + h.damage[0];
 }
 
-History decode(const std::vector<unsigned char>& file) {
+History decode(const std::vector<unsigned char>& file, size_t fileBytes) {
   const unsigned char none = 0;  // an empty vector may have no data to point at
   const saved_card_info_st st = decodeHistory(file.empty() ? &none : file.data(), file.size());
   History h;
-  h.fileBytes = file.size();
+  h.fileBytes = fileBytes;
   h.reserved = st.m_reserved;
   h.nextIndex = st.m_nextIndex;
   if (file.size() < kFileBytes) {
     h.damage.push_back("short file: " + std::to_string(file.size()) + " of " +
                        std::to_string(kFileBytes) + " bytes; " + firstMissing(file.size()) +
                        " and what follows read as zeros");
-  } else if (file.size() > kFileBytes) {
-    h.leftovers.push_back(std::to_string(file.size() - kFileBytes) + " bytes past the " +
+  } else if (fileBytes > kFileBytes) {
+    h.leftovers.push_back(std::to_string(fileBytes - kFileBytes) + " bytes past the " +
                           std::to_string(kFileBytes) + " of the history, never read");
   }
   for (int s = 0; s < MAX_SIM; ++s) {

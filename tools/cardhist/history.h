@@ -43,8 +43,10 @@ struct History {
 
 constexpr size_t kFileBytes = sizeof(saved_card_info_st);
 
-// As the daemon reads it: what the file holds, zeros for what it lacks, the rest ignored.
-History decode(const std::vector<unsigned char>& file);
+// As the daemon reads it: what the file holds, zeros for what it lacks, the rest ignored. file
+// may hold only the first kFileBytes of a longer file of fileBytes bytes.
+History decode(const std::vector<unsigned char>& file, size_t fileBytes);
+inline History decode(const std::vector<unsigned char>& file) { return decode(file, file.size()); }
 
 // Why a decoded file is no usable history, in one phrase: "empty file, not a card history",
 // "truncated: ..." or "not a card history: ..." with its first finding; "" for a sound one.

@@ -34,17 +34,23 @@ const char kUsage[] =
     "point per byte, up to the field's NUL. A file shorter than 1648 bytes, or with a field that\n"
     "can change a decision out of range, is reported as damaged and still decoded as far as it\n"
     "goes; bytes no decision reads (past the 1648, slots 2 to 4, entries no card can match, the\n"
-    "status of entries) are listed as leftovers of a sound file.\n"
+    "status of entries) are listed as leftovers of a sound file. FILE must be a regular file\n"
+    "(copy it off the phone first: a pipe or a device is refused); only its first 1648 bytes\n"
+    "are read.\n"
     "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
     "line on standard error names it and the reason), 2 a bad command line.\n";
 
+// Only a regular file, and only as much of it as the daemon reads: a FIFO would hold the tool and
+// /dev/zero fill its memory.
 int decodeFile(const std::string& path, bool asJson) {
   std::string bytes, error;
-  if (!cli::readFile(path, cli::Readable::kStreams, &bytes, &error)) {
+  size_t size = 0;
+  if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &error, cardhist::kFileBytes,
+                     &size)) {
     return cli::fileError(kTool, path, error);
   }
-  const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()});
+  const cardhist::History h = cardhist::decode({bytes.begin(), bytes.end()}, size);
   const std::string out = asJson ? cardhist::toJson(h, path) : cardhist::toText(h, path);
   fwrite(out.data(), 1, out.size(), stdout);
   // What can be read is shown all the same; the verdict goes where errors go.

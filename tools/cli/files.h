@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,8 +23,10 @@ inline std::string reason(int error) {
   return error == EISDIR ? "is a directory" : strerror(error);
 }
 
-// The file's bytes appended to *bytes; false with the reason in *why. A directory is refused.
-inline bool readFile(const std::string& path, Readable what, std::string* bytes, std::string* why) {
+// The file's bytes appended to *bytes, at most limit of them; false with the reason in *why. A
+// directory is refused. *size, when asked for, gets a regular file's whole size.
+inline bool readFile(const std::string& path, Readable what, std::string* bytes, std::string* why,
+                     size_t limit = SIZE_MAX, size_t* size = nullptr) {
   const int flags = O_RDONLY | O_CLOEXEC | (what == Readable::kRegularOnly ? O_NONBLOCK : 0);
   const int fd = open(path.c_str(), flags);
   struct stat st;
@@ -37,12 +40,16 @@ inline bool readFile(const std::string& path, Readable what, std::string* bytes,
     close(fd);
     return false;
   }
+  if (size != nullptr) *size = static_cast<size_t>(st.st_size);
   char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) bytes->append(buf, static_cast<size_t>(n));
+  ssize_t n = 0;
+  for (size_t got = 0; got < limit; got += static_cast<size_t>(n)) {
+    if ((n = read(fd, buf, limit - got < sizeof buf ? limit - got : sizeof buf)) <= 0) break;
+    bytes->append(buf, static_cast<size_t>(n));
+  }
   if (n < 0) *why = reason(errno);
   close(fd);
-  return n == 0;
+  return n >= 0;
 }
 
 }  // namespace cli

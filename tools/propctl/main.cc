@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/files.h"
 #include "cli/options.h"
 #include "cli/store.h"
 #include "platform/host/store.h"
@@ -29,7 +30,8 @@ constexpr char kUsage[] =
     "Reads and writes the property store of a host root (DIR/properties), as the daemon does.\n"
     "  get NAME         prints the value (an empty line when unset)\n"
     "  set NAME VALUE   writes it; ctl.start/ctl.restart/ctl.stop go to DIR/init.log\n"
-    "  list             prints every name=value line\n"
+    "  list             prints every name=value line (a NUL byte as \\x00); a line without\n"
+    "                   '=' is no property: named on stderr (set and reboot drop it)\n"
     "  reboot           keeps only persist. properties and removes DIR/init.log\n"
     "Options may come anywhere: --root DIR (or --root=DIR; default $MODEMPREP_ROOT), --help.\n"
     "A value that starts with '-' follows \"--\": propctl set NAME -- -1\n"
@@ -72,14 +74,49 @@ bool checkRoot(const char* root, std::string* problem) {
   return true;
 }
 
-// A store that is missing is empty; one that exists must be a readable text store, or get and
-// list would print an empty store that is not. The lines are listed as the daemon reads them.
+// A store line as text: a NUL byte, which the store keeps like any other byte, shown as \x00.
+std::string shownLine(const char* text, size_t length) {
+  std::string shown;
+  for (size_t i = 0; i < length; i++) {
+    if (text[i] == '\0') {
+      shown += "\\x00";
+    } else {
+      shown += text[i];
+    }
+  }
+  return shown;
+}
+
+// Whether the lines are printed (list), and where they come from.
+struct Listing {
+  bool print;
+  std::string store;
+};
+
+void visitLine(void* context, int number, const char* text, size_t length, size_t nameLength) {
+  const Listing& listing = *static_cast<const Listing*>(context);
+  if (nameLength == hoststore::kNotAProperty) {
+    fprintf(stderr,
+            "propctl: %s: line %d \"%s\" has no '=': not a property, dropped by the "
+            "store's next write\n",
+            listing.store.c_str(), number, shownLine(text, length).c_str());
+  } else if (listing.print) {
+    std::cout << shownLine(text, length) << "\n";
+  }
+}
+
+// The store's lines, read as the daemon reads them (by length, through the store's own reader);
+// a missing store is an empty one. Only what the daemon ignores is left out, and named, so that
+// a set or a reboot names what it is about to drop.
 int list(const char* root, bool print) {
-  cli::StoreLines lines;
-  std::string why;
-  if (!cli::readStore(root, &lines, &why)) return cli::fileError(kTool, cli::storePath(root), why);
-  for (const auto& [name, value] : lines) {
-    if (print) std::cout << name << "=" << value << "\n";
+  Listing listing = {print, cli::storePath(root)};
+  struct stat info;
+  if (stat(listing.store.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return cli::fileError(kTool, listing.store, "is a directory");
+  }
+  errno = 0;
+  if (!hoststore::forEachLine(root, visitLine, &listing)) {
+    return cli::fileError(kTool, listing.store, cli::reason(errno));
   }
   return 0;
 }
@@ -113,9 +150,11 @@ std::string checkWords(int count, char** words) {
 
 int run(const char* root, char** words) {
   const std::string command = words[0];
-  if (command == "list") return list(root, true);
+  // Every command reads the store first: list prints it; the others refuse a store they cannot
+  // read, and name the lines that are no property.
+  if (const int status = list(root, command == "list")) return status;
+  if (command == "list") return 0;
   if (command == "get") {
-    if (const int status = list(root, false)) return status;
     char value[PROPERTY_VALUE_SIZE] = {};
     hoststore::get(root, words[1], value, sizeof value);
     std::cout << value << "\n";

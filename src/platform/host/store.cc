@@ -1,6 +1,7 @@
 // Host backend, properties: <root>/properties holds sorted name=value lines; a write replaces the
-// file whole (temporary file, rename) under an exclusive flock on <root>/properties.lock. Init's
-// control properties append to <root>/init.log instead.
+// file whole (temporary file, rename) under an exclusive flock on <root>/properties.lock (0600,
+// had within 1 s or the write is refused). Init's control properties append to <root>/init.log
+// instead.
 #include "platform/host/store.h"
 
 #include <errno.h>
@@ -8,6 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/files.h"
@@ -47,6 +50,7 @@ constexpr RefusalText kRefusalTexts[] = {
     {hoststore::Refusal::kListed, "listed in properties.refuse"},
     {hoststore::Refusal::kUnknownControl, "not a known control command with a service"},
     {hoststore::Refusal::kNoRoot, "the root or its store cannot be used"},
+    {hoststore::Refusal::kLockBusy, "the store's lock is held by another process (1 s)"},
 };
 
 bool rootPath(const char* root, const char* relative, char* out, size_t size) {
@@ -177,63 +181,104 @@ bool copyStore(FILE* old, FILE* out, const Rewrite& rewrite) {
   return added || fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) > 0;
 }
 
-// Replaces the store whole under its lock. readOnlyOnce refuses the write when the name is
-// already stored.
-hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool readOnlyOnce) {
+// Only the daemon's user may hold the lock, and nobody holds it for long: a writer holds it for one
+// write, so a lock not had within a second is held by something else, and the write is refused
+// rather than waited for.
+constexpr mode_t kLockMode = 0600;
+constexpr int64_t kLockWaitUs = 1000000;
+constexpr uint64_t kLockPollUs = 10000;
+
+// The lock file's descriptor, held exclusively; -1 with refusal set when it cannot be had.
+int takeLock(const char* root, hoststore::Refusal* refusal) {
+  char lockPath[kPathSize];
+  *refusal = hoststore::Refusal::kNoRoot;
+  if (!rootPath(root, "/properties.lock", lockPath, sizeof lockPath)) return -1;
+  int fd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, kLockMode);
+  struct stat info;
+  if (fd < 0) return -1;
+  // A lock file left readable by an older store is closed to others from now on.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ((info.st_mode & 07777) != kLockMode && fchmod(fd, kLockMode) != 0)) {
+    close(fd);
+    return -1;
+  }
+  timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (usBetween(start, now) >= kLockWaitUs) {
+      *refusal = hoststore::Refusal::kLockBusy;
+      break;
+    }
+    usleep(kLockPollUs);
+  }
+  int error = errno;
+  close(fd);
+  errno = error;
+  return -1;
+}
+
+// Replaces the store whole; the caller holds the lock. readOnlyOnce refuses the write when the
+// name is already stored.
+hoststore::Refusal replaceLockedStore(const char* root, const Rewrite& rewrite, bool readOnlyOnce) {
   using hoststore::Refusal;
-  char storePath[kPathSize], lockPath[kPathSize], tempPath[kPathSize];
+  char storePath[kPathSize], tempPath[kPathSize];
   if (!rootPath(root, "/properties", storePath, sizeof storePath) ||
-      !rootPath(root, "/properties.lock", lockPath, sizeof lockPath) ||
       !rootPath(root, "/properties.tmp", tempPath, sizeof tempPath)) {
     return Refusal::kNoRoot;
   }
-  int lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  if (lockFd < 0) return Refusal::kNoRoot;
-  if (flock(lockFd, LOCK_EX) != 0) {
-    close(lockFd);
-    return Refusal::kNoRoot;
-  }
-  Refusal result = Refusal::kNoRoot;
   char ignored[2];
   if (readOnlyOnce && hoststore::get(root, rewrite.name, ignored, sizeof ignored)) {
-    result = Refusal::kReadOnly;
-  } else {
-    // One name for every writer: the lock serializes them, and what a writer killed before its
-    // rename left behind is removed by the next one instead of staying for ever.
-    unlink(tempPath);
-    int tempFd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    FILE* out = tempFd < 0 ? nullptr : fdopen(tempFd, "w");
-    FILE* in = openForReading(storePath);
-    // The rename makes the replacement atomic for readers; the host store needs no fsync.
-    bool ok = out != nullptr && copyStore(in, out, rewrite) && fflush(out) == 0;
-    if (out != nullptr && fclose(out) != 0) ok = false;
-    if (out == nullptr && tempFd >= 0) close(tempFd);
-    if (in != nullptr) fclose(in);
-    if (ok && rename(tempPath, storePath) == 0) {
-      result = Refusal::kAccepted;
-    } else if (tempFd >= 0) {
-      unlink(tempPath);
-    }
+    return Refusal::kReadOnly;
   }
-  close(lockFd);
-  return result;
+  // One name for every writer: the lock serializes them, and what a writer killed before its
+  // rename left behind is removed by the next one instead of staying for ever.
+  unlink(tempPath);
+  int tempFd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  FILE* out = tempFd < 0 ? nullptr : fdopen(tempFd, "w");
+  FILE* in = openForReading(storePath);
+  // The rename makes the replacement atomic for readers; the host store needs no fsync.
+  bool ok = out != nullptr && copyStore(in, out, rewrite) && fflush(out) == 0;
+  if (out != nullptr && fclose(out) != 0) ok = false;
+  if (out == nullptr && tempFd >= 0) close(tempFd);
+  if (in != nullptr) fclose(in);
+  if (ok && rename(tempPath, storePath) == 0) return Refusal::kAccepted;
+  if (tempFd >= 0) unlink(tempPath);
+  return Refusal::kNoRoot;
 }
 
+hoststore::Refusal replaceStore(const char* root, const Rewrite& rewrite, bool readOnlyOnce) {
+  hoststore::Refusal refusal;
+  int lockFd = takeLock(root, &refusal);
+  if (lockFd < 0) return refusal;
+  refusal = replaceLockedStore(root, rewrite, readOnlyOnce);
+  close(lockFd);
+  return refusal;
+}
+
+// init's log line and the service's state, under the store's lock, so that a refused command
+// leaves neither.
 hoststore::Refusal runControlCommand(const char* root, const ControlCommand& command,
                                      const char* service) {
   using hoststore::Refusal;
   if (service[0] == '\0') return Refusal::kUnknownControl;
   char path[kPathSize], line[kLineSize], stateName[kLineSize];
   if (!rootPath(root, "/init.log", path, sizeof path)) return Refusal::kNoRoot;
+  Refusal refusal;
+  int lockFd = takeLock(root, &refusal);
+  if (lockFd < 0) return refusal;
   // Non-blocking: a FIFO planted there must not hold the property service.
   int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  if (fd < 0) return Refusal::kNoRoot;
   int length = snprintf(line, sizeof line, "%s %s\n", command.initVerb, service);
-  bool logged = writeAll(fd, line, static_cast<size_t>(length));
-  close(fd);
-  if (!logged) return Refusal::kNoRoot;
+  bool logged = fd >= 0 && writeAll(fd, line, static_cast<size_t>(length));
+  if (fd >= 0) close(fd);
   snprintf(stateName, sizeof stateName, "init.svc.%s", service);
-  return replaceStore(root, {stateName, command.serviceState, false}, false);
+  refusal = logged ? replaceLockedStore(root, {stateName, command.serviceState, false}, false)
+                   : Refusal::kNoRoot;
+  close(lockFd);
+  return refusal;
 }
 
 hoststore::Refusal checkNameAndValue(const char* name, const char* value) {

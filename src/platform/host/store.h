@@ -21,6 +21,7 @@ enum class Refusal {
   kListed,          // named in <root>/properties.refuse
   kUnknownControl,  // a "ctl." name other than start, restart and stop, or no service named
   kNoRoot,          // the root or its files cannot be used
+  kLockBusy,        // <root>/properties.lock not had within 1 s
 };
 
 // One line of text for a refusal, e.g. "value longer than 91 bytes".

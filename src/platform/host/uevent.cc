@@ -50,7 +50,15 @@ int platformUeventOpen(int receiveBufferSize, bool passCredentials) {
   int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   umask(umaskBefore);
   if (bound != 0 || chmod(g_ueventPath, kSocketMode) != 0) {
+    int error = errno;
     close(fd);
+    // Something the stale-socket removal leaves (a directory, say) is named by errno, which the
+    // resident loop's error line shows.
+    struct stat there;
+    if (lstat(g_ueventPath, &there) == 0 && !S_ISSOCK(there.st_mode)) {
+      error = S_ISDIR(there.st_mode) ? EISDIR : ENOTSOCK;
+    }
+    errno = error;
     return -1;
   }
   return fd;
