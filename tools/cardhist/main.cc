@@ -35,7 +35,8 @@ const char kUsage[] =
     "can change a decision out of range, is reported as damaged and still decoded as far as it\n"
     "goes; bytes no decision reads (past the 1648, slots 2 to 4, entries no card can match, the\n"
     "status of entries) are listed as leftovers of a sound file.\n"
-    "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
+    "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-'); --help,\n"
+    "--version.\n"
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
     "line on standard error names it and the reason), 2 a bad command line.\n";
 
@@ -73,6 +74,7 @@ int run(int argc, char** argv) {
   static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
                                     {"encode", no_argument, nullptr, 'e'},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
                                     {}};
   bool json = false, encode = false;
   opterr = 0;
@@ -80,6 +82,8 @@ int run(int argc, char** argv) {
     if (c == 'h') {
       fputs(kUsage, stdout);
       return 0;
+    } else if (c == 'V') {
+      return cli::printVersion(kTool);
     } else if (c == 'j') {
       json = true;
     } else if (c == 'e') {
