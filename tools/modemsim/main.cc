@@ -283,6 +283,7 @@ int runScenario(const std::string& root, const std::string& file, const std::str
     fprintf(stderr, "modemsim: %s\n", error.c_str());
     return cli::kRuntimeStatus;
   }
+  if (!claimRoot(root)) return cli::kRuntimeStatus;
   modemsim::Simulator sim(scenario);
   return serve(sim, root, transcript);
 }
@@ -312,7 +313,7 @@ int runLoggedModem(const std::string& root, const std::string& file, int boot, b
                    const std::string& transcript) {
   modemsim::RadioLog log;
   std::vector<modemsim::LogLine> lines;
-  if (!loadBoot(file, boot, &log, &lines)) return 1;
+  if (!loadBoot(file, boot, &log, &lines) || !claimRoot(root)) return cli::kRuntimeStatus;
   fprintf(stderr, "modemsim: answering as the modem of %s of %s\n", describe(log, boot).c_str(),
           file.c_str());
   if (!fast && lines.front().ms < 0) {
@@ -435,7 +436,7 @@ int main(int argc, char** argv) {
     return cli::usageError(kTool, "give one of --scenario and --log");
   if (!scenario.empty() && (fast || bootGiven))
     return cli::usageError(kTool, "--boot and --fast go with --log");
-  if (!rootUsable(root) || !claimRoot(root)) return cli::kRuntimeStatus;
+  if (!rootUsable(root)) return cli::kRuntimeStatus;
   if (!scenario.empty()) {
     return runScenario(root, scenario, transcript);
   }
