@@ -74,16 +74,24 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(offered + "\n", completion.stdout)
 
     def test_installed_programs_work_together(self):
+        """radioplan on what-if cards and on the shipped sample; the replay against the installed
+        daemon, or the build tree --build names (a missing one refused)."""
         sample = self.path("share", "modemprep", "sample")
-        radioplan = self.path("bin", "radioplan")
-        for args, says in (
-                (["--target", "cucc", "--slot0", "usim-home", "--brief"], "code 10"),
-                (["--props", "getprop.txt", "--history", "radio.cfg", "--rild", "rild.cfg0",
-                  "--rild", "rild.cfg1"], "agrees on all 10 values compared")):
-            with self.subTest(args=args):
-                result = run([radioplan, *args], cwd=sample)
-                self.assertEqual((0, ""), (result.returncode, result.stderr))
-                self.assertIn(says, result.stdout)
+        log = os.path.join(os.path.dirname(os.path.dirname(__file__)), "replay", "two_cards.log")
+        environment = {k: v for k, v in os.environ.items() if k != "MODEMPREP_BUILD"}
+        for program, args, status, says in (
+                ("radioplan", ["--target", "cucc", "--slot0", "usim-home", "--brief"], 0,
+                 "code 10"),
+                ("radioplan", ["--props", "getprop.txt", "--history", "radio.cfg", "--rild",
+                               "rild.cfg0", "--rild", "rild.cfg1"], 0,
+                 "agrees on all 10 values compared"),
+                ("modemprep-replay", ["--fast", "--boot", "1", log], 0, "same: "),
+                ("modemprep-replay", ["--build", "/nonexist", "--fast", "--boot", "1", log], 1,
+                 "replay: missing /nonexist/modemprep: build the default preset first\n")):
+            with self.subTest(program, args=args):
+                result = run([self.path("bin", program), *args], cwd=sample, env=environment)
+                self.assertEqual(status, result.returncode, result.stderr)
+                self.assertIn(says, result.stderr if status else result.stdout)
 
     @unittest.skipUnless(shutil.which("dpkg-shlibdeps"), "dpkg-dev is not installed "
                          "(scripts/install-packages.sh --package)")

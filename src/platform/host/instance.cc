@@ -43,7 +43,11 @@ int holderOf(const struct stat& file) {
 }  // namespace
 
 bool hostLockInstance(const char* directory, int* holder) {
-  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Held above the descriptors the program opens itself, whose numbers its log shows.
+  constexpr int kHeldAbove = 100;
+  const int opened = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, kHeldAbove);
+  if (opened >= 0) close(opened);
   struct stat file;
   if (fd < 0 || fstat(fd, &file) != 0) {
     *holder = -1;
