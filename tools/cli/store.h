@@ -21,6 +21,9 @@ using StoreLines = std::vector<std::pair<std::string, std::string>>;  // name, v
 // ROOT/properties, where the store of a host root lives.
 inline std::string storePath(const std::string& root) { return root + "/properties"; }
 
+// How rootProblem begins for an existing directory the daemon has never run in.
+constexpr char kNotADaemonRoot[] = "not a daemon root";
+
 // Why `root` is not a folder the daemon has run in, or "" when it is: a daemon root holds at least
 // one of the daemon's files (its property store, the factory file, its data directory).
 inline std::string rootProblem(const std::string& root) {
@@ -31,8 +34,8 @@ inline std::string rootProblem(const std::string& root) {
   for (const std::string& mark : {storePath(root), root + factory, root + data}) {
     if (stat(mark.c_str(), &st) == 0) return "";
   }
-  return "not a daemon root: none of properties, " + factory.substr(1) + ", " + data.substr(1) +
-         " in it";
+  return std::string(kNotADaemonRoot) + ": none of properties, " + factory.substr(1) + ", " +
+         data.substr(1) + " in it";
 }
 
 // The store's name=value lines (those without '=' are ignored, as the daemon ignores them).

@@ -62,7 +62,7 @@ std::string shownName(const std::string& name) {
 // directory that becomes one; a store that is missing in a root is an empty store.
 int rootError(const char* root, bool create) {
   const std::string problem = cli::rootProblem(root);
-  const bool notYet = problem.rfind("not a daemon root", 0) == 0;
+  const bool notYet = problem.rfind(cli::kNotADaemonRoot, 0) == 0;
   if (problem.empty() || (create && notYet)) return 0;
   return cli::fileError(kTool, root, problem + (notYet ? " (--create makes it one)" : ""));
 }
