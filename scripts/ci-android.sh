@@ -15,7 +15,7 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-usage: scripts/ci-android.sh [--aosp DIR]
+Usage: scripts/ci-android.sh [--aosp DIR]
 Checks the Android backend, the integrations' policy, contexts and init scripts against the
 platform's own sources, and builds and runs the unit tests as Android.bp composes them.
   --aosp DIR  a platform tree: DIR/system/sepolicy (with build/soong/policy.go), DIR/system/core,

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# Usage: scripts/ci-arm64.sh   (installs its Debian packages as root: g++-aarch64-linux-gnu,
+# qemu-user...; a few minutes on two cores; exit status 0 every check passed, 1 one failed)
+#
 # ARM64 check: cross-builds the daemon, the tools and the tests for aarch64 (the phone's
 # architecture) and runs them on this machine under qemu-user:
 #   1. googletest from its packaged sources, built with the same toolchain;
@@ -12,8 +15,6 @@
 # Environment: MODEMPREP_ARM64_BUILD (default build-arm64), MODEMPREP_HOST_BUILD (the x86-64
 # build for step 5, default build; configured and built here if needed), JOBS (default 2),
 # MODEMPREP_ARM64_SLOW=1 to run the slow end-to-end fault cases too.
-# Usage: scripts/ci-arm64.sh   (installs its Debian packages as root: g++-aarch64-linux-gnu,
-# qemu-user...; a few minutes on two cores; exit status 0 every check passed, 1 one failed)
 set -euo pipefail
 case ${1:-} in
   -h | --help)

@@ -15,7 +15,7 @@ import time
 
 try:
     from mpharness import SCENARIOS, Build, HarnessError, Phone
-    from mpharness.cli import ArgumentParser, InputError, check_input
+    from mpharness.cli import ArgumentParser, InputError, add_version, check_input
 except ImportError:
     sys.exit("demo: the harness package mpharness is not importable: run scripts/demo.sh")
 
@@ -48,9 +48,11 @@ def parse_args():
         epilog="--msms gives %s. E.g. 221: two SIM slots, two standbys (rild0, rild1); 111: one "
                "SIM slot, one standby. Without --build DIR or $MODEMPREP_BUILD the demo first "
                "installs the Debian packages the build needs (scripts/install-packages.sh "
-               "--build) and builds the programs into build/. Exit status: 0 done, 1 the daemon, "
+               "--build) and brings build/ up to date (what cmake --install needs included; "
+               "nothing is rebuilt when nothing changed). Exit status: 0 done, 1 the daemon, "
                "the simulator or a file failed (one line says which and why), 2 a bad command "
                "line." % MSMS_MEANING)
+    add_version(parser)
     parser.add_argument("scenario", nargs="?", metavar="SCENARIO.json",
                         default=os.path.join(SCENARIOS, "two_cards.json"),
                         help="the modem simulator's scenario (default: two_cards.json of "
@@ -196,12 +198,32 @@ def report_hotplug(run):
         swapped = "g_isSwitchModem is 1" in round_log
         print("  %s: the daemon %s, %s; init: %s" % (
             action, sent, seen, ", ".join(run.phone.init_log()[requests:]) or "no request"))
+        restarted = [r.split()[1] for r in run.phone.init_log()[requests:]
+                     if r.startswith("restart ")]
+        for service in restarted:
+            print("    why %s restarted: %s" % (service, restart_reason(service, round_log)))
         if swapped:
             print("    NVRAM swapped and the modem reset (AT^DSRST): %s" % swap_reason(run,
                                                                                    round_log))
             if len(run.phone.init_log()) == requests:
                 print("    no init request: after an NVRAM swap the daemon restarts no rild while "
                       "the modem resets; the rild files are rewritten all the same")
+
+
+def restart_reason(service, round_log):
+    """Why the daemon's log of one hot-plug round says it restarted rildN: its DSTMEX changed, or
+    the hot-plug rule (a hot-plug restarts the running rild of the slot's standby whatever its
+    file says)."""
+    standby = service[len("rild"):]
+    change = re.search(r"standby %s, oldDstmex is (.*), this DSTMEX is (\S*)" % standby,
+                       round_log)
+    dstmex = ("its DSTMEX went from %s to %s" % change.groups() if change and
+              change.group(1) != change.group(2) else
+              "its DSTMEX stayed %s" % change.group(1) if change else "")
+    if "set restartRIL as 1 for hotplug_sim" in round_log:
+        return "a hot-plug restarts the running rild whatever its file says" + (
+            " (%s)" % dstmex if dstmex else "")
+    return dstmex or "the daemon asked for it"
 
 
 def explained(run, *options):

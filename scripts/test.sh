@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks, builds a preset and runs every test under CTest
-# (unit, end-to-end, slow fault cases).
 # Usage: scripts/test.sh [PRESET] [extra ctest arguments...]   PRESET: default (the default) or asan
+# Installs what a fresh Debian machine lacks, builds a preset and runs every test under CTest
+# (unit, end-to-end, slow fault cases). Exit status: 0 every test passed, 2 a bad command line,
+# otherwise the build's or CTest's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case ${1:-} in
   -h | --help)
-    sed -n '2,4s/^# \{0,1\}//p' "$0"
+    sed -n '2,5s/^# \{0,1\}//p' "$0"
     exit 0
     ;;
 esac

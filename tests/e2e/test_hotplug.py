@@ -1,8 +1,10 @@
-"""The resident loop of the real daemon: asleep when nothing happens, and under a storm of uevents
-during a reconfiguration (a spurious removal among them). What one hot-plug event or a few of them
+"""The resident loop of the real daemon: one per root (a second daemon or simulator is refused,
+adding no file), asleep when nothing happens, and under a storm of uevents during a
+reconfiguration (a spurious removal among them). What one hot-plug event or a few of them
 do is pinned by the golden runs (tests/golden/hotplug_*, scenario_*)."""
 import os
 import pathlib
+import subprocess
 import time
 import unittest
 
@@ -21,11 +23,24 @@ def counters(pid):
 
 
 class HotplugTest(unittest.TestCase):
-    def test_idle_then_a_storm_during_a_reconfiguration_then_a_spurious_and_a_real_removal(self):
+    def test_a_second_daemon_and_simulator_are_refused_then_idle_then_a_storm_and_removals(self):
         p = Phone(scenario("two_cards", slots=[CARD_A, absent(CARD_B)], rat=[31, 31],
                            latency_ms=20), factory=b"221")
         self.addCleanup(p.close)
         p.boot()
+        # A second of each on the root: one line, status 1, no file added; the first pair goes on
+        # (it hears the hot-plugs below).
+        files = sorted(os.listdir(p.root))
+        for argv, env, holder in (
+                ([p.build.daemon], {"MODEMPREP_ROOT": p.root}, p.daemon),
+                ([p.build.modemsim, "--scenario", "two_cards"], {"MODEMPREP_ROOT": p.root}, p.sim)):
+            with self.subTest(argv[0]):
+                second = subprocess.run(argv, capture_output=True, text=True, timeout=20,
+                                        env=dict(os.environ, **env))
+                self.assertEqual((1, "", "%s: already running on %s (pid %d)\n" % (
+                    os.path.basename(argv[0]), p.root, holder.pid)),
+                    (second.returncode, second.stdout, second.stderr))
+        self.assertEqual(files, sorted(os.listdir(p.root)))
         # Idle: no CPU used, never woken up.
         time.sleep(0.2)
         before = counters(p.daemon.pid)

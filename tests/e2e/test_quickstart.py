@@ -20,7 +20,7 @@ CI_SCRIPTS = ("scripts/test.sh", "scripts/ci-android.sh", "scripts/ci-arm64.sh",
               "tests/fuzz/run.sh", "python3 -m scripts.mutants")
 # What a block must print besides ending with status 0, by a command it holds.
 EXPECTED = {
-    "modemsim ctl --root $R remove 1": (
+    "modemsim ctl remove 1": (
         "persist.radio.multisim.config=dsds\n", "init.svc.rild1=running\n",
         "start rild0\nstart rild1\n", "rild.cardStatus = 0\n", "rild.cardStatus.other = 1\n",
         "restart rild1\n", "  slot 1: no card\n", "sound: no damage found\n"),
@@ -30,6 +30,10 @@ EXPECTED = {
                    "rild.cfg1's card fields still describe slot 1, which this phone lacks"),
     "modemprep-replay": ("same: ",),
 }
+# Read in a terminal: the README fits a few screens; prose and tables of the README and of the
+# manuals it sends to keep to 100 columns (a matrix generated for HTML, with <br> cells, may not).
+README_LINES, COLUMNS = 250, 100
+TERMINAL_DOCS = ("README.md", "docs/radioplan.md", "docs/replay.md", "docs/architecture.md")
 BLOCK = re.compile(r"^```sh\n(.*?)^```\n(?:\n```text\n(.*?)^```\n)?", re.S | re.M)
 
 
@@ -77,6 +81,16 @@ class QuickstartTest(unittest.TestCase):
                     self.assertFalse(os.path.exists(root.group(1)))
                     self.assertEqual("", subprocess.run(["pgrep", "-f", root.group(1)],
                                                         capture_output=True, text=True).stdout)
+
+    def test_the_readme_and_its_manuals_read_in_a_terminal(self):
+        readme = pathlib.Path(REPO, "README.md").read_text().splitlines()
+        self.assertLessEqual(len(readme), README_LINES)
+        for path in TERMINAL_DOCS:
+            text = re.sub(r"^```.*?^```$", "", pathlib.Path(REPO, path).read_text(),
+                          flags=re.S | re.M)
+            wide = [line for part in text.split("\n\n") if "<br>" not in part
+                    for line in part.splitlines() if len(line) > COLUMNS]
+            self.assertEqual([], wide, path)
 
     def test_demo_runs_every_shipped_scenario(self):
         """Side by side, each into its own output directory; and an unsupported slot/standby

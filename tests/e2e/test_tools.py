@@ -1,5 +1,6 @@
-"""One command-line contract for every program and script: --help prints usage on standard output,
-status 0, and changes nothing; a usage error is one line on standard error naming the argument,
+"""One command-line contract for every program and script: --help prints usage on standard output
+("Usage: " first), status 0, and changes nothing; every program's --version prints the one version
+of the build; a usage error is one line on standard error naming the argument,
 status 2; a file it cannot use (missing, a directory, garbage) is one line naming the file and the
 reason, status 1, and nothing is written (the host daemon's root and log format: status 2, as the
 host platform contract fixes). Every command runs in a scratch directory, so that the files it
@@ -39,7 +40,7 @@ TABLE = [
      (1, "No such file"), na("a directory is a root: its simulator is asked"),
      (1, "not a directory")),
     ("propctl root", [B.propctl, "--root", "{F}", "list"], {},
-     (1, "No such file"), na("a directory is a root"), (1, "not a directory")),
+     (1, "No such file"), (1, "not a daemon root"), (1, "not a directory")),
     ("propctl store", [B.propctl, "--root", "{D}", "list"], {},
      na("a missing store is an empty one"), (1, "is a directory"),
      na("read as the daemon reads it: test_propctl_lists_what_the_daemon_reads")),
@@ -77,6 +78,11 @@ TABLE = [
      (1, "No such file"), (1, "not a platform tree"), (1, "not a directory")),
 ]
 
+# The programs (installed ones and the demo): --version, each the same version as the daemon's.
+VERSIONED = {"modemprep", "modemsim --scenario", "modemsim --log", "modemsim ctl", "propctl root",
+             "propctl store", "ueventsend", "cardhist", "radioplan --props",
+             "radioplan --history", "radioplan --root", "replay LOG", "replay --history", "demo"}
+
 # Usage and runtime errors particular to one program: (argv, environment, standard input, status,
 # words in the one stderr line). The store's refusals are worded here only.
 SET = [B.propctl, "--root", ".", "set"]
@@ -86,6 +92,12 @@ PARTICULAR = [
     ([B.modemsim, "ctl", "--root", ".", "frob", "1"], {}, "", 2, 'unknown command "frob"'),
     ([B.modemsim, "ctl", "--root", ".", "insert"], {}, "", 2, "takes one slot number"),
     ([B.modemsim, "--root", ".", "--scenario", "x", "--boot", "1"], {}, "", 2, "go with --log"),
+    ([B.modemsim, "--scenario", "two_cards"], {"MODEMPREP_ROOT": "adir"}, "", 1,
+     'root "adir": no dev folder for the node (mkdir -p adir/dev)'),
+    ([B.modemsim, "ctl", "insert", "1"], {"MODEMPREP_ROOT": "adir"}, "", 1,
+     "no simulator runs on adir (start one: modemsim --root adir --scenario two_cards)"),
+    ([B.propctl, "--root", "nodir", "--create", "set", "a", "1"], {}, "", 1,
+     "nodir: No such file or directory"),
     ([B.propctl, "--root"], {}, "", 2, "option --root needs a value"),
     ([B.propctl, "frob"], {}, "", 2, 'unknown command "frob"'),
     ([B.propctl, "get"], {}, "", 2, "too few arguments for get"),
@@ -145,6 +157,11 @@ def repository_state():
 
 
 class ContractTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.version = subprocess.run([B.daemon, "--version"], capture_output=True,
+                                     text=True).stdout.split(" ", 1)[1]
+
     def setUp(self):
         B.check()
         self.work = self.enterContext(tempfile.TemporaryDirectory(prefix="mpt", dir="/tmp"))
@@ -194,7 +211,12 @@ class ContractTest(unittest.TestCase):
             with self.subTest(name, case="--help"):
                 result = self.run_case(plain + ["--help"], env_of("missing"))
                 self.assertEqual((0, ""), (result.returncode, result.stderr))
-                self.assertIn("usage", result.stdout.lower())
+                self.assertTrue(result.stdout.startswith("Usage: "), result.stdout[:80])
+            if name in VERSIONED:
+                with self.subTest(name, case="--version"):
+                    result = self.run_case(plain + ["--version"], env_of("missing"))
+                    self.assertEqual((0, "", self.version), (result.returncode, result.stderr,
+                                                             result.stdout.split(" ", 1)[-1]))
             with self.subTest(name, case="unknown option"):
                 self.check_error(self.run_case(plain + ["--bogus"], env_of("missing")), 2,
                                  "--bogus")

@@ -8,8 +8,8 @@ set -u
 
 case ${1:-} in
   -h | --help)
-    sed -n '2,6s/^# \{0,1\}//p' "$0"
     echo "Usage: tests/fuzz/run.sh [SECONDS_PER_TARGET]"
+    sed -n '2,6s/^# \{0,1\}//p' "$0"
     exit 0
     ;;
   "" | *[!0-9]* | 0)

@@ -37,7 +37,8 @@ const char kUsage[] =
     "status of entries) are listed as leftovers of a sound file. FILE must be a regular file\n"
     "(copy it off the phone first: a pipe or a device is refused); only its first 1648 bytes\n"
     "are read.\n"
-    "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-').\n"
+    "Options may come anywhere; \"--\" ends them (for a FILE that starts with '-'); --help,\n"
+    "--version.\n"
     "Exit status: 0 a sound file, 1 a damaged file or one that cannot be read or written (one\n"
     "line on standard error names it and the reason), 2 a bad command line.\n";
 
@@ -79,6 +80,7 @@ int run(int argc, char** argv) {
   static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
                                     {"encode", no_argument, nullptr, 'e'},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
                                     {}};
   bool json = false, encode = false;
   opterr = 0;
@@ -86,6 +88,8 @@ int run(int argc, char** argv) {
     if (c == 'h') {
       fputs(kUsage, stdout);
       return 0;
+    } else if (c == 'V') {
+      return cli::printVersion(kTool);
     } else if (c == 'j') {
       json = true;
     } else if (c == 'e') {

@@ -12,6 +12,14 @@ namespace cli {
 constexpr int kUsageStatus = 2;    // every tool's exit status for a bad command line
 constexpr int kRuntimeStatus = 1;  // ... and for a file or root it cannot use
 
+#ifdef MODEMPREP_VERSION
+// --version, as every program prints it: the package version, with the commit of the build.
+inline int printVersion(const char* tool) {
+  printf("%s %s\n", tool, MODEMPREP_VERSION);
+  return fflush(stdout) == 0 ? 0 : kRuntimeStatus;
+}
+#endif
+
 // Names the bad argument on stderr, as every tool words it; returns kUsageStatus.
 inline int usageError(const char* tool, const std::string& why) {
   fprintf(stderr, "%s: %s (try --help)\n", tool, why.c_str());

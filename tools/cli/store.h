@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/host/store.h"
+#include "platform/platform.h"
 
 namespace cli {
 
@@ -19,6 +20,23 @@ using StoreLines = std::vector<std::pair<std::string, std::string>>;  // name, v
 
 // ROOT/properties, where the store of a host root lives.
 inline std::string storePath(const std::string& root) { return root + "/properties"; }
+
+// How rootProblem begins for an existing directory the daemon has never run in.
+constexpr char kNotADaemonRoot[] = "not a daemon root";
+
+// Why `root` is not a folder the daemon has run in, or "" when it is: a daemon root holds at least
+// one of the daemon's files (its property store, the factory file, its data directory).
+inline std::string rootProblem(const std::string& root) {
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0) return strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return "not a directory";
+  const std::string factory = kFactoryFilePath, data = kDataDirectory.path;
+  for (const std::string& mark : {storePath(root), root + factory, root + data}) {
+    if (stat(mark.c_str(), &st) == 0) return "";
+  }
+  return std::string(kNotADaemonRoot) + ": none of properties, " + factory.substr(1) + ", " +
+         data.substr(1) + " in it";
+}
 
 // The store's name=value lines (those without '=' are ignored, as the daemon ignores them).
 // False with the reason in *why: the store is a directory, unreadable, or binary ("line N holds

@@ -165,7 +165,10 @@ void Line::hangUp(int reopenMs) {
 
 bool Line::open(std::string* error) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0) return fail(error, errnoText("posix_openpt"));
+  if (master_ < 0) {
+    return fail(error, errnoText("no pseudo-terminal (/dev/ptmx)") +
+                           " (in a container or chroot: mount -t devpts devpts /dev/pts)");
+  }
   char name[128];
   if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
       ptsname_r(master_, name, sizeof(name)) != 0) {

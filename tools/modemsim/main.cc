@@ -1,6 +1,6 @@
 // modemsim: the fake modem as a program, for end-to-end tests, demonstrations and the field-log
 // replay (--log: the modem of a radio log).
-//   modemsim --root DIR --scenario FILE [--transcript FILE]
+//   modemsim --root DIR --scenario FILE|NAME [--transcript FILE]
 //   modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]
 //   modemsim log LOG [--boot N]
 //   modemsim ctl --root DIR (insert|remove|insert-quiet|remove-quiet) N | quit
@@ -30,34 +30,44 @@
 #include "modemsim/scenario.h"
 #include "modemsim/simulator.h"
 #include "modemsim/uevent.h"
+#include "platform/host/instance.h"
 
 namespace {
 
 constexpr char kTool[] = "modemsim";
 
 constexpr char kHelp[] =
-    "Usage: modemsim --root DIR --scenario FILE [--transcript FILE]\n"
-    "  or:  modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]\n"
+    "Usage: modemsim [--root DIR] --scenario FILE|NAME [--transcript FILE]\n"
+    "  or:  modemsim [--root DIR] --log LOG [--boot N] [--fast] [--transcript FILE]\n"
     "  or:  modemsim log LOG [--boot N]\n"
-    "  or:  modemsim ctl --root DIR insert|remove|insert-quiet|remove-quiet N\n"
-    "  or:  modemsim ctl --root DIR quit\n"
+    "  or:  modemsim ctl [--root DIR] insert|remove|insert-quiet|remove-quiet N\n"
+    "  or:  modemsim ctl [--root DIR] quit\n"
     "\n"
     "Plays the modem on a pseudo-terminal linked at DIR/dev/TTYEMS40 and prints \"ready <pty>\"\n"
-    "once linked; SIGTERM or SIGINT ends it. Every command received is appended to the\n"
-    "transcript (default DIR/modemsim.transcript) as \"<standby> <command>\".\n"
+    "once linked; SIGTERM or SIGINT ends it. One simulator runs per root.\n"
     "\n"
-    "  --scenario FILE   the modem a JSON scenario describes (tools/modemsim/README.md)\n"
-    "  --log LOG      answer as the modem did in the daemon's radio log (brief, time,\n"
+    "  --root DIR        the host root (default $MODEMPREP_ROOT); DIR/dev must exist\n"
+    "  --scenario FILE   the modem a JSON scenario describes; a NAME without '/' that is no\n"
+    "                    file is looked up among the shipped scenarios (two_cards, no_cards...)\n"
+    "  --log LOG         answer as the modem did in the daemon's radio log (brief, time,\n"
     "                    threadtime or long format): per standby and command, in logged order,\n"
     "                    with the logged delays; a command the log cannot answer gets ERROR and\n"
     "                    a line on stderr, and a summary follows at the end\n"
     "  --boot N          the Nth start of the daemon in LOG (default: the last)\n"
     "  --fast            no waits but those the daemon timed out on\n"
+    "  --transcript FILE where every command received is appended as \"<standby> <command>\"\n"
+    "                    (default DIR/modemsim.transcript)\n"
     "  log LOG           print the daemon's lines of one start as \"line<TAB>ms<TAB>priority<TAB>\n"
     "                    message\" (ms from the start's first line, -1 without time), after\n"
     "                    \"#\" lines that describe the log\n"
     "  ctl               send a control command to the simulator running in DIR\n"
-    "  --help            this text\n";
+    "  --help, --version this text; the version\n"
+    "\n"
+    "Exit status: 0 ended by a signal or \"ctl quit\", or a ctl command done; 1 a scenario, log,\n"
+    "root or transcript it cannot use, another simulator on the root (\"already running on\n"
+    "DIR\"), or a ctl command that failed (one line says why); 2 a bad command line.\n"
+    "The scenario format: tools/modemsim/README.md in the sources, installed as\n"
+    "share/doc/modemprep-tools/modemsim.md.\n";
 
 std::string ctlPath(const std::string& root) { return root + "/modemsim.ctl"; }
 
@@ -94,6 +104,40 @@ bool rootUsable(const std::string& root) {
   return false;
 }
 
+// The simulator's claim on a root: its dev/ (where the node goes), locked for the process's life.
+bool claimRoot(const std::string& root) {
+  const std::string dev = root + "/dev";
+  int holder = 0;
+  if (hostLockInstance(dev.c_str(), &holder)) return true;
+  if (holder < 0 && errno == ENOENT) {
+    fprintf(stderr, "modemsim: root \"%s\": no dev folder for the node (mkdir -p %s)\n",
+            root.c_str(), dev.c_str());
+  } else if (holder < 0) {
+    fprintf(stderr, "modemsim: %s: %s\n", dev.c_str(), strerror(errno));
+  } else {
+    const std::string pid = holder > 0 ? " (pid " + std::to_string(holder) + ")" : "";
+    fprintf(stderr, "modemsim: already running on %s%s\n", root.c_str(), pid.c_str());
+  }
+  return false;
+}
+
+// A scenario named without a folder that is no file: the shipped one of that name, installed
+// beside the program (<bin>/../share/modemprep/scenarios) or in the sources it was built from.
+std::string scenarioFile(const std::string& given) {
+  struct stat st;
+  if (given.find('/') != std::string::npos || stat(given.c_str(), &st) == 0) return given;
+  const std::string file =
+      given.size() > 5 && given.substr(given.size() - 5) == ".json" ? given : given + ".json";
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string installed = n > 0 ? std::string(self, static_cast<size_t>(n)) : "";
+  installed = installed.substr(0, installed.rfind('/') + 1) + "../share/modemprep/scenarios/";
+  for (const std::string& folder : {installed, std::string(MODEMSIM_SCENARIOS "/")}) {
+    if (stat((folder + file).c_str(), &st) == 0) return folder + file;
+  }
+  return given;
+}
+
 // Sends one control command and waits for the simulator's reply.
 int runCtl(const std::string& root, const std::string& command) {
   sockaddr_un server;
@@ -113,7 +157,14 @@ int runCtl(const std::string& root, const std::string& command) {
                 sizeof(server)) < 0) {
     if ((errno != ENOENT && errno != ECONNREFUSED) ||
         std::chrono::steady_clock::now() >= deadline) {
-      fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(errno));
+      if (errno == ENOENT || errno == ECONNREFUSED) {
+        fprintf(stderr,
+                "modemsim ctl: no simulator runs on %s (start one: modemsim --root %s "
+                "--scenario two_cards)\n",
+                root.c_str(), root.c_str());
+      } else {
+        fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(errno));
+      }
       close(fd);
       return 1;
     }
@@ -228,10 +279,11 @@ int serve(modemsim::Simulator& sim, const std::string& root, std::string transcr
 int runScenario(const std::string& root, const std::string& file, const std::string& transcript) {
   modemsim::Scenario scenario;
   std::string error;
-  if (!modemsim::loadScenarioFile(file, &scenario, &error)) {
+  if (!modemsim::loadScenarioFile(scenarioFile(file), &scenario, &error)) {
     fprintf(stderr, "modemsim: %s\n", error.c_str());
     return cli::kRuntimeStatus;
   }
+  if (!claimRoot(root)) return cli::kRuntimeStatus;
   modemsim::Simulator sim(scenario);
   return serve(sim, root, transcript);
 }
@@ -261,7 +313,7 @@ int runLoggedModem(const std::string& root, const std::string& file, int boot, b
                    const std::string& transcript) {
   modemsim::RadioLog log;
   std::vector<modemsim::LogLine> lines;
-  if (!loadBoot(file, boot, &log, &lines)) return 1;
+  if (!loadBoot(file, boot, &log, &lines) || !claimRoot(root)) return cli::kRuntimeStatus;
   fprintf(stderr, "modemsim: answering as the modem of %s of %s\n", describe(log, boot).c_str(),
           file.c_str());
   if (!fast && lines.front().ms < 0) {
@@ -301,7 +353,7 @@ int printLog(const std::string& file, int boot) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { kRoot = 1, kScenario, kLog, kBoot, kFast, kTranscript, kHelpOption };
+  enum { kRoot = 1, kScenario, kLog, kBoot, kFast, kTranscript, kHelpOption, kVersion };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scenario", required_argument, nullptr, kScenario},
@@ -310,6 +362,7 @@ int main(int argc, char** argv) {
       {"fast", no_argument, nullptr, kFast},
       {"transcript", required_argument, nullptr, kTranscript},
       {"help", no_argument, nullptr, kHelpOption},
+      {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
   };
   std::string root, scenario, logFile, transcript;
@@ -348,6 +401,8 @@ int main(int argc, char** argv) {
       case kHelpOption:
         fputs(kHelp, stdout);
         return 0;
+      case kVersion:
+        return cli::printVersion(kTool);
       case ':':
         return cli::usageError(kTool, cli::missingValue(argv));
       default:
@@ -356,8 +411,10 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> words(argv + optind, argv + argc);
   const std::string mode = words.empty() ? "" : words[0];
+  const char* envRoot = getenv("MODEMPREP_ROOT");
+  if (root.empty() && mode != "log" && envRoot != nullptr) root = envRoot;
   if (mode == "ctl") {
-    if (root.empty()) return cli::usageError(kTool, "ctl needs --root");
+    if (root.empty()) return cli::usageError(kTool, "ctl needs --root DIR (or $MODEMPREP_ROOT)");
     if (!scenario.empty() || !logFile.empty() || !transcript.empty() || fast || bootGiven) {
       return cli::usageError(kTool, "ctl takes only --root and a command");
     }
@@ -374,12 +431,13 @@ int main(int argc, char** argv) {
     return printLog(words[1], boot);
   }
   if (!words.empty()) return cli::usageError(kTool, "unexpected argument '" + words[0] + "'");
-  if (root.empty()) return cli::usageError(kTool, "missing --root");
+  if (root.empty()) return cli::usageError(kTool, "missing --root DIR (or $MODEMPREP_ROOT)");
   if (scenario.empty() == logFile.empty())
     return cli::usageError(kTool, "give one of --scenario and --log");
+  if (!scenario.empty() && (fast || bootGiven))
+    return cli::usageError(kTool, "--boot and --fast go with --log");
   if (!rootUsable(root)) return cli::kRuntimeStatus;
   if (!scenario.empty()) {
-    if (fast || bootGiven) return cli::usageError(kTool, "--boot and --fast go with --log");
     return runScenario(root, scenario, transcript);
   }
   return runLoggedModem(root, logFile, boot, fast, transcript);

@@ -60,6 +60,9 @@ bool sendDatagram(const std::string& socketPath, const std::string& payload, int
     const bool transient = err == ENOENT || err == ECONNREFUSED || err == EINTR;
     if (!transient || std::chrono::steady_clock::now() >= deadline) {
       if (error) *error = "send to " + socketPath + ": " + strerror(err);
+      // Nobody bound to the socket: no daemon runs on that root.
+      if (error && (err == ENOENT || err == ECONNREFUSED))
+        *error += " (is a daemon running there?)";
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -48,6 +48,7 @@ class HarnessError(RuntimeError):
 # scripts/demo.sh, scripts/replay.sh and scripts/ci-arm64.sh build or wrap).
 TARGETS = ("modemprep", "modemsim", "ueventsend", "propctl", "cardhist", "radioplan")
 PROGRAMS = ("modemprep",) + tuple("tools/%s/%s" % (name, name) for name in TARGETS[1:])
+STAMP = "harness-build.stamp"  # in a build tree: when make() last brought it up to date
 
 
 class Build:
@@ -82,23 +83,41 @@ class Build:
         return self
 
     def make(self, tool):
-        """Installs the Debian packages the build needs when the machine lacks them and builds
-        the programs with the default preset (a minute the first time), its output in
-        <build>/<tool>-build.log; for the commands that build what they run when no build tree is
-        named (--build DIR or $MODEMPREP_BUILD)."""
+        """Installs the Debian packages the build needs when the machine lacks them and brings
+        the programs and what `cmake --install` needs (man pages) up to date with the default
+        preset, its output in <build>/<tool>-build.log; for the commands that build what they
+        run when no build tree is named (--build DIR or $MODEMPREP_BUILD). A configured tree is
+        not configured again (the build re-runs CMake itself when a CMakeLists changed), and
+        "building" is said only when something is compiled."""
         packages = subprocess.run([os.path.join(REPO, "scripts", "install-packages.sh"),
                                    "--build"])
         if packages.returncode != 0:
             sys.exit(packages.returncode)  # it said what is missing
+        if self.up_to_date():
+            return self
+        started = time.time()
         os.makedirs(self.directory, exist_ok=True)
         log = self.path(tool + "-build.log")
-        print("%s: building the daemon and its tools in %s (about a minute the first time)..."
-              % (tool, self.directory), file=sys.stderr)
+        steps = [["cmake", "--build", "--preset", "default", "--target", *TARGETS, "manpages"]]
+        said = not os.path.exists(self.path("CMakeCache.txt"))
+        if said:
+            steps.insert(0, ["cmake", "--preset", "default"])
+            print("%s: building the daemon and its tools in %s (about a minute the first time)"
+                  "..." % (tool, self.directory), file=sys.stderr)
         with open(log, "w") as out:
-            for argv in (["cmake", "--preset", "default"],
-                         ["cmake", "--build", "--preset", "default", "--target", *TARGETS]):
-                if subprocess.run(argv, cwd=REPO, stdout=out, stderr=subprocess.STDOUT).returncode:
+            for argv in steps:
+                step = subprocess.Popen(argv, cwd=REPO, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+                for line in step.stdout:
+                    out.write(line)
+                    if not said and re.search(r"Building|Linking|Generating", line):
+                        print("%s: rebuilding what changed in %s..." % (tool, self.directory),
+                              file=sys.stderr)
+                        said = True
+                if step.wait():
                     raise HarnessError("the build failed; its whole output is in %s" % log)
+        pathlib.Path(self.path(STAMP)).touch()
+        os.utime(self.path(STAMP), (started, started))  # what changed during the build counts
         return self.check()
 
 
@@ -130,6 +149,22 @@ def __getattr__(name):
     if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
         return daemon_path(name)
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
+
+    def up_to_date(self):
+        """Whether the programs exist and no file they are built from changed since the last
+        make() brought them up to date (what make would find, without its walk of the whole
+        tree: milliseconds against many seconds)."""
+        try:
+            built = os.stat(self.path(STAMP)).st_mtime
+        except OSError:
+            return False
+        sources = [os.path.join(REPO, name) for name in ("CMakeLists.txt", "CMakePresets.json")]
+        for folder in ("src", "tools", "cmake"):
+            sources += [os.path.join(parent, name) for parent, _, names in
+                        os.walk(os.path.join(REPO, folder)) for name in names]
+        return (all(os.access(program, os.X_OK) for program in self.programs) and
+                all(os.stat(path).st_mtime < built for path in sources if os.path.exists(path)))
 
 
 class Phone:
@@ -244,7 +279,7 @@ class Phone:
         self._run(self.build.ueventsend, "--root", self.root, "--count", str(count), *fields)
 
     def set_prop(self, name, value):
-        self._run(self.build.propctl, "--root", self.root, "set", name, value)
+        self._run(self.build.propctl, "--root", self.root, "--create", "set", name, value)
 
     def close(self):
         self.stop_daemon()

@@ -4,6 +4,7 @@ argument, status 2; a file that cannot be used is one line naming it and the rea
 import argparse
 import os
 import stat
+import subprocess
 import sys
 
 USAGE_STATUS, RUNTIME_STATUS = 2, 1
@@ -24,6 +25,38 @@ class ArgumentParser(argparse.ArgumentParser):
 
     def error(self, message):
         self.exit(USAGE_STATUS, "%s: %s (try --help)\n" % (self.prog, message))
+
+
+class _Version(argparse.Action):
+    """--version: the package's version, as every program prints it (`version`), else the one
+    the build tree's daemon prints."""
+
+    def __init__(self, option_strings, dest, version=None, **kwargs):
+        super().__init__(option_strings, dest, nargs=0, help="print the version and exit",
+                         **kwargs)
+        self.version = version
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        version = self.version
+        if version is None:
+            from mpharness import Build  # the harness imports this module's callers only
+            daemon = Build().daemon
+            try:
+                said = subprocess.run([daemon, "--version"], capture_output=True, text=True,
+                                      timeout=10).stdout
+            except OSError:
+                said = ""
+            if not said.startswith("modemprep "):
+                parser.exit(RUNTIME_STATUS, "%s: no version without a build: %s is not built\n"
+                            % (parser.prog, daemon))
+            version = said.split(" ", 1)[1].strip()
+        print("%s %s" % (parser.prog, version))
+        parser.exit(0)
+
+
+def add_version(parser, version=None):
+    """Gives `parser` the --version of every program."""
+    parser.add_argument("--version", action=_Version, version=version)
 
 
 class InputError(Exception):

@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <iostream>
 #include <string>
@@ -33,7 +32,8 @@ constexpr char kUsage[] =
     "  list             prints every name=value line (a NUL byte as \\x00); a line without\n"
     "                   '=' is no property: named on stderr (set and reboot drop it)\n"
     "  reboot           keeps only persist. properties and removes DIR/init.log\n"
-    "Options may come anywhere: --root DIR (or --root=DIR; default $MODEMPREP_ROOT), --help.\n"
+    "Options may come anywhere: --root DIR (or --root=DIR; default $MODEMPREP_ROOT), --create\n"
+    "(DIR need not be a daemon root yet: no properties, amt/ or data/ in it), --help, --version.\n"
     "A value that starts with '-' follows \"--\": propctl set NAME -- -1\n"
     "A set is refused, as the property service would, for an empty name, a name over 256\n"
     "bytes or holding '=' or a line break, a value over 91 bytes or holding a line break, an\n"
@@ -60,18 +60,13 @@ std::string shownName(const std::string& name) {
   return "\"" + name.substr(0, kShown) + "...\" (" + std::to_string(name.size()) + " bytes)";
 }
 
-// The root must be an existing directory; a store that is missing in it is an empty store.
-bool checkRoot(const char* root, std::string* problem) {
-  struct stat info;
-  if (stat(root, &info) != 0) {
-    *problem = std::string("root \"") + root + "\": " + strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    *problem = std::string("root \"") + root + "\": not a directory";
-    return false;
-  }
-  return true;
+// The root must be a folder the daemon has run in (as radioplan checks it), or, with --create, a
+// directory that becomes one; a store that is missing in a root is an empty store.
+int rootError(const char* root, bool create) {
+  const std::string problem = cli::rootProblem(root);
+  const bool notYet = problem.rfind(cli::kNotADaemonRoot, 0) == 0;
+  if (problem.empty() || (create && notYet)) return 0;
+  return cli::fileError(kTool, root, problem + (notYet ? " (--create makes it one)" : ""));
 }
 
 // A store line as text: a NUL byte, which the store keeps like any other byte, shown as \x00.
@@ -175,9 +170,13 @@ int run(const char* root, char** words) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"root", required_argument, nullptr, 'r'}, {"help", no_argument, nullptr, 'h'}, {}};
+  static const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
+                                    {"create", no_argument, nullptr, 'c'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
+                                    {}};
   const char* root = getenv("MODEMPREP_ROOT");
+  bool create = false;
   opterr = 0;
   // getopt_long moves the options out of the way wherever they are; "--" ends them, so a value
   // that starts with '-' is given as "set NAME -- VALUE".
@@ -186,8 +185,11 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
+    if (c == 'V') return cli::printVersion(kTool);
     if (c == 'r') {
       root = optarg;
+    } else if (c == 'c') {
+      create = true;
     } else if (c == ':') {
       return cli::usageError(kTool, cli::missingValue(argv));
     } else {
@@ -198,7 +200,6 @@ int main(int argc, char** argv) {
   const std::string wordProblem = checkWords(argc - optind, argv + optind);
   if (!wordProblem.empty()) return cli::usageError(kTool, wordProblem);
   if (root == nullptr || root[0] == '\0') return cli::usageError(kTool, "no root: give --root DIR");
-  std::string problem;
-  if (!checkRoot(root, &problem)) return runtimeError(problem);
+  if (const int status = rootError(root, create)) return status;
   return run(root, argv + optind);
 }

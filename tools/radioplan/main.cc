@@ -3,6 +3,7 @@
 // every pair of card kinds.
 #include <getopt.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <iostream>
 #include <iterator>
@@ -32,7 +33,10 @@ constexpr char kUsage[] =
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
     "modem's NVRAM is swapped, and what the daemon writes, each with the rule, table and card\n"
-    "class behind it. The decisions come from the daemon's own policy code.\n"
+    "class behind it. The decisions come from the daemon's own policy code. A phone of the\n"
+    "vendor integration is known by its property names, read back as the daemon's own through\n"
+    "its declarations. Without --props, --bugreport, --matrix, --names or a card (--slot0,\n"
+    "--slot1), --root defaults to $MODEMPREP_ROOT.\n"
     "\n"
     "State:\n"
     "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
@@ -46,8 +50,6 @@ constexpr char kUsage[] =
     "                      (radio.cfg)\n"
     "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
     "                      standby); holds the card records exactly\n"
-    "                      A phone of the vendor integration is known by its property names,\n"
-    "                      read back as the daemon's own through its declarations.\n"
     "  --matrix            every pair of card kinds in slot 0 and slot 1 (none, SIM or USIM of "
     "the\n"
     "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
@@ -77,7 +79,7 @@ constexpr char kUsage[] =
     "  --properties        with --props or --bugreport: print the phone's properties as the\n"
     "                      daemon reads them, as JSON (\"properties\", the \"integration\" its\n"
     "                      names show and an \"example\" of them), and exit\n"
-    "  --help              this text\n"
+    "  --help, --version   this text; the version\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
     "is missing); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
@@ -102,6 +104,7 @@ enum Option {
   kNames,
   kProperties,
   kHelp,
+  kVersion,
   kFirstPropertyOption,
 };
 
@@ -175,6 +178,7 @@ int parse(int argc, char** argv, Command* cmd) {
       {"names", no_argument, nullptr, kNames},
       {"properties", no_argument, nullptr, kProperties},
       {"help", no_argument, nullptr, kHelp},
+      {"version", no_argument, nullptr, kVersion},
   };
   for (size_t i = 0; i < std::size(kPropertyOptions); i++) {
     options.push_back({kPropertyOptions[i].name, required_argument, nullptr,
@@ -197,6 +201,8 @@ int parse(int argc, char** argv, Command* cmd) {
       case kHelp:
         printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
         return 0;
+      case kVersion:
+        return cli::printVersion(kTool);
       case kRoot:
         cmd->root = value;
         break;
@@ -274,7 +280,12 @@ int parse(int argc, char** argv, Command* cmd) {
   }
   if (optind < argc)
     return cli::usageError(kTool, std::string("unexpected argument \"") + argv[optind] + "\"");
-  if (argc == 1) {
+  const char* envRoot = getenv("MODEMPREP_ROOT");
+  if (cmd->root.empty() && cmd->props.empty() && cmd->bugreport.empty() && !cmd->matrix &&
+      !cmd->names && cmd->overrides.slotSpec[0].empty() && cmd->overrides.slotSpec[1].empty() &&
+      envRoot != nullptr && envRoot[0] != '\0') {
+    cmd->root = envRoot;
+  } else if (argc == 1) {
     return cli::usageError(kTool,
                            "nothing to explain: give --root, --props, --matrix or cards (--slot0)");
   }

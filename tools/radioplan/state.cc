@@ -583,15 +583,8 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
 
 // A directory the daemon has run in holds at least one of its files.
 void checkRoot(const std::string& root) {
-  struct stat st;
-  if (stat(root.c_str(), &st) != 0) throw InputError(root + ": " + strerror(errno));
-  if (!S_ISDIR(st.st_mode)) throw InputError(root + ": not a directory");
-  const std::string factory = kFactoryFilePath, data = kDataDirectory.path;
-  for (const std::string& mark : {cli::storePath(root), root + factory, root + data}) {
-    if (stat(mark.c_str(), &st) == 0) return;
-  }
-  throw InputError(root + ": not a daemon root: none of properties, " + factory.substr(1) + ", " +
-                   data.substr(1) + " in it");
+  const std::string problem = cli::rootProblem(root);
+  if (!problem.empty()) throw InputError(root + ": " + problem);
 }
 
 Scene sceneFromRoot(const std::string& root, const Overrides& o) {

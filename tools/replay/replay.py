@@ -32,7 +32,7 @@ import time
 try:
     from mpharness import RESIDENT_LINE, UEVENT_SOCKET, Build, HarnessError, Phone
     from mpharness import bugreport
-    from mpharness.cli import ArgumentParser, InputError, check_input
+    from mpharness.cli import ArgumentParser, InputError, add_version, check_input
 except ImportError:
     sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
 
@@ -666,13 +666,17 @@ def check_history(build, path):
         raise ReplayError(result.stderr.strip().splitlines()[-1].replace("cardhist: ", "", 1))
 
 
-def main(bindir=None, prog="replay"):
-    """bindir: the directory of the installed programs (modemprep-replay); else a build tree."""
+def main(bindir=None, prog="replay", version=None):
+    """bindir: the directory of the installed programs (modemprep-replay); else a build tree.
+    version: the installed package's; else the build tree's daemon tells it."""
+    against = ("the programs installed beside it, or the build tree --build names" if bindir
+               else "the current build")
     parser = ArgumentParser(
         prog=prog, description="Replay one start of the daemon from a radio log (logcat brief, "
-        "time, threadtime or long format) against the current build and compare the runs: "
-        "AT commands, property writes, init requests and decision lines. Prints \"same\" and "
-        "exits 0, or the first difference with context and exits 1.")
+        "time, threadtime or long format) against %s and compare the runs: AT commands, "
+        "property writes, init requests and decision lines. Prints \"same\" and exits 0, or the "
+        "first difference with context and exits 1." % against)
+    add_version(parser, version)
     parser.add_argument("log", nargs="?", help="the radio log (logcat -b radio), other "
                         "processes' lines and malformed lines are skipped")
     parser.add_argument("--bugreport", metavar="FILE", help="instead of LOG: a bug report (adb "
@@ -686,8 +690,10 @@ def main(bindir=None, prog="replay"):
     parser.add_argument("--fast", action="store_true",
                         help="no waits but those the daemon timed out on")
     parser.add_argument("--keep", action="store_true", help="keep the new run's root")
-    parser.add_argument("--build", metavar="DIR", help="an existing build tree (default: "
-                        "$MODEMPREP_BUILD; without either, build/ is built first)")
+    parser.add_argument("--build", metavar="DIR", help="an existing build tree whose programs "
+                        "run (default: $MODEMPREP_BUILD; without either, %s)" % (
+                            "the installed programs" if bindir else "build/ is brought up to "
+                            "date first"))
     args = parser.parse_args()
     if args.boot < 0:
         parser.error("argument --boot: must be 1 or more")
@@ -697,10 +703,10 @@ def main(bindir=None, prog="replay"):
         for path in (args.log, args.bugreport, args.history):
             if path:
                 check_input(path)
-        if bindir:
-            build = Build(bindir=bindir).check()
-        elif args.build or os.environ.get("MODEMPREP_BUILD"):
+        if args.build or os.environ.get("MODEMPREP_BUILD"):
             build = Build(args.build).check()
+        elif bindir:
+            build = Build(bindir=bindir).check()
         else:
             build = Build().make("replay")
         if args.history:

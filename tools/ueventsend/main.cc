@@ -26,6 +26,7 @@ constexpr char kUsage[] =
     "  --raw TEXT   the bytes of TEXT as given (for malformed events)\n"
     "  --count N    the same datagram N times (default 1)\n"
     "  --root DIR   the host root (default $MODEMPREP_ROOT)\n"
+    "  --help, --version\n"
     "Options may come anywhere and as --opt=value; a field that starts with '-' follows \"--\".\n"
     "While nobody listens on the socket it retries for 5 s.\n"
     "Exit status: 0 sent, 1 not sent (the reason is printed), 2 a bad command line.\n";
@@ -33,11 +34,10 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
-                                    {"count", required_argument, nullptr, 'c'},
-                                    {"raw", required_argument, nullptr, 'x'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {}};
+  static const option kOptions[] = {
+      {"root", required_argument, nullptr, 'r'}, {"count", required_argument, nullptr, 'c'},
+      {"raw", required_argument, nullptr, 'x'},  {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},    {}};
   const char* root = getenv("MODEMPREP_ROOT");
   const char* raw = nullptr;
   long count = 1;
@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     if (c == 'h') {
       printf(kUsage, modemsim::ueventSocketPath("DIR").c_str());
       return 0;
+    } else if (c == 'V') {
+      return cli::printVersion(kTool);
     } else if (c == 'r') {
       root = optarg;
     } else if (c == 'x') {

@@ -1,9 +1,11 @@
 // The host daemon's command line and environment: --help, --version, and the root and log format
 // checked before anything under the root is touched.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/host/instance.h"
 #include "platform/host/log.h"
 #include "platform/host/root.h"
 #include "platform/platform.h"
@@ -23,8 +25,28 @@ constexpr char kUsage[] =
     "logcat's brief format, or its threadtime format with MODEMPREP_LOG_FORMAT=threadtime\n"
     "(brief when unset, empty or \"brief\"; any other value is refused).\n"
     "Exit status: 0 after --help or --version, or when a master-card switch is under way;\n"
-    "2 a bad argument, root or log format (one line says which, nothing is touched).\n"
+    "1 another daemon runs on the root (\"already running on DIR\"); 2 a bad argument, root\n"
+    "or log format (one line says which, nothing is touched).\n"
     "Otherwise it stays resident.\n";
+
+// One daemon per root: a second one would take over the uevent socket and leave the first deaf.
+bool lockRoot(const char* root, int* exitStatus) {
+  int holder = 0;
+  if (hostLockInstance(root, &holder)) {
+    hostUseRoot(root);
+    return true;
+  }
+  if (holder < 0) {
+    fprintf(stderr, "modemprep: root \"%s\": cannot lock it: %s\n", root, strerror(errno));
+    *exitStatus = 2;
+  } else {
+    char pid[24] = "";
+    if (holder > 0) snprintf(pid, sizeof pid, " (pid %d)", holder);
+    fprintf(stderr, "modemprep: already running on %s%s\n", root, pid);
+    *exitStatus = 1;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -54,6 +76,5 @@ bool platformStart(int argc, char** argv, int* exitStatus) {
     *exitStatus = 2;
     return false;
   }
-  hostUseRoot(root);
-  return true;
+  return lockRoot(root, exitStatus);
 }
