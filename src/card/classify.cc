@@ -26,15 +26,24 @@ constexpr LocaleRule kLocaleRules[] = {
     {PROJECT_TARGET_OPEN, nullptr, CardLocale::kOpen, CardLocale::kOpen, CardLocale::kOpen},
 };
 
+// The type report's values, in the order they are looked for.
 struct CardTypeReport {
-  const char* text;
+  const char* value;
   CardType type;
 };
-constexpr CardTypeReport kCardTypeReports[] = {{"\r\n^DTOC: 1\r\n", CardType::kSim},
-                                               {"\r\n^DTOC: 2\r\n", CardType::kUsim}};
+constexpr CardTypeReport kCardTypeReports[] = {{"1", CardType::kSim}, {"2", CardType::kUsim}};
 
-// SIM PIN and SIM PUK required: asking again cannot help.
-constexpr const char* kImsiLockedErrors[] = {"\r\n+CME ERROR: 11\r\n", "\r\n+CME ERROR: 12\r\n"};
+// SIM PIN and SIM PUK required (+CME ERROR numbers): asking again cannot help.
+constexpr int kImsiLockedErrors[] = {11, 12};
+
+// The value of the answer's line for cmd into field (size bytes), cut at a stray CR so that it
+// never reaches a rild file or a later command; false without such a line.
+bool readValue(const AtAnswer& answer, CardCommand cmd, char* field, size_t size) {
+  const char* value = answer.value(cardCommand(cmd).command.prefix);
+  if (value == nullptr) return false;
+  copyText(field, size, value, strcspn(value, "\r"));
+  return true;
+}
 
 // Entry 0 of a PLMN list is the IMSI prefix, the later ones network codes up to the first empty.
 bool networkCodeListed(const char* imsi, const PlmnList& list) {
@@ -69,27 +78,28 @@ void decideLocale(const ProjectProfile& profile, CardInfo& card) {
 
 }  // namespace
 
-AnswerVerdict readIdAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readIdAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) return AnswerVerdict::kRetry;
-  return answer.line("^DCID: ", card.m_cardID, CARD_ID_SIZE) ? AnswerVerdict::kDone
-                                                             : AnswerVerdict::kRetry;
+  return readValue(answer, CardCommand::kId, card.m_cardID, CARD_ID_SIZE) ? AnswerVerdict::kDone
+                                                                          : AnswerVerdict::kRetry;
 }
 
-AnswerVerdict readImsiAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readImsiAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) {
-    for (const char* locked : kImsiLockedErrors) {
-      if (answer.holds(locked)) return AnswerVerdict::kDone;
+    for (int locked : kImsiLockedErrors) {
+      if (answer.cmeError() == locked) return AnswerVerdict::kDone;
     }
     return AnswerVerdict::kRetry;
   }
-  return answer.line("+CIMI: ", card.m_cardIMSI, CARD_IMSI_SIZE) ? AnswerVerdict::kDone
-                                                                 : AnswerVerdict::kRetry;
+  return readValue(answer, CardCommand::kImsi, card.m_cardIMSI, CARD_IMSI_SIZE)
+             ? AnswerVerdict::kDone
+             : AnswerVerdict::kRetry;
 }
 
-AnswerVerdict readTypeAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readTypeAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) return AnswerVerdict::kRetry;
   for (const CardTypeReport& report : kCardTypeReports) {
-    if (!answer.holds(report.text)) continue;
+    if (!answer.hasLine(cardCommand(CardCommand::kType).command.prefix, report.value)) continue;
     card.m_cardType = report.type;
     return AnswerVerdict::kDone;
   }

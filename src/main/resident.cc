@@ -12,6 +12,13 @@ namespace {
 
 constexpr uint64_t kResidentPauseUs = 2000000;
 
+// The main folder's commands: telling the modem that the current standby's slot lost (row 0) or
+// gained (row 1) its card. Text, prefix, report, attempts, pause, bound, on the standby.
+constexpr AtCommand kSimIoCommands[] = {
+    {"AT+DSIMIO=0", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, true},
+    {"AT+DSIMIO=1", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, true},
+};
+
 // What a failed receive means for the pass: one message lost, messages dropped by the kernel, or
 // a socket that is no longer usable.
 enum class ReceiveFailure { kSkipped, kOverflow, kSocketGone };
@@ -95,9 +102,7 @@ int check_modemprep_after_hotplug(DaemonState& state, uint32_t newSimOnline) {
   CardStatus oldState = card.m_cardStatus;
   switchToStandby(link, hotplug_sim);
   int present = (newSimOnline >> hotplug_sim) & 1;
-  AtResponse response = {};
-  AtOutcome outcome =
-      sendAtSyncOk(link, present != 0 ? "AT+DSIMIO=1\r" : "AT+DSIMIO=0\r", &response);
+  AtOutcome outcome = sendAtSyncOk(link, kSimIoCommands[present]);
   if (!outcome.succeeded()) {
     LOGD("sim_hot_plug_monitor_loop phone %d AT+DSIMIO=%d fail , ret:%d, isOk=%d\n", hotplug_sim,
          present, outcome.result, outcome.isOk);
