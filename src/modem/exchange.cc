@@ -73,6 +73,7 @@ struct Line {
   const char* text;
   bool afterCrLf;
   bool endsCrLf;
+  size_t start;  // bytes fed before it began
 };
 
 // Turns reads into lines. A line longer than the buffer keeps its start; the rest is counted and
@@ -85,6 +86,8 @@ struct LineSplitter {
   bool inLine = false;     // bytes since the last LF
   bool afterCrLf = false;  // the line in progress began right after a CR LF
   bool foreign = false;    // the line in progress is the rest of one begun before this exchange
+  size_t fed = 0;          // bytes fed so far
+  size_t start = 0;        // where the line in progress began
 
   explicit LineSplitter(bool midLine) : inLine(midLine), foreign(midLine) {}
 
@@ -102,14 +105,17 @@ struct LineSplitter {
       if (cut > 0)
         LOGW("line longer than %d bytes: its last %d bytes dropped", AT_LINE_SIZE - 1,
              static_cast<int>(cut));
-      if (!foreign) onLine(Line{text, afterCrLf, endsCrLf});
+      if (!foreign) onLine(Line{text, afterCrLf, endsCrLf, start});
       afterCrLf = endsCrLf;
       length = cut = 0;
       inLine = foreign = false;
+      fed++;
     }
   }
 
   void append(char c) {
+    if (!inLine) start = fed;
+    fed++;
     inLine = true;
     if (length + 1 < sizeof text) {
       text[length++] = c;
@@ -146,15 +152,19 @@ FinalCode finalCodeOf(const char* line, bool afterCrLf, bool endsCrLf, int* numb
   return FinalCode::kNone;
 }
 
-// Keeps a line in one of a fixed number of slots; one that finds none is counted.
+// Keeps a line in one of a fixed number of slots (its index); one that finds none is counted (-1).
 template <size_t N>
-void keepLine(char (&slots)[N][AT_LINE_SIZE], int& count, int& dropped, const char* line) {
-  if (count < static_cast<int>(N)) {
-    copyText(slots[count++], line);
-  } else {
+int keepLine(char (&slots)[N][AT_LINE_SIZE], int& count, int& dropped, const char* line) {
+  if (count >= static_cast<int>(N)) {
     dropped++;
+    return -1;
   }
+  copyText(slots[count], line);
+  return count++;
 }
+
+// What of an answer the design's 255-byte buffer holds.
+constexpr size_t kAnswerTextSize = 254;
 
 // What one exchange makes of the lines it reads.
 struct Gathering {
@@ -179,7 +189,8 @@ struct Gathering {
       keepLine(link.reports, link.reportCount, droppedReports, line.text);
     } else if (cmd.prefix != nullptr && answer.final == FinalCode::kNone &&
                startsWith(line.text, cmd.prefix)) {
-      keepLine(answer.lines, answer.lineCount, droppedLines, line.text);
+      int kept = keepLine(answer.lines, answer.lineCount, droppedLines, line.text);
+      if (kept >= 0) answer.starts[kept] = line.start;
     }
   }
 
@@ -194,6 +205,7 @@ struct Gathering {
       }
     }
     link.midLine = splitter.inLine;
+    answer.length = splitter.fed < kAnswerTextSize ? splitter.fed : kAnswerTextSize;
     if (droppedLines > 0) {
       LOGW("%d information lines of \"%s\" beyond %d dropped", droppedLines, sent, kAnswerLines);
     }
@@ -385,12 +397,17 @@ bool recoverLine(ModemLink& link) {
   return link.isOpen() && !link.line.lost;
 }
 
-// The answer's lines laid over the start of out's; the code is the new one's.
+// The answer laid over out: its lines, then those of out that began past its end; the code is
+// the new one's.
 void layOver(AtAnswer& out, const AtAnswer& answer) {
-  for (int i = 0; i < answer.lineCount; i++) copyText(out.lines[i], answer.lines[i]);
-  if (answer.lineCount > out.lineCount) out.lineCount = answer.lineCount;
-  out.final = answer.final;
-  out.errorNumber = answer.errorNumber;
+  AtAnswer merged = answer;
+  for (int i = 0; i < out.lineCount && merged.lineCount < kAnswerLines; i++) {
+    if (out.starts[i] < answer.length) continue;
+    copyText(merged.lines[merged.lineCount], out.lines[i]);
+    merged.starts[merged.lineCount++] = out.starts[i];
+  }
+  if (out.length > merged.length) merged.length = out.length;
+  out = merged;
 }
 
 // A command on the current standby while that is unknown goes where it was asked for first.

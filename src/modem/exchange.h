@@ -97,6 +97,10 @@ struct ModemLink {
 struct AtAnswer {
   char lines[kAnswerLines][AT_LINE_SIZE];
   int lineCount;
+  // Where each line began in the text the exchange read, and that text's length (at most 254):
+  // an answer laid over an older one hides the older lines that began within its length.
+  size_t starts[kAnswerLines];
+  size_t length;
   FinalCode final;
   int errorNumber;  // of a "+CME ERROR: n" or "+CMS ERROR: n" line; -1: none or not read
 
@@ -121,9 +125,9 @@ struct AtOutcome {
 };
 
 // sendAtSync, judged by its answer; a command on a standby that is unknown goes to the standby
-// asked for first, or fails unsent. The answer's lines are laid over the start of *out (when
-// given) without clearing it first, so a caller that keeps one answer across attempts sees an
-// older answer's later lines behind a shorter one; its code is this exchange's.
+// asked for first, or fails unsent. The answer is laid over *out (when given) without clearing it
+// first, so a caller that keeps one answer across attempts still sees the lines of an older,
+// longer answer that began past the end of a shorter one; the code is this exchange's.
 AtOutcome sendAtSyncOk(ModemLink& link, const AtCommand& cmd, AtAnswer* out = nullptr,
                        const char* arg = nullptr);
 // Sends cmd up to its attempts until settled(outcome, answer) is true, pausing cmd.pauseUs after
