@@ -52,7 +52,9 @@ TEST(ChannelTest, ExchangeEndsOnAReadHoldingAFinalResultCodeAndKeepsTheCommandsO
        FinalCode::kOk,
        -1,
        {"^DMCC: 1,2"}},
-      {{"OK\r\nK\r\n^DMCC: 9\r\n^DMCC: 2\r\n\r\nOK\r\n"}, FinalCode::kOk, -1,
+      {{"OK\r\nK\r\n^DMCC: 9\r\n^DMCC: 2\r\n\r\nOK\r\n"},
+       FinalCode::kOk,
+       -1,
        {"^DMCC: 9", "^DMCC: 2"}},
       // NUL bytes are dropped before any search: a read of them alone ends nothing, and one
       // inside hides nothing.
@@ -102,7 +104,8 @@ TEST(ChannelTest, NoInformationLineIsLostToUnsolicitedLinesAndEveryCutIsSaid) {
     EXPECT_TRUE(queryModemCapability(d.state.link, true));
     EXPECT_EQ(29, d.state.link.capability.standbyRatCap[0]);
     int warnings = 0;
-    for (const memory::LogLine& line : memory::logLines()) warnings += line.priority == LOG_PRIO_WARN;
+    for (const memory::LogLine& line : memory::logLines())
+      warnings += line.priority == LOG_PRIO_WARN;
     EXPECT_EQ(c.warning.empty() ? 0 : 1, warnings);
     EXPECT_EQ(c.warning.empty() ? 0 : 1, memory::logCount(c.warning));
   }
@@ -176,6 +179,8 @@ TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
        {1, 2, 1, {29, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,1,2,3,4,5,6,7\r\n\r\nOK\r\n", true, {1, 2, 1, {1, 2, 3, 4, 5}}},
       {"\r\n^DMCC: 3,2,1\r\n\r\nOK\r\n", false, {3, 2, 1, {1, 1, 1, 1, 1}}},
+      // The numbers end at their line's end: an unsolicited line after it adds none.
+      {"\r\n^DMCC: 1,1,1\r\n\r\n+CSQ: 20,99\r\n\r\nOK\r\n", false, {1, 1, 1, {1, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,31\r\n\r\nERROR\r\n", false, kInitialModemCapability},
   };
   for (const auto& c : cases) {
@@ -224,15 +229,38 @@ TEST(ModemCommandsTest, ResetWaitEndsAtTheReportOrWithinItsBounds) {
 }
 
 // The golden transcripts show every switch, none repeated, and the return to standby 0 at a
-// close; no run has a switch refused.
-TEST(ModemCommandsTest, RefusedStandbySwitchKeepsTheCachedStandby) {
+// close. A refused switch keeps the cached standby; one that timed out or hung up leaves it
+// unknown: the next command on a standby switches first, and is not sent when that fails too.
+TEST(ModemCommandsTest, StandbyIsKnownOnlyAsFarAsTheModemSaidIt) {
+  const AtCommand& cardId = cardCommand(CardCommand::kId).command;
   Daemon d;
-  d.answer({"\r\nOK\r\n", "\r\nERROR\r\n"});
+  d.answer({kOk, "\r\nERROR\r\n"});
   EXPECT_TRUE(switchToStandby(d.state.link, 1));
   EXPECT_FALSE(switchToStandby(d.state.link, 2));
   EXPECT_EQ(1, d.state.link.currentStandby);
   EXPECT_TRUE(switchToStandby(d.state.link, 1));  // cached: nothing sent
   EXPECT_EQ("AT^DMPCHN=1|AT^DMPCHN=2|", d.sent());
+  // The switch to 0 is answered late: whatever the cache said, the close and the command after
+  // it switch again, and a command whose switch fails once more is not sent at all.
+  EXPECT_FALSE(switchToStandby(d.state.link, 0));
+  EXPECT_TRUE(d.state.link.standbyUnknown);
+  d.answer({kOk, kOk, "\r\n^DCID: 1\r\n" + kOk});  // late OK; the switch again; the query
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, cardId).succeeded());
+  EXPECT_EQ("AT^DMPCHN=0|AT^DMPCHN=0|AT^DCID|", d.sent());
+  EXPECT_EQ(0, d.state.link.currentStandby);
+  EXPECT_FALSE(switchToStandby(d.state.link, 1));  // silent again
+  d.answer({kOk});                                 // its late OK, read off; then silence
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, cardId).result);
+  EXPECT_EQ("AT^DMPCHN=1|AT^DMPCHN=1|", d.sent());
+  EXPECT_TRUE(
+      memory::logHas("\"AT^DCID\" not sent: the modem's standby is unknown", LOG_PRIO_ERROR));
+  // Commands not on a standby go as they are (after the late OK is read off); the close
+  // switches back to 0.
+  d.answer({kOk, kOk, kOk});
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, modemCommand(ModemCommand::kUnlock)).succeeded());
+  closeModemChannel(d.state.link, false);
+  EXPECT_EQ("AT^DLKS=0|AT^DMPCHN=0|", d.sent());
+  EXPECT_FALSE(d.state.link.standbyUnknown);
 }
 
 // Its log lines are pinned by the golden run of a line gone for good.
