@@ -36,13 +36,9 @@ constexpr CardTypeReport kCardTypeReports[] = {{"1", CardType::kSim}, {"2", Card
 // SIM PIN and SIM PUK required (+CME ERROR numbers): asking again cannot help.
 constexpr int kImsiLockedErrors[] = {11, 12};
 
-// The value of the answer's line for cmd into field (size bytes), cut at a stray CR so that it
-// never reaches a rild file or a later command; false without such a line.
+// The value of the answer's line for cmd into field (size bytes); false without such a line.
 bool readValue(const AtAnswer& answer, CardCommand cmd, char* field, size_t size) {
-  const char* value = answer.value(cardCommand(cmd).command.prefix);
-  if (value == nullptr) return false;
-  copyText(field, size, value, strcspn(value, "\r"));
-  return true;
+  return answer.copyValue(cardCommand(cmd).command.prefix, field, size);
 }
 
 // Entry 0 of a PLMN list is the IMSI prefix, the later ones network codes up to the first empty.

@@ -8,7 +8,6 @@
 #include "card/classify.h"
 #include "modem/commands.h"
 #include "platform/platform.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -21,8 +20,7 @@ void readImei(ModemLink& link, int standby, char (&imei)[kImeiSize], AtAnswer& a
   if (!switchToStandby(link, standby)) return;
   const AtCommand& cmd = cardCommand(CardCommand::kImei).command;
   if (!sendAtSyncOk(link, cmd, &answer).succeeded()) return;
-  const char* value = answer.value(cmd.prefix);
-  if (value != nullptr) copyText(imei, value, strcspn(value, "\r"));
+  answer.copyValue(cmd.prefix, imei, sizeof imei);
 }
 
 // Deliberately IMEI[0]'s second and third characters (not its first two), and IMEI[1]'s first.

@@ -429,6 +429,13 @@ const char* AtAnswer::value(const char* prefix) const {
   return nullptr;
 }
 
+bool AtAnswer::copyValue(const char* prefix, char* out, size_t size) const {
+  const char* text = value(prefix);
+  if (text == nullptr) return false;
+  copyText(out, size, text, strcspn(text, "\r"));
+  return true;
+}
+
 bool AtAnswer::hasLine(const char* prefix, const char* text) const {
   size_t prefixLength = strlen(prefix);
   for (int i = 0; i < lineCount && i < kAnswerLines; i++) {

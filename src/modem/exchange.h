@@ -106,6 +106,9 @@ struct AtAnswer {
 
   // The text after prefix on the first information line that begins with it; nullptr when none.
   const char* value(const char* prefix) const;
+  // The text after prefix on that line into out (size bytes), cut at a stray CR so that it never
+  // reaches a rild file or a later command; false without such a line.
+  bool copyValue(const char* prefix, char* out, size_t size) const;
   // Whether an information line is exactly prefix followed by text.
   bool hasLine(const char* prefix, const char* text) const;
   int cmeError() const { return final == FinalCode::kCmeError ? errorNumber : -1; }
