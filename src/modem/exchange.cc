@@ -102,9 +102,10 @@ struct LineSplitter {
       bool endsCrLf = length > 0 && text[length - 1] == '\r';
       while (length > 0 && text[length - 1] == '\r') length--;
       text[length] = '\0';
-      if (cut > 0)
+      if (cut > 0) {
         LOGW("line longer than %d bytes: its last %d bytes dropped", AT_LINE_SIZE - 1,
              static_cast<int>(cut));
+      }
       if (!foreign) onLine(Line{text, afterCrLf, endsCrLf, start});
       afterCrLf = endsCrLf;
       length = cut = 0;
@@ -163,7 +164,8 @@ int keepLine(char (&slots)[N][AT_LINE_SIZE], int& count, int& dropped, const cha
   return count++;
 }
 
-// What of an answer the design's 255-byte buffer holds.
+// How much of an answer counts when a later one is laid over it: what an answer of 255 bytes
+// with its terminator holds.
 constexpr size_t kAnswerTextSize = 254;
 
 // What one exchange makes of the lines it reads.
@@ -318,8 +320,8 @@ bool frameCommand(const AtCommand& cmd, const char* arg, char (&out)[kCommandSiz
   return true;
 }
 
-// The exchange's reads, up to the one that ends it (the design's test on each read, and on a
-// code split between two): each read is logged and cut into lines.
+// The exchange's reads, up to the one that ends it (a final code in the read, or split between
+// it and the one before): each read is logged and cut into lines.
 int gatherAnswer(ModemLink& link, Gathering& gathering, const Deadline& deadline,
                  LineSplitter& splitter) {
   auto take = [&gathering](const Line& line) { gathering.take(line); };

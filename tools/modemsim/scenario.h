@@ -46,7 +46,7 @@ struct Unsolicited {
   int firstMs = 0;
 };
 
-// How the modem frames what it says, beyond what the daemon's design assumes: the command echoed,
+// How the modem frames what it says, beyond its plain answers: the command echoed,
 // unsolicited lines put into answers, NUL bytes, answers cut into pieces of random length.
 struct Dialect {
   bool echo = false;
