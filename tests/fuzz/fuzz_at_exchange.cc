@@ -4,7 +4,8 @@
 // chunk, delivered by exactly one read. L = 0xFF ends a phase, L = 0xFE hangs the line up (every
 // later read returns 0). Each phase's chunks are queued just before it runs; chunks it leaves
 // unread stay on the line for the next one, like a late answer. Phases, in order: one exchange
-// through sendAtSyncOk ("AT^DMCC?"), queryModemCapability (forced), queryCardInfo for slots 0 and 1, checkIMEI.
+// through sendAtSyncOk ("AT^DMCC?"), queryModemCapability (forced), queryCardInfo for slots 0 and
+// 1, checkIMEI.
 //
 // Configuration byte 0: bits 0-1 project target (cmcc, cucc, open, ctc); bit 2 puts a card into
 // the history ring (identity kCardIDs[0], the rest of the byte as its selector).
