@@ -26,12 +26,13 @@
 #include <thread>
 
 #include "modem/exchange.h"
-#include "platform/platform.h"
 #include "modemsim/simulator.h"
+#include "platform/platform.h"
 
 namespace {
 
-constexpr char kCommand[] = "AT^DLKS=0\r";  // a command the daemon sends; the modem says OK
+// A command the daemon sends; the modem says OK.
+constexpr AtCommand kCommand = {"AT^DLKS=0", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, false};
 constexpr char kOk[] = "\r\nOK\r\n";
 
 // Answers OK to every CR-terminated command until the line is closed.

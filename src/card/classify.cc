@@ -11,15 +11,20 @@ namespace {
 // The shortest IMSI that carries a country and a network code.
 constexpr size_t kMinImsiLength = 5;
 
+// The type report's values, in the order they are looked for.
 struct CardTypeReport {
-  const char* text;
+  const char* value;
   CardType type;
 };
-constexpr CardTypeReport kCardTypeReports[] = {{"\r\n^DTOC: 1\r\n", CardType::kSim},
-                                               {"\r\n^DTOC: 2\r\n", CardType::kUsim}};
+constexpr CardTypeReport kCardTypeReports[] = {{"1", CardType::kSim}, {"2", CardType::kUsim}};
 
-// SIM PIN and SIM PUK required: asking again cannot help.
-constexpr const char* kImsiLockedErrors[] = {"\r\n+CME ERROR: 11\r\n", "\r\n+CME ERROR: 12\r\n"};
+// SIM PIN and SIM PUK required (+CME ERROR numbers): asking again cannot help.
+constexpr int kImsiLockedErrors[] = {11, 12};
+
+// The value of the answer's line for cmd into field (size bytes); false without such a line.
+bool readValue(const AtAnswer& answer, CardCommand cmd, char* field, size_t size) {
+  return answer.copyValue(cardCommand(cmd).command.prefix, field, size);
+}
 
 // Entry 0 of a PLMN list is the IMSI prefix, the later ones network codes up to the first empty.
 bool networkCodeListed(const char* imsi, const PlmnList& list) {
@@ -52,27 +57,28 @@ void decideLocale(const ProjectProfile& profile, CardInfo& card) {
 
 }  // namespace
 
-AnswerVerdict readIdAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readIdAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) return AnswerVerdict::kRetry;
-  return answer.line("^DCID: ", card.m_cardID, CARD_ID_SIZE) ? AnswerVerdict::kDone
-                                                             : AnswerVerdict::kRetry;
+  return readValue(answer, CardCommand::kId, card.m_cardID, CARD_ID_SIZE) ? AnswerVerdict::kDone
+                                                                          : AnswerVerdict::kRetry;
 }
 
-AnswerVerdict readImsiAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readImsiAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) {
-    for (const char* locked : kImsiLockedErrors) {
-      if (answer.holds(locked)) return AnswerVerdict::kDone;
+    for (int locked : kImsiLockedErrors) {
+      if (answer.cmeError() == locked) return AnswerVerdict::kDone;
     }
     return AnswerVerdict::kRetry;
   }
-  return answer.line("+CIMI: ", card.m_cardIMSI, CARD_IMSI_SIZE) ? AnswerVerdict::kDone
-                                                                 : AnswerVerdict::kRetry;
+  return readValue(answer, CardCommand::kImsi, card.m_cardIMSI, CARD_IMSI_SIZE)
+             ? AnswerVerdict::kDone
+             : AnswerVerdict::kRetry;
 }
 
-AnswerVerdict readTypeAnswer(const AtOutcome& outcome, const AtResponse& answer, CardInfo& card) {
+AnswerVerdict readTypeAnswer(const AtOutcome& outcome, const AtAnswer& answer, CardInfo& card) {
   if (!outcome.succeeded()) return AnswerVerdict::kRetry;
   for (const CardTypeReport& report : kCardTypeReports) {
-    if (!answer.holds(report.text)) continue;
+    if (!answer.hasLine(cardCommand(CardCommand::kType).command.prefix, report.value)) continue;
     card.m_cardType = report.type;
     return AnswerVerdict::kDone;
   }

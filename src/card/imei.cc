@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "card/classify.h"
 #include "modem/commands.h"
 #include "platform/platform.h"
 
@@ -12,14 +13,14 @@ namespace {
 
 constexpr int kPropertyTries = 3;
 constexpr int kImeiSize = 20;
-constexpr int kImeiCommandSize = 40;
 constexpr uint64_t kStandbyPauseUs = 100000;
 
 // Reads one standby's IMEI into imei (left empty on any failure); the answer buffer is shared.
-void readImei(ModemLink& link, int standby, char (&imei)[kImeiSize], AtResponse& answer) {
+void readImei(ModemLink& link, int standby, char (&imei)[kImeiSize], AtAnswer& answer) {
   if (!switchToStandby(link, standby)) return;
-  if (!sendAtSyncOk(link, "AT+CGSN\r", &answer).succeeded()) return;
-  answer.line("+CGSN: ", imei, sizeof imei);
+  const AtCommand& cmd = cardCommand(CardCommand::kImei).command;
+  if (!sendAtSyncOk(link, cmd, &answer).succeeded()) return;
+  answer.copyValue(cmd.prefix, imei, sizeof imei);
 }
 
 // Deliberately IMEI[0]'s second and third characters (not its first two), and IMEI[1]'s first.
@@ -39,7 +40,7 @@ void checkIMEI(ModemLink& link, int32_t simCount) {
   if (simCount != 2) return;
 
   char imei[2][kImeiSize] = {};
-  AtResponse answer = {};
+  AtAnswer answer = {};
   for (int standby = 0; standby < 2; standby++) {
     readImei(link, standby, imei[standby], answer);
     platformSleepUs(kStandbyPauseUs);
@@ -48,7 +49,5 @@ void checkIMEI(ModemLink& link, int32_t simCount) {
   if (!secondImeiNeedsReplacing(imei[0], imei[1])) return;
 
   LOGD("replace IMEI[1] with IMEI[0]");
-  char command[kImeiCommandSize];
-  snprintf(command, sizeof command, "AT^DCGSNW=%s\r", imei[0]);
-  sendAtSyncOk(link, command, &answer);
+  sendAtSyncOk(link, cardCommand(CardCommand::kImeiWrite).command, &answer, imei[0]);
 }

@@ -10,25 +10,20 @@
 
 namespace {
 
-constexpr int kQueryAttempts = 5;
-constexpr uint64_t kQueryRetryPauseUs = 300000;
 // The card-status report comes within 60 s or not at all, whatever else the modem says meanwhile.
 constexpr int64_t kCardStatusWaitUs = 60000000;
 constexpr ReportWait kCardStatusWait = {kCardStatusWaitUs, kCardStatusWaitUs, 0};
 // No card first: a read that shows both counts as no card.
 constexpr const char* kCardReports[] = {"^DUSIMU: 0", "^DUSIMU: 1"};
 
-typedef AnswerVerdict (*AnswerReader)(const AtOutcome& outcome, const AtResponse& answer,
-                                      CardInfo& card);
-
-// Sends cmd until read accepts the answer; the answer buffer is shared by all attempts.
-void runQuery(ModemLink& link, const char* cmd, CardInfo& card, AnswerReader read) {
-  AtResponse answer = {};
-  for (int attempt = 0; attempt < kQueryAttempts; attempt++) {
-    AtOutcome outcome = sendAtSyncOk(link, cmd, &answer);
-    if (read(outcome, answer, card) == AnswerVerdict::kDone) return;
-    platformSleepUs(kQueryRetryPauseUs);
-  }
+// Sends a query's command until its reader accepts the answer; one answer for all attempts.
+void runQuery(ModemLink& link, CardCommand query, CardInfo& card) {
+  const CardCommandRow& row = cardCommand(query);
+  AtAnswer answer;
+  retryCommand(link, row.command, answer,
+               [&row, &card](const AtOutcome& outcome, const AtAnswer& got) {
+                 return row.read(outcome, got, card) == AnswerVerdict::kDone;
+               });
 }
 
 // The channel can be closed under a query; the record is always given.
@@ -42,9 +37,8 @@ bool channelMissing(const char* function, const ModemLink& link) {
 // false when no report came within the wait's bound. A read that shows both reports counts as no
 // card.
 bool waitCardStatus(ModemLink& link, CardInfo& card) {
-  AtResponse answer = {};
-  if (!sendAtSyncOk(link, "AT^DUSIMR=1\r", &answer).succeeded()) return false;
-  int report = waitForReport(link, answer.text, kCardReports, 2, kCardStatusWait);
+  if (!sendAtSyncOk(link, cardCommand(CardCommand::kStatusOn).command).succeeded()) return false;
+  int report = waitForReport(link, kCardReports, 2, kCardStatusWait);
   if (report < 0) return false;
   card.m_cardStatus = report == 0 ? CardStatus::kAbsent : CardStatus::kPresent;
   return true;
@@ -52,11 +46,11 @@ bool waitCardStatus(ModemLink& link, CardInfo& card) {
 
 // The card-status report switched on for one wait, and off again whatever the wait gave.
 bool askCardStatus(ModemLink& link, CardInfo& card) {
-  sendAtSyncOk(link, "AT^DLKS=1\r");
+  sendAtSyncOk(link, modemCommand(ModemCommand::kLock));
   LOGI("waiting for the unsolicited result code of sim status.");
   bool decided = waitCardStatus(link, card);
-  sendAtSyncOk(link, "AT^DLKS=0\r");
-  sendAtSyncOk(link, "AT^DUSIMR=0\r");
+  sendAtSyncOk(link, modemCommand(ModemCommand::kUnlock));
+  sendAtSyncOk(link, cardCommand(CardCommand::kStatusOff).command);
   return decided;
 }
 
@@ -73,19 +67,19 @@ bool queryCardInfoStatus(ModemLink& link, CardInfo& card) {
 void queryCardInfoID(ModemLink& link, CardInfo& card) {
   if (channelMissing("queryCardInfoID", link)) return;
   memset(card.m_cardID, 0, sizeof card.m_cardID);
-  runQuery(link, "AT^DCID\r", card, readIdAnswer);
+  runQuery(link, CardCommand::kId, card);
 }
 
 void queryCardInfoIMSI(ModemLink& link, CardInfo& card) {
   if (channelMissing("queryCardInfoIMSI", link)) return;
   memset(card.m_cardIMSI, 0, sizeof card.m_cardIMSI);
-  runQuery(link, "AT+CIMI\r", card, readImsiAnswer);
+  runQuery(link, CardCommand::kImsi, card);
 }
 
 void queryCardInfoType(ModemLink& link, CardInfo& card) {
   if (channelMissing("queryCardInfoType", link)) return;
   card.m_cardType = CardType::kUnknown;
-  runQuery(link, "AT^DTOC\r", card, readTypeAnswer);
+  runQuery(link, CardCommand::kType, card);
 }
 
 void queryCardInfo(ModemLink& link, int slot, CardInfo& card, const ProjectProfile& profile,

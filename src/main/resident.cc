@@ -13,6 +13,13 @@ namespace {
 
 constexpr uint64_t kResidentPauseUs = 2000000;
 
+// The main folder's commands: telling the modem that the current standby's slot lost (row 0) or
+// gained (row 1) its card. Text, prefix, report, attempts, pause, bound, on the standby.
+constexpr AtCommand kSimIoCommands[] = {
+    {"AT+DSIMIO=0", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, true},
+    {"AT+DSIMIO=1", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, true},
+};
+
 // What a failed receive means for the pass: one message lost, messages dropped by the kernel, or
 // a socket that is no longer usable.
 enum class ReceiveFailure { kSkipped, kOverflow, kSocketGone };
@@ -56,9 +63,7 @@ void reconcileCards(DaemonState& state) {
 // Tells the modem whether the slot holds a card ("AT+DSIMIO=1" or "=0"); a failure is logged and
 // the reconfiguration goes on.
 void tellModemSlot(ModemLink& link, int slot, int present) {
-  AtResponse response = {};
-  AtOutcome outcome =
-      sendAtSyncOk(link, present != 0 ? "AT+DSIMIO=1\r" : "AT+DSIMIO=0\r", &response);
+  AtOutcome outcome = sendAtSyncOk(link, kSimIoCommands[present != 0 ? 1 : 0]);
   if (!outcome.succeeded()) {
     LOGD("sim_hot_plug_monitor_loop phone %d AT+DSIMIO=%d fail , ret:%d, isOk=%d\n", slot, present,
          outcome.result, outcome.isOk);

@@ -1,8 +1,6 @@
 // Modem-level commands: channel open and close, the RAT capability query, the standby switch.
 #include "modem/commands.h"
 
-#include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,12 +9,7 @@
 
 namespace {
 
-constexpr int kCapabilityAttempts = 3;
-constexpr uint64_t kCapabilityRetryUs = 200000;
-constexpr char kDmccPrefix[] = "^DMCC: ";
-constexpr size_t kDmccPrefixLength = sizeof(kDmccPrefix) - 1;
 constexpr int kDmccLeadingNumbers = 3;
-constexpr int kStandbyCommandSize = 20;
 
 // The three leading numbers are only used to tell whether the record was filled.
 bool capabilityKnown(const ModemCapability& capability) {
@@ -25,16 +18,17 @@ bool capabilityKnown(const ModemCapability& capability) {
 
 }  // namespace
 
-bool parseCapability(const AtResponse& response, ModemCapability& capability) {
-  const char* found = strstr(response.text, kDmccPrefix);
-  if (found == nullptr) return false;
+bool parseCapability(const AtAnswer& answer, ModemCapability& capability) {
+  // Only the numbers of its own line: the line's end ends the last one.
+  const char* numbers = answer.value(modemCommand(ModemCommand::kCapability).prefix);
+  if (numbers == nullptr) return false;
   int32_t* const fields[] = {
       &capability.dmccValue1,       &capability.modemStandbyCount, &capability.dmccValue3,
       &capability.standbyRatCap[0], &capability.standbyRatCap[1],  &capability.standbyRatCap[2],
       &capability.standbyRatCap[3], &capability.standbyRatCap[4],
   };
   int stored = 0;
-  const char* cursor = found + kDmccPrefixLength;
+  const char* cursor = numbers;
   size_t length = 0;
   while (stored < static_cast<int>(sizeof fields / sizeof fields[0])) {
     const char* token = nextToken(&cursor, &length);
@@ -50,15 +44,11 @@ void openModemChannel(ModemLink& link) {
 
 bool queryModemCapability(ModemLink& link, bool force) {
   if (!force && capabilityKnown(link.capability)) return true;
-  AtResponse response = {};
-  for (int attempt = 0; attempt < kCapabilityAttempts; attempt++) {
-    if (sendAtSyncOk(link, "AT^DMCC?\r", &response).succeeded() &&
-        parseCapability(response, link.capability)) {
-      return true;
-    }
-    platformSleepUs(kCapabilityRetryUs);
-  }
-  return false;
+  AtAnswer answer;
+  return retryCommand(link, modemCommand(ModemCommand::kCapability), answer,
+                      [&link](const AtOutcome& outcome, const AtAnswer& got) {
+                        return outcome.succeeded() && parseCapability(got, link.capability);
+                      });
 }
 
 bool switchToStandby(ModemLink& link, int standby) {
@@ -67,13 +57,9 @@ bool switchToStandby(ModemLink& link, int standby) {
     LOGE("%s() parameter error: %d, %d", __func__, link.neverOpened(), standby < 0);
     return false;
   }
-  if (standby == link.currentStandby) return true;
-  char cmd[kStandbyCommandSize];
-  // Standbys are single digits; an absurd one would be sent cut to the buffer.
-  if (snprintf(cmd, sizeof cmd, "AT^DMPCHN=%d\r", standby) < 0) return false;
-  if (!sendAtSyncOk(link, cmd).succeeded()) return false;
-  link.currentStandby = standby;
-  return true;
+  link.wantedStandby = standby;
+  if (standby == link.currentStandby && !link.standbyUnknown) return true;
+  return sendStandbySwitch(link, standby);
 }
 
 void closeModemChannel(ModemLink& link, bool keepStandby) {
@@ -84,4 +70,5 @@ void closeModemChannel(ModemLink& link, bool keepStandby) {
   // A late answer does not outlive the channel.
   link.lateAnswerPending = false;
   link.carried[0] = '\0';
+  link.midLine = false;
 }

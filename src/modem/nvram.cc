@@ -162,9 +162,9 @@ void swapModemNvram(ModemLink& link) {
   getProp(prop::kModemResetPrompt, value, "0");
   if (value[0] != '0') changeForReset(restore, kPrompt, "0", kPromptClearTries);
 
-  sendAtSyncOk(link, "AT^DLKS=1\r");
-  if (writeAtCommand(link, "AT^DSRST\r") == 0) {
-    waitForReport(link, "", kResetReports, 1, kResetWait);
+  sendAtSyncOk(link, modemCommand(ModemCommand::kLock));
+  if (writeAtCommand(link, modemCommand(ModemCommand::kReset)) == 0) {
+    waitForReport(link, kResetReports, 1, kResetWait);
   }
   platformSleepUs(kAfterResetPauseUs);
   closeModemChannel(link, true);

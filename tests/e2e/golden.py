@@ -170,6 +170,12 @@ def load_case(name):
     return json.loads(pathlib.Path(GOLDEN_DIR, name, "case.json").read_text())
 
 
+def recorded_files(name):
+    """The files a case was recorded with, by name."""
+    return {f.name: f.read_text() for f in pathlib.Path(GOLDEN_DIR, name).iterdir()
+            if f.name != "case.json"}
+
+
 def case_names(slow=False):
     return sorted(n for n in os.listdir(GOLDEN_DIR)
                   if os.path.isfile(os.path.join(GOLDEN_DIR, n, "case.json"))
@@ -186,8 +192,7 @@ def check_cases(test, names, workers=4, inspect=None):
     for name in names:
         with test.subTest(name):
             run, directory = runs[name].result(), os.path.join(GOLDEN_DIR, name)
-            recorded = {f.name: f.read_text() for f in pathlib.Path(directory).iterdir()
-                        if f.name != "case.json"}
+            recorded = recorded_files(name)
             if recording:
                 for n in recorded:
                     os.remove(os.path.join(directory, n))

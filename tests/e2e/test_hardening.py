@@ -98,6 +98,31 @@ class ModemBytesTest(FaultTest):
         self.assertResident(p)
 
 
+class LateStandbySwitchTest(FaultTest):
+    def test_a_switch_answered_after_its_bound_leaves_every_later_command_on_the_right_standby(self):
+        """The switch to slot 1's standby is answered 10.5 s late (the modem switched at once):
+        the daemon switches again before slot 1's commands, back to 0 at the close, and a later
+        removal from slot 0 is told to standby 0 and configures slot 0."""
+        p = self.phone(modem(faults=[{"command": "AT^DMPCHN=1", "latency_ms": 10500,
+                                      "times": 1}]))
+        p.boot(timeout=60)
+        sent = p.transcript()
+        switch = sent.index("0 AT^DMPCHN=1")
+        self.assertEqual(["0 AT^DMPCHN=1", "1 AT^DLKS=1", "1 AT^DMPCHN=1", "1 AT^DUSIMR=1"],
+                         sent[switch:switch + 4])
+        self.assertEqual("1 AT^DMPCHN=0", sent[-1])
+        self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
+        p.control("remove", "0")
+        p.wait_log("check_modemprep_after_hotplug hotplug_sim:0", timeout=60)
+        deadline = time.monotonic() + 30
+        while "rild.cardStatus = 0\n" not in p.rild(0) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertIn("rild.cardStatus = 0\n", p.rild(0))
+        self.assertIn("0 AT+DSIMIO=0", p.transcript())
+        self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
+        self.assertResident(p)
+
+
 class PlantedFilesTest(FaultTest):
     def test_planted_links_fifos_and_records_under_any_umask(self):
         """Links where it writes are replaced, never followed; FIFOs where it reads do not hold it;

@@ -4,12 +4,13 @@
 // chunk, delivered by exactly one read. L = 0xFF ends a phase, L = 0xFE hangs the line up (every
 // later read returns 0). Each phase's chunks are queued just before it runs; chunks it leaves
 // unread stay on the line for the next one, like a late answer. Phases, in order: one exchange
-// through sendAtSyncOk, queryModemCapability (forced), queryCardInfo for slots 0 and 1, checkIMEI.
+// through sendAtSyncOk ("AT^DMCC?"), queryModemCapability (forced), queryCardInfo for slots 0 and
+// 1, checkIMEI.
 //
 // Configuration byte 0: bits 0-1 project target (cmcc, cucc, open, ctc); bit 2 puts a card into
 // the history ring (identity kCardIDs[0], the rest of the byte as its selector).
-// Configuration byte 1: a non-zero byte fills the answer buffer before the exchange (what the
-// copy laid over an older answer leaves).
+// Configuration byte 1: a non-zero byte fills the answer with older lines before the exchange
+// (what an answer laid over an older one leaves).
 #include "fuzz_support.h"
 
 namespace {
@@ -45,12 +46,18 @@ void checkCard(const CardInfo& card) {
 void runPhase(int phase, fixture::Daemon& d, uint8_t fill) {
   DaemonState& s = d.state;
   if (phase == 0) {
-    AtResponse out;
-    memset(out.text, fill, sizeof out.text - 1);
-    out.text[sizeof out.text - 1] = '\0';
-    AtOutcome outcome = sendAtSyncOk(s.link, "AT\r", &out);
+    // An older answer the new one is laid over: four lines of the fill byte.
+    AtAnswer out = {};
+    for (int i = 0; i < kAnswerLines; i++) {
+      memset(out.lines[i], fill, sizeof out.lines[i] - 1);
+      out.starts[i] = static_cast<size_t>(fill) * i;
+    }
+    out.lineCount = fill != 0 ? kAnswerLines : 0;
+    AtOutcome outcome = sendAtSyncOk(s.link, modemCommand(ModemCommand::kCapability), &out);
     FUZZ_CHECK(outcome.result == 0 || outcome.result == -1);
-    FUZZ_CHECK(fuzz::terminated(out.text));
+    FUZZ_CHECK(outcome.isOk == (out.final == FinalCode::kOk));
+    FUZZ_CHECK(out.lineCount >= 0 && out.lineCount <= kAnswerLines);
+    for (int i = 0; i < out.lineCount; i++) FUZZ_CHECK(fuzz::terminated(out.lines[i]));
   } else if (phase == 1) {
     queryModemCapability(s.link, true);
   } else if (phase < 4) {

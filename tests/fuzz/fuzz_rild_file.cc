@@ -23,11 +23,11 @@ std::string rildPath(int standby) {
 
 // The identity the card query keeps from an answer "^DCID: <raw>\r\n".
 std::string modemCardID(const std::string& raw) {
-  AtResponse answer = {};
-  copyText(answer.text, ("\r\n^DCID: " + raw.substr(0, raw.find('\0')) + "\r\n").c_str());
-  char id[CARD_ID_SIZE] = {};
-  answer.line("^DCID: ", id, sizeof id);
-  return id;
+  const std::string text = "\r\n^DCID: " + raw.substr(0, raw.find('\0')) + "\r\n\r\nOK\r\n";
+  CardInfo card = CARD_INFO_RESET;
+  const AtAnswer answer = readAnswerText(cardCommand(CardCommand::kId).command, text.c_str());
+  readIdAnswer({0, answer.final == FinalCode::kOk}, answer, card);
+  return card.m_cardID;
 }
 
 // The file reads back, through the daemon's own key table, as the record the plan makes.

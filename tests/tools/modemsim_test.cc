@@ -214,3 +214,49 @@ TEST(Replay, AnAnswerShownCutIsCompletedWithTheCodeItEvidentlyHad) {
 
 }  // namespace
 }  // namespace modemsim
+
+namespace modemsim {
+namespace {
+
+// The dialects the end-to-end runs put the daemon through: each place an unsolicited line goes,
+// the echo, a burst longer than a read, and pieces that keep every byte in order.
+TEST(DialectTest, UnsolicitedLinesGoWhereTheScenarioSaysAndPiecesKeepEveryByte) {
+  const std::string urc = "\r\n+CSQ: 20,99\r\n", answer = "\r\n^DCID: 1\r\n\r\nOK\r\n";
+  std::string burst;
+  for (int i = 0; i < 20; i++) burst += urc;  // 300 bytes
+  const std::string line = R"("unsolicited": "\r\n+CSQ: 20,99\r\n", )";
+  const struct {
+    std::string dialect;
+    std::string framed;
+  } cases[] = {
+      {R"("echo": true)", "AT^DCID\r" + answer},
+      {line + R"("where": ["before"])", urc + answer},
+      {line + R"("where": ["before_final"])", "\r\n^DCID: 1\r\n" + urc + "\r\nOK\r\n"},
+      {line + R"("where": ["inside_final"])", "\r\n^DCID: 1\r\n\r\n" + urc + "OK\r\n"},
+      {line + R"("where": ["after"], "burst": 20)", answer + burst},
+  };
+  for (const auto& c : cases) {
+    Scenario sc;
+    std::string error;
+    ASSERT_TRUE(parseScenario(R"({"dialect": {)" + c.dialect + "}}", &sc, &error)) << error;
+    DialectPlan plan(sc.dialect);
+    EXPECT_EQ(c.framed, plan.framed("AT^DCID", answer).value_or("none")) << c.dialect;
+  }
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(parseScenario(R"({"dialect": {"nul_bytes": 2, "pieces": [1, 16]}})", &sc, &error));
+  DialectPlan plan(sc.dialect);
+  const std::string framed = *plan.framed("AT^DCID", answer);
+  EXPECT_EQ(answer.size() + 2, framed.size());
+  std::string joined;
+  for (const std::string& piece : plan.cut({framed})) {
+    EXPECT_TRUE(piece.size() >= 1 && piece.size() <= 16);
+    joined += piece;
+  }
+  EXPECT_EQ(framed, joined);
+  EXPECT_FALSE(parseScenario(R"({"dialect": {"where": ["inside_info"]}})", &sc, &error));
+  EXPECT_NE(std::string::npos, error.find("dialect.where[0]"));
+}
+
+}  // namespace
+}  // namespace modemsim

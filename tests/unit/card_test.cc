@@ -106,8 +106,9 @@ TEST(CardQueryTest, StatusWaitEndsWithinItsBoundAndFindsTheReportAcrossReads) {
     std::string name;
     std::vector<std::string> chunks;  // reads right after the answer
     Timed later;
-    int status;  // -1: no report within the bound (the slot counts as empty)
-    int tookS;   // on the virtual clock
+    int status;                    // -1: no report within the bound (the slot counts as empty)
+    int tookS;                     // on the virtual clock
+    std::string lockAnswer = kOk;  // to "AT^DLKS=1", before the report is asked for
   };
   Timed signalEvery30s;
   for (int s = 30; s <= 600; s += 30) signalEvery30s.push_back({s, kSignal});
@@ -115,6 +116,13 @@ TEST(CardQueryTest, StatusWaitEndsWithinItsBoundAndFindsTheReportAcrossReads) {
       {"a signal report every 30 s, no card report", {}, signalEvery30s, -1, 60},
       {"a signal report, then the card's", {}, {{30, kSignal}, {45, kReport}}, 1, 45},
       {"both reports in one read", {kReport + "\r\n^DUSIMU: 0\r\n"}, {}, 0, 0},
+      // A report set aside before the command that asks for it answers nothing.
+      {"no card said before the report was asked for",
+       {},
+       {{5, kReport}},
+       1,
+       5,
+       "\r\n^DUSIMU: 0\r\n" + kOk},
       {"one byte a read", {}, {}, 1, 0},
   };
   for (char c : kReport) cases.back().chunks.push_back(std::string(1, c));
@@ -129,7 +137,7 @@ TEST(CardQueryTest, StatusWaitEndsWithinItsBoundAndFindsTheReportAcrossReads) {
     SCOPED_TRACE(c.name);
     CardQuery q;
     uint64_t start = memory::nowUs();
-    q.answer({kOk, kOk});  // "AT^DLKS=1", and "AT^DUSIMR=1" without the report
+    q.answer({c.lockAnswer, kOk});  // "AT^DLKS=1", and "AT^DUSIMR=1" without the report
     q.answer(c.chunks);
     for (const auto& [s, chunk] : c.later) {
       memory::at(start + s * 1000000ull, [&q, chunk = chunk] { q.modem.send(chunk); });

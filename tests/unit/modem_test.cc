@@ -24,75 +24,99 @@ long timeOutSpan() {
   return -1;
 }
 
-// Every answer cut into pieces of 1 to 32 bytes is an end-to-end case; the timed read's chunks,
+// Commands of the tests: one without information lines, and the capability query.
+constexpr AtCommand kAt = {"AT", nullptr, nullptr, 1, 0, kAtExchangeBoundUs, false};
+const AtCommand& kDmcc = modemCommand(ModemCommand::kCapability);
+
+// Every answer cut into pieces of 1 to 16 bytes is an end-to-end case; the timed read's chunks,
 // time-outs and hang-ups are in every golden run and in the card query's status wait.
-TEST(ChannelTest, ExchangeEndsOnlyOnAChunkHoldingAFinalResultCode) {
+TEST(ChannelTest, ExchangeEndsOnAReadHoldingAFinalResultCodeAndKeepsTheCommandsOwnLines) {
+  const std::string nul(1, '\0');
   const struct {
     std::vector<std::string> chunks;
-    bool isOk;
-    std::string gathered;
+    FinalCode final;
+    int error;
+    std::vector<std::string> lines;
   } cases[] = {
-      {{"\r\n+CME ERROR: 10\r\n"}, false, "\r\n+CME ERROR: 10\r\n"},
-      {{"\r\n^DCID: 1\r\n\r\nO", "K\r\n", "late"}, true, "\r\n^DCID: 1\r\n\r\nOK\r\n"},
-      {{"\r\n+CME ERR", "OR: 11\r\n", "late"}, false, "\r\n+CME ERROR: 11\r\n"},
-      {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, false, "\r\n^DMCC: 1\r\n\r\nERROR"},
-      {{"\r\nCONNECT\r\n"}, false, "\r\nCONNECT\r\n"},
-      {{"\r\n^DTOC: 1\r\n", ""}, false, "\r\n^DTOC: 1\r\n"},  // the line hung up
+      {{"\r\n+CME ERROR: 10\r\n"}, FinalCode::kCmeError, 10, {}},
+      {{"\r\n^DMCC: 1\r\n\r\nO", "K\r\n", "late"}, FinalCode::kOk, -1, {"^DMCC: 1"}},
+      {{"\r\n+CME ERR", "OR: 11\r\n", "late"}, FinalCode::kCmeError, 11, {}},
+      // Ended where the code shows, before its number: the number is not guessed.
+      {{"\r\n^DMCC: 1\r\n", "\r\n+CME ERROR: ", "11\r\n"}, FinalCode::kCmeError, -1, {"^DMCC: 1"}},
+      {{"\r\n^DMCC: 1\r\n", "\r\nERROR", "\r\n"}, FinalCode::kError, -1, {"^DMCC: 1"}},
+      {{"\r\nCONNECT\r\n"}, FinalCode::kConnect, -1, {}},
+      {{"\r\n^DMCC: 1\r\n", ""}, FinalCode::kNone, -1, {"^DMCC: 1"}},  // the line hung up
+      // Echo, unsolicited lines before, inside and after, a final code that is no line's own:
+      // only the command's lines count.
+      {{"AT^DMCC?\r\r\n+CSQ: 20,99\r\n\r\n^DMCC: 1,2\r\n+CREG: 1\r\n", "\r\nOK\r\n+CSQ: 9\r\n"},
+       FinalCode::kOk,
+       -1,
+       {"^DMCC: 1,2"}},
+      {{"OK\r\nK\r\n^DMCC: 9\r\n^DMCC: 2\r\n\r\nOK\r\n"},
+       FinalCode::kOk,
+       -1,
+       {"^DMCC: 9", "^DMCC: 2"}},
       // NUL bytes are dropped before any search: a read of them alone ends nothing, and one
       // inside hides nothing.
-      {{std::string(1, '\0'), "\r\n^DCID: 1\r\n", kOk, "late"}, true, "\r\n^DCID: 1\r\n" + kOk},
-      {{"\r\n^DCID: 1\r\n" + std::string(1, '\0') + kOk, "late"}, true, "\r\n^DCID: 1\r\n" + kOk},
+      {{nul, "\r\n^DMCC: 1\r\n", kOk, "late"}, FinalCode::kOk, -1, {"^DMCC: 1"}},
+      {{"\r\n^DMC" + nul + "C: 1\r\n" + kOk, "late"}, FinalCode::kOk, -1, {"^DMCC: 1"}},
   };
   for (const auto& c : cases) {
     Daemon d;
     d.answer(c.chunks);
-    AtResponse out = {};
-    AtOutcome outcome = sendAtSyncOk(d.state.link, "AT\r", &out);
+    AtAnswer out = {};
+    AtOutcome outcome = sendAtSyncOk(d.state.link, kDmcc, &out);
+    SCOPED_TRACE(c.chunks[0]);
     EXPECT_EQ(0, outcome.result);
-    EXPECT_EQ(c.isOk, outcome.isOk);
-    EXPECT_EQ(c.gathered, out.text);
+    EXPECT_EQ(c.final == FinalCode::kOk, outcome.isOk);
+    EXPECT_EQ(c.final, out.final);
+    EXPECT_EQ(c.error, out.errorNumber);
+    EXPECT_EQ(c.lines, std::vector<std::string>(out.lines, out.lines + out.lineCount));
     EXPECT_EQ(c.chunks.back().empty(), memory::logHas("isFinalReponse() parameter error: 1"));
     EXPECT_EQ(0, memory::logCount("[-1]<< late"));  // after the end: not read
-    EXPECT_EQ(1, memory::logCount("[-1]>> AT<CR>"));
+    EXPECT_EQ(1, memory::logCount("[-1]>> AT^DMCC?<CR>"));
     EXPECT_EQ(c.chunks[0].find('\0') != std::string::npos,
               memory::logHas("1 NUL bytes from the modem dropped", LOG_PRIO_WARN));
   }
 }
 
-// Unsolicited lines that fill the 254 bytes before the reply make room for it, oldest lines first,
-// cut at a CR LF; a chunk too long to fit even alone is still dropped whole. The copy is laid over
-// the caller's old answer, whose rest stays.
-TEST(ChannelTest, AnAnswerThatOutgrowsItsBufferKeepsItsEnd) {
-  const std::string urc = "\r\n+CREG: 1\r\n";  // 12 bytes
+// However many unsolicited lines come, in however many reads (one read of 255 bytes too), the
+// information line stays; what does not fit a fixed buffer is dropped and said once, with how
+// many. A late end of a line the last exchange ended inside is no line of the next.
+TEST(ChannelTest, NoInformationLineIsLostToUnsolicitedLinesAndEveryCutIsSaid) {
   std::string flood;
-  for (int i = 0; i < 21; i++) flood += urc;  // 252 bytes
+  for (int i = 0; i < 20; i++) flood += "\r\n+CSQ: 20,99\r\n";  // 300 bytes
+  const std::string info = "\r\n^DMCC: 1,2,1,29,1\r\n";
   const struct {
     std::vector<std::string> chunks;
-    std::string kept;
-    bool warned;
+    std::string warning;
   } cases[] = {
-      {{flood, "\r\n^DCID: 1\r\n\r\nOK\r\n"},
-       flood.substr(12 + 10) + "\r\n^DCID: 1\r\n" + kOk,  // cut at the second line's end
-       true},
-      {{std::string(240, 'u') + "\r\n^DTOC: 1\r\n", kOk},
-       "\r\n^DTOC: 1\r\n" + kOk,  // the reply's line keeps its leading CR LF
-       true},
-      {{std::string(200, 'b'), std::string(60, 'x'), "small", kOk},
-       std::string(60, 'x') + "small" + kOk,
-       true},  // no line end: all of the old text goes
-      {{"a", std::string(255, 'c'), "small", kOk}, "asmall" + kOk, false},
+      {{info, flood.substr(0, 150), flood.substr(150), kOk}, ""},
+      {{flood.substr(0, 248) + "\r\n" + info.substr(2, 5)}, ""},  // a full read of 255 bytes
+      {{"\r\n" + std::string(200, 'u'), std::string(100, 'u') + "\r\n", info, kOk},
+       "line longer than 255 bytes: its last 46 bytes dropped"},
+      {{info, info, info, info, info, kOk}, "1 information lines of \"AT^DMCC?\" beyond 4 dropped"},
   };
   for (const auto& c : cases) {
     Daemon d;
     d.answer(c.chunks);
-    AtResponse out = {};
-    memset(out.text, 'z', 250);
-    EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT\r", &out).succeeded());
-    EXPECT_EQ(c.kept + std::string(250 - c.kept.size(), 'z'), out.text);
-    EXPECT_EQ(c.warned ? 1 : 0,
-              memory::logCount("answer longer than 254 bytes: its oldest lines dropped to keep the "
-                               "end"));
+    if (c.chunks.size() == 1) d.answer({info.substr(7), kOk});
+    EXPECT_TRUE(queryModemCapability(d.state.link, true));
+    EXPECT_EQ(29, d.state.link.capability.standbyRatCap[0]);
+    int warnings = 0;
+    for (const memory::LogLine& line : memory::logLines())
+      warnings += line.priority == LOG_PRIO_WARN;
+    EXPECT_EQ(c.warning.empty() ? 0 : 1, warnings);
+    EXPECT_EQ(c.warning.empty() ? 0 : 1, memory::logCount(c.warning));
   }
+  // The rest of a "+CME ERROR" line the last exchange ended on is no final code of this one.
+  Daemon d;
+  d.answer({"\r\n+CME ERROR: ", "^DMCC: 5,5,5,5\r\n\r\n^DMCC: 1,1,1,4\r\n" + kOk});
+  EXPECT_FALSE(sendAtSyncOk(d.state.link, kAt).isOk);
+  AtAnswer out = {};
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, kDmcc, &out).succeeded());
+  EXPECT_EQ(std::vector<std::string>{"^DMCC: 1,1,1,4"},
+            std::vector<std::string>(out.lines, out.lines + out.lineCount));
 }
 
 // An unopened channel is the golden run of a line gone for good; a closed one is this.
@@ -100,9 +124,9 @@ TEST(ChannelTest, ClosedChannelRefusesEveryCommand) {
   Daemon d;
   d.state.link.line.state = LineState::kClosed;
   const char* const reports[] = {"^DMRST"};
-  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT\r").result);
-  EXPECT_EQ(-1, writeAtCommand(d.state.link, "AT^DSRST\r"));
-  EXPECT_EQ(-1, waitForReport(d.state.link, "", reports, 1, {5000000, 5000000, 10}));
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, kAt).result);
+  EXPECT_EQ(-1, writeAtCommand(d.state.link, modemCommand(ModemCommand::kReset)));
+  EXPECT_EQ(-1, waitForReport(d.state.link, reports, 1, {5000000, 5000000, 10}));
   EXPECT_FALSE(switchToStandby(d.state.link, 1));
   // It passes the switch's own check and is refused by the exchange.
   EXPECT_EQ(2, memory::logCount("sendAtSyncOk() parameter error: 1, 0, 0"));
@@ -125,20 +149,21 @@ TEST(ChannelTest, TrafficLineIsCutAfter250Characters) {
 TEST(ChannelTest, SilentModemEndsTheExchangeAtItsBoundAndTheLateAnswerIsReadOff) {
   Daemon d;
   d.answer({"\r\n^DMCC: 1"});
-  AtResponse resp;
-  EXPECT_EQ(-1, sendAtSync(d.state.link, "AT^DMCC?\r", resp));
-  EXPECT_STREQ("\r\n^DMCC: 1", resp.text);
+  AtAnswer resp;
+  EXPECT_EQ(-1, sendAtSync(d.state.link, kDmcc, resp));
+  EXPECT_EQ(0, resp.lineCount);  // a line not ended is no line
   EXPECT_EQ(AT_EXCHANGE_TIMEOUT_S, timeOutSpan());
   EXPECT_EQ((1000u + AT_EXCHANGE_TIMEOUT_S) * 1000000u, memory::nowUs());
   d.answer({",2,1,31\r\n\r\nOK\r\n"});  // too late for AT^DMCC?, and not AT^DTOC's answer
-  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, "AT^DTOC\r").result);
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, kAt).result);
   EXPECT_TRUE(memory::logHas("[-1]<< ,2,1,31<CR><LF><CR><LF>OK<CR><LF>", LOG_PRIO_DEBUG));
-  EXPECT_TRUE(d.state.link.lateAnswerPending);  // AT^DTOC's own answer may come late in turn
-  // It ends at its final result code; the report after it is kept for the next exchange.
+  EXPECT_TRUE(d.state.link.lateAnswerPending);  // its own answer may come late in turn
+  // It ends at its final result code; the report after it is the next exchange's.
   d.answer({"\r\n^DTOC: 1\r\n\r\nO", "K\r\n\r\n^DUSIMU: 1\r\n", "\r\nOK\r\n"});
-  AtResponse out = {};
-  EXPECT_TRUE(sendAtSyncOk(d.state.link, "AT^DUSIMR=1\r", &out).succeeded());
-  EXPECT_STREQ("\r\n^DUSIMU: 1\r\n\r\nOK\r\n", out.text);
+  const AtCommand& statusOn = cardCommand(CardCommand::kStatusOn).command;
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, statusOn).succeeded());
+  const char* const reports[] = {"^DUSIMU: 0", "^DUSIMU: 1"};
+  EXPECT_EQ(1, waitForReport(d.state.link, reports, 2, {1000000, 1000000, 0}));
 }
 
 // The forced query after a modem reset is the golden run of an NVRAM swap.
@@ -154,6 +179,8 @@ TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
        {1, 2, 1, {29, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,1,2,3,4,5,6,7\r\n\r\nOK\r\n", true, {1, 2, 1, {1, 2, 3, 4, 5}}},
       {"\r\n^DMCC: 3,2,1\r\n\r\nOK\r\n", false, {3, 2, 1, {1, 1, 1, 1, 1}}},
+      // The numbers end at their line's end: an unsolicited line after it adds none.
+      {"\r\n^DMCC: 1,1,1\r\n\r\n+CSQ: 20,99\r\n\r\nOK\r\n", false, {1, 1, 1, {1, 1, 1, 1, 1}}},
       {"\r\n^DMCC: 1,2,1,31\r\n\r\nERROR\r\n", false, kInitialModemCapability},
   };
   for (const auto& c : cases) {
@@ -162,8 +189,8 @@ TEST(ModemCommandsTest, CapabilityIsParsedAndKept) {
     SCOPED_TRACE(c.answer.c_str() + c.answer.find('^'));
     EXPECT_EQ(c.parsed, queryModemCapability(d.state.link, false));
     EXPECT_EQ(0, memcmp(&c.after, &d.state.link.capability, sizeof c.after));
-    EXPECT_EQ(c.parsed ? 1u : 3u, d.modem.commands().size());
-    EXPECT_EQ(c.parsed ? 0u : 600000u, memory::nowUs() - 1000000000u);  // 200 ms after each failure
+    EXPECT_EQ(c.parsed ? 1 : kDmcc.attempts, static_cast<int>(d.modem.commands().size()));
+    EXPECT_EQ(c.parsed ? 0u : kDmcc.attempts * kDmcc.pauseUs, memory::nowUs() - 1000000000u);
     bool filled = c.after.dmccValue1 > 0;
     d.answer({c.answer, c.answer, c.answer});
     EXPECT_EQ(filled, queryModemCapability(d.state.link, false));
@@ -202,15 +229,38 @@ TEST(ModemCommandsTest, ResetWaitEndsAtTheReportOrWithinItsBounds) {
 }
 
 // The golden transcripts show every switch, none repeated, and the return to standby 0 at a
-// close; no run has a switch refused.
-TEST(ModemCommandsTest, RefusedStandbySwitchKeepsTheCachedStandby) {
+// close. A refused switch keeps the cached standby; one that timed out or hung up leaves it
+// unknown: the next command on a standby switches first, and is not sent when that fails too.
+TEST(ModemCommandsTest, StandbyIsKnownOnlyAsFarAsTheModemSaidIt) {
+  const AtCommand& cardId = cardCommand(CardCommand::kId).command;
   Daemon d;
-  d.answer({"\r\nOK\r\n", "\r\nERROR\r\n"});
+  d.answer({kOk, "\r\nERROR\r\n"});
   EXPECT_TRUE(switchToStandby(d.state.link, 1));
   EXPECT_FALSE(switchToStandby(d.state.link, 2));
   EXPECT_EQ(1, d.state.link.currentStandby);
   EXPECT_TRUE(switchToStandby(d.state.link, 1));  // cached: nothing sent
   EXPECT_EQ("AT^DMPCHN=1|AT^DMPCHN=2|", d.sent());
+  // The switch to 0 is answered late: whatever the cache said, the close and the command after
+  // it switch again, and a command whose switch fails once more is not sent at all.
+  EXPECT_FALSE(switchToStandby(d.state.link, 0));
+  EXPECT_TRUE(d.state.link.standbyUnknown);
+  d.answer({kOk, kOk, "\r\n^DCID: 1\r\n" + kOk});  // late OK; the switch again; the query
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, cardId).succeeded());
+  EXPECT_EQ("AT^DMPCHN=0|AT^DMPCHN=0|AT^DCID|", d.sent());
+  EXPECT_EQ(0, d.state.link.currentStandby);
+  EXPECT_FALSE(switchToStandby(d.state.link, 1));  // silent again
+  d.answer({kOk});                                 // its late OK, read off; then silence
+  EXPECT_EQ(-1, sendAtSyncOk(d.state.link, cardId).result);
+  EXPECT_EQ("AT^DMPCHN=1|AT^DMPCHN=1|", d.sent());
+  EXPECT_TRUE(
+      memory::logHas("\"AT^DCID\" not sent: the modem's standby is unknown", LOG_PRIO_ERROR));
+  // Commands not on a standby go as they are (after the late OK is read off); the close
+  // switches back to 0.
+  d.answer({kOk, kOk, kOk});
+  EXPECT_TRUE(sendAtSyncOk(d.state.link, modemCommand(ModemCommand::kUnlock)).succeeded());
+  closeModemChannel(d.state.link, false);
+  EXPECT_EQ("AT^DLKS=0|AT^DMPCHN=0|", d.sent());
+  EXPECT_FALSE(d.state.link.standbyUnknown);
 }
 
 // Its log lines are pinned by the golden run of a line gone for good.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,5 +47,23 @@ std::optional<std::string> treatedAnswer(const Treatment& t, std::optional<std::
 // The writes for one command: the noise, then the NUL bytes, each as its own chunk, then the
 // answer cut at the offsets of `split` (offsets at or past its end are ignored).
 std::vector<std::string> chunks(const Treatment& t, const std::optional<std::string>& answer);
+
+// A modem's dialect applied to what it writes for one command: the echo and the answer with
+// the dialect's unsolicited lines and NUL bytes put in; then every write cut into pieces of
+// random length (the same for the same seed).
+class DialectPlan {
+ public:
+  explicit DialectPlan(Dialect dialect) : dialect_(std::move(dialect)), random_(dialect_.seed) {}
+  // What the modem says to command (none: nothing, though the echo still goes).
+  std::optional<std::string> framed(const std::string& command,
+                                    const std::optional<std::string>& answer);
+  std::vector<std::string> cut(const std::vector<std::string>& writes);
+  int gapMs(int otherwise) const { return dialect_.pieceMax > 0 ? dialect_.pieceGapMs : otherwise; }
+
+ private:
+  std::string withLines(const std::string& answer) const;
+  Dialect dialect_;
+  std::mt19937 random_;
+};
 
 }  // namespace modemsim

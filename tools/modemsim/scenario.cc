@@ -145,10 +145,46 @@ Fault parseFault(const json& j, const std::string& where) {
   return f;
 }
 
+Dialect parseDialect(const json& j) {
+  checkObject(
+      j, "dialect",
+      {"echo", "unsolicited", "where", "burst", "nul_bytes", "pieces", "piece_gap_ms", "seed"});
+  Dialect d;
+  if (j.contains("echo")) d.echo = getBool(j["echo"], "dialect.echo");
+  if (j.contains("unsolicited")) d.unsolicited = getString(j["unsolicited"], "dialect.unsolicited");
+  if (j.contains("where")) {
+    const json& a = getArray(j["where"], "dialect.where", 4);
+    for (size_t i = 0; i < a.size(); ++i) {
+      const std::string place = getString(a[i], "dialect.where[" + std::to_string(i) + "]");
+      bool known = false;
+      for (const char* p : kDialectPlaces) known = known || place == p;
+      if (!known) {
+        fail("dialect.where[" + std::to_string(i) + "]",
+             "expected \"before\", \"before_final\", \"inside_final\" or \"after\"");
+      }
+      d.where.push_back(place);
+    }
+  }
+  if (j.contains("burst")) d.burst = getInt(j["burst"], "dialect.burst", 1, 100);
+  if (j.contains("nul_bytes")) d.nulBytes = getInt(j["nul_bytes"], "dialect.nul_bytes", 0, 16);
+  if (j.contains("pieces")) {
+    const json& a = getArray(j["pieces"], "dialect.pieces", 2);
+    if (a.size() != 2) fail("dialect.pieces", "expected [shortest, longest]");
+    d.pieceMin = getInt(a[0], "dialect.pieces[0]", 1, 255);
+    d.pieceMax = getInt(a[1], "dialect.pieces[1]", d.pieceMin, 255);
+  }
+  if (j.contains("piece_gap_ms")) {
+    d.pieceGapMs = getInt(j["piece_gap_ms"], "dialect.piece_gap_ms", 0, kMaxMs);
+  }
+  if (j.contains("seed"))
+    d.seed = static_cast<unsigned>(getInt(j["seed"], "dialect.seed", 0, 1 << 30));
+  return d;
+}
+
 Scenario parse(const json& j) {
   checkObject(j, "scenario",
               {"dmcc", "rat", "imei", "slots", "status_report", "reset", "latency_ms",
-               "node_delay_ms", "unsolicited", "faults"});
+               "node_delay_ms", "unsolicited", "faults", "dialect"});
   Scenario sc;
   if (j.contains("dmcc")) {
     const json& a = getArray(j["dmcc"], "dmcc", 3);
@@ -219,6 +255,7 @@ Scenario parse(const json& j) {
       sc.unsolicited.push_back(parseUnsolicited(a[i], "unsolicited[" + std::to_string(i) + "]"));
     }
   }
+  if (j.contains("dialect")) sc.dialect = parseDialect(j["dialect"]);
   if (j.contains("faults")) {
     const json& a = getArray(j["faults"], "faults", 1000);
     for (size_t i = 0; i < a.size(); ++i) {

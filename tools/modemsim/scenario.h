@@ -46,6 +46,24 @@ struct Unsolicited {
   int firstMs = 0;
 };
 
+// How the modem frames what it says, beyond its plain answers: the command echoed,
+// unsolicited lines put into answers, NUL bytes, answers cut into pieces of random length.
+struct Dialect {
+  bool echo = false;
+  std::string unsolicited;  // the line put in (with its CR LFs); empty: none
+  // Where it goes: before the answer's first line, between its information lines and its final
+  // code, between the final code's CR LF and its text, after the answer (between commands).
+  std::vector<std::string> where;
+  int burst = 1;     // the line that many times at each place
+  int nulBytes = 0;  // NUL bytes put at random offsets of each answer
+  int pieceMin = 0;  // > 0: every answer cut into pieces of pieceMin..pieceMax bytes
+  int pieceMax = 0;
+  int pieceGapMs = 2;
+  unsigned seed = 1;
+};
+// Places an unsolicited line may go.
+constexpr const char* kDialectPlaces[] = {"before", "before_final", "inside_final", "after"};
+
 struct Fault {
   std::string command;  // exact command, or a prefix when it ends with '*'
   int standby = -1;     // -1: any standby
@@ -79,6 +97,7 @@ struct Scenario {
   int nodeDelayMs = 0;
   std::vector<Unsolicited> unsolicited;
   std::vector<Fault> faults;
+  Dialect dialect;
 };
 
 // text cut before each offset, in increasing order; offsets at or past its end are ignored.

@@ -16,14 +16,17 @@
 namespace modemsim {
 
 struct Simulator::Impl {
-  Impl(std::unique_ptr<Behaviour> m, std::vector<Fault> faults, int latencyMs, int nodeDelay)
+  Impl(std::unique_ptr<Behaviour> m, std::vector<Fault> faults, int latencyMs, int nodeDelay,
+       Dialect dialect)
       : modem(std::move(m)),
         faults(std::move(faults), latencyMs),
+        dialect(std::move(dialect)),
         nodeDelayMs(nodeDelay),
         line([this](const std::string& command) { handleCommand(command); }) {}
 
   std::unique_ptr<Behaviour> modem;
   FaultPlan faults;
+  DialectPlan dialect;
   int nodeDelayMs;
   std::string root, node, transcriptPath;  // set before start, read-only while serving
   int transcriptFd = -1;
@@ -57,7 +60,9 @@ struct Simulator::Impl {
     const Clock::time_point end =
         !answer.timed.empty()
             ? line.sendTimed(answer.timed)
-            : line.send(chunks(t, treatedAnswer(t, answer.text)), t.latencyMs, t.gapMs);
+            : line.send(
+                  dialect.cut(chunks(t, dialect.framed(command, treatedAnswer(t, answer.text)))),
+                  t.latencyMs, dialect.gapMs(t.gapMs));
     if (answer.after) answer.after(end);
   }
 
@@ -75,13 +80,14 @@ struct Simulator::Impl {
 
 Simulator::Simulator(Scenario scenario)
     : Simulator(std::make_unique<ScenarioModem>(scenario), scenario.faults, scenario.latencyMs,
-                scenario.nodeDelayMs) {
+                scenario.nodeDelayMs, scenario.dialect) {
   impl_->unsolicited = scenario.unsolicited;
 }
 
 Simulator::Simulator(std::unique_ptr<Behaviour> modem, std::vector<Fault> faults, int latencyMs,
-                     int nodeDelayMs)
-    : impl_(new Impl(std::move(modem), std::move(faults), latencyMs, nodeDelayMs)) {}
+                     int nodeDelayMs, Dialect dialect)
+    : impl_(new Impl(std::move(modem), std::move(faults), latencyMs, nodeDelayMs,
+                     std::move(dialect))) {}
 
 Simulator::~Simulator() { stop(); }
 

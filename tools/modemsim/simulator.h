@@ -19,7 +19,7 @@ class Simulator {
   // Any modem on the same line with the same faults: `latencyMs` delays every answer, the node
   // link appears `nodeDelayMs` after start.
   Simulator(std::unique_ptr<Behaviour> modem, std::vector<Fault> faults, int latencyMs = 0,
-            int nodeDelayMs = 0);
+            int nodeDelayMs = 0, Dialect dialect = {});
   ~Simulator();  // stops the thread, removes the link
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;

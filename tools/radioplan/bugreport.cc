@@ -122,8 +122,8 @@ struct Exchange {
 // showed present.
 void readExchange(const Exchange& ex, LoggedStart* out) {
   if (ex.command == "AT^DMCC?") {
-    AtResponse response = {};
-    copyText(response.text, ex.answer.c_str());
+    const AtAnswer response =
+        readAnswerText(modemCommand(ModemCommand::kCapability), ex.answer.c_str());
     ModemCapability capability = kInitialModemCapability;
     if (parseCapability(response, capability)) {
       out->capabilityLogged = true;
@@ -145,13 +145,13 @@ void readExchange(const Exchange& ex, LoggedStart* out) {
   if (card.queryLine == 0 && (card.whole || asks)) card.queryLine = ex.line;
   if (asks) card.answers.m_cardStatus = CardStatus::kPresent;
   if (ex.command == "AT^DCID") {
-    readAnswer(ex.answer, card.answers, readIdAnswer);
+    readAnswer(ex.answer, card.answers, CardCommand::kId);
   } else if (ex.command == "AT+CIMI") {
     card.imsiAsked = true;
-    readAnswer(ex.answer, card.answers, readImsiAnswer);
+    readAnswer(ex.answer, card.answers, CardCommand::kImsi);
   } else if (ex.command == "AT^DTOC") {
     card.typeAsked = true;
-    readAnswer(ex.answer, card.answers, readTypeAnswer);
+    readAnswer(ex.answer, card.answers, CardCommand::kType);
   }
 }
 

@@ -65,11 +65,10 @@ class SilentWire : public modemsim::Wire {
 };
 
 // One attempt of a query: the modem's answer to cmd, read into the answers record.
-void askModem(modemsim::ScenarioModem& modem, const char* cmd, CardInfo& answers,
-              AnswerReader read) {
+void askModem(modemsim::ScenarioModem& modem, CardCommand query, CardInfo& answers) {
   SilentWire wire;
-  const modemsim::Answer answer = modem.respond(cmd, wire);
-  readAnswer(answer.text ? *answer.text : "", answers, read);
+  const modemsim::Answer answer = modem.respond(cardCommand(query).command.text, wire);
+  readAnswer(answer.text ? *answer.text : "", answers, query);
 }
 
 // ---- Profile
@@ -382,11 +381,11 @@ std::string targetName(uint32_t target) {
   return "none";
 }
 
-void readAnswer(const std::string& answer, CardInfo& answers, AnswerReader read) {
-  AtResponse response = {};
-  copyText(response.text, answer.c_str());
-  const AtOutcome outcome = {0, response.holds(modemsim::kOkAnswer)};
-  read(outcome, response, answers);
+void readAnswer(const std::string& answer, CardInfo& answers, CardCommand query) {
+  const CardCommandRow& row = cardCommand(query);
+  const AtAnswer read = readAnswerText(row.command, answer.c_str());
+  const AtOutcome outcome = {0, read.final == FinalCode::kOk};
+  row.read(outcome, read, answers);
 }
 
 std::string Scene::prop(const std::string& name) const {
@@ -571,11 +570,11 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   CardInfo answers = CARD_INFO_RESET;
   answers.m_cardStatus = answer.present ? CardStatus::kPresent : CardStatus::kAbsent;
   if (answer.present) {
-    askModem(modem, "AT^DCID", answers, readIdAnswer);
+    askModem(modem, CardCommand::kId, answers);
     const CardInfo* saved = findSavedCard(scene.history, answers.m_cardID);
     if (saved == nullptr || !savedCardSparesQueries(*saved)) {
-      askModem(modem, "AT+CIMI", answers, readImsiAnswer);
-      askModem(modem, "AT^DTOC", answers, readTypeAnswer);
+      askModem(modem, CardCommand::kImsi, answers);
+      askModem(modem, CardCommand::kType, answers);
     }
   }
   return classifyCard(answers, scene.profile, scene.history);

@@ -42,9 +42,8 @@ struct Integration {
 // back through the daemon's declarations.
 Integration readVendorNames(Properties* properties);
 
-// A modem answer read into a card's answers by one of the daemon's readers (readIdAnswer...).
-using AnswerReader = AnswerVerdict (*)(const AtOutcome&, const AtResponse&, CardInfo&);
-void readAnswer(const std::string& answer, CardInfo& answers, AnswerReader read);
+// A modem answer to one of the card queries read into a card's answers by the daemon's reader.
+void readAnswer(const std::string& answer, CardInfo& answers, CardCommand query);
 
 // One rild.cfgN file, read through the daemon's own key table.
 struct RildFile {
