@@ -121,36 +121,6 @@ class Build:
         return self.check()
 
 
-# The daemon's fixed paths under a root (RADIO_DIR, HISTORY: tools/cardhist decodes it with --json
-# and writes it with --encode, FACTORY_FILE, UEVENT_SOCKET, MODEM_DEVICE, RILD_FILE: one per
-# standby, "%d"), as its own definitions give them: radioplan --names prints them.
-_PATHS = {"HISTORY": "card_history", "FACTORY_FILE": "factory_file",
-          "UEVENT_SOCKET": "uevent_socket", "MODEM_DEVICE": "modem_device"}
-_daemon_paths = {}
-
-
-def daemon_path(name):
-    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
-    if not _daemon_paths:
-        build = Build()
-        try:
-            names = json.loads(subprocess.run([build.radioplan, "--names"], check=True,
-                                              stdout=subprocess.PIPE).stdout)
-        except (OSError, subprocess.CalledProcessError, ValueError) as error:
-            raise HarnessError("%s --names: %s" % (build.radioplan, error))
-        paths = names["paths"]
-        _daemon_paths.update({key: paths[field] for key, field in _PATHS.items()})
-        _daemon_paths["RADIO_DIR"] = names["data_directory"]["name"].rstrip("/")
-        _daemon_paths["RILD_FILE"] = paths["rild_config_base"] + "%d"
-    return _daemon_paths[name]
-
-
-def __getattr__(name):
-    if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
-        return daemon_path(name)
-    raise AttributeError("module %r has no attribute %r" % (__name__, name))
-
-
     def up_to_date(self):
         """Whether the programs exist and no file they are built from changed since the last
         make() brought them up to date (what make would find, without its walk of the whole
@@ -165,6 +135,47 @@ def __getattr__(name):
                         os.walk(os.path.join(REPO, folder)) for name in names]
         return (all(os.access(program, os.X_OK) for program in self.programs) and
                 all(os.stat(path).st_mtime < built for path in sources if os.path.exists(path)))
+
+
+# The daemon's fixed paths under a root (RADIO_DIR, HISTORY: tools/cardhist decodes it with --json
+# and writes it with --encode, FACTORY_FILE, UEVENT_SOCKET, MODEM_DEVICE, RILD_FILE: one per
+# standby, "%d"), as its own definitions give them: radioplan --names prints them.
+_PATHS = {"HISTORY": "card_history", "FACTORY_FILE": "factory_file",
+          "UEVENT_SOCKET": "uevent_socket", "MODEM_DEVICE": "modem_device"}
+_daemon_paths = {}
+
+
+def _radioplan():
+    """A radioplan to ask: the build tree's, else the installed one (bin/ beside share/modemprep,
+    where the installed harness lives), else the first on PATH. The paths are the same in all."""
+    installed = os.path.join(REPO, os.pardir, os.pardir, "bin", "radioplan")
+    for candidate in (Build().radioplan, installed, shutil.which("radioplan")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return Build().radioplan  # missing: its error names the build tree
+
+
+def daemon_path(name):
+    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
+    if not _daemon_paths:
+        radioplan = _radioplan()
+        try:
+            names = json.loads(subprocess.run([radioplan, "--names"], check=True,
+                                              stdout=subprocess.PIPE).stdout)
+        except (OSError, subprocess.CalledProcessError, ValueError) as error:
+            raise HarnessError("%s --names: %s" % (radioplan, error))
+        paths = names["paths"]
+        _daemon_paths.update({key: paths[field] for key, field in _PATHS.items()})
+        _daemon_paths["RADIO_DIR"] = names["data_directory"]["name"].rstrip("/")
+        _daemon_paths["RILD_FILE"] = paths["rild_config_base"] + "%d"
+    return _daemon_paths[name]
+
+
+def __getattr__(name):
+    if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
+        return daemon_path(name)
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
 
 
 class Phone:

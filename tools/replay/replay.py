@@ -30,7 +30,8 @@ import tempfile
 import time
 
 try:
-    from mpharness import RESIDENT_LINE, UEVENT_SOCKET, Build, HarnessError, Phone
+    import mpharness
+    from mpharness import RESIDENT_LINE, Build, HarnessError, Phone
     from mpharness import bugreport
     from mpharness.cli import ArgumentParser, InputError, add_version, check_input
 except ImportError:
@@ -212,7 +213,7 @@ class ReplayPhone(Phone):
 
     def send_raw_uevent(self, payload):
         """One datagram; retried for 5 s while the daemon has no socket open."""
-        path = self.path(UEVENT_SOCKET)
+        path = self.path(mpharness.UEVENT_SOCKET)
         deadline = time.monotonic() + 5
         with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as s:
             while True:
