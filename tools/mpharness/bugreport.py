@@ -138,21 +138,24 @@ def make_text(sections):
     return "\n".join(out) + "\n"
 
 
-def write(path, properties, radio_log, uid=True, zipped=True, system_log=()):
+def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut=None):
     """A bug report at `path` in dumpstate's section order (the logs, then the state): the radio
     log as the lines logcat gives; properties {name: value} as getprop prints them, among a
-    phone's own."""
-    properties = dict(PHONE_PROPERTIES, **properties)
+    phone's own (None: no SYSTEM PROPERTIES section, as a user build's telephony report); cut:
+    the text ends before the first line holding it."""
     command = lambda buffer: logcat_command(buffer, uid)  # noqa: E731
+    state = [] if properties is None else [("SYSTEM PROPERTIES", "getprop", [
+        "[%s]: [%s]" % item for item in sorted(dict(PHONE_PROPERTIES, **properties).items())])]
     text = make_text([
         ("SYSTEM LOG", command(None), ["--------- beginning of main"] + list(system_log)),
         ("EVENT LOG", command("events"), ["--------- beginning of events"]),
         ("RADIO LOG", command("radio"), radio_log),
         ("UPTIME", "uptime", ["up time: 00:05:00, idle time: 00:04:00, sleep time: 00:00:00"]),
-        ("SYSTEM PROPERTIES", "getprop",
-         ["[%s]: [%s]" % item for item in sorted(properties.items())]),
+    ] + state + [
         ("FILESYSTEMS & FREE SPACE", "df", ["Filesystem 1K-blocks Used Available Use% Mounted on"]),
     ])
+    if cut is not None:
+        text = text[:text.rindex("\n", 0, text.index(cut)) + 1]
     if not zipped:
         with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(text)

@@ -2,6 +2,7 @@
 // radio-log parser; each logged answer by the daemon's own reader of that answer.
 #include "radioplan/bugreport.h"
 
+#include <errno.h>
 #include <stdio.h>
 #ifdef MODEMPREP_LIBZIP
 #include <zip.h>
@@ -12,8 +13,10 @@
 
 #include "card/classify.h"
 #include "cli/files.h"
+#include "daemonlog/records.h"
 #include "modem/commands.h"
 #include "modemsim/radiolog.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "radioplan/state.h"
 
@@ -103,12 +106,6 @@ std::vector<Section> cutSections(const std::string& text) {
 // ---- The daemon's lines
 // -------------------------------------------------------------------------
 
-// "getIndexOf_STANDBY_RAT_CAPABILITY() of card N is X": the class a slot's card had at a decision.
-bool loggedClass(const std::string& message, int* slot, int* index) {
-  return sscanf(message.c_str(), "getIndexOf_STANDBY_RAT_CAPABILITY() of card %d is %d", slot,
-                index) == 2;
-}
-
 // One command of the daemon and what the modem sent until the next one.
 struct Exchange {
   int standby = -1;
@@ -155,12 +152,28 @@ void readExchange(const Exchange& ex, LoggedStart* out) {
   }
 }
 
+bool endsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A property read or write of the start: what the phone held before the start touched it, and
+// what the start left.
+void readProperty(const daemonlog::PropertyRecord& p, int line, LoggedStart* out) {
+  if (p.kind == daemonlog::PropertyRecord::kWriteFailed) return;
+  if (p.isRead() && out->left.count(p.name) == 0)
+    out->held.emplace(p.name, LoggedProperty{p.held(), line});
+  out->left[p.name] = {p.isRead() ? p.held() : p.value, line};
+}
+
 void readLines(const std::vector<modemsim::LogLine>& lines, int offset, LoggedStart* out) {
   Exchange ex;
   for (const modemsim::LogLine& l : lines) {
     const int line = offset + l.lineNo;
     modemsim::Traffic t;
-    int slot = -1, index = -1;
+    daemonlog::PropertyRecord property;
+    daemonlog::ClassRecord cls;
+    daemonlog::OpenFailure failed;
     if (modemsim::parseTraffic(l.message, &t)) {
       if (!t.sent) {
         if (t.standby == ex.standby) ex.answer += modemsim::undisplay(t.shown);
@@ -169,11 +182,17 @@ void readLines(const std::vector<modemsim::LogLine>& lines, int offset, LoggedSt
       readExchange(ex, out);
       ex = {t.standby, modemsim::undisplay(t.shown), "", line};
       if (!ex.command.empty() && ex.command.back() == '\r') ex.command.pop_back();
-    } else if (l.message == "Found a saved (U)SIM card info") {
+    } else if (daemonlog::isSavedCardLine(l.message)) {
       if (ex.standby >= 0 && ex.standby < MAX_SIM) out->cards[ex.standby].foundSaved = true;
-    } else if (loggedClass(l.message, &slot, &index) && slot >= 0 && slot < MAX_SIM) {
-      out->cards[slot].loggedClass = index;
-      out->cards[slot].classLine = line;
+    } else if (daemonlog::parseOpenFailure(l.message, &failed) && failed.error == ENOENT &&
+               endsWith(failed.path, kCardHistoryPath)) {
+      out->historyAbsentLine = line;
+    } else if (daemonlog::parseProperty(l.message, &property)) {
+      readProperty(property, line, out);
+    } else if (daemonlog::parseClass(l.message, &cls) && !cls.actualTable && cls.slot >= 0 &&
+               cls.slot < MAX_SIM) {
+      out->cards[cls.slot].loggedClass = cls.index;
+      out->cards[cls.slot].classLine = line;
     }
   }
   readExchange(ex, out);

@@ -3,6 +3,7 @@
 // the next such line); and what the daemon logged in the last start its radio log holds.
 #pragma once
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ struct LoggedCard {
   int classLine = 0;
 };
 
+// A property as the start's lines show it.
+struct LoggedProperty {
+  std::string value;
+  int line = 0;
+};
+
 // The daemon's lines of the last start in a bug report's log.
 struct LoggedStart {
   std::string section;  // "RADIO LOG", else the log section that holds the daemon's lines
@@ -59,6 +66,10 @@ struct LoggedStart {
   bool capabilityLogged = false;  // the modem's "AT^DMCC?" answer
   ModemCapability capability = kInitialModemCapability;
   int capabilityLine = 0;
+  int historyAbsentLine = 0;  // the daemon found no card history file (it started from none)
+  // What the phone held at the start's first read of each property ("" unset), unless the start
+  // wrote it before; and the last value the start read or wrote.
+  std::map<std::string, LoggedProperty> held, left;
 };
 
 // The last start in the RADIO LOG section, else in the SYSTEM LOG or EVENT LOG section (a device

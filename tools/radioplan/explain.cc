@@ -264,9 +264,16 @@ Json profileJson(const Scene& s) {
   } else {
     j["manual"] = nullptr;
   }
-  j["pref_net_type"] = s.prop(prop::kPrefNetType.name);
-  j["default_data"] = s.prop(prop::kDefaultData.name);
-  j["stored_master"] = s.prop(prop::kMasterCard.name);
+  // null: the report does not hold it.
+  auto value = [&](const Property& p) {
+    for (const Input& in : s.inputs) {
+      if (in.name == p.name && !in.known) return Json(nullptr);
+    }
+    return Json(s.prop(p.name));
+  };
+  j["pref_net_type"] = value(prop::kPrefNetType);
+  j["default_data"] = value(prop::kDefaultData);
+  j["stored_master"] = value(prop::kMasterCard);
   return j;
 }
 
@@ -300,6 +307,54 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
   j["compared"] = compared;
   j["differences"] = differences;
   return j;
+}
+
+Json inputsJson(const Scene& s) {
+  Json out = Json::array();
+  for (const Input& in : s.inputs) {
+    out.push_back({{"name", in.name},
+                   {"value", in.known ? Json(in.value) : Json(nullptr)},
+                   {"decides", in.decides},
+                   {"source", in.source}});
+  }
+  return out;
+}
+
+// A decision whose inputs the report does not hold is unknown, with the reason, and so is what
+// the daemon writes from it: never a default presented as the phone's.
+void markUnknown(Json& j, const std::map<std::string, std::string>& unknown) {
+  j["unknown"] = Json::object();
+  for (const auto& [decision, why] : unknown) j["unknown"][decision] = why;
+  Json& writes = j["writes"];
+  auto drop = [&](const char* name) {
+    Json kept = Json::array();
+    for (const Json& p : writes["properties"]) {
+      if (p[0] != name) kept.push_back(p);
+    }
+    writes["properties"] = kept;
+  };
+  if (unknown.count("master") != 0) {
+    j["master"] = {{"code", "unknown"},
+                   {"words", "unknown"},
+                   {"written", true},
+                   {"reason", unknown.at("master")}};
+    drop(prop::kMasterCard.name);
+  }
+  if (unknown.count("standbys") != 0) {
+    for (Json& standby : j["standbys"]) {
+      for (const char* key : {"table_rats", "actual_rats", "dstmex"}) standby[key] = "unknown";
+      standby["table_rat"] = standby["actual_rat"] = nullptr;
+      standby["reasons"] = {unknown.at("standbys")};
+    }
+    j["actual_rat_value"] = "unknown";
+    writes["rild_files"] = Json::object();
+    drop(prop::kActualRat.name);
+  }
+  if (unknown.count("nvram") != 0) {
+    j["nvram"] = {{"state", "unknown"}, {"swap", nullptr}, {"reason", unknown.at("nvram")}};
+    writes["init"] = {"unknown: start or restart follows the NVRAM check"};
+    drop(prop::kSwapNvram.name);
+  }
 }
 
 }  // namespace
@@ -359,7 +414,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["missing"] = s.missing;
   const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
                                  plan.master.rule == MasterRule::kLastMasterMissing;
-  if (s.isState() && followsLastMaster && !s.haveHistory) {
+  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
     j["missing"].push_back(
         "the card that was master last time is known from the card history's slot list, which "
         "is not at hand (give --history radio.cfg): the master card below may not be the one the "
@@ -441,6 +496,8 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
   if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
+  if (!s.inputs.empty()) j["inputs"] = inputsJson(s);
+  markUnknown(j, unknownDecisions(s, plan));
   return j;
 }
 

@@ -37,10 +37,11 @@ constexpr char kUsage[] =
     "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
     "                      rild files (the cards) and card history\n"
     "  --props FILE        the output of \"adb shell getprop\" ([name]: [value] lines)\n"
-    "  --bugreport FILE    a bug report (adb bugreport's zip, or its main text): the properties\n"
-    "                      of its SYSTEM PROPERTIES section; the cards and the modem's\n"
-    "                      capability from the daemon's lines of the last start in its RADIO\n"
-    "                      LOG section (else its SYSTEM LOG), where no file gives them\n"
+    "  --bugreport FILE    a bug report (adb bugreport's zip, or its main text): each input\n"
+    "                      from the daemon's own reads and writes of the last start in its\n"
+    "                      RADIO LOG section (else its SYSTEM LOG), else from its SYSTEM\n"
+    "                      PROPERTIES section, else unknown; the cards and the modem's\n"
+    "                      capability from that start, where no file gives them\n"
     "  --history FILE      with --props or --bugreport: the card history pulled from the phone\n"
     "                      (radio.cfg)\n"
     "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
@@ -78,9 +79,9 @@ constexpr char kUsage[] =
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
-    "damaged or not in its format, or holds no line of the daemon (one line names it and the\n"
-    "reason); 2 a bad command line.\n";
+    "is missing; a decision whose inputs a bug report lacks is \"unknown\", with the reason); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
+    "damaged or not in its format, or holds no line of the daemon or too little for any plan\n"
+    "(one line names it and the reason); 2 a bad command line.\n";
 
 enum Option {
   kRoot = 256,

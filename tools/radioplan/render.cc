@@ -54,6 +54,7 @@ class Doc {
 std::string onOff(bool on) { return on ? "on" : "off"; }
 
 std::string valueOrUnset(const Doc& d, const Json& v) {
+  if (v.is_null()) return "unknown";
   const std::string s = str(v);
   return s.empty() ? "unset" : d.code(s);
 }
@@ -122,6 +123,10 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
   if (r.contains("integration"))
     d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
+  for (const Json& in : r.value("inputs", Json::array())) {
+    d.line((markdown ? "\n" : "") + std::string("Input: ") + str(in["name"]) + " = " +
+           valueOrUnset(d, in["value"]) + " (" + str(in["source"]) + ")");
+  }
   for (const Json& m : r["missing"])
     d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
   for (const Json& a : r["assumptions"])
@@ -140,7 +145,8 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
 
   const Json& m = r["master"];
-  d.heading("Master card: " + d.bold(str(m["words"])) + ", code " + d.code(str(m["code"])) +
+  d.heading("Master card: " + d.bold(str(m["words"])) +
+            (m["code"] == "unknown" ? "" : ", code " + d.code(str(m["code"]))) +
             (m["written"].get<bool>() ? "" : " (kept: not decided this time)"));
   d.item("why: " + str(m["reason"]));
 

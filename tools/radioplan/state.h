@@ -82,6 +82,14 @@ struct Overrides {
   std::string slotSpec[2];          // parseCardSpec's text per slot; empty: not given
 };
 
+// One input of the plan, where it was found; an unknown one leaves what it decides unknown.
+struct Input {
+  std::string name, value;
+  std::string decides;  // "profile" (every decision), "master", "standbys", "nvram"
+  std::string source;   // "the daemon's read at line 12", "SYSTEM PROPERTIES (line 40)"...
+  bool known = true;
+};
+
 // Everything the policy decides from, and where each piece came from.
 struct Scene {
   std::string mode;  // "root", "props", "bugreport", "what-if", "matrix"
@@ -112,6 +120,8 @@ struct Scene {
   std::vector<std::string> daemonLog;  // warnings and errors the daemon's code logged
   Integration integration;             // which one a phone's property names show
   std::optional<LoggedStart> logged;   // what the daemon logged (a bug report)
+  std::vector<Input> inputs;           // a bug report's, each from the best source it holds
+  int snapshotLine = 0;                // a bug report's SYSTEM PROPERTIES line; 0: none
 
   std::string prop(const std::string& name) const;
   // A phone's or a root's state, rather than inputs made up on the command line.
@@ -137,6 +147,9 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer);
 
 // The policy's inputs from the scene, and its plan.
 RadioPlan planOf(const Scene& scene);
+
+// The decisions ("master", "standbys", "nvram") whose inputs are unknown, each with the reason.
+std::map<std::string, std::string> unknownDecisions(const Scene& scene, const RadioPlan& plan);
 
 // What the daemon writes for a plan: properties in order, rild files by standby, init requests.
 struct Writes {
