@@ -15,7 +15,7 @@ from mpharness import HISTORY, REPO, Build, Phone, scenario
 from mpharness import bugreport
 
 MODEM = scenario("two_cards", faults=[
-    {"command": "AT+CIMI", "standby": 1, "noise": "\r\n\x07+CREG: 1,\"00A1\"\\\r\n"}])
+    {"command": "AT+CIMI", "standby": 1, "noise": "\r\n\x07+CREG: 1,\"00A1\"\\\x012\r\n"}])
 _made = {}
 
 
@@ -61,7 +61,13 @@ def made():
         "user build": (bugreport.write(path("u.zip"), None, log), plan),
         "cut short": (bugreport.write(path("c.txt"), None, log, zipped=False,
                                       cut="persist.radio.vx.master.card"), plan),
+        "folder": (bugreport.write(path("f"), props, log, zipped=None), plan),
+        "CR CR LF": (bugreport.write(path("crcrlf.txt"), props, log, zipped=False,
+                                     line_end="\r\r\n"), plan),
+        "UTF-16": (bugreport.write(path("u16.txt"), props, log, zipped=False, encoding="utf-16"),
+                   plan),
     })
+    _made["two starts, first"] = (_made["two starts"][0], plan)
     return _made
 
 

@@ -136,6 +136,10 @@ class FromBugreport(unittest.TestCase):
                 ("user build", [], ["Input: multi-SIM digits = 221 (the daemon's write of",
                                     "persist.radio.vx.master.card = unset (the daemon's read at"],
                  "Missing"),
+                ("folder", [], ["start 1 of 1"], "Missing"),
+                ("CR CR LF", [], ["start 1 of 1"], "Missing"),
+                ("UTF-16", [], ["start 1 of 1"], "Missing"),
+                ("two starts, first", ["--boot", "1"], ["start 1 of 2"], "Missing"),
                 ("cut short", [], ["Master card: unknown", "NVRAM: unknown",
                                    "persist.radio.vx.master.card is unknown: the logged start "
                                    "holds no read of it and the report no SYSTEM PROPERTIES"],

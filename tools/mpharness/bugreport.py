@@ -8,6 +8,7 @@ read() is the replay's reader; write() makes bug reports from host runs of the d
 tests (make_text, logcat and vendor_names give the pieces).
 """
 import json
+import os
 import re
 import subprocess
 import zipfile
@@ -20,7 +21,8 @@ LOG_SECTIONS = ("RADIO LOG", "SYSTEM LOG", "EVENT LOG")
 HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)$")
 PHONE_PROPERTIES = {"ro.build.fingerprint": "test/phone/phone:15/TEST.01/1:user/release-keys",
                     "gsm.version.baseband": "MODEM.01", "persist.vendor.radio.adb_log_on": "0",
-                    "ro.boot.hardware": "testphone"}
+                    "ro.boot.hardware": "testphone",
+                    "persist.vendor.camera.config": '{\n  "hdr": [1, 2]\n}'}
 
 
 class BugreportError(RuntimeError):
@@ -93,17 +95,17 @@ def logcat_command(buffer, uid):
 
 
 def printable(message):
-    """What logcat's printable form writes for a message: escapes for the bytes it does not print
-    raw (a tab stays; octal takes three digits before a digit)."""
+    """What logcat's printable form writes for a message, as liblog's convertPrintable does: a tab
+    stays, \\a \\b \\v \\f \\r \\\\ are named, any other control byte and every byte that is no
+    part of a UTF-8 character is "\\x" with two upper-case hex digits (a digit may follow it)."""
     named = {"\a": "\\a", "\b": "\\b", "\v": "\\v", "\f": "\\f", "\r": "\\r", "\\": "\\\\"}
     out = []
-    for n, c in enumerate(message):
+    for c in message:
         code = ord(c) - 0xDC00 + 0x80 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)  # a stray byte
         if c in named:
             out.append(named[c])
         elif (code < 0x20 and c != "\t") or c != chr(code):
-            digit = n + 1 < len(message) and message[n + 1].isdigit()
-            out.append(("\\%03o" if digit else "\\%o") % code)
+            out.append("\\x%02X" % code)
         else:
             out.append(c)
     return "".join(out)
@@ -138,14 +140,19 @@ def make_text(sections):
     return "\n".join(out) + "\n"
 
 
-def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut=None):
+def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut=None,
+          line_end="\n", encoding="utf-8"):
     """A bug report at `path` in dumpstate's section order (the logs, then the state): the radio
     log as the lines logcat gives; properties {name: value} as getprop prints them, among a
-    phone's own (None: no SYSTEM PROPERTIES section, as a user build's telephony report); cut:
-    the text ends before the first line holding it."""
+    phone's own (None: no SYSTEM PROPERTIES section, as a user build's telephony report), one
+    vendor value on several lines; cut: the text ends before the first line holding it;
+    zipped None: an unzipped report's folder. Reports of Android 11 and later end with a second
+    SYSTEM LOG section (logcat -T)."""
     command = lambda buffer: logcat_command(buffer, uid)  # noqa: E731
     state = [] if properties is None else [("SYSTEM PROPERTIES", "getprop", [
         "[%s]: [%s]" % item for item in sorted(dict(PHONE_PROPERTIES, **properties).items())])]
+    tail = ("SYSTEM LOG", "logcat -v threadtime -v printable -v uid -d *:v -T 2026-12-06",
+            ["--------- beginning of main", "12-06 07:20:01.000  1000  1234  1250 I vold    : hi"])
     text = make_text([
         ("SYSTEM LOG", command(None), ["--------- beginning of main"] + list(system_log)),
         ("EVENT LOG", command("events"), ["--------- beginning of events"]),
@@ -153,14 +160,22 @@ def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut
         ("UPTIME", "uptime", ["up time: 00:05:00, idle time: 00:04:00, sleep time: 00:00:00"]),
     ] + state + [
         ("FILESYSTEMS & FREE SPACE", "df", ["Filesystem 1K-blocks Used Available Use% Mounted on"]),
+        tail,
     ])
     if cut is not None:
         text = text[:text.rindex("\n", 0, text.index(cut)) + 1]
-    if not zipped:
-        with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
-            f.write(text)
-        return path
+    text = text.replace("\n", line_end)
     name = "bugreport-testphone-TEST.01-2026-12-06-07-20-00.txt"
+    if zipped is None:
+        os.makedirs(path)
+        with open(os.path.join(path, MAIN_ENTRY), "w") as f:
+            f.write(name)
+        path_of_text = os.path.join(path, name)
+    if not zipped:
+        with open(path if zipped is False else path_of_text, "wb") as f:
+            f.write(text.encode(encoding, "surrogateescape" if encoding == "utf-8" else
+                                "surrogatepass"))
+        return path
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("version.txt", "2.0")
         z.writestr(name, text.encode("utf-8", "surrogateescape"))

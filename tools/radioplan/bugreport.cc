@@ -8,7 +8,10 @@
 #include <zip.h>
 #endif
 
+#include <sys/stat.h>
+
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "card/classify.h"
@@ -90,7 +93,8 @@ std::vector<Section> cutSections(const std::string& text) {
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     number++;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // CR LF and CR CR LF line ends alike.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     const modemsim::SectionMark mark = modemsim::sectionLine(line);
     if (mark.kind == modemsim::SectionMark::kOpen) {
       sections.push_back({mark.title, mark.command, number, ""});
@@ -103,8 +107,69 @@ std::vector<Section> cutSections(const std::string& text) {
   return sections;
 }
 
-// ---- The daemon's lines
-// -------------------------------------------------------------------------
+void appendUtf8(uint32_t code, std::string* out) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xC0 | (code >> 6));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code >> 12));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code >> 18));
+    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// A text saved as UTF-16 (a byte-order mark, or NULs between ASCII letters) as UTF-8; others as
+// they are. A lone surrogate becomes U+FFFD.
+std::string asUtf8(const std::string& bytes) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const bool bomLe = bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
+  const bool bomBe = bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF;
+  const bool bareLe =
+      bytes.size() >= 4 && byte(0) != 0 && byte(1) == 0 && byte(2) != 0 && byte(3) == 0;
+  if (!bomLe && !bomBe && !bareLe) return bytes;
+  const bool big = bomBe;
+  std::string out;
+  auto unit = [&](size_t i) -> uint32_t {
+    return big ? (byte(i) << 8 | byte(i + 1)) : (byte(i + 1) << 8 | byte(i));
+  };
+  for (size_t i = bomLe || bomBe ? 2 : 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t code = unit(i);
+    if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (code >= 0xD800 && code < 0xE000) {
+      code = 0xFFFD;
+    }
+    appendUtf8(code, &out);
+  }
+  return out;
+}
+
+// An unzipped report: the folder's main_entry.txt names its main text.
+std::string folderText(const std::string& path, std::string* mainName) {
+  std::string bytes, why;
+  const std::string entry = path + "/" + kMainEntry;
+  if (!cli::readFile(entry, cli::Readable::kRegularOnly, &bytes, &why)) {
+    throw BugreportError(path + ": a folder without a readable " + kMainEntry + " (" + why +
+                         "): not an unzipped bug report");
+  }
+  *mainName = bytes.substr(0, bytes.find_first_of("\r\n"));
+  if (mainName->empty() || mainName->size() > 255 || mainName->find("..") != std::string::npos) {
+    throw BugreportError(entry + ": names no file of the folder");
+  }
+  if (!cli::readFile(path + "/" + *mainName, cli::Readable::kRegularOnly, &bytes, &why)) {
+    throw BugreportError(path + "/" + *mainName + ": " + why);
+  }
+  return bytes;
+}
 
 // One command of the daemon and what the modem sent until the next one.
 struct Exchange {
@@ -211,44 +276,71 @@ Bugreport readBugreport(const std::string& path) {
   Bugreport report;
   report.path = path;
   std::string bytes, why;
-  if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
+  struct stat st;
+  const bool folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (folder) {
+    bytes = folderText(path, &report.mainName);
+  } else if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
     throw BugreportError(path + ": " + why);
   }
-  const bool zip = bytes.compare(0, 2, "PK") == 0;
-  const std::string text = zip ? mainText(path, bytes, &report.mainName) : bytes;
+  const bool zip = !folder && bytes.compare(0, 2, "PK") == 0;
+  const std::string text = asUtf8(zip ? mainText(path, bytes, &report.mainName) : bytes);
   report.sections = cutSections(text);
   if (report.sections.empty()) {
-    throw BugreportError(path + (zip ? ": " + report.mainName : "") +
+    throw BugreportError(path + (report.mainName.empty() ? "" : ": " + report.mainName) +
                          ": not a bug report's main text (no \"------ TITLE (COMMAND) ------\" "
                          "section line)");
   }
   return report;
 }
 
-LoggedStart lastStart(const Bugreport& report) {
+namespace {
+
+// The start of one log section, or false when the section holds none of the daemon's lines.
+bool startIn(const Section& section, int boot, LoggedStart* out, std::string* error) {
+  std::istringstream in(section.text);
+  modemsim::RadioLog log;
+  if (!modemsim::parseRadioLog(in, &log, error)) return false;
+  out->section = section.title;
+  out->sectionLine = section.line;
+  out->starts = static_cast<int>(log.boots.size());
+  out->format = log.format;
+  out->printable = log.printable;
+  std::vector<modemsim::LogLine> lines = log.lines;
+  if (out->starts > 0 && !modemsim::bootLines(log, boot, &lines, error)) {
+    throw BugreportError("--boot " + std::to_string(boot) + ": " + *error + " in its " +
+                         section.title + " section");
+  }
+  out->start = out->starts == 0 ? 0 : boot == 0 ? out->starts : boot;
+  const int offset = section.line - 1;
+  out->firstLine = offset + lines.front().lineNo;
+  out->lastLine = offset + lines.back().lineNo;
+  readLines(lines, offset, out);
+  return true;
+}
+
+}  // namespace
+
+LoggedStart loggedStart(const Bugreport& report, int boot) {
   std::string present;
   for (const char* title : kLogSections) {
-    const Section* section = report.find(title);
-    if (section == nullptr) continue;
-    present += (present.empty() ? "" : ", ") + std::string(title);
-    std::istringstream in(section->text);
-    modemsim::RadioLog log;
-    std::string error;
-    if (!modemsim::parseRadioLog(in, &log, &error)) continue;
-    LoggedStart out;
-    out.section = section->title;
-    out.sectionLine = section->line;
-    out.starts = static_cast<int>(log.boots.size());
-    out.start = out.starts;
-    out.format = log.format;
-    out.printable = log.printable;
-    std::vector<modemsim::LogLine> lines = log.lines;
-    if (out.starts > 0) modemsim::bootLines(log, 0, &lines, &error);
-    const int offset = section->line - 1;
-    out.firstLine = offset + lines.front().lineNo;
-    out.lastLine = offset + lines.back().lineNo;
-    readLines(lines, offset, &out);
-    return out;
+    // Every section of the title, the last that holds the daemon's lines (a report of Android 11
+    // and later ends with a second SYSTEM LOG).
+    std::optional<LoggedStart> found;
+    for (const Section& section : report.sections) {
+      if (section.title != title) continue;
+      if (present.find(title) == std::string::npos) {
+        present += (present.empty() ? "" : ", ") + std::string(title);
+      }
+      LoggedStart out;
+      std::string error;
+      try {
+        if (startIn(section, boot, &out, &error)) found = out;
+      } catch (const BugreportError& e) {
+        throw BugreportError(report.path + ": " + e.what());
+      }
+    }
+    if (found) return *found;
   }
   throw BugreportError(report.path + ": no line of the daemon" +
                        (present.empty() ? ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"

@@ -32,8 +32,9 @@ struct Bugreport {
   const Section* find(const std::string& title) const;  // the first of that title
 };
 
-// Throws BugreportError for an unreadable file, a damaged zip, a zip without a bug report's main
-// text, and a text without dumpstate's section lines.
+// `path` is a zip, its main text, or an unzipped report's folder (main_entry.txt names the text);
+// a UTF-16 text is read as UTF-8. Throws BugreportError for an unreadable file, a damaged zip, a
+// zip or folder without a bug report's main text, and a text without dumpstate's section lines.
 Bugreport readBugreport(const std::string& path);
 
 // What the daemon logged of one slot's card.
@@ -72,9 +73,9 @@ struct LoggedStart {
   std::map<std::string, LoggedProperty> held, left;
 };
 
-// The last start in the RADIO LOG section, else in the SYSTEM LOG or EVENT LOG section (a device
-// may log the daemon to its main buffer). Throws BugreportError when none of them holds a line of
-// the daemon.
-LoggedStart lastStart(const Bugreport& report);
+// Start `boot` (1-based; 0: the last) in the RADIO LOG section, else in the SYSTEM LOG or EVENT
+// LOG sections (a device may log the daemon to its main buffer). Throws BugreportError when none
+// of them holds a line of the daemon, or there is no such start.
+LoggedStart loggedStart(const Bugreport& report, int boot = 0);
 
 }  // namespace radioplan

@@ -37,11 +37,14 @@ constexpr char kUsage[] =
     "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
     "                      rild files (the cards) and card history\n"
     "  --props FILE        the output of \"adb shell getprop\" ([name]: [value] lines)\n"
-    "  --bugreport FILE    a bug report (adb bugreport's zip, or its main text): each input\n"
+    "  --bugreport FILE    a bug report (adb bugreport's zip, its main text, or the unzipped\n"
+    "                      folder): each input\n"
     "                      from the daemon's own reads and writes of the last start in its\n"
     "                      RADIO LOG section (else its SYSTEM LOG), else from its SYSTEM\n"
     "                      PROPERTIES section, else unknown; the cards and the modem's\n"
     "                      capability from that start, where no file gives them\n"
+    "  --boot N            with --bugreport: the daemon's Nth start in the log (from 1; default\n"
+    "                      the last)\n"
     "  --history FILE      with --props or --bugreport: the card history pulled from the phone\n"
     "                      (radio.cfg)\n"
     "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
@@ -79,7 +82,8 @@ constexpr char kUsage[] =
     "  --help              this text\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing; a decision whose inputs a bug report lacks is \"unknown\", with the reason); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
+    "is missing; a decision whose inputs a bug report lacks is \"unknown\", with the reason); 1 a "
+    "named file, root or bug report that is missing, unreadable, cut short,\n"
     "damaged or not in its format, or holds no line of the daemon or too little for any plan\n"
     "(one line names it and the reason); 2 a bad command line.\n";
 
@@ -98,6 +102,7 @@ enum Option {
   kFiles,
   kBrief,
   kBugreport,
+  kBoot,
   kNames,
   kProperties,
   kHelp,
@@ -149,6 +154,7 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 
 struct Command {
   std::string root, props, bugreport, history, format = "text";
+  int boot = 0;  // the bug report's start; 0: the last
   std::vector<std::string> rild;
   bool matrix = false, files = false, brief = false, names = false, properties = false;
   radioplan::Overrides overrides;
@@ -171,6 +177,7 @@ int parse(int argc, char** argv, Command* cmd) {
       {"files", no_argument, nullptr, kFiles},
       {"brief", no_argument, nullptr, kBrief},
       {"bugreport", required_argument, nullptr, kBugreport},
+      {"boot", required_argument, nullptr, kBoot},
       {"names", no_argument, nullptr, kNames},
       {"properties", no_argument, nullptr, kProperties},
       {"help", no_argument, nullptr, kHelp},
@@ -257,7 +264,18 @@ int parse(int argc, char** argv, Command* cmd) {
         cmd->brief = true;
         break;
       case kBugreport:
+        if (!cmd->bugreport.empty()) {
+          return cli::usageError(kTool, "--bugreport \"" + value + "\" after \"" + cmd->bugreport +
+                                            "\": one report a run");
+        }
         cmd->bugreport = value;
+        break;
+      case kBoot:
+        if (value.empty() || value.size() > 6 ||
+            value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
+          return cli::usageError(kTool, "--boot \"" + value + "\": a start's number, from 1");
+        }
+        cmd->boot = std::stoi(value);
         break;
       case kNames:
         cmd->names = true;
@@ -285,6 +303,8 @@ int parse(int argc, char** argv, Command* cmd) {
     return cli::usageError(
         kTool, "--history and --rild go with --props or --bugreport (a root holds its own files)");
   }
+  if (cmd->boot != 0 && cmd->bugreport.empty())
+    return cli::usageError(kTool, "--boot goes with --bugreport");
   if (cmd->properties && cmd->props.empty() && cmd->bugreport.empty())
     return cli::usageError(kTool, "--properties goes with --props or --bugreport");
   if (cmd->format == "html" && !cmd->matrix)
@@ -301,12 +321,12 @@ int run(const Command& cmd) {
     std::cout << daemonNames().dump(2) << "\n";
     return std::cout.flush() ? 0 : 1;
   }
-  Scene scene = !cmd.root.empty() ? sceneFromRoot(cmd.root, cmd.overrides)
-                : !cmd.props.empty()
-                    ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
-                : !cmd.bugreport.empty()
-                    ? sceneFromBugreport(cmd.bugreport, cmd.history, cmd.rild, cmd.overrides)
-                    : sceneWhatIf(cmd.overrides);
+  Scene scene =
+      !cmd.root.empty()    ? sceneFromRoot(cmd.root, cmd.overrides)
+      : !cmd.props.empty() ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
+      : !cmd.bugreport.empty()
+          ? sceneFromBugreport(cmd.bugreport, cmd.boot, cmd.history, cmd.rild, cmd.overrides)
+          : sceneWhatIf(cmd.overrides);
   std::string out;
   if (cmd.properties) {
     const Integration& i = scene.integration;

@@ -389,6 +389,31 @@ void readAnswer(const std::string& answer, CardInfo& answers, AnswerReader read)
   read(outcome, response, answers);
 }
 
+GetpropVerdict readGetprop(const std::string& text, Properties* out, bool skipOthers) {
+  std::istringstream in(text);
+  std::string entry;  // a value on several lines, so far
+  int number = 0, entryLine = 0;
+  for (std::string line; std::getline(in, line);) {
+    number++;
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!entry.empty()) {
+      entry += "\n" + line;
+      if (getpropLine(entry, out)) entry.clear();
+      continue;
+    }
+    if (line.find_first_not_of(" \t") == std::string::npos || getpropLine(line, out)) continue;
+    // "[name]: [first line of a value" goes on until a line ends with "]".
+    if (line[0] != '[' || line.find("]: [") == std::string::npos) {
+      if (skipOthers) continue;
+      return {number, false};
+    }
+    entry = line;
+    entryLine = number;
+  }
+  if (!entry.empty()) return {entryLine, true};
+  return {};
+}
+
 std::string Scene::prop(const std::string& name) const {
   auto it = properties.find(name);
   return it == properties.end() ? "" : it->second;
@@ -403,18 +428,11 @@ Properties parseGetprop(const std::string& path) {
     throw InputError(path + ": binary data, not the output of getprop");
   }
   Properties out;
-  std::stringstream in(bytes);
-  int lineNumber = 0;
-  for (std::string line; std::getline(in, line);) {
-    lineNumber++;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    if (!getpropLine(line, &out)) {
-      const bool last = in.peek() == EOF && bytes.back() != '\n';
-      throw InputError(path + ": line " + std::to_string(lineNumber) +
-                       (last ? " is cut short (the file ends inside it)"
-                             : " is not a \"[name]: [value]\" line"));
-    }
+  const GetpropVerdict verdict = readGetprop(bytes, &out);
+  if (verdict.badLine != 0) {
+    throw InputError(path + ": line " + std::to_string(verdict.badLine) +
+                     (verdict.cut ? " is cut short (the file ends inside it)"
+                                  : " is not a \"[name]: [value]\" line"));
   }
   return out;
 }
@@ -833,7 +851,7 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
   return sceneFromDump(std::move(s), historyPath, rildPaths, o);
 }
 
-Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
+Scene sceneFromBugreport(const std::string& path, int boot, const std::string& historyPath,
                          const std::vector<std::string>& rildPaths, const Overrides& o) {
   const Bugreport report = readBugreport(path);
   Scene s;
@@ -843,12 +861,12 @@ Scene sceneFromBugreport(const std::string& path, const std::string& historyPath
   const Section* properties = report.find("SYSTEM PROPERTIES");
   if (properties != nullptr) {
     std::istringstream in(properties->text);
-    for (std::string line; std::getline(in, line);) getpropLine(line, &s.observed);
+    readGetprop(properties->text, &s.observed, true);  // past its section line
     s.snapshotLine = properties->line;
     s.sources.push_back("its SYSTEM PROPERTIES section (line " + std::to_string(properties->line) +
                         "): " + std::to_string(s.observed.size()) + " properties");
   }
-  s.logged = lastStart(report);
+  s.logged = loggedStart(report, boot);
   s.sources.push_back(loggedSource(*s.logged));
   s.integration = readVendorNames(&s.observed);
   try {

@@ -31,7 +31,14 @@ using Properties = std::map<std::string, std::string>;
 // A rild file's value of one key as its text shows it.
 std::string rildValue(const RildConfig& config, const RildKey& key);
 
-// "[name]: [value]" lines, as "adb shell getprop" prints them.
+// "[name]: [value]" lines, as "adb shell getprop" prints them; a value may go on over several
+// lines. badLine: the first line that is none (cut: a value the text ends inside); 0 for none.
+// skipOthers: lines of no property are passed over (a bug report's section).
+struct GetpropVerdict {
+  int badLine = 0;
+  bool cut = false;
+};
+GetpropVerdict readGetprop(const std::string& text, Properties* out, bool skipOthers = false);
 Properties parseGetprop(const std::string& path);
 // Which integration a phone's property names show: "vendor", "platform" or "" (none of the
 // daemon's names is set), one name that shows it, and a sentence for the report.
@@ -137,8 +144,8 @@ Scene sceneFromRoot(const std::string& root, const Overrides& overrides);
 Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
                      const std::vector<std::string>& rildPaths, const Overrides& overrides);
 // The properties of its SYSTEM PROPERTIES section; the cards, where no file gives them, and the
-// modem's capability from the daemon's lines of the last start in its radio log.
-Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
+// modem's capability from the daemon's lines of start `boot` (0: the last) in its radio log.
+Scene sceneFromBugreport(const std::string& path, int boot, const std::string& historyPath,
                          const std::vector<std::string>& rildPaths, const Overrides& overrides);
 Scene sceneWhatIf(const Overrides& overrides, const std::string& mode = "what-if");
 
