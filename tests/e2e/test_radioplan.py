@@ -134,6 +134,8 @@ class FromBugreport(unittest.TestCase):
                 ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
                                      "slot 0: its query is not in the radio log"], None),
                 ("user build", [], ["Input: multi-SIM digits = 221 (the daemon's write of",
+                                    "Phone: device phone, build test/phone/phone:15/TEST.01/1:user"
+                                    "/release-keys, baseband MODEM.01; report taken 2026-12-06",
                                     "persist.radio.vx.master.card = unset (the daemon's read at"],
                  "Missing"),
                 ("folder", [], ["start 1 of 1"], "Missing"),

@@ -1,6 +1,6 @@
 // Reading the daemon's lines back; see records.h. The formats are those of src/platform/
-// platform.cc (getNamed, setProp), src/main/configure.cc (the class lines), src/card/query.cc and
-// src/card/history_file.cc.
+// platform.cc (getNamed, setProp), src/main/configure.cc (the class lines), src/card/query.cc,
+// src/card/history_file.cc and src/hotplug/hotplug.cc.
 #include "daemonlog/records.h"
 
 #include <stdio.h>
@@ -20,6 +20,7 @@ constexpr char kCapabilityClass[] = "getIndexOf_STANDBY_RAT_CAPABILITY() of card
 constexpr char kActualClass[] = "getIndexOf_STANDBY_ACTUAL_RAT() of card %d is %d%n";
 constexpr char kOpenPrefix[] = "open \"";
 constexpr char kOpenFail[] = "\" fail: %d - %n";
+constexpr char kHotplug[] = "sim_hot_plug_monitor_loop msg=";
 constexpr char kSavedCard[] = "Found a saved (U)SIM card info";
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -94,6 +95,12 @@ bool parseOpenFailure(const std::string& m, OpenFailure* out) {
     return false;
   }
   out->path = m.substr(from, end - from);
+  return true;
+}
+
+bool parseHotplug(const std::string& m, std::string* event) {
+  if (!startsWith(m, kHotplug)) return false;
+  *event = m.substr(sizeof kHotplug - 1);
   return true;
 }
 

@@ -39,6 +39,9 @@ struct OpenFailure {
 };
 bool parseOpenFailure(const std::string& message, OpenFailure* out);
 
+// "sim_hot_plug_monitor_loop msg=M": a uevent the hot-plug monitor received.
+bool parseHotplug(const std::string& message, std::string* event);
+
 // The card query found the slot's card in the daemon's history.
 bool isSavedCardLine(const std::string& message);
 

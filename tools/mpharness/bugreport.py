@@ -132,7 +132,8 @@ def make_text(sections):
     """A main text: dumpstate's header, then each (title, command, lines) section with its
     duration line."""
     out = ["=" * 56, "== dumpstate: 2026-12-06 07:20:00", "=" * 56, "",
-           "Build: test-build", "Bugreport format version: 2.0", ""]
+           "Build: test-build", "Build fingerprint: '%s'" % PHONE_PROPERTIES["ro.build.fingerprint"],
+           "Radio: %s" % PHONE_PROPERTIES["gsm.version.baseband"], "Bugreport format version: 2.0", ""]
     for title, command, lines in sections:
         out.append("------ %s (%s) ------" % (title, command))
         out += lines

@@ -153,6 +153,29 @@ std::string asUtf8(const std::string& bytes) {
   return out;
 }
 
+// "Build fingerprint: 'X'" -> X: a header line's value after its label.
+std::string headerValue(const std::string& text, size_t end, const std::string& label) {
+  const size_t at = text.find("\n" + label);
+  if (at == std::string::npos || at > end) return "";
+  const size_t from = at + 1 + label.size();
+  std::string value = text.substr(from, text.find('\n', from) - from);
+  while (!value.empty() && value.back() == '\r') value.pop_back();
+  if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value.substr(0, 200);
+}
+
+// dumpstate's header, before the first section: when, which build, which modem firmware.
+Identity headerIdentity(const std::string& text) {
+  const size_t end = std::min(text.find("\n------ "), text.size());
+  Identity id;
+  id.taken = headerValue(text, end, "== dumpstate: ");
+  id.fingerprint = headerValue(text, end, "Build fingerprint: ");
+  id.baseband = headerValue(text, end, "Radio: ");
+  return id;
+}
+
 // An unzipped report: the folder's main_entry.txt names its main text.
 std::string folderText(const std::string& path, std::string* mainName) {
   std::string bytes, why;
@@ -231,8 +254,22 @@ void readProperty(const daemonlog::PropertyRecord& p, int line, LoggedStart* out
   out->left[p.name] = {p.isRead() ? p.held() : p.value, line};
 }
 
-void readLines(const std::vector<modemsim::LogLine>& lines, int offset, LoggedStart* out) {
+// The time at the head of a section's line, as logcat wrote it: "MM-DD hh:mm:ss.mmm", after a year
+// in the year format; empty in a format without one.
+std::string timeOf(const std::vector<std::string>& text, int lineNo) {
+  if (lineNo < 1 || lineNo > static_cast<int>(text.size())) return "";
+  const std::string& line = text[static_cast<size_t>(lineNo - 1)];
+  const size_t dot = line.find('.');
+  const bool stamped = dot != std::string::npos && dot >= 14 && dot + 4 <= line.size() &&
+                       line[dot - 3] == ':' && line[dot - 12] == '-';
+  return stamped ? line.substr(dot - 14, 18) : "";
+}
+
+void readLines(const std::vector<modemsim::LogLine>& lines, int offset,
+               const std::vector<std::string>& text, LoggedStart* out) {
   Exchange ex;
+  std::string event;
+  out->time = timeOf(text, lines.front().lineNo);
   for (const modemsim::LogLine& l : lines) {
     const int line = offset + l.lineNo;
     modemsim::Traffic t;
@@ -252,6 +289,8 @@ void readLines(const std::vector<modemsim::LogLine>& lines, int offset, LoggedSt
     } else if (daemonlog::parseOpenFailure(l.message, &failed) && failed.error == ENOENT &&
                endsWith(failed.path, kCardHistoryPath)) {
       out->historyAbsentLine = line;
+    } else if (daemonlog::parseHotplug(l.message, &event)) {
+      out->hotplugs.push_back({line, timeOf(text, l.lineNo), event});
     } else if (daemonlog::parseProperty(l.message, &property)) {
       readProperty(property, line, out);
     } else if (daemonlog::parseClass(l.message, &cls) && !cls.actualTable && cls.slot >= 0 &&
@@ -286,6 +325,7 @@ Bugreport readBugreport(const std::string& path) {
   const bool zip = !folder && bytes.compare(0, 2, "PK") == 0;
   const std::string text = asUtf8(zip ? mainText(path, bytes, &report.mainName) : bytes);
   report.sections = cutSections(text);
+  report.identity = headerIdentity(text);
   if (report.sections.empty()) {
     throw BugreportError(path + (report.mainName.empty() ? "" : ": " + report.mainName) +
                          ": not a bug report's main text (no \"------ TITLE (COMMAND) ------\" "
@@ -315,7 +355,10 @@ bool startIn(const Section& section, int boot, LoggedStart* out, std::string* er
   const int offset = section.line - 1;
   out->firstLine = offset + lines.front().lineNo;
   out->lastLine = offset + lines.back().lineNo;
-  readLines(lines, offset, out);
+  std::vector<std::string> text;
+  std::istringstream rows(section.text);
+  for (std::string row; std::getline(rows, row);) text.push_back(row);
+  readLines(lines, offset, text, out);
   return true;
 }
 

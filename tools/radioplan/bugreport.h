@@ -25,8 +25,14 @@ struct Section {
   std::string text;     // from its section line up to the line that ends it or the next one
 };
 
+// Which phone and build, and when: dumpstate's header, else the SYSTEM PROPERTIES section.
+struct Identity {
+  std::string fingerprint, device, baseband, taken;  // empty: the report does not say
+};
+
 struct Bugreport {
   std::string path;
+  Identity identity;
   std::string mainName;  // the main text's entry in the zip; empty when the file is the text
   std::vector<Section> sections;
   const Section* find(const std::string& title) const;  // the first of that title
@@ -54,6 +60,12 @@ struct LoggedProperty {
   int line = 0;
 };
 
+// A line of the log with its time as the log shows it ("12-06 07:20:00.123"; empty in brief).
+struct LoggedEvent {
+  int line = 0;
+  std::string time, what;
+};
+
 // The daemon's lines of the last start in a bug report's log.
 struct LoggedStart {
   std::string section;  // "RADIO LOG", else the log section that holds the daemon's lines
@@ -67,7 +79,10 @@ struct LoggedStart {
   bool capabilityLogged = false;  // the modem's "AT^DMCC?" answer
   ModemCapability capability = kInitialModemCapability;
   int capabilityLine = 0;
-  int historyAbsentLine = 0;  // the daemon found no card history file (it started from none)
+  int historyAbsentLine = 0;
+  std::string time;                   // of the start's first line
+  std::vector<LoggedEvent> hotplugs;  // each uevent the monitor took, in order  // the daemon found
+                                      // no card history file (it started from none)
   // What the phone held at the start's first read of each property ("" unset), unless the start
   // wrote it before; and the last value the start read or wrote.
   std::map<std::string, LoggedProperty> held, left;

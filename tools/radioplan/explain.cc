@@ -309,6 +309,26 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
   return j;
 }
 
+// Which phone, build and modem firmware, when the report was taken, when the start and each
+// hot-plug happened (null: the report does not say).
+Json reportJson(const Scene& s) {
+  auto said = [](const std::string& v) { return v.empty() ? Json(nullptr) : Json(v); };
+  const LoggedStart& log = *s.logged;
+  Json hotplugs = Json::array();
+  for (const LoggedEvent& e : log.hotplugs) {
+    hotplugs.push_back({{"line", e.line}, {"time", said(e.time)}, {"event", e.what}});
+  }
+  return {{"fingerprint", said(s.identity.fingerprint)},
+          {"device", said(s.identity.device)},
+          {"baseband", said(s.identity.baseband)},
+          {"taken", said(s.identity.taken)},
+          {"start", log.start},
+          {"starts", log.starts},
+          {"start_line", log.firstLine},
+          {"start_time", said(log.time)},
+          {"hotplugs", hotplugs}};
+}
+
 Json inputsJson(const Scene& s) {
   Json out = Json::array();
   for (const Input& in : s.inputs) {
@@ -497,6 +517,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
   if (!s.inputs.empty()) j["inputs"] = inputsJson(s);
+  if (s.logged) j["report"] = reportJson(s);
   markUnknown(j, unknownDecisions(s, plan));
   return j;
 }

@@ -116,6 +116,20 @@ void renderObserved(Doc& d, const Json& r) {
   }
 }
 
+std::string said(const Json& v) { return v.is_null() ? "unknown" : str(v); }
+
+void renderIdentity(Doc& d, const Json& id) {
+  const std::string gap = d.markdown() ? "\n" : "";
+  d.line(gap + "Phone: device " + said(id["device"]) + ", build " + said(id["fingerprint"]) +
+         ", baseband " + said(id["baseband"]) + "; report taken " + said(id["taken"]));
+  d.line(gap + "Start " + (id["start"] == 0 ? std::string("(not whole)") : str(id["start"])) +
+         " at " + said(id["start_time"]) + " (line " + str(id["start_line"]) + ")");
+  for (const Json& h : id["hotplugs"]) {
+    d.line(gap + "Hot-plug at " + said(h["time"]) + " (line " + str(h["line"]) +
+           "): " + str(h["event"]));
+  }
+}
+
 std::string render(const Json& r, bool markdown, bool files, bool brief) {
   Doc d(markdown);
   d.title("Radio plan (" + str(r["mode"]) + ")");
@@ -123,6 +137,7 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
   if (r.contains("integration"))
     d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
+  if (r.contains("report")) renderIdentity(d, r["report"]);
   for (const Json& in : r.value("inputs", Json::array())) {
     d.line((markdown ? "\n" : "") + std::string("Input: ") + str(in["name"]) + " = " +
            valueOrUnset(d, in["value"]) + " (" + str(in["source"]) + ")");

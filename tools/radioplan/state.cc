@@ -764,6 +764,24 @@ void takeLoggedInputs(Scene& s) {
   for (const PlanInput& in : kPlanInputs) s.inputs.push_back(takeInput(s, snapshot, in));
 }
 
+// The header's identity completed from the properties; the device from the fingerprint
+// ("brand/product/device:release/...") where no property names it.
+Identity identityOf(Identity id, const Properties& snapshot) {
+  auto fill = [&](std::string& field, const char* name) {
+    const auto found = snapshot.find(name);
+    if (field.empty() && found != snapshot.end()) field = found->second;
+  };
+  fill(id.fingerprint, "ro.build.fingerprint");
+  fill(id.baseband, "gsm.version.baseband");
+  fill(id.device, "ro.product.device");
+  const size_t slash = id.fingerprint.find('/');
+  const size_t second = slash == std::string::npos ? slash : id.fingerprint.find('/', slash + 1);
+  if (id.device.empty() && second != std::string::npos) {
+    id.device = id.fingerprint.substr(second + 1, id.fingerprint.find(':', second) - second - 1);
+  }
+  return id;
+}
+
 // A report that leaves the profile, a card or the modem's capability unknown supports no plan.
 void requirePlan(const Scene& s) {
   std::string unknown;
@@ -867,6 +885,7 @@ Scene sceneFromBugreport(const std::string& path, int boot, const std::string& h
                         "): " + std::to_string(s.observed.size()) + " properties");
   }
   s.logged = loggedStart(report, boot);
+  s.identity = identityOf(report.identity, s.observed);
   s.sources.push_back(loggedSource(*s.logged));
   s.integration = readVendorNames(&s.observed);
   try {

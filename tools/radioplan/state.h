@@ -129,6 +129,7 @@ struct Scene {
   std::optional<LoggedStart> logged;   // what the daemon logged (a bug report)
   std::vector<Input> inputs;           // a bug report's, each from the best source it holds
   int snapshotLine = 0;                // a bug report's SYSTEM PROPERTIES line; 0: none
+  Identity identity;                   // a bug report's phone, build and time
 
   std::string prop(const std::string& name) const;
   // A phone's or a root's state, rather than inputs made up on the command line.
