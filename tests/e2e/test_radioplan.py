@@ -125,7 +125,9 @@ class FromBugreport(unittest.TestCase):
         history = ["--history", made["history"]]
         # (report, arguments, what the report says, what it must not say)
         for name, args, says, never in (
-                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform ("], "Missing"),
+                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform (",
+                             "standby 0: 8 commands, 8 OK", "the daemon's error at line"],
+                 "Missing"),
                 ("text without uid", [], ["start 1 of 1"], "Missing"),
                 ("vendor", [], ["vendor (its property names"], "Missing"),
                 ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),

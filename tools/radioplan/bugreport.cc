@@ -202,10 +202,40 @@ struct Exchange {
   int line = 0;
 };
 
+// The final result code of an answer: its last line that is one.
+std::string finalResult(const std::string& answer) {
+  if (answer.find_first_not_of("\r\n") == std::string::npos) return "no answer";
+  std::string result = "no final result";
+  std::istringstream in(answer);
+  for (std::string line; std::getline(in, line);) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "OK" || line == "ERROR" || line.rfind("+CME ERROR", 0) == 0 ||
+        line.rfind("+CMS ERROR", 0) == 0) {
+      result = line.substr(0, 40);
+    }
+  }
+  return result;
+}
+
+void summarise(const Exchange& ex, LoggedStart* out) {
+  if (ex.line == 0) return;
+  const std::string result = finalResult(ex.answer);
+  if (!out->exchanges.empty()) {
+    LoggedExchange& last = out->exchanges.back();
+    if (last.standby == ex.standby && last.command == ex.command && last.result != "OK") {
+      last.tries++;
+      last.result = result;
+      return;
+    }
+  }
+  out->exchanges.push_back({ex.standby, ex.command.substr(0, 60), result, ex.line, 1});
+}
+
 // What an exchange tells of the slot's card or the modem. A query starts with the card-status
 // report switched on; the daemon asks the identity, IMSI and type only of a card the report
 // showed present.
 void readExchange(const Exchange& ex, LoggedStart* out) {
+  summarise(ex, out);
   if (ex.command == "AT^DMCC?") {
     AtResponse response = {};
     copyText(response.text, ex.answer.c_str());
@@ -272,6 +302,9 @@ void readLines(const std::vector<modemsim::LogLine>& lines, int offset,
   out->time = timeOf(text, lines.front().lineNo);
   for (const modemsim::LogLine& l : lines) {
     const int line = offset + l.lineNo;
+    if (l.priority == 'E' || l.priority == 'F') {
+      out->errors.push_back({line, timeOf(text, l.lineNo), l.message.substr(0, 200)});
+    }
     modemsim::Traffic t;
     daemonlog::PropertyRecord property;
     daemonlog::ClassRecord cls;

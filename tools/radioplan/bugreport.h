@@ -66,6 +66,15 @@ struct LoggedEvent {
   std::string time, what;
 };
 
+// One command to the modem and its outcome: the final result code ("OK", "ERROR", "+CME ERROR:
+// 10"), "no answer" (a time-out) or "no final result"; the same command sent again at once on the
+// same standby counts as a retry of it.
+struct LoggedExchange {
+  int standby = -1;
+  std::string command, result;
+  int line = 0, tries = 1;
+};
+
 // The daemon's lines of the last start in a bug report's log.
 struct LoggedStart {
   std::string section;  // "RADIO LOG", else the log section that holds the daemon's lines
@@ -81,8 +90,10 @@ struct LoggedStart {
   int capabilityLine = 0;
   int historyAbsentLine = 0;
   std::string time;                   // of the start's first line
-  std::vector<LoggedEvent> hotplugs;  // each uevent the monitor took, in order  // the daemon found
-                                      // no card history file (it started from none)
+  std::vector<LoggedEvent> hotplugs;  // each uevent the monitor took, in order
+  std::vector<LoggedExchange> exchanges;
+  std::vector<LoggedEvent> errors;  // the daemon's lines at error priority  // the daemon found
+                                    // no card history file (it started from none)
   // What the phone held at the start's first read of each property ("" unset), unless the start
   // wrote it before; and the last value the start read or wrote.
   std::map<std::string, LoggedProperty> held, left;

@@ -309,11 +309,25 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
   return j;
 }
 
+// Per standby ("-1": before the first switch), what the modem answered each command.
+Json exchangesJson(const LoggedStart& log) {
+  Json out = Json::object();
+  for (const LoggedExchange& e : log.exchanges) {
+    out[std::to_string(e.standby)].push_back(
+        {{"command", e.command}, {"result", e.result}, {"tries", e.tries}, {"line", e.line}});
+  }
+  return out;
+}
+
 // Which phone, build and modem firmware, when the report was taken, when the start and each
 // hot-plug happened (null: the report does not say).
 Json reportJson(const Scene& s) {
   auto said = [](const std::string& v) { return v.empty() ? Json(nullptr) : Json(v); };
   const LoggedStart& log = *s.logged;
+  Json errors = Json::array();
+  for (const LoggedEvent& e : log.errors) {
+    errors.push_back({{"line", e.line}, {"time", said(e.time)}, {"text", e.what}});
+  }
   Json hotplugs = Json::array();
   for (const LoggedEvent& e : log.hotplugs) {
     hotplugs.push_back({{"line", e.line}, {"time", said(e.time)}, {"event", e.what}});
@@ -326,7 +340,9 @@ Json reportJson(const Scene& s) {
           {"starts", log.starts},
           {"start_line", log.firstLine},
           {"start_time", said(log.time)},
-          {"hotplugs", hotplugs}};
+          {"hotplugs", hotplugs},
+          {"exchanges", exchangesJson(log)},
+          {"errors", errors}};
 }
 
 Json inputsJson(const Scene& s) {

@@ -130,6 +130,29 @@ void renderIdentity(Doc& d, const Json& id) {
   }
 }
 
+// Per standby: how many exchanges ended OK, and each that did not or took retries.
+void renderExchanges(Doc& d, const Json& id) {
+  if (id["exchanges"].empty() && id["errors"].empty()) return;
+  d.heading("What the modem answered, per standby");
+  for (const auto& [standby, list] : id["exchanges"].items()) {
+    int ok = 0;
+    std::string trouble;
+    for (const Json& e : list) {
+      const bool clean = e["result"] == "OK" && e["tries"] == 1;
+      ok += e["result"] == "OK" ? 1 : 0;
+      if (clean) continue;
+      trouble += "; " + d.code(str(e["command"])) + ": " + str(e["result"]) +
+                 (e["tries"] == 1 ? "" : " after " + str(e["tries"]) + " tries") + " (line " +
+                 str(e["line"]) + ")";
+    }
+    d.item((standby == "-1" ? std::string("before a standby") : "standby " + standby) + ": " +
+           std::to_string(list.size()) + " commands, " + std::to_string(ok) + " OK" + trouble);
+  }
+  for (const Json& e : id["errors"]) {
+    d.item("the daemon's error at line " + str(e["line"]) + ": " + d.code(str(e["text"])));
+  }
+}
+
 std::string render(const Json& r, bool markdown, bool files, bool brief) {
   Doc d(markdown);
   d.title("Radio plan (" + str(r["mode"]) + ")");
@@ -186,6 +209,7 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   if (brief) return d.text();
   renderWrites(d, r, files);
   renderObserved(d, r);
+  if (r.contains("report")) renderExchanges(d, r["report"]);
   if (!r["daemon_errors"].empty()) {
     d.heading("The daemon's own errors while reading this state");
     for (const Json& e : r["daemon_errors"]) d.item(d.code(str(e)));
