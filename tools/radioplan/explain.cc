@@ -442,27 +442,10 @@ std::string cardWords(const Scene& s, int slot) {
   return words;
 }
 
-Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
-  const ProjectProfile& p = s.profile;
-  Json j;
-  j["mode"] = s.mode;
-  j["sources"] = s.sources;
-  j["missing"] = s.missing;
-  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
-                                 plan.master.rule == MasterRule::kLastMasterMissing;
-  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
-    j["missing"].push_back(
-        "the card that was master last time is known from the card history's slot list, which "
-        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
-        "daemon chose");
-  }
-  if (!s.integration.described.empty()) j["integration"] = s.integration.described;
-  j["assumptions"] = s.assumptions;
-  j["profile"] = profileJson(s);
-  std::vector<int32_t> caps(s.capability.standbyRatCap,
-                            s.capability.standbyRatCap + std::clamp(p.standbyCount, 1, 5));
-  j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
+namespace {
 
+Json cardsJson(const Scene& s, const RadioPlan& plan) {
+  const ProjectProfile& p = s.profile;
   Json cards = Json::array();
   const bool tables = classesOf(p.projectTarget) != nullptr;
   for (int slot = 0; slot < std::clamp(p.simCount, 0, 2); slot++) {
@@ -480,23 +463,12 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                                                   : classLabel(p.projectTarget, cls.index)},
                      {"source", s.cardSource[slot]}});
   }
-  j["cards"] = cards;
+  return cards;
+}
 
-  j["master"] = {{"code", plan.masterCard},
-                 {"words", masterWords(plan.masterCard)},
-                 {"written", plan.master.written},
-                 {"reason", masterReason(s, plan)}};
-  j["actual_table"] = {{"table", tables ? Json(tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget))
-                                        : Json(nullptr)},
-                       {"row", plan.actual.card[0].index},
-                       {"column", plan.actual.card[1].index},
-                       {"combination", actualName(plan.actual.code)}};
-  Json standbys = Json::array();
-  for (int i = 0; i < std::clamp(p.standbyCount, 0, MAX_STANDBY); i++) {
-    standbys.push_back(standbyJson(s, plan, i));
-  }
-  j["standbys"] = standbys;
-  j["actual_rat_value"] = plan.actualRatValue;
+// The NVRAM check as planned, or as the state shows the daemon left it.
+Json nvramJson(const Scene& s, const RadioPlan& plan, const Writes& writes) {
+  const ProjectProfile& p = s.profile;
   const bool checked = p.manualRatMask == NO_MANUAL_RAT_MASK && plan.nvram.checked;
   Json nvram = {{"state", !checked      ? "not checked"
                           : writes.swap ? "swapped"
@@ -521,7 +493,51 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                     nvramWords(s, plan, true);
     }
   }
-  j["nvram"] = nvram;
+  return nvram;
+}
+
+}  // namespace
+
+Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
+  const ProjectProfile& p = s.profile;
+  Json j;
+  j["mode"] = s.mode;
+  j["sources"] = s.sources;
+  j["missing"] = s.missing;
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
+    j["missing"].push_back(
+        "the card that was master last time is known from the card history's slot list, which "
+        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
+        "daemon chose");
+  }
+  if (!s.integration.described.empty()) j["integration"] = s.integration.described;
+  j["assumptions"] = s.assumptions;
+  j["profile"] = profileJson(s);
+  std::vector<int32_t> caps(s.capability.standbyRatCap,
+                            s.capability.standbyRatCap + std::clamp(p.standbyCount, 1, 5));
+  j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
+
+  j["cards"] = cardsJson(s, plan);
+
+  j["master"] = {{"code", plan.masterCard},
+                 {"words", masterWords(plan.masterCard)},
+                 {"written", plan.master.written},
+                 {"reason", masterReason(s, plan)}};
+  j["actual_table"] = {{"table", classesOf(p.projectTarget) != nullptr
+                                     ? Json(tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget))
+                                     : Json(nullptr)},
+                       {"row", plan.actual.card[0].index},
+                       {"column", plan.actual.card[1].index},
+                       {"combination", actualName(plan.actual.code)}};
+  Json standbys = Json::array();
+  for (int i = 0; i < std::clamp(p.standbyCount, 0, MAX_STANDBY); i++) {
+    standbys.push_back(standbyJson(s, plan, i));
+  }
+  j["standbys"] = standbys;
+  j["actual_rat_value"] = plan.actualRatValue;
+  j["nvram"] = nvramJson(s, plan, writes);
 
   Json props = Json::array();
   for (const auto& [name, value] : writes.properties) props.push_back({name, value});

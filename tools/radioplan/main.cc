@@ -6,13 +6,16 @@
 
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/files.h"
 #include "cli/options.h"
 #include "platform/properties.h"
 #include "profile/profile.h"
 #include "radioplan/explain.h"
+#include "radioplan/fleet.h"
 #include "radioplan/names.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -27,6 +30,8 @@ constexpr char kUsage[] =
     "  or:  radioplan --bugreport FILE [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
     "  or:  radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
     "  or:  radioplan --matrix [--target T] [OPTIONS]\n"
+    "  or:  radioplan --fleet REPORT|FOLDER...   (one JSON Lines record per bug report)\n"
+    "  or:  radioplan --summary [RECORDS.JSONL...] (a table by outcome; stdin without files)\n"
     "  or:  radioplan --names\n"
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
@@ -103,6 +108,8 @@ enum Option {
   kBrief,
   kBugreport,
   kBoot,
+  kFleet,
+  kSummary,
   kNames,
   kProperties,
   kHelp,
@@ -157,11 +164,26 @@ struct Command {
   int boot = 0;  // the bug report's start; 0: the last
   std::vector<std::string> rild;
   bool matrix = false, files = false, brief = false, names = false, properties = false;
+  bool fleet = false, summary = false;
+  std::vector<std::string> paths;  // --fleet's reports and folders, --summary's record files
   radioplan::Overrides overrides;
 };
 
-// Parses the command line; returns -1 to go on, or the exit status.
-int parse(int argc, char** argv, Command* cmd) {
+// --fleet and --summary take paths and nothing else.
+int fleetCommand(int argc, char** argv, Command* cmd) {
+  if (cmd->fleet && cmd->summary) return cli::usageError(kTool, "--fleet or --summary, not both");
+  cmd->paths.assign(argv + optind, argv + argc);
+  if (cmd->fleet && cmd->paths.empty()) {
+    return cli::usageError(kTool, "--fleet: give bug reports or folders of them");
+  }
+  if (optind != 2) {
+    return cli::usageError(kTool,
+                           cmd->fleet ? "--fleet takes only paths" : "--summary takes only paths");
+  }
+  return -1;
+}
+
+std::vector<option> longOptions() {
   std::vector<option> options = {
       {"root", required_argument, nullptr, kRoot},
       {"props", required_argument, nullptr, kProps},
@@ -178,6 +200,8 @@ int parse(int argc, char** argv, Command* cmd) {
       {"brief", no_argument, nullptr, kBrief},
       {"bugreport", required_argument, nullptr, kBugreport},
       {"boot", required_argument, nullptr, kBoot},
+      {"fleet", no_argument, nullptr, kFleet},
+      {"summary", no_argument, nullptr, kSummary},
       {"names", no_argument, nullptr, kNames},
       {"properties", no_argument, nullptr, kProperties},
       {"help", no_argument, nullptr, kHelp},
@@ -187,108 +211,119 @@ int parse(int argc, char** argv, Command* cmd) {
                        kFirstPropertyOption + static_cast<int>(i)});
   }
   options.push_back({});
-  radioplan::Properties& props = cmd->overrides.properties;
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
-    const std::string value = optarg != nullptr ? optarg : "";
-    if (c >= kFirstPropertyOption) {
-      const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
-      if (std::string(option.name) == "target" && !knownTarget(value)) {
-        return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
-      }
-      props[option.property] = value;
-      continue;
+  return options;
+}
+
+// One option's effect on the command; -1 to go on, or the exit status.
+int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
+  if (c >= kFirstPropertyOption) {
+    const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+    if (std::string(option.name) == "target" && !knownTarget(value)) {
+      return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
     }
-    switch (c) {
-      case kHelp:
-        printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
-        return 0;
-      case kRoot:
-        cmd->root = value;
-        break;
-      case kProps:
-        cmd->props = value;
-        break;
-      case kHistory:
-        cmd->history = value;
-        break;
-      case kRild:
-        cmd->rild.push_back(value);
-        break;
-      case kMatrix:
-        cmd->matrix = true;
-        break;
-      case kMsms:
-        if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
-          return cli::usageError(kTool,
-                                 "--msms \"" + value + "\": three digits expected, e.g. 221");
-        }
-        cmd->overrides.factoryDigits = value;
-        break;
-      case kCapability:
-        cmd->overrides.capability.clear();
-        if (!parseCapability(value, &cmd->overrides.capability)) {
-          return cli::usageError(kTool,
-                                 "--capability \"" + value +
-                                     "\": one to five RAT masks separated by commas, e.g. 31,1");
-        }
-        break;
-      case kSet: {
-        const size_t eq = value.find('=');
-        if (eq == std::string::npos || eq == 0) {
-          return cli::usageError(kTool, "--set \"" + value + "\": NAME=VALUE expected");
-        }
-        props[value.substr(0, eq)] = value.substr(eq + 1);
-        break;
-      }
-      case kSlot0:
-      case kSlot1:
-        try {
-          radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
-        } catch (const std::invalid_argument& e) {
-          return cli::usageError(kTool,
-                                 std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
-        }
-        cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
-        break;
-      case kFormat:
-        if (value != "text" && value != "markdown" && value != "json" && value != "html") {
-          return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
-        }
-        cmd->format = value;
-        break;
-      case kFiles:
-        cmd->files = true;
-        break;
-      case kBrief:
-        cmd->brief = true;
-        break;
-      case kBugreport:
-        if (!cmd->bugreport.empty()) {
-          return cli::usageError(kTool, "--bugreport \"" + value + "\" after \"" + cmd->bugreport +
-                                            "\": one report a run");
-        }
-        cmd->bugreport = value;
-        break;
-      case kBoot:
-        if (value.empty() || value.size() > 6 ||
-            value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
-          return cli::usageError(kTool, "--boot \"" + value + "\": a start's number, from 1");
-        }
-        cmd->boot = std::stoi(value);
-        break;
-      case kNames:
-        cmd->names = true;
-        break;
-      case kProperties:
-        cmd->properties = true;
-        break;
-      case ':':
-        return cli::usageError(kTool, cli::missingValue(argv));
-      default:
-        return cli::usageError(kTool, cli::refusedOption(argv));
-    }
+    cmd->overrides.properties[option.property] = value;
+    return -1;
   }
+  switch (c) {
+    case kHelp:
+      printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
+      return 0;
+    case kRoot:
+      cmd->root = value;
+      break;
+    case kProps:
+      cmd->props = value;
+      break;
+    case kHistory:
+      cmd->history = value;
+      break;
+    case kRild:
+      cmd->rild.push_back(value);
+      break;
+    case kMatrix:
+      cmd->matrix = true;
+      break;
+    case kMsms:
+      if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
+        return cli::usageError(kTool, "--msms \"" + value + "\": three digits expected, e.g. 221");
+      }
+      cmd->overrides.factoryDigits = value;
+      break;
+    case kCapability:
+      cmd->overrides.capability.clear();
+      if (!parseCapability(value, &cmd->overrides.capability)) {
+        return cli::usageError(
+            kTool,
+            "--capability \"" + value + "\": one to five RAT masks separated by commas, e.g. 31,1");
+      }
+      break;
+    case kSet: {
+      const size_t eq = value.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        return cli::usageError(kTool, "--set \"" + value + "\": NAME=VALUE expected");
+      }
+      cmd->overrides.properties[value.substr(0, eq)] = value.substr(eq + 1);
+      break;
+    }
+    case kSlot0:
+    case kSlot1:
+      try {
+        radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
+      } catch (const std::invalid_argument& e) {
+        return cli::usageError(kTool,
+                               std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
+      }
+      cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
+      break;
+    case kFormat:
+      if (value != "text" && value != "markdown" && value != "json" && value != "html") {
+        return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
+      }
+      cmd->format = value;
+      break;
+    case kFiles:
+      cmd->files = true;
+      break;
+    case kBrief:
+      cmd->brief = true;
+      break;
+    case kBugreport:
+      if (!cmd->bugreport.empty()) {
+        return cli::usageError(kTool, "--bugreport \"" + value + "\" after \"" + cmd->bugreport +
+                                          "\": one report a run");
+      }
+      cmd->bugreport = value;
+      break;
+    case kBoot:
+      if (value.empty() || value.size() > 6 ||
+          value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
+        return cli::usageError(kTool, "--boot \"" + value + "\": a start's number, from 1");
+      }
+      cmd->boot = std::stoi(value);
+      break;
+    case kFleet:
+      cmd->fleet = true;
+      break;
+    case kSummary:
+      cmd->summary = true;
+      break;
+    case kNames:
+      cmd->names = true;
+      break;
+    case kProperties:
+      cmd->properties = true;
+      break;
+    case ':':
+      return cli::usageError(kTool, cli::missingValue(argv));
+    default:
+      return cli::usageError(kTool, cli::refusedOption(argv));
+  }
+  return -1;
+}
+
+// What the options say together; -1 to go on, or the exit status.
+int checkCommand(int argc, char** argv, Command* cmd) {
+  if (cmd->fleet || cmd->summary) return fleetCommand(argc, argv, cmd);
   if (optind < argc)
     return cli::usageError(kTool, std::string("unexpected argument \"") + argv[optind] + "\"");
   if (argc == 1) {
@@ -315,8 +350,51 @@ int parse(int argc, char** argv, Command* cmd) {
   return -1;
 }
 
+// Parses the command line; returns -1 to go on, or the exit status.
+int parse(int argc, char** argv, Command* cmd) {
+  const std::vector<option> options = longOptions();
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
+    const int status = applyOption(c, optarg != nullptr ? optarg : "", argv, cmd);
+    if (status >= 0) return status;
+  }
+  return checkCommand(argc, argv, cmd);
+}
+
+// One JSON Lines record per report, each written as soon as it is made.
+int runFleet(const Command& cmd) {
+  for (const std::string& path : cmd.paths) {
+    for (const std::string& report : radioplan::reportsIn(path)) {
+      std::cout << radioplan::fleetRecord(report).dump() << "\n" << std::flush;
+    }
+  }
+  return std::cout ? 0 : 1;
+}
+
+int runSummary(const Command& cmd) {
+  std::string out;
+  if (cmd.paths.empty()) {
+    out = radioplan::fleetSummary(std::cin);
+  } else {
+    std::string records, bytes, why;
+    for (const std::string& path : cmd.paths) {
+      if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
+        std::cerr << "radioplan: " << path << ": " << why << "\n";
+        return 1;
+      }
+      records += bytes + "\n";
+    }
+    std::istringstream in(records);
+    out = radioplan::fleetSummary(in);
+  }
+  std::cout << out << std::flush;
+  return std::cout ? 0 : 1;
+}
+
 int run(const Command& cmd) {
   using namespace radioplan;
+  if (cmd.fleet) return runFleet(cmd);
+  if (cmd.summary) return runSummary(cmd);
   if (cmd.names) {
     std::cout << daemonNames().dump(2) << "\n";
     return std::cout.flush() ? 0 : 1;
