@@ -84,6 +84,8 @@ def unusable(directory):
     files = {"damaged.zip": damaged}
     with zipfile.ZipFile(os.path.join(directory, "unrelated.zip"), "w") as z:
         z.writestr("notes.txt", "not a bug report")
+    with zipfile.ZipFile(os.path.join(directory, "flood.zip"), "w") as z:
+        z.writestr("main_entry.txt", "x" * 100000)
     bugreport.write(os.path.join(directory, "silent.zip"), {}, [
         "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
     files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
@@ -96,6 +98,7 @@ def unusable(directory):
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
         ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"),
-        ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"))]
+        ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"),
+        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"))]
 
 

@@ -14,6 +14,7 @@ import subprocess
 import zipfile
 
 MAIN_ENTRY = "main_entry.txt"
+MAX_NAME = 255  # main_entry.txt names one file; longer is no name (and would flood an error line)
 SECTION = re.compile(r"^------ (.*?)(?: \((.*)\))? ------$")
 SECTION_END = re.compile(r"^------ [\d.]+s was the duration of '.*' ------$")
 # Where the daemon's lines may be: its radio buffer, else the main buffer a device logs it to.
@@ -72,13 +73,20 @@ def read(path):
                 if MAIN_ENTRY not in z.namelist():
                     raise BugreportError("%s: a zip without %s: not a bug report" % (path,
                                                                                     MAIN_ENTRY))
+                if z.getinfo(MAIN_ENTRY).file_size > MAX_NAME:
+                    raise BugreportError("%s: %s holds %d bytes, not a file name" % (
+                        path, MAIN_ENTRY, z.getinfo(MAIN_ENTRY).file_size))
                 main_name = z.read(MAIN_ENTRY).decode(errors="replace").strip()
                 if main_name not in z.namelist():
                     raise BugreportError('%s: %s names "%s", which the zip lacks'
-                                         % (path, MAIN_ENTRY, main_name))
+                                         % (path, MAIN_ENTRY, main_name[:MAX_NAME]))
                 data = z.read(main_name)
+        except BugreportError:
+            raise
         except (zipfile.BadZipFile, EOFError, OSError) as e:
-            raise BugreportError("%s: damaged zip (%s)" % (path, e))
+            raise BugreportError("%s: damaged zip (%s)" % (path, str(e)[:MAX_NAME]))
+        except (RuntimeError, NotImplementedError) as e:  # encrypted, or an unknown method
+            raise BugreportError("%s: unreadable zip entry (%s)" % (path, str(e)[:MAX_NAME]))
     report = Report(path, main_name, data.decode("utf-8", "surrogateescape"))
     if not report.sections:
         raise BugreportError("%s%s: not a bug report's main text (no \"------ TITLE (COMMAND) "

@@ -29,6 +29,7 @@ namespace {
 // The sections that may hold the daemon's lines, in the order they are looked at.
 constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
 constexpr char kMainEntry[] = "main_entry.txt";
+constexpr size_t kMaxName = 255;  // main_entry.txt names one file; longer floods an error line
 
 #ifdef MODEMPREP_LIBZIP
 
@@ -65,12 +66,18 @@ std::string mainText(const std::string& path, const std::string& bytes, std::str
   if (zip_name_locate(zip.get(), kMainEntry, 0) < 0) {
     throw BugreportError(path + ": a zip without " + kMainEntry + ": not a bug report");
   }
+  zip_stat_t entry;
+  if (zip_stat(zip.get(), kMainEntry, 0, &entry) == 0 && (entry.valid & ZIP_STAT_SIZE) != 0 &&
+      entry.size > kMaxName) {
+    throw BugreportError(path + ": " + kMainEntry + " holds " + std::to_string(entry.size) +
+                         " bytes, not a file name");
+  }
   *mainName = zipEntry(zip.get(), path, kMainEntry);
   while (!mainName->empty() && isspace(static_cast<unsigned char>(mainName->back()))) {
     mainName->pop_back();
   }
   if (zip_name_locate(zip.get(), mainName->c_str(), 0) < 0) {
-    throw BugreportError(path + ": " + kMainEntry + " names \"" + *mainName +
+    throw BugreportError(path + ": " + kMainEntry + " names \"" + mainName->substr(0, kMaxName) +
                          "\", which the zip lacks");
   }
   return zipEntry(zip.get(), path, *mainName);
@@ -185,7 +192,8 @@ std::string folderText(const std::string& path, std::string* mainName) {
                          "): not an unzipped bug report");
   }
   *mainName = bytes.substr(0, bytes.find_first_of("\r\n"));
-  if (mainName->empty() || mainName->size() > 255 || mainName->find("..") != std::string::npos) {
+  if (mainName->empty() || mainName->size() > kMaxName ||
+      mainName->find("..") != std::string::npos) {
     throw BugreportError(entry + ": names no file of the folder");
   }
   if (!cli::readFile(path + "/" + *mainName, cli::Readable::kRegularOnly, &bytes, &why)) {

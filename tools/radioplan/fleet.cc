@@ -94,7 +94,8 @@ std::string fleetSummary(std::istream& in) {
     records++;
     const std::string outcome = r.value("outcome", "");
     totals[outcome]++;
-      const std::string detail = outcome == "unusable" ? r.value("reason", "") : r.value("standbys", "");
+    const std::string detail =
+        outcome == "unusable" ? r.value("reason", "") : r.value("standbys", "");
     if (outcome == "partly unknown") {
       for (const auto& [decision, why] : r["unknown"].items()) {
         table[outcome][decision + ": " + why.get<std::string>()]++;

@@ -405,7 +405,7 @@ GetpropVerdict readGetprop(const std::string& text, Properties* out, bool skipOt
     // "[name]: [first line of a value" goes on until a line ends with "]".
     if (line[0] != '[' || line.find("]: [") == std::string::npos) {
       if (skipOthers) continue;
-      return {number, false};
+      return {number, in.peek() == EOF && text.back() != '\n'};
     }
     entry = line;
     entryLine = number;
