@@ -68,6 +68,9 @@ def made():
                    plan),
     })
     _made["two starts, first"] = (_made["two starts"][0], plan)
+    # This boot's radio log holds nothing of the daemon; the previous boot's log holds its start.
+    _made["previous boot"] = (bugreport.write(path("p.zip"), props, log[:1], last_logcat=log),
+                              plan)
     return _made
 
 

@@ -144,6 +144,9 @@ class FromBugreport(unittest.TestCase):
                 ("CR CR LF", [], ["start 1 of 1"], "Missing"),
                 ("UTF-16", [], ["start 1 of 1"], "Missing"),
                 ("two starts, first", ["--boot", "1"], ["start 1 of 2"], "Missing"),
+                ("previous boot", ["--previous-boot"],
+                 ["LAST LOGCAT section (line", "the previous boot's log, not this boot's"],
+                 "Missing"),
                 ("cut short", [], ["Master card: unknown", "NVRAM: unknown",
                                    "persist.radio.vx.master.card is unknown: the logged start "
                                    "holds no read of it and the report no SYSTEM PROPERTIES"],
@@ -162,6 +165,11 @@ class FromBugreport(unittest.TestCase):
                     self.assertIn(words, text)
                 if never:
                     self.assertNotIn(never, text)
+        # The previous boot's start is offered, never taken in place of this boot's.
+        offered = radioplan("--bugreport", made["previous boot"][0])
+        self.assertEqual((1, ""), (offered.returncode, offered.stdout))
+        self.assertIn("its LAST LOGCAT section (the previous boot) holds some: --previous-boot",
+                      offered.stderr)
 
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")

@@ -150,13 +150,13 @@ def make_text(sections):
 
 
 def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut=None,
-          line_end="\n", encoding="utf-8"):
+          line_end="\n", encoding="utf-8", last_logcat=None):
     """A bug report at `path` in dumpstate's section order (the logs, then the state): the radio
     log as the lines logcat gives; properties {name: value} as getprop prints them, among a
     phone's own (None: no SYSTEM PROPERTIES section, as a user build's telephony report), one
     vendor value on several lines; cut: the text ends before the first line holding it;
     zipped None: an unzipped report's folder. Reports of Android 11 and later end with a second
-    SYSTEM LOG section (logcat -T)."""
+    SYSTEM LOG section (logcat -T); last_logcat: lines of the previous boot's log (LAST LOGCAT)."""
     command = lambda buffer: logcat_command(buffer, uid)  # noqa: E731
     state = [] if properties is None else [("SYSTEM PROPERTIES", "getprop", [
         "[%s]: [%s]" % item for item in sorted(dict(PHONE_PROPERTIES, **properties).items())])]
@@ -170,7 +170,8 @@ def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut
     ] + state + [
         ("FILESYSTEMS & FREE SPACE", "df", ["Filesystem 1K-blocks Used Available Use% Mounted on"]),
         tail,
-    ])
+    ] + ([] if last_logcat is None else [
+        ("LAST LOGCAT", "logcat -L -b all -v threadtime -v printable -v uid -d *:v", last_logcat)]))
     if cut is not None:
         text = text[:text.rindex("\n", 0, text.index(cut)) + 1]
     text = text.replace("\n", line_end)

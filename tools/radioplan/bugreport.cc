@@ -28,6 +28,7 @@ namespace {
 
 // The sections that may hold the daemon's lines, in the order they are looked at.
 constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
+constexpr const char* kPreviousBootSections[] = {"LAST LOGCAT"};
 constexpr char kMainEntry[] = "main_entry.txt";
 constexpr size_t kMaxName = 255;  // main_entry.txt names one file; longer floods an error line
 
@@ -405,16 +406,21 @@ bool startIn(const Section& section, int boot, LoggedStart* out, std::string* er
 
 }  // namespace
 
-LoggedStart loggedStart(const Bugreport& report, int boot) {
-  std::string present;
-  for (const char* title : kLogSections) {
+namespace {
+
+// Start `boot` in the last section of one of the titles, in their order, that holds the daemon's
+// lines; *present: the titles the report has.
+std::optional<LoggedStart> startInSections(const Bugreport& report, int boot,
+                                           const std::vector<const char*>& titles,
+                                           std::string* present) {
+  for (const char* title : titles) {
     // Every section of the title, the last that holds the daemon's lines (a report of Android 11
     // and later ends with a second SYSTEM LOG).
     std::optional<LoggedStart> found;
     for (const Section& section : report.sections) {
       if (section.title != title) continue;
-      if (present.find(title) == std::string::npos) {
-        present += (present.empty() ? "" : ", ") + std::string(title);
+      if (present->find(title) == std::string::npos) {
+        *present += (present->empty() ? "" : ", ") + std::string(title);
       }
       LoggedStart out;
       std::string error;
@@ -424,11 +430,34 @@ LoggedStart loggedStart(const Bugreport& report, int boot) {
         throw BugreportError(report.path + ": " + e.what());
       }
     }
-    if (found) return *found;
+    if (found) return found;
   }
-  throw BugreportError(report.path + ": no line of the daemon" +
-                       (present.empty() ? ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"
-                                        : " in its sections " + present));
+  return std::nullopt;
+}
+
+}  // namespace
+
+LoggedStart loggedStart(const Bugreport& report, int boot, bool previousBoot) {
+  const std::vector<const char*> previous(std::begin(kPreviousBootSections),
+                                          std::end(kPreviousBootSections));
+  std::string present, lastPresent;
+  if (previousBoot) {
+    const std::optional<LoggedStart> found = startInSections(report, boot, previous, &present);
+    if (found) return *found;
+    throw BugreportError(report.path +
+                         ": no line of the daemon in a LAST LOGCAT section (the "
+                         "previous boot's log)" +
+                         (present.empty() ? ": the report has none" : ""));
+  }
+  const std::vector<const char*> titles(std::begin(kLogSections), std::end(kLogSections));
+  const std::optional<LoggedStart> found = startInSections(report, boot, titles, &present);
+  if (found) return *found;
+  const bool earlier = startInSections(report, 0, previous, &lastPresent).has_value();
+  throw BugreportError(
+      report.path + ": no line of the daemon" +
+      (present.empty() ? ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"
+                       : " in its sections " + present) +
+      (earlier ? "; its LAST LOGCAT section (the previous boot) holds some: --previous-boot" : ""));
 }
 
 }  // namespace radioplan

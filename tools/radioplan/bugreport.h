@@ -102,6 +102,9 @@ struct LoggedStart {
 // Start `boot` (1-based; 0: the last) in the RADIO LOG section, else in the SYSTEM LOG or EVENT
 // LOG sections (a device may log the daemon to its main buffer). Throws BugreportError when none
 // of them holds a line of the daemon, or there is no such start.
-LoggedStart loggedStart(const Bugreport& report, int boot = 0);
+// previousBoot: start `boot` in the LAST LOGCAT section instead (the previous boot's log,
+// "logcat -L"), never in place of this boot's; without it, an error says when only that section
+// holds the daemon's lines.
+LoggedStart loggedStart(const Bugreport& report, int boot = 0, bool previousBoot = false);
 
 }  // namespace radioplan

@@ -62,7 +62,7 @@ std::vector<std::string> reportsIn(const std::string& path) {
 Json fleetRecord(const std::string& report) {
   Json r = {{"path", report}};
   try {
-    const Scene scene = sceneFromBugreport(report, 0, "", {}, Overrides());
+    const Scene scene = sceneFromBugreport(report, 0, false, "", {}, Overrides());
     const RadioPlan plan = planOf(scene);
     const Json j = explain(scene, plan, writesOf(scene, plan));
     r["outcome"] = j["unknown"].empty() ? "planned" : "partly unknown";

@@ -50,6 +50,8 @@ constexpr char kUsage[] =
     "                      capability from that start, where no file gives them\n"
     "  --boot N            with --bugreport: the daemon's Nth start in the log (from 1; default\n"
     "                      the last)\n"
+    "  --previous-boot     with --bugreport: the start in its LAST LOGCAT section, the previous\n"
+    "                      boot's log, labelled so\n"
     "  --history FILE      with --props or --bugreport: the card history pulled from the phone\n"
     "                      (radio.cfg)\n"
     "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
@@ -108,6 +110,7 @@ enum Option {
   kBrief,
   kBugreport,
   kBoot,
+  kPreviousBoot,
   kFleet,
   kSummary,
   kNames,
@@ -161,7 +164,8 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 
 struct Command {
   std::string root, props, bugreport, history, format = "text";
-  int boot = 0;  // the bug report's start; 0: the last
+  int boot = 0;               // the bug report's start; 0: the last
+  bool previousBoot = false;  // from its LAST LOGCAT section
   std::vector<std::string> rild;
   bool matrix = false, files = false, brief = false, names = false, properties = false;
   bool fleet = false, summary = false;
@@ -200,6 +204,7 @@ std::vector<option> longOptions() {
       {"brief", no_argument, nullptr, kBrief},
       {"bugreport", required_argument, nullptr, kBugreport},
       {"boot", required_argument, nullptr, kBoot},
+      {"previous-boot", no_argument, nullptr, kPreviousBoot},
       {"fleet", no_argument, nullptr, kFleet},
       {"summary", no_argument, nullptr, kSummary},
       {"names", no_argument, nullptr, kNames},
@@ -301,6 +306,9 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
       }
       cmd->boot = std::stoi(value);
       break;
+    case kPreviousBoot:
+      cmd->previousBoot = true;
+      break;
     case kFleet:
       cmd->fleet = true;
       break;
@@ -338,8 +346,8 @@ int checkCommand(int argc, char** argv, Command* cmd) {
     return cli::usageError(
         kTool, "--history and --rild go with --props or --bugreport (a root holds its own files)");
   }
-  if (cmd->boot != 0 && cmd->bugreport.empty())
-    return cli::usageError(kTool, "--boot goes with --bugreport");
+  if ((cmd->boot != 0 || cmd->previousBoot) && cmd->bugreport.empty())
+    return cli::usageError(kTool, "--boot and --previous-boot go with --bugreport");
   if (cmd->properties && cmd->props.empty() && cmd->bugreport.empty())
     return cli::usageError(kTool, "--properties goes with --props or --bugreport");
   if (cmd->format == "html" && !cmd->matrix)
@@ -400,11 +408,11 @@ int run(const Command& cmd) {
     return std::cout.flush() ? 0 : 1;
   }
   Scene scene =
-      !cmd.root.empty()    ? sceneFromRoot(cmd.root, cmd.overrides)
-      : !cmd.props.empty() ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
-      : !cmd.bugreport.empty()
-          ? sceneFromBugreport(cmd.bugreport, cmd.boot, cmd.history, cmd.rild, cmd.overrides)
-          : sceneWhatIf(cmd.overrides);
+      !cmd.root.empty()        ? sceneFromRoot(cmd.root, cmd.overrides)
+      : !cmd.props.empty()     ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
+      : !cmd.bugreport.empty() ? sceneFromBugreport(cmd.bugreport, cmd.boot, cmd.previousBoot,
+                                                    cmd.history, cmd.rild, cmd.overrides)
+                               : sceneWhatIf(cmd.overrides);
   std::string out;
   if (cmd.properties) {
     const Integration& i = scene.integration;

@@ -686,7 +686,9 @@ std::string quoted(const std::string& value) {
 
 std::string loggedSource(const LoggedStart& log) {
   return "the daemon's lines in its " + log.section + " section (line " +
-         std::to_string(log.sectionLine) + "), " +
+         std::to_string(log.sectionLine) +
+         (log.section == "LAST LOGCAT" ? "; the previous boot's log, not this boot's" : "") +
+         "), " +
          (log.start == 0
               ? std::string("no whole start: ")
               : "start " + std::to_string(log.start) + " of " + std::to_string(log.starts) + ": ") +
@@ -869,8 +871,9 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
   return sceneFromDump(std::move(s), historyPath, rildPaths, o);
 }
 
-Scene sceneFromBugreport(const std::string& path, int boot, const std::string& historyPath,
-                         const std::vector<std::string>& rildPaths, const Overrides& o) {
+Scene sceneFromBugreport(const std::string& path, int boot, bool previousBoot,
+                         const std::string& historyPath, const std::vector<std::string>& rildPaths,
+                         const Overrides& o) {
   const Bugreport report = readBugreport(path);
   Scene s;
   s.mode = "bugreport";
@@ -884,7 +887,7 @@ Scene sceneFromBugreport(const std::string& path, int boot, const std::string& h
     s.sources.push_back("its SYSTEM PROPERTIES section (line " + std::to_string(properties->line) +
                         "): " + std::to_string(s.observed.size()) + " properties");
   }
-  s.logged = loggedStart(report, boot);
+  s.logged = loggedStart(report, boot, previousBoot);
   s.identity = identityOf(report.identity, s.observed);
   s.sources.push_back(loggedSource(*s.logged));
   s.integration = readVendorNames(&s.observed);

@@ -145,9 +145,11 @@ Scene sceneFromRoot(const std::string& root, const Overrides& overrides);
 Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
                      const std::vector<std::string>& rildPaths, const Overrides& overrides);
 // The properties of its SYSTEM PROPERTIES section; the cards, where no file gives them, and the
-// modem's capability from the daemon's lines of start `boot` (0: the last) in its radio log.
-Scene sceneFromBugreport(const std::string& path, int boot, const std::string& historyPath,
-                         const std::vector<std::string>& rildPaths, const Overrides& overrides);
+// modem's capability from the daemon's lines of start `boot` (0: the last) in its radio log, or
+// in its LAST LOGCAT section (the previous boot's log) with previousBoot.
+Scene sceneFromBugreport(const std::string& path, int boot, bool previousBoot,
+                         const std::string& historyPath, const std::vector<std::string>& rildPaths,
+                         const Overrides& overrides);
 Scene sceneWhatIf(const Overrides& overrides, const std::string& mode = "what-if");
 
 // The card a modem answering so would leave in the daemon's record of that slot.
