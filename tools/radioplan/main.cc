@@ -219,35 +219,9 @@ std::vector<option> longOptions() {
   return options;
 }
 
-// One option's effect on the command; -1 to go on, or the exit status.
-int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
-  if (c >= kFirstPropertyOption) {
-    const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
-    if (std::string(option.name) == "target" && !knownTarget(value)) {
-      return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
-    }
-    cmd->overrides.properties[option.property] = value;
-    return -1;
-  }
+// An option that gives one of the plan's inputs, checked; -1 to go on, or the exit status.
+int applyInput(int c, const std::string& value, char** argv, Command* cmd) {
   switch (c) {
-    case kHelp:
-      printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
-      return 0;
-    case kRoot:
-      cmd->root = value;
-      break;
-    case kProps:
-      cmd->props = value;
-      break;
-    case kHistory:
-      cmd->history = value;
-      break;
-    case kRild:
-      cmd->rild.push_back(value);
-      break;
-    case kMatrix:
-      cmd->matrix = true;
-      break;
     case kMsms:
       if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
         return cli::usageError(kTool, "--msms \"" + value + "\": three digits expected, e.g. 221");
@@ -285,6 +259,41 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
         return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
       }
       cmd->format = value;
+      break;
+    default:
+      return cli::usageError(kTool, cli::refusedOption(argv));
+  }
+  return -1;
+}
+
+// One option's effect on the command; -1 to go on, or the exit status.
+int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
+  if (c >= kFirstPropertyOption) {
+    const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+    if (std::string(option.name) == "target" && !knownTarget(value)) {
+      return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+    }
+    cmd->overrides.properties[option.property] = value;
+    return -1;
+  }
+  switch (c) {
+    case kHelp:
+      printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
+      return 0;
+    case kRoot:
+      cmd->root = value;
+      break;
+    case kProps:
+      cmd->props = value;
+      break;
+    case kHistory:
+      cmd->history = value;
+      break;
+    case kRild:
+      cmd->rild.push_back(value);
+      break;
+    case kMatrix:
+      cmd->matrix = true;
       break;
     case kFiles:
       cmd->files = true;
@@ -324,7 +333,7 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
     case ':':
       return cli::usageError(kTool, cli::missingValue(argv));
     default:
-      return cli::usageError(kTool, cli::refusedOption(argv));
+      return applyInput(c, value, argv, cmd);
   }
   return -1;
 }
