@@ -266,8 +266,26 @@ int applyInput(int c, const std::string& value, char** argv, Command* cmd) {
   return -1;
 }
 
+// Options that switch something on.
+struct Flag {
+  int option;
+  bool Command::*field;
+};
+constexpr Flag kFlags[] = {
+    {kMatrix, &Command::matrix},         {kFiles, &Command::files},
+    {kBrief, &Command::brief},           {kNames, &Command::names},
+    {kProperties, &Command::properties}, {kFleet, &Command::fleet},
+    {kSummary, &Command::summary},       {kPreviousBoot, &Command::previousBoot},
+};
+
 // One option's effect on the command; -1 to go on, or the exit status.
 int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
+  for (const Flag& flag : kFlags) {
+    if (c == flag.option) {
+      cmd->*flag.field = true;
+      return -1;
+    }
+  }
   if (c >= kFirstPropertyOption) {
     const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
     if (std::string(option.name) == "target" && !knownTarget(value)) {
@@ -292,15 +310,6 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
     case kRild:
       cmd->rild.push_back(value);
       break;
-    case kMatrix:
-      cmd->matrix = true;
-      break;
-    case kFiles:
-      cmd->files = true;
-      break;
-    case kBrief:
-      cmd->brief = true;
-      break;
     case kBugreport:
       if (!cmd->bugreport.empty()) {
         return cli::usageError(kTool, "--bugreport \"" + value + "\" after \"" + cmd->bugreport +
@@ -314,21 +323,6 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
         return cli::usageError(kTool, "--boot \"" + value + "\": a start's number, from 1");
       }
       cmd->boot = std::stoi(value);
-      break;
-    case kPreviousBoot:
-      cmd->previousBoot = true;
-      break;
-    case kFleet:
-      cmd->fleet = true;
-      break;
-    case kSummary:
-      cmd->summary = true;
-      break;
-    case kNames:
-      cmd->names = true;
-      break;
-    case kProperties:
-      cmd->properties = true;
       break;
     case ':':
       return cli::usageError(kTool, cli::missingValue(argv));
