@@ -15,7 +15,7 @@ from mpharness import HISTORY, REPO, Build, Phone, scenario
 from mpharness import bugreport
 
 MODEM = scenario("two_cards", faults=[
-    {"command": "AT+CIMI", "standby": 1, "noise": "\r\n\x07+CREG: 1,\"00A1\"\\\r\n"}])
+    {"command": "AT+CIMI", "standby": 1, "noise": "\r\n\x07+CREG: 1,\"00A1\"\\\x012\r\n"}])
 _made = {}
 
 
@@ -41,6 +41,7 @@ def made():
     finally:
         phone.close()
     names = bugreport.daemon_names(Build())
+    _made["log"] = first
     log = bugreport.logcat(first)
     cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
     path = lambda name: os.path.join(work, name)  # noqa: E731
@@ -55,8 +56,27 @@ def made():
         "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
         # The radio buffer rolled over in the middle of slot 0's query.
         "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
+        # A user build's telephony report: no SYSTEM PROPERTIES section; one cut short in its log
+        # before the master card's decision.
+        "user build": (bugreport.write(path("u.zip"), None, log), plan),
+        "cut short": (bugreport.write(path("c.txt"), None, log, zipped=False,
+                                      cut="persist.radio.vx.master.card"), plan),
+        "folder": (bugreport.write(path("f"), props, log, zipped=None), plan),
+        "CR CR LF": (bugreport.write(path("crcrlf.txt"), props, log, zipped=False,
+                                     line_end="\r\r\n"), plan),
+        "UTF-16": (bugreport.write(path("u16.txt"), props, log, zipped=False, encoding="utf-16"),
+                   plan),
     })
+    _made["two starts, first"] = (_made["two starts"][0], plan)
+    # This boot's radio log holds nothing of the daemon; the previous boot's log holds its start.
+    _made["previous boot"] = (bugreport.write(path("p.zip"), props, log[:1], last_logcat=log),
+                              plan)
     return _made
+
+
+def made_log():
+    """The host log of the first start behind the made reports."""
+    return made()["log"]
 
 
 def unusable(directory):
@@ -67,15 +87,21 @@ def unusable(directory):
     files = {"damaged.zip": damaged}
     with zipfile.ZipFile(os.path.join(directory, "unrelated.zip"), "w") as z:
         z.writestr("notes.txt", "not a bug report")
+    with zipfile.ZipFile(os.path.join(directory, "flood.zip"), "w") as z:
+        z.writestr("main_entry.txt", "x" * 100000)
     bugreport.write(os.path.join(directory, "silent.zip"), {}, [
         "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
     files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
+    log = bugreport.logcat(made_log())
+    bugreport.write(os.path.join(directory, "rolled-user.zip"), None, log[:1] + log[40:])
     for name, content in files.items():
         with open(os.path.join(directory, name), "wb") as f:
             f.write(content)
     return [(os.path.join(directory, name), why) for name, why in (
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
-        ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"))]
+        ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"),
+        ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"),
+        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"))]
 
 

@@ -125,23 +125,51 @@ class FromBugreport(unittest.TestCase):
         history = ["--history", made["history"]]
         # (report, arguments, what the report says, what it must not say)
         for name, args, says, never in (
-                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform ("], "Missing"),
+                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform (",
+                             "standby 0: 8 commands, 8 OK", "the daemon's error at line"],
+                 "Missing"),
                 ("text without uid", [], ["start 1 of 1"], "Missing"),
                 ("vendor", [], ["vendor (its property names"], "Missing"),
                 ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),
                 ("two starts", [], ["start 2 of 2", "slot 1: IMSI and type not recovered"], None),
                 ("two starts", history, ["card history " + made["history"]], "Missing"),
                 ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
-                                     "slot 0: its query is not in the radio log"], None)):
+                                     "slot 0: its query is not in the radio log"], None),
+                ("user build", [], ["Input: multi-SIM digits = 221 (the daemon's write of",
+                                    "Phone: device phone, build test/phone/phone:15/TEST.01/1:user"
+                                    "/release-keys, baseband MODEM.01; report taken 2026-12-06",
+                                    "persist.radio.vx.master.card = unset (the daemon's read at"],
+                 "Missing"),
+                ("folder", [], ["start 1 of 1"], "Missing"),
+                ("CR CR LF", [], ["start 1 of 1"], "Missing"),
+                ("UTF-16", [], ["start 1 of 1"], "Missing"),
+                ("two starts, first", ["--boot", "1"], ["start 1 of 2"], "Missing"),
+                ("previous boot", ["--previous-boot"],
+                 ["LAST LOGCAT section (line", "the previous boot's log, not this boot's"],
+                 "Missing"),
+                ("cut short", [], ["Master card: unknown", "NVRAM: unknown",
+                                   "persist.radio.vx.master.card is unknown: the logged start "
+                                   "holds no read of it and the report no SYSTEM PROPERTIES"],
+                 "stored master card: unset")):
             with self.subTest(name, args=args):
                 path, root = made[name]
                 plan = plan_json("--bugreport", path, *args)
-                self.assertEqual(decisions(root), decisions(plan))
+                if plan["unknown"]:  # what it cannot know it says, and the rest is the run's
+                    self.assertEqual(decisions(root)[0], decisions(plan)[0])
+                    self.assertEqual(("unknown", "unknown"),
+                                     (plan["master"]["code"], plan["nvram"]["state"]))
+                else:
+                    self.assertEqual(decisions(root), decisions(plan))
                 text = radioplan("--bugreport", path, *args).stdout
                 for words in says:
                     self.assertIn(words, text)
                 if never:
                     self.assertNotIn(never, text)
+        # The previous boot's start is offered, never taken in place of this boot's.
+        offered = radioplan("--bugreport", made["previous boot"][0])
+        self.assertEqual((1, ""), (offered.returncode, offered.stdout))
+        self.assertIn("its LAST LOGCAT section (the previous boot) holds some: --previous-boot",
+                      offered.stderr)
 
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")

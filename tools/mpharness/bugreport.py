@@ -8,11 +8,13 @@ read() is the replay's reader; write() makes bug reports from host runs of the d
 tests (make_text, logcat and vendor_names give the pieces).
 """
 import json
+import os
 import re
 import subprocess
 import zipfile
 
 MAIN_ENTRY = "main_entry.txt"
+MAX_NAME = 255  # main_entry.txt names one file; longer is no name (and would flood an error line)
 SECTION = re.compile(r"^------ (.*?)(?: \((.*)\))? ------$")
 SECTION_END = re.compile(r"^------ [\d.]+s was the duration of '.*' ------$")
 # Where the daemon's lines may be: its radio buffer, else the main buffer a device logs it to.
@@ -20,7 +22,8 @@ LOG_SECTIONS = ("RADIO LOG", "SYSTEM LOG", "EVENT LOG")
 HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)$")
 PHONE_PROPERTIES = {"ro.build.fingerprint": "test/phone/phone:15/TEST.01/1:user/release-keys",
                     "gsm.version.baseband": "MODEM.01", "persist.vendor.radio.adb_log_on": "0",
-                    "ro.boot.hardware": "testphone"}
+                    "ro.boot.hardware": "testphone",
+                    "persist.vendor.camera.config": '{\n  "hdr": [1, 2]\n}'}
 
 
 class BugreportError(RuntimeError):
@@ -70,13 +73,20 @@ def read(path):
                 if MAIN_ENTRY not in z.namelist():
                     raise BugreportError("%s: a zip without %s: not a bug report" % (path,
                                                                                     MAIN_ENTRY))
+                if z.getinfo(MAIN_ENTRY).file_size > MAX_NAME:
+                    raise BugreportError("%s: %s holds %d bytes, not a file name" % (
+                        path, MAIN_ENTRY, z.getinfo(MAIN_ENTRY).file_size))
                 main_name = z.read(MAIN_ENTRY).decode(errors="replace").strip()
                 if main_name not in z.namelist():
                     raise BugreportError('%s: %s names "%s", which the zip lacks'
-                                         % (path, MAIN_ENTRY, main_name))
+                                         % (path, MAIN_ENTRY, main_name[:MAX_NAME]))
                 data = z.read(main_name)
+        except BugreportError:
+            raise
         except (zipfile.BadZipFile, EOFError, OSError) as e:
-            raise BugreportError("%s: damaged zip (%s)" % (path, e))
+            raise BugreportError("%s: damaged zip (%s)" % (path, str(e)[:MAX_NAME]))
+        except (RuntimeError, NotImplementedError) as e:  # encrypted, or an unknown method
+            raise BugreportError("%s: unreadable zip entry (%s)" % (path, str(e)[:MAX_NAME]))
     report = Report(path, main_name, data.decode("utf-8", "surrogateescape"))
     if not report.sections:
         raise BugreportError("%s%s: not a bug report's main text (no \"------ TITLE (COMMAND) "
@@ -93,17 +103,17 @@ def logcat_command(buffer, uid):
 
 
 def printable(message):
-    """What logcat's printable form writes for a message: escapes for the bytes it does not print
-    raw (a tab stays; octal takes three digits before a digit)."""
+    """What logcat's printable form writes for a message, as liblog's convertPrintable does: a tab
+    stays, \\a \\b \\v \\f \\r \\\\ are named, any other control byte and every byte that is no
+    part of a UTF-8 character is "\\x" with two upper-case hex digits (a digit may follow it)."""
     named = {"\a": "\\a", "\b": "\\b", "\v": "\\v", "\f": "\\f", "\r": "\\r", "\\": "\\\\"}
     out = []
-    for n, c in enumerate(message):
+    for c in message:
         code = ord(c) - 0xDC00 + 0x80 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)  # a stray byte
         if c in named:
             out.append(named[c])
         elif (code < 0x20 and c != "\t") or c != chr(code):
-            digit = n + 1 < len(message) and message[n + 1].isdigit()
-            out.append(("\\%03o" if digit else "\\%o") % code)
+            out.append("\\x%02X" % code)
         else:
             out.append(c)
     return "".join(out)
@@ -130,7 +140,8 @@ def make_text(sections):
     """A main text: dumpstate's header, then each (title, command, lines) section with its
     duration line."""
     out = ["=" * 56, "== dumpstate: 2026-12-06 07:20:00", "=" * 56, "",
-           "Build: test-build", "Bugreport format version: 2.0", ""]
+           "Build: test-build", "Build fingerprint: '%s'" % PHONE_PROPERTIES["ro.build.fingerprint"],
+           "Radio: %s" % PHONE_PROPERTIES["gsm.version.baseband"], "Bugreport format version: 2.0", ""]
     for title, command, lines in sections:
         out.append("------ %s (%s) ------" % (title, command))
         out += lines
@@ -138,26 +149,43 @@ def make_text(sections):
     return "\n".join(out) + "\n"
 
 
-def write(path, properties, radio_log, uid=True, zipped=True, system_log=()):
+def write(path, properties, radio_log, uid=True, zipped=True, system_log=(), cut=None,
+          line_end="\n", encoding="utf-8", last_logcat=None):
     """A bug report at `path` in dumpstate's section order (the logs, then the state): the radio
     log as the lines logcat gives; properties {name: value} as getprop prints them, among a
-    phone's own."""
-    properties = dict(PHONE_PROPERTIES, **properties)
+    phone's own (None: no SYSTEM PROPERTIES section, as a user build's telephony report), one
+    vendor value on several lines; cut: the text ends before the first line holding it;
+    zipped None: an unzipped report's folder. Reports of Android 11 and later end with a second
+    SYSTEM LOG section (logcat -T); last_logcat: lines of the previous boot's log (LAST LOGCAT)."""
     command = lambda buffer: logcat_command(buffer, uid)  # noqa: E731
+    state = [] if properties is None else [("SYSTEM PROPERTIES", "getprop", [
+        "[%s]: [%s]" % item for item in sorted(dict(PHONE_PROPERTIES, **properties).items())])]
+    tail = ("SYSTEM LOG", "logcat -v threadtime -v printable -v uid -d *:v -T 2026-12-06",
+            ["--------- beginning of main", "12-06 07:20:01.000  1000  1234  1250 I vold    : hi"])
     text = make_text([
         ("SYSTEM LOG", command(None), ["--------- beginning of main"] + list(system_log)),
         ("EVENT LOG", command("events"), ["--------- beginning of events"]),
         ("RADIO LOG", command("radio"), radio_log),
         ("UPTIME", "uptime", ["up time: 00:05:00, idle time: 00:04:00, sleep time: 00:00:00"]),
-        ("SYSTEM PROPERTIES", "getprop",
-         ["[%s]: [%s]" % item for item in sorted(properties.items())]),
+    ] + state + [
         ("FILESYSTEMS & FREE SPACE", "df", ["Filesystem 1K-blocks Used Available Use% Mounted on"]),
-    ])
-    if not zipped:
-        with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
-            f.write(text)
-        return path
+        tail,
+    ] + ([] if last_logcat is None else [
+        ("LAST LOGCAT", "logcat -L -b all -v threadtime -v printable -v uid -d *:v", last_logcat)]))
+    if cut is not None:
+        text = text[:text.rindex("\n", 0, text.index(cut)) + 1]
+    text = text.replace("\n", line_end)
     name = "bugreport-testphone-TEST.01-2026-12-06-07-20-00.txt"
+    if zipped is None:
+        os.makedirs(path)
+        with open(os.path.join(path, MAIN_ENTRY), "w") as f:
+            f.write(name)
+        path_of_text = os.path.join(path, name)
+    if not zipped:
+        with open(path if zipped is False else path_of_text, "wb") as f:
+            f.write(text.encode(encoding, "surrogateescape" if encoding == "utf-8" else
+                                "surrogatepass"))
+        return path
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("version.txt", "2.0")
         z.writestr(name, text.encode("utf-8", "surrogateescape"))

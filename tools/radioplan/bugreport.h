@@ -3,6 +3,7 @@
 // the next such line); and what the daemon logged in the last start its radio log holds.
 #pragma once
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,15 +25,22 @@ struct Section {
   std::string text;     // from its section line up to the line that ends it or the next one
 };
 
+// Which phone and build, and when: dumpstate's header, else the SYSTEM PROPERTIES section.
+struct Identity {
+  std::string fingerprint, device, baseband, taken;  // empty: the report does not say
+};
+
 struct Bugreport {
   std::string path;
+  Identity identity;
   std::string mainName;  // the main text's entry in the zip; empty when the file is the text
   std::vector<Section> sections;
   const Section* find(const std::string& title) const;  // the first of that title
 };
 
-// Throws BugreportError for an unreadable file, a damaged zip, a zip without a bug report's main
-// text, and a text without dumpstate's section lines.
+// `path` is a zip, its main text, or an unzipped report's folder (main_entry.txt names the text);
+// a UTF-16 text is read as UTF-8. Throws BugreportError for an unreadable file, a damaged zip, a
+// zip or folder without a bug report's main text, and a text without dumpstate's section lines.
 Bugreport readBugreport(const std::string& path);
 
 // What the daemon logged of one slot's card.
@@ -44,6 +52,27 @@ struct LoggedCard {
   bool foundSaved = false;  // the card was in the daemon's history ("Found a saved ...")
   int loggedClass = -1;     // the last class the daemon logged for the slot's card
   int classLine = 0;
+};
+
+// A property as the start's lines show it.
+struct LoggedProperty {
+  std::string value;
+  int line = 0;
+};
+
+// A line of the log with its time as the log shows it ("12-06 07:20:00.123"; empty in brief).
+struct LoggedEvent {
+  int line = 0;
+  std::string time, what;
+};
+
+// One command to the modem and its outcome: the final result code ("OK", "ERROR", "+CME ERROR:
+// 10"), "no answer" (a time-out) or "no final result"; the same command sent again at once on the
+// same standby counts as a retry of it.
+struct LoggedExchange {
+  int standby = -1;
+  std::string command, result;
+  int line = 0, tries = 1;
 };
 
 // The daemon's lines of the last start in a bug report's log.
@@ -59,11 +88,23 @@ struct LoggedStart {
   bool capabilityLogged = false;  // the modem's "AT^DMCC?" answer
   ModemCapability capability = kInitialModemCapability;
   int capabilityLine = 0;
+  int historyAbsentLine = 0;
+  std::string time;                   // of the start's first line
+  std::vector<LoggedEvent> hotplugs;  // each uevent the monitor took, in order
+  std::vector<LoggedExchange> exchanges;
+  std::vector<LoggedEvent> errors;  // the daemon's lines at error priority  // the daemon found
+                                    // no card history file (it started from none)
+  // What the phone held at the start's first read of each property ("" unset), unless the start
+  // wrote it before; and the last value the start read or wrote.
+  std::map<std::string, LoggedProperty> held, left;
 };
 
-// The last start in the RADIO LOG section, else in the SYSTEM LOG or EVENT LOG section (a device
-// may log the daemon to its main buffer). Throws BugreportError when none of them holds a line of
-// the daemon.
-LoggedStart lastStart(const Bugreport& report);
+// Start `boot` (1-based; 0: the last) in the RADIO LOG section, else in the SYSTEM LOG or EVENT
+// LOG sections (a device may log the daemon to its main buffer). Throws BugreportError when none
+// of them holds a line of the daemon, or there is no such start.
+// previousBoot: start `boot` in the LAST LOGCAT section instead (the previous boot's log,
+// "logcat -L"), never in place of this boot's; without it, an error says when only that section
+// holds the daemon's lines.
+LoggedStart loggedStart(const Bugreport& report, int boot = 0, bool previousBoot = false);
 
 }  // namespace radioplan

@@ -264,9 +264,16 @@ Json profileJson(const Scene& s) {
   } else {
     j["manual"] = nullptr;
   }
-  j["pref_net_type"] = s.prop(prop::kPrefNetType.name);
-  j["default_data"] = s.prop(prop::kDefaultData.name);
-  j["stored_master"] = s.prop(prop::kMasterCard.name);
+  // null: the report does not hold it.
+  auto value = [&](const Property& p) {
+    for (const Input& in : s.inputs) {
+      if (in.name == p.name && !in.known) return Json(nullptr);
+    }
+    return Json(s.prop(p.name));
+  };
+  j["pref_net_type"] = value(prop::kPrefNetType);
+  j["default_data"] = value(prop::kDefaultData);
+  j["stored_master"] = value(prop::kMasterCard);
   return j;
 }
 
@@ -300,6 +307,90 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
   j["compared"] = compared;
   j["differences"] = differences;
   return j;
+}
+
+// Per standby ("-1": before the first switch), what the modem answered each command.
+Json exchangesJson(const LoggedStart& log) {
+  Json out = Json::object();
+  for (const LoggedExchange& e : log.exchanges) {
+    out[std::to_string(e.standby)].push_back(
+        {{"command", e.command}, {"result", e.result}, {"tries", e.tries}, {"line", e.line}});
+  }
+  return out;
+}
+
+// Which phone, build and modem firmware, when the report was taken, when the start and each
+// hot-plug happened (null: the report does not say).
+Json reportJson(const Scene& s) {
+  auto said = [](const std::string& v) { return v.empty() ? Json(nullptr) : Json(v); };
+  const LoggedStart& log = *s.logged;
+  Json errors = Json::array();
+  for (const LoggedEvent& e : log.errors) {
+    errors.push_back({{"line", e.line}, {"time", said(e.time)}, {"text", e.what}});
+  }
+  Json hotplugs = Json::array();
+  for (const LoggedEvent& e : log.hotplugs) {
+    hotplugs.push_back({{"line", e.line}, {"time", said(e.time)}, {"event", e.what}});
+  }
+  return {{"fingerprint", said(s.identity.fingerprint)},
+          {"device", said(s.identity.device)},
+          {"baseband", said(s.identity.baseband)},
+          {"taken", said(s.identity.taken)},
+          {"start", log.start},
+          {"starts", log.starts},
+          {"start_line", log.firstLine},
+          {"start_time", said(log.time)},
+          {"hotplugs", hotplugs},
+          {"exchanges", exchangesJson(log)},
+          {"errors", errors}};
+}
+
+Json inputsJson(const Scene& s) {
+  Json out = Json::array();
+  for (const Input& in : s.inputs) {
+    out.push_back({{"name", in.name},
+                   {"value", in.known ? Json(in.value) : Json(nullptr)},
+                   {"decides", in.decides},
+                   {"source", in.source}});
+  }
+  return out;
+}
+
+// A decision whose inputs the report does not hold is unknown, with the reason, and so is what
+// the daemon writes from it: never a default presented as the phone's.
+void markUnknown(Json& j, const std::map<std::string, std::string>& unknown) {
+  j["unknown"] = Json::object();
+  for (const auto& [decision, why] : unknown) j["unknown"][decision] = why;
+  Json& writes = j["writes"];
+  auto drop = [&](const char* name) {
+    Json kept = Json::array();
+    for (const Json& p : writes["properties"]) {
+      if (p[0] != name) kept.push_back(p);
+    }
+    writes["properties"] = kept;
+  };
+  if (unknown.count("master") != 0) {
+    j["master"] = {{"code", "unknown"},
+                   {"words", "unknown"},
+                   {"written", true},
+                   {"reason", unknown.at("master")}};
+    drop(prop::kMasterCard.name);
+  }
+  if (unknown.count("standbys") != 0) {
+    for (Json& standby : j["standbys"]) {
+      for (const char* key : {"table_rats", "actual_rats", "dstmex"}) standby[key] = "unknown";
+      standby["table_rat"] = standby["actual_rat"] = nullptr;
+      standby["reasons"] = {unknown.at("standbys")};
+    }
+    j["actual_rat_value"] = "unknown";
+    writes["rild_files"] = Json::object();
+    drop(prop::kActualRat.name);
+  }
+  if (unknown.count("nvram") != 0) {
+    j["nvram"] = {{"state", "unknown"}, {"swap", nullptr}, {"reason", unknown.at("nvram")}};
+    writes["init"] = {"unknown: start or restart follows the NVRAM check"};
+    drop(prop::kSwapNvram.name);
+  }
 }
 
 }  // namespace
@@ -351,27 +442,10 @@ std::string cardWords(const Scene& s, int slot) {
   return words;
 }
 
-Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
-  const ProjectProfile& p = s.profile;
-  Json j;
-  j["mode"] = s.mode;
-  j["sources"] = s.sources;
-  j["missing"] = s.missing;
-  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
-                                 plan.master.rule == MasterRule::kLastMasterMissing;
-  if (s.isState() && followsLastMaster && !s.haveHistory) {
-    j["missing"].push_back(
-        "the card that was master last time is known from the card history's slot list, which "
-        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
-        "daemon chose");
-  }
-  if (!s.integration.described.empty()) j["integration"] = s.integration.described;
-  j["assumptions"] = s.assumptions;
-  j["profile"] = profileJson(s);
-  std::vector<int32_t> caps(s.capability.standbyRatCap,
-                            s.capability.standbyRatCap + std::clamp(p.standbyCount, 1, 5));
-  j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
+namespace {
 
+Json cardsJson(const Scene& s, const RadioPlan& plan) {
+  const ProjectProfile& p = s.profile;
   Json cards = Json::array();
   const bool tables = classesOf(p.projectTarget) != nullptr;
   for (int slot = 0; slot < std::clamp(p.simCount, 0, 2); slot++) {
@@ -389,23 +463,12 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                                                   : classLabel(p.projectTarget, cls.index)},
                      {"source", s.cardSource[slot]}});
   }
-  j["cards"] = cards;
+  return cards;
+}
 
-  j["master"] = {{"code", plan.masterCard},
-                 {"words", masterWords(plan.masterCard)},
-                 {"written", plan.master.written},
-                 {"reason", masterReason(s, plan)}};
-  j["actual_table"] = {{"table", tables ? Json(tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget))
-                                        : Json(nullptr)},
-                       {"row", plan.actual.card[0].index},
-                       {"column", plan.actual.card[1].index},
-                       {"combination", actualName(plan.actual.code)}};
-  Json standbys = Json::array();
-  for (int i = 0; i < std::clamp(p.standbyCount, 0, MAX_STANDBY); i++) {
-    standbys.push_back(standbyJson(s, plan, i));
-  }
-  j["standbys"] = standbys;
-  j["actual_rat_value"] = plan.actualRatValue;
+// The NVRAM check as planned, or as the state shows the daemon left it.
+Json nvramJson(const Scene& s, const RadioPlan& plan, const Writes& writes) {
+  const ProjectProfile& p = s.profile;
   const bool checked = p.manualRatMask == NO_MANUAL_RAT_MASK && plan.nvram.checked;
   Json nvram = {{"state", !checked      ? "not checked"
                           : writes.swap ? "swapped"
@@ -430,7 +493,51 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
                     nvramWords(s, plan, true);
     }
   }
-  j["nvram"] = nvram;
+  return nvram;
+}
+
+}  // namespace
+
+Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
+  const ProjectProfile& p = s.profile;
+  Json j;
+  j["mode"] = s.mode;
+  j["sources"] = s.sources;
+  j["missing"] = s.missing;
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
+    j["missing"].push_back(
+        "the card that was master last time is known from the card history's slot list, which "
+        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
+        "daemon chose");
+  }
+  if (!s.integration.described.empty()) j["integration"] = s.integration.described;
+  j["assumptions"] = s.assumptions;
+  j["profile"] = profileJson(s);
+  std::vector<int32_t> caps(s.capability.standbyRatCap,
+                            s.capability.standbyRatCap + std::clamp(p.standbyCount, 1, 5));
+  j["capability"] = {{"standbys", caps}, {"source", s.capabilitySource}};
+
+  j["cards"] = cardsJson(s, plan);
+
+  j["master"] = {{"code", plan.masterCard},
+                 {"words", masterWords(plan.masterCard)},
+                 {"written", plan.master.written},
+                 {"reason", masterReason(s, plan)}};
+  j["actual_table"] = {{"table", classesOf(p.projectTarget) != nullptr
+                                     ? Json(tableName("ACTUAL_RAT_CAPABILITY_", p.projectTarget))
+                                     : Json(nullptr)},
+                       {"row", plan.actual.card[0].index},
+                       {"column", plan.actual.card[1].index},
+                       {"combination", actualName(plan.actual.code)}};
+  Json standbys = Json::array();
+  for (int i = 0; i < std::clamp(p.standbyCount, 0, MAX_STANDBY); i++) {
+    standbys.push_back(standbyJson(s, plan, i));
+  }
+  j["standbys"] = standbys;
+  j["actual_rat_value"] = plan.actualRatValue;
+  j["nvram"] = nvramJson(s, plan, writes);
 
   Json props = Json::array();
   for (const auto& [name, value] : writes.properties) props.push_back({name, value});
@@ -441,6 +548,9 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
   if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
+  if (!s.inputs.empty()) j["inputs"] = inputsJson(s);
+  if (s.logged) j["report"] = reportJson(s);
+  markUnknown(j, unknownDecisions(s, plan));
   return j;
 }
 

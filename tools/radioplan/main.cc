@@ -7,14 +7,17 @@
 
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/files.h"
 #include "cli/options.h"
 #include "platform/properties.h"
 #include "profile/profile.h"
 #include "profile/targets.h"
 #include "radioplan/explain.h"
+#include "radioplan/fleet.h"
 #include "radioplan/names.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -29,6 +32,8 @@ constexpr char kUsage[] =
     "  or:  radioplan --bugreport FILE [--history RADIO.CFG] [--rild RILD.CFGN]... [OPTIONS]\n"
     "  or:  radioplan [--target T] [--slot0 CARD] [--slot1 CARD] [OPTIONS]     (what-if)\n"
     "  or:  radioplan --matrix [--target T] [OPTIONS]\n"
+    "  or:  radioplan --fleet REPORT|FOLDER...   (one JSON Lines record per bug report)\n"
+    "  or:  radioplan --summary [RECORDS.JSONL...] (a table by outcome; stdin without files)\n"
     "  or:  radioplan --names\n"
     "\n"
     "Explains which card is master, which RATs each standby gets, the DSTMEX texts, whether the\n"
@@ -42,10 +47,16 @@ constexpr char kUsage[] =
     "  --root DIR          a host root the daemon has run in: its property store, factory file,\n"
     "                      rild files (the cards) and card history\n"
     "  --props FILE        the output of \"adb shell getprop\" ([name]: [value] lines)\n"
-    "  --bugreport FILE    a bug report (adb bugreport's zip, or its main text): the properties\n"
-    "                      of its SYSTEM PROPERTIES section; the cards and the modem's\n"
-    "                      capability from the daemon's lines of the last start in its RADIO\n"
-    "                      LOG section (else its SYSTEM LOG), where no file gives them\n"
+    "  --bugreport FILE    a bug report (adb bugreport's zip, its main text, or the unzipped\n"
+    "                      folder): each input\n"
+    "                      from the daemon's own reads and writes of the last start in its\n"
+    "                      RADIO LOG section (else its SYSTEM LOG), else from its SYSTEM\n"
+    "                      PROPERTIES section, else unknown; the cards and the modem's\n"
+    "                      capability from that start, where no file gives them\n"
+    "  --boot N            with --bugreport: the daemon's Nth start in the log (from 1; default\n"
+    "                      the last)\n"
+    "  --previous-boot     with --bugreport: the start in its LAST LOGCAT section, the previous\n"
+    "                      boot's log, labelled so\n"
     "  --history FILE      with --props or --bugreport: the card history pulled from the phone\n"
     "                      (radio.cfg)\n"
     "  --rild FILE         with --props or --bugreport: a pulled rild.cfgN (repeat per\n"
@@ -82,9 +93,10 @@ constexpr char kUsage[] =
     "  --help, --version   this text; the version\n"
     "\n"
     "Exit status: 0 explained (an incomplete state is explained as far as it goes and says what\n"
-    "is missing); 1 a named file, root or bug report that is missing, unreadable, cut short,\n"
-    "damaged or not in its format, or holds no line of the daemon (one line names it and the\n"
-    "reason); 2 a bad command line.\n";
+    "is missing; a decision whose inputs a bug report lacks is \"unknown\", with the reason); 1 a "
+    "named file, root or bug report that is missing, unreadable, cut short,\n"
+    "damaged or not in its format, or holds no line of the daemon or too little for any plan\n"
+    "(one line names it and the reason); 2 a bad command line.\n";
 
 enum Option {
   kRoot = 256,
@@ -101,6 +113,10 @@ enum Option {
   kFiles,
   kBrief,
   kBugreport,
+  kBoot,
+  kPreviousBoot,
+  kFleet,
+  kSummary,
   kNames,
   kProperties,
   kHelp,
@@ -153,13 +169,30 @@ bool parseCapability(const std::string& text, std::vector<int32_t>* out) {
 
 struct Command {
   std::string root, props, bugreport, history, format = "text";
+  int boot = 0;               // the bug report's start; 0: the last
+  bool previousBoot = false;  // from its LAST LOGCAT section
   std::vector<std::string> rild;
   bool matrix = false, files = false, brief = false, names = false, properties = false;
+  bool fleet = false, summary = false;
+  std::vector<std::string> paths;  // --fleet's reports and folders, --summary's record files
   radioplan::Overrides overrides;
 };
 
-// Parses the command line; returns -1 to go on, or the exit status.
-int parse(int argc, char** argv, Command* cmd) {
+// --fleet and --summary take paths and nothing else.
+int fleetCommand(int argc, char** argv, Command* cmd) {
+  if (cmd->fleet && cmd->summary) return cli::usageError(kTool, "--fleet or --summary, not both");
+  cmd->paths.assign(argv + optind, argv + argc);
+  if (cmd->fleet && cmd->paths.empty()) {
+    return cli::usageError(kTool, "--fleet: give bug reports or folders of them");
+  }
+  if (optind != 2) {
+    return cli::usageError(kTool,
+                           cmd->fleet ? "--fleet takes only paths" : "--summary takes only paths");
+  }
+  return -1;
+}
+
+std::vector<option> longOptions() {
   std::vector<option> options = {
       {"root", required_argument, nullptr, kRoot},
       {"props", required_argument, nullptr, kProps},
@@ -175,6 +208,10 @@ int parse(int argc, char** argv, Command* cmd) {
       {"files", no_argument, nullptr, kFiles},
       {"brief", no_argument, nullptr, kBrief},
       {"bugreport", required_argument, nullptr, kBugreport},
+      {"boot", required_argument, nullptr, kBoot},
+      {"previous-boot", no_argument, nullptr, kPreviousBoot},
+      {"fleet", no_argument, nullptr, kFleet},
+      {"summary", no_argument, nullptr, kSummary},
       {"names", no_argument, nullptr, kNames},
       {"properties", no_argument, nullptr, kProperties},
       {"help", no_argument, nullptr, kHelp},
@@ -185,99 +222,127 @@ int parse(int argc, char** argv, Command* cmd) {
                        kFirstPropertyOption + static_cast<int>(i)});
   }
   options.push_back({});
-  radioplan::Properties& props = cmd->overrides.properties;
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
-    const std::string value = optarg != nullptr ? optarg : "";
-    if (c >= kFirstPropertyOption) {
-      const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
-      if (std::string(option.name) == "target" && !knownTarget(value)) {
-        return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+  return options;
+}
+
+// An option that gives one of the plan's inputs, checked; -1 to go on, or the exit status.
+int applyInput(int c, const std::string& value, char** argv, Command* cmd) {
+  switch (c) {
+    case kMsms:
+      if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
+        return cli::usageError(kTool, "--msms \"" + value + "\": three digits expected, e.g. 221");
       }
-      props[option.property] = value;
-      continue;
+      cmd->overrides.factoryDigits = value;
+      break;
+    case kCapability:
+      cmd->overrides.capability.clear();
+      if (!parseCapability(value, &cmd->overrides.capability)) {
+        return cli::usageError(
+            kTool,
+            "--capability \"" + value + "\": one to five RAT masks separated by commas, e.g. 31,1");
+      }
+      break;
+    case kSet: {
+      const size_t eq = value.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        return cli::usageError(kTool, "--set \"" + value + "\": NAME=VALUE expected");
+      }
+      cmd->overrides.properties[value.substr(0, eq)] = value.substr(eq + 1);
+      break;
     }
-    switch (c) {
-      case kHelp:
-        printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
-        return 0;
-      case kVersion:
-        return cli::printVersion(kTool);
-      case kRoot:
-        cmd->root = value;
-        break;
-      case kProps:
-        cmd->props = value;
-        break;
-      case kHistory:
-        cmd->history = value;
-        break;
-      case kRild:
-        cmd->rild.push_back(value);
-        break;
-      case kMatrix:
-        cmd->matrix = true;
-        break;
-      case kMsms:
-        if (value.size() != 3 || value.find_first_not_of("0123456789") != std::string::npos) {
-          return cli::usageError(kTool,
-                                 "--msms \"" + value + "\": three digits expected, e.g. 221");
-        }
-        cmd->overrides.factoryDigits = value;
-        break;
-      case kCapability:
-        cmd->overrides.capability.clear();
-        if (!parseCapability(value, &cmd->overrides.capability)) {
-          return cli::usageError(kTool,
-                                 "--capability \"" + value +
-                                     "\": one to five RAT masks separated by commas, e.g. 31,1");
-        }
-        break;
-      case kSet: {
-        const size_t eq = value.find('=');
-        if (eq == std::string::npos || eq == 0) {
-          return cli::usageError(kTool, "--set \"" + value + "\": NAME=VALUE expected");
-        }
-        props[value.substr(0, eq)] = value.substr(eq + 1);
-        break;
+    case kSlot0:
+    case kSlot1:
+      try {
+        radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
+      } catch (const std::invalid_argument& e) {
+        return cli::usageError(kTool,
+                               std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
       }
-      case kSlot0:
-      case kSlot1:
-        try {
-          radioplan::parseCardSpec(value, c == kSlot0 ? 0 : 1, "cmcc");
-        } catch (const std::invalid_argument& e) {
-          return cli::usageError(kTool,
-                                 std::string(c == kSlot0 ? "--slot0 " : "--slot1 ") + e.what());
-        }
-        cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
-        break;
-      case kFormat:
-        if (value != "text" && value != "markdown" && value != "json" && value != "html") {
-          return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
-        }
-        cmd->format = value;
-        break;
-      case kFiles:
-        cmd->files = true;
-        break;
-      case kBrief:
-        cmd->brief = true;
-        break;
-      case kBugreport:
-        cmd->bugreport = value;
-        break;
-      case kNames:
-        cmd->names = true;
-        break;
-      case kProperties:
-        cmd->properties = true;
-        break;
-      case ':':
-        return cli::usageError(kTool, cli::missingValue(argv));
-      default:
-        return cli::usageError(kTool, cli::refusedOption(argv));
+      cmd->overrides.slotSpec[c == kSlot0 ? 0 : 1] = value;
+      break;
+    case kFormat:
+      if (value != "text" && value != "markdown" && value != "json" && value != "html") {
+        return cli::usageError(kTool, "--format \"" + value + "\": text, markdown, json or html");
+      }
+      cmd->format = value;
+      break;
+    default:
+      return cli::usageError(kTool, cli::refusedOption(argv));
+  }
+  return -1;
+}
+
+// Options that switch something on.
+struct Flag {
+  int option;
+  bool Command::*field;
+};
+constexpr Flag kFlags[] = {
+    {kMatrix, &Command::matrix},         {kFiles, &Command::files},
+    {kBrief, &Command::brief},           {kNames, &Command::names},
+    {kProperties, &Command::properties}, {kFleet, &Command::fleet},
+    {kSummary, &Command::summary},       {kPreviousBoot, &Command::previousBoot},
+};
+
+// One option's effect on the command; -1 to go on, or the exit status.
+int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
+  for (const Flag& flag : kFlags) {
+    if (c == flag.option) {
+      cmd->*flag.field = true;
+      return -1;
     }
   }
+  if (c >= kFirstPropertyOption) {
+    const PropertyOption& option = kPropertyOptions[c - kFirstPropertyOption];
+    if (std::string(option.name) == "target" && !knownTarget(value)) {
+      return cli::usageError(kTool, "--target \"" + value + "\": " + targetNames());
+    }
+    cmd->overrides.properties[option.property] = value;
+    return -1;
+  }
+  switch (c) {
+    case kHelp:
+      printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
+      return 0;
+    case kVersion:
+      return cli::printVersion(kTool);
+    case kRoot:
+      cmd->root = value;
+      break;
+    case kProps:
+      cmd->props = value;
+      break;
+    case kHistory:
+      cmd->history = value;
+      break;
+    case kRild:
+      cmd->rild.push_back(value);
+      break;
+    case kBugreport:
+      if (!cmd->bugreport.empty()) {
+        return cli::usageError(kTool, "--bugreport \"" + value + "\" after \"" + cmd->bugreport +
+                                          "\": one report a run");
+      }
+      cmd->bugreport = value;
+      break;
+    case kBoot:
+      if (value.empty() || value.size() > 6 ||
+          value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
+        return cli::usageError(kTool, "--boot \"" + value + "\": a start's number, from 1");
+      }
+      cmd->boot = std::stoi(value);
+      break;
+    case ':':
+      return cli::usageError(kTool, cli::missingValue(argv));
+    default:
+      return applyInput(c, value, argv, cmd);
+  }
+  return -1;
+}
+
+// What the options say together; -1 to go on, or the exit status.
+int checkCommand(int argc, char** argv, Command* cmd) {
+  if (cmd->fleet || cmd->summary) return fleetCommand(argc, argv, cmd);
   if (optind < argc)
     return cli::usageError(kTool, std::string("unexpected argument \"") + argv[optind] + "\"");
   const char* envRoot = getenv("MODEMPREP_ROOT");
@@ -297,6 +362,8 @@ int parse(int argc, char** argv, Command* cmd) {
     return cli::usageError(
         kTool, "--history and --rild go with --props or --bugreport (a root holds its own files)");
   }
+  if ((cmd->boot != 0 || cmd->previousBoot) && cmd->bugreport.empty())
+    return cli::usageError(kTool, "--boot and --previous-boot go with --bugreport");
   if (cmd->properties && cmd->props.empty() && cmd->bugreport.empty())
     return cli::usageError(kTool, "--properties goes with --props or --bugreport");
   if (cmd->format == "html" && !cmd->matrix)
@@ -307,18 +374,61 @@ int parse(int argc, char** argv, Command* cmd) {
   return -1;
 }
 
+// Parses the command line; returns -1 to go on, or the exit status.
+int parse(int argc, char** argv, Command* cmd) {
+  const std::vector<option> options = longOptions();
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
+    const int status = applyOption(c, optarg != nullptr ? optarg : "", argv, cmd);
+    if (status >= 0) return status;
+  }
+  return checkCommand(argc, argv, cmd);
+}
+
+// One JSON Lines record per report, each written as soon as it is made.
+int runFleet(const Command& cmd) {
+  for (const std::string& path : cmd.paths) {
+    for (const std::string& report : radioplan::reportsIn(path)) {
+      std::cout << radioplan::fleetRecord(report).dump() << "\n" << std::flush;
+    }
+  }
+  return std::cout ? 0 : 1;
+}
+
+int runSummary(const Command& cmd) {
+  std::string out;
+  if (cmd.paths.empty()) {
+    out = radioplan::fleetSummary(std::cin);
+  } else {
+    std::string records, bytes, why;
+    for (const std::string& path : cmd.paths) {
+      if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
+        std::cerr << "radioplan: " << path << ": " << why << "\n";
+        return 1;
+      }
+      records += bytes + "\n";
+    }
+    std::istringstream in(records);
+    out = radioplan::fleetSummary(in);
+  }
+  std::cout << out << std::flush;
+  return std::cout ? 0 : 1;
+}
+
 int run(const Command& cmd) {
   using namespace radioplan;
+  if (cmd.fleet) return runFleet(cmd);
+  if (cmd.summary) return runSummary(cmd);
   if (cmd.names) {
     std::cout << daemonNames().dump(2) << "\n";
     return std::cout.flush() ? 0 : 1;
   }
-  Scene scene = !cmd.root.empty() ? sceneFromRoot(cmd.root, cmd.overrides)
-                : !cmd.props.empty()
-                    ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
-                : !cmd.bugreport.empty()
-                    ? sceneFromBugreport(cmd.bugreport, cmd.history, cmd.rild, cmd.overrides)
-                    : sceneWhatIf(cmd.overrides);
+  Scene scene =
+      !cmd.root.empty()        ? sceneFromRoot(cmd.root, cmd.overrides)
+      : !cmd.props.empty()     ? sceneFromProps(cmd.props, cmd.history, cmd.rild, cmd.overrides)
+      : !cmd.bugreport.empty() ? sceneFromBugreport(cmd.bugreport, cmd.boot, cmd.previousBoot,
+                                                    cmd.history, cmd.rild, cmd.overrides)
+                               : sceneWhatIf(cmd.overrides);
   std::string out;
   if (cmd.properties) {
     const Integration& i = scene.integration;

@@ -54,6 +54,7 @@ class Doc {
 std::string onOff(bool on) { return on ? "on" : "off"; }
 
 std::string valueOrUnset(const Doc& d, const Json& v) {
+  if (v.is_null()) return "unknown";
   const std::string s = str(v);
   return s.empty() ? "unset" : d.code(s);
 }
@@ -115,6 +116,43 @@ void renderObserved(Doc& d, const Json& r) {
   }
 }
 
+std::string said(const Json& v) { return v.is_null() ? "unknown" : str(v); }
+
+void renderIdentity(Doc& d, const Json& id) {
+  const std::string gap = d.markdown() ? "\n" : "";
+  d.line(gap + "Phone: device " + said(id["device"]) + ", build " + said(id["fingerprint"]) +
+         ", baseband " + said(id["baseband"]) + "; report taken " + said(id["taken"]));
+  d.line(gap + "Start " + (id["start"] == 0 ? std::string("(not whole)") : str(id["start"])) +
+         " at " + said(id["start_time"]) + " (line " + str(id["start_line"]) + ")");
+  for (const Json& h : id["hotplugs"]) {
+    d.line(gap + "Hot-plug at " + said(h["time"]) + " (line " + str(h["line"]) +
+           "): " + str(h["event"]));
+  }
+}
+
+// Per standby: how many exchanges ended OK, and each that did not or took retries.
+void renderExchanges(Doc& d, const Json& id) {
+  if (id["exchanges"].empty() && id["errors"].empty()) return;
+  d.heading("What the modem answered, per standby");
+  for (const auto& [standby, list] : id["exchanges"].items()) {
+    int ok = 0;
+    std::string trouble;
+    for (const Json& e : list) {
+      const bool clean = e["result"] == "OK" && e["tries"] == 1;
+      ok += e["result"] == "OK" ? 1 : 0;
+      if (clean) continue;
+      trouble += "; " + d.code(str(e["command"])) + ": " + str(e["result"]) +
+                 (e["tries"] == 1 ? "" : " after " + str(e["tries"]) + " tries") + " (line " +
+                 str(e["line"]) + ")";
+    }
+    d.item((standby == "-1" ? std::string("before a standby") : "standby " + standby) + ": " +
+           std::to_string(list.size()) + " commands, " + std::to_string(ok) + " OK" + trouble);
+  }
+  for (const Json& e : id["errors"]) {
+    d.item("the daemon's error at line " + str(e["line"]) + ": " + d.code(str(e["text"])));
+  }
+}
+
 std::string render(const Json& r, bool markdown, bool files, bool brief) {
   Doc d(markdown);
   d.title("Radio plan (" + str(r["mode"]) + ")");
@@ -122,6 +160,11 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
     d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
   if (r.contains("integration"))
     d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
+  if (r.contains("report")) renderIdentity(d, r["report"]);
+  for (const Json& in : r.value("inputs", Json::array())) {
+    d.line((markdown ? "\n" : "") + std::string("Input: ") + str(in["name"]) + " = " +
+           valueOrUnset(d, in["value"]) + " (" + str(in["source"]) + ")");
+  }
   for (const Json& m : r["missing"])
     d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
   for (const Json& a : r["assumptions"])
@@ -140,7 +183,8 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
 
   const Json& m = r["master"];
-  d.heading("Master card: " + d.bold(str(m["words"])) + ", code " + d.code(str(m["code"])) +
+  d.heading("Master card: " + d.bold(str(m["words"])) +
+            (m["code"] == "unknown" ? "" : ", code " + d.code(str(m["code"]))) +
             (m["written"].get<bool>() ? "" : " (kept: not decided this time)"));
   d.item("why: " + str(m["reason"]));
 
@@ -165,6 +209,7 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   if (brief) return d.text();
   renderWrites(d, r, files);
   renderObserved(d, r);
+  if (r.contains("report")) renderExchanges(d, r["report"]);
   if (!r["daemon_errors"].empty()) {
     d.heading("The daemon's own errors while reading this state");
     for (const Json& e : r["daemon_errors"]) d.item(d.code(str(e)));

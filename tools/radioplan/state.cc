@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -388,6 +389,31 @@ void readAnswer(const std::string& answer, CardInfo& answers, CardCommand query)
   row.read(outcome, read, answers);
 }
 
+GetpropVerdict readGetprop(const std::string& text, Properties* out, bool skipOthers) {
+  std::istringstream in(text);
+  std::string entry;  // a value on several lines, so far
+  int number = 0, entryLine = 0;
+  for (std::string line; std::getline(in, line);) {
+    number++;
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!entry.empty()) {
+      entry += "\n" + line;
+      if (getpropLine(entry, out)) entry.clear();
+      continue;
+    }
+    if (line.find_first_not_of(" \t") == std::string::npos || getpropLine(line, out)) continue;
+    // "[name]: [first line of a value" goes on until a line ends with "]".
+    if (line[0] != '[' || line.find("]: [") == std::string::npos) {
+      if (skipOthers) continue;
+      return {number, in.peek() == EOF && text.back() != '\n'};
+    }
+    entry = line;
+    entryLine = number;
+  }
+  if (!entry.empty()) return {entryLine, true};
+  return {};
+}
+
 std::string Scene::prop(const std::string& name) const {
   auto it = properties.find(name);
   return it == properties.end() ? "" : it->second;
@@ -402,18 +428,11 @@ Properties parseGetprop(const std::string& path) {
     throw InputError(path + ": binary data, not the output of getprop");
   }
   Properties out;
-  std::stringstream in(bytes);
-  int lineNumber = 0;
-  for (std::string line; std::getline(in, line);) {
-    lineNumber++;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    if (!getpropLine(line, &out)) {
-      const bool last = in.peek() == EOF && bytes.back() != '\n';
-      throw InputError(path + ": line " + std::to_string(lineNumber) +
-                       (last ? " is cut short (the file ends inside it)"
-                             : " is not a \"[name]: [value]\" line"));
-    }
+  const GetpropVerdict verdict = readGetprop(bytes, &out);
+  if (verdict.badLine != 0) {
+    throw InputError(path + ": line " + std::to_string(verdict.badLine) +
+                     (verdict.cut ? " is cut short (the file ends inside it)"
+                                  : " is not a \"[name]: [value]\" line"));
   }
   return out;
 }
@@ -640,17 +659,164 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
 
 namespace {
 
+// The properties the plan rests on, and what each decides: the profile's decide everything.
+struct PlanInput {
+  const Property* property;
+  const char* decides;
+};
+constexpr PlanInput kPlanInputs[] = {
+    {&prop::kProjectType, "profile"},  {&prop::kProjectTarget, "profile"},
+    {&prop::kProjectRat, "profile"},   {&prop::kProjectRat1, "profile"},
+    {&prop::kDynamicRat, "profile"},   {&prop::kDualToSingle, "profile"},
+    {&prop::kManualRat, "profile"},    {&prop::kCmccPlmnList, "profile"},
+    {&prop::kCuccPlmnList, "profile"}, {&prop::kMasterCard, "master"},
+    {&prop::kDefaultData, "master"},   {&prop::kPrefNetType, "standbys"},
+};
+
+std::string quoted(const std::string& value) {
+  return value.empty() ? std::string("nothing (unset)") : "\"" + value + "\"";
+}
+
+std::string loggedSource(const LoggedStart& log) {
+  return "the daemon's lines in its " + log.section + " section (line " +
+         std::to_string(log.sectionLine) +
+         (log.section == "LAST LOGCAT" ? "; the previous boot's log, not this boot's" : "") +
+         "), " +
+         (log.start == 0
+              ? std::string("no whole start: ")
+              : "start " + std::to_string(log.start) + " of " + std::to_string(log.starts) + ": ") +
+         "lines " + std::to_string(log.firstLine) + " to " + std::to_string(log.lastLine) + " (" +
+         log.format + (log.printable ? ", printable escapes undone" : "") + ")";
+}
+
+std::string digitsSource(const Scene& s) {
+  const auto written = s.logged->left.find(prop::kPublishedMsms.name);
+  if (written != s.logged->left.end()) {
+    return "the daemon's write of " + std::string(prop::kPublishedMsms.name) + " at line " +
+           std::to_string(written->second.line);
+  }
+  return "SYSTEM PROPERTIES (line " + std::to_string(s.snapshotLine) +
+         "): " + prop::kPublishedMsms.name + ", what the daemon used at its last start";
+}
+
+// One input from the best source the report holds: the start's own read (what the daemon used),
+// else the SYSTEM PROPERTIES snapshot (taken later), else unknown.
+Input takeInput(Scene& s, const Properties& snapshot, const PlanInput& in) {
+  const LoggedStart& log = *s.logged;
+  const std::string name = in.property->name;
+  Input input{name, "", in.decides, "", true};
+  const auto read = log.held.find(name);
+  const auto later = snapshot.find(name);
+  const std::string snapshotValue = later == snapshot.end() ? "" : later->second;
+  const std::string snapshotName =
+      "SYSTEM PROPERTIES (line " + std::to_string(s.snapshotLine) + ")";
+  if (read != log.held.end()) {
+    input.value = read->second.value;
+    input.source = "the daemon's read at line " + std::to_string(read->second.line);
+  } else if (s.snapshotLine != 0) {
+    input.value = snapshotValue;
+    input.source = snapshotName + ", taken after the start";
+  } else {
+    input.known = false;
+    input.source =
+        "unknown: the logged start holds no read of it and the report no SYSTEM "
+        "PROPERTIES section";
+  }
+  const auto left = log.left.find(name);
+  if (s.snapshotLine != 0 && left != log.left.end() && left->second.value != snapshotValue) {
+    input.source += "; they disagree: " + snapshotName + " holds " + quoted(snapshotValue) +
+                    ", the start left " + quoted(left->second.value) + " (line " +
+                    std::to_string(left->second.line) + ")";
+  }
+  if (input.value.empty()) {
+    s.properties.erase(name);
+  } else {
+    s.properties[name] = input.value;
+  }
+  return input;
+}
+
+// The start's reads and writes over the later snapshot: the inputs as the daemon read them, and
+// what it left as what the phone holds.
+void takeLoggedInputs(Scene& s) {
+  const LoggedStart& log = *s.logged;
+  if (log.start == 0) {
+    s.missing.push_back("the " + log.section +
+                        " section holds no start of the daemon (no \"Build time\" line): the "
+                        "buffer rolled over during one; what lines " +
+                        std::to_string(log.firstLine) + " to " + std::to_string(log.lastLine) +
+                        " hold is used");
+  }
+  const Properties snapshot = s.observed;
+  s.properties = snapshot;
+  for (const auto& [name, p] : log.left) {
+    if (p.value.empty()) {
+      s.observed.erase(name);
+    } else {
+      s.observed[name] = p.value;
+    }
+  }
+  for (const PlanInput& in : kPlanInputs) s.inputs.push_back(takeInput(s, snapshot, in));
+}
+
+// The header's identity completed from the properties; the device from the fingerprint
+// ("brand/product/device:release/...") where no property names it.
+Identity identityOf(Identity id, const Properties& snapshot) {
+  auto fill = [&](std::string& field, const char* name) {
+    const auto found = snapshot.find(name);
+    if (field.empty() && found != snapshot.end()) field = found->second;
+  };
+  fill(id.fingerprint, "ro.build.fingerprint");
+  fill(id.baseband, "gsm.version.baseband");
+  fill(id.device, "ro.product.device");
+  const size_t slash = id.fingerprint.find('/');
+  const size_t second = slash == std::string::npos ? slash : id.fingerprint.find('/', slash + 1);
+  if (id.device.empty() && second != std::string::npos) {
+    id.device = id.fingerprint.substr(second + 1, id.fingerprint.find(':', second) - second - 1);
+  }
+  return id;
+}
+
+// A report that leaves the profile, a card or the modem's capability unknown supports no plan.
+void requirePlan(const Scene& s) {
+  std::string unknown;
+  auto add = [&](const std::string& what) { unknown += (unknown.empty() ? "" : "; ") + what; };
+  for (const Input& in : s.inputs) {
+    if (!in.known && in.decides == std::string("profile")) add(in.name + " is " + in.source);
+  }
+  for (int slot = 0; slot < std::clamp(s.profile.simCount, 0, MAX_SIM); slot++) {
+    if (s.cardSource[slot].rfind("nothing", 0) == 0) {
+      add("slot " + std::to_string(slot) +
+          "'s card is unknown (no query or class of it in the log, no rild file or card history "
+          "given)");
+    }
+  }
+  if (s.capabilitySource.rfind("assumed", 0) == 0) {
+    add("the modem's capability is unknown (no \"AT^DMCC?\" answer in the log, no published RAT "
+        "list)");
+  }
+  if (!unknown.empty()) throw BugreportError("no plan: " + unknown);
+}
+
 // A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
 Scene sceneFromDump(Scene s, const std::string& historyPath,
                     const std::vector<std::string>& rildPaths, const Overrides& o) {
-  s.integration = readVendorNames(&s.observed);
-  s.properties = s.observed;
   // The factory file is not in a dump: the digits the daemon used last are.
   auto used = s.observed.find(prop::kPublishedMsms.name);
   if (used != s.observed.end()) {
     s.properties[prop::kMsms.name] = used->second;
-    s.assumptions.push_back(std::string("multi-SIM digits: \"") + used->second + "\" from " +
-                            prop::kPublishedMsms.name + ", what the daemon used at its last start");
+    if (s.logged) {
+      s.inputs.push_back({"multi-SIM digits", used->second, "profile", digitsSource(s), true});
+    } else {
+      s.assumptions.push_back(std::string("multi-SIM digits: \"") + used->second + "\" from " +
+                              prop::kPublishedMsms.name +
+                              ", what the daemon used at its last start");
+    }
+  } else if (s.logged) {
+    throw BugreportError(std::string("no plan: the multi-SIM digits are unknown (the start's ") +
+                         prop::kPublishedMsms.name + " write is not in the log" +
+                         (s.snapshotLine == 0 ? " and the report has no SYSTEM PROPERTIES section)"
+                                              : " nor in SYSTEM PROPERTIES)"));
   } else {
     s.missing.push_back(std::string("no ") + prop::kPublishedMsms.name +
                         ": the factory file's digits are " + "unknown; " + prop::kMsms.name +
@@ -693,11 +859,14 @@ Scene sceneFromProps(const std::string& propsPath, const std::string& historyPat
   s.mode = "props";
   s.observed = parseGetprop(propsPath);
   s.sources.push_back("getprop dump " + propsPath);
+  s.integration = readVendorNames(&s.observed);
+  s.properties = s.observed;
   return sceneFromDump(std::move(s), historyPath, rildPaths, o);
 }
 
-Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
-                         const std::vector<std::string>& rildPaths, const Overrides& o) {
+Scene sceneFromBugreport(const std::string& path, int boot, bool previousBoot,
+                         const std::string& historyPath, const std::vector<std::string>& rildPaths,
+                         const Overrides& o) {
   const Bugreport report = readBugreport(path);
   Scene s;
   s.mode = "bugreport";
@@ -706,30 +875,23 @@ Scene sceneFromBugreport(const std::string& path, const std::string& historyPath
   const Section* properties = report.find("SYSTEM PROPERTIES");
   if (properties != nullptr) {
     std::istringstream in(properties->text);
-    for (std::string line; std::getline(in, line);) getpropLine(line, &s.observed);
+    readGetprop(properties->text, &s.observed, true);  // past its section line
+    s.snapshotLine = properties->line;
     s.sources.push_back("its SYSTEM PROPERTIES section (line " + std::to_string(properties->line) +
                         "): " + std::to_string(s.observed.size()) + " properties");
-  } else {
-    s.missing.push_back("no SYSTEM PROPERTIES section: every property at its default");
   }
-  s.logged = lastStart(report);
-  const LoggedStart& log = *s.logged;
-  const std::string lines =
-      "lines " + std::to_string(log.firstLine) + " to " + std::to_string(log.lastLine);
-  s.sources.push_back(
-      "the daemon's lines in its " + log.section + " section (line " +
-      std::to_string(log.sectionLine) + "), " +
-      (log.start == 0
-           ? std::string("no whole start: ")
-           : "start " + std::to_string(log.start) + " of " + std::to_string(log.starts) + ": ") +
-      lines + " (" + log.format + (log.printable ? ", printable escapes undone" : "") + ")");
-  if (log.start == 0) {
-    s.missing.push_back("the " + log.section +
-                        " section holds no start of the daemon (no \"Build time\" line): the "
-                        "buffer rolled over during one; what " +
-                        lines + " hold is used");
+  s.logged = loggedStart(report, boot, previousBoot);
+  s.identity = identityOf(report.identity, s.observed);
+  s.sources.push_back(loggedSource(*s.logged));
+  s.integration = readVendorNames(&s.observed);
+  try {
+    takeLoggedInputs(s);
+    s = sceneFromDump(std::move(s), historyPath, rildPaths, o);
+    requirePlan(s);
+  } catch (const BugreportError& e) {
+    throw BugreportError(path + ": " + e.what());
   }
-  return sceneFromDump(std::move(s), historyPath, rildPaths, o);
+  return s;
 }
 
 Scene sceneWhatIf(const Overrides& o, const std::string& mode) {
@@ -759,6 +921,34 @@ RadioPlan planOf(const Scene& s) {
       s.profile,           s.cards,     s.history.m_slotCardID, stored.c_str(), defaultData.c_str(),
       prefNetType.c_str(), s.capability};
   return planRadio(in, s.previous);
+}
+
+std::map<std::string, std::string> unknownDecisions(const Scene& s, const RadioPlan& plan) {
+  std::map<std::string, std::string> out;
+  for (const Input& in : s.inputs) {
+    if (in.known || in.decides == std::string("profile")) continue;
+    if (in.name == prop::kDefaultData.name &&
+        !masterCardNeedsDefaultData(s.profile, plan.capability)) {
+      continue;  // the master card's rule does not read it
+    }
+    out.emplace(in.decides, in.name + " is " + in.source);
+  }
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.logged && followsLastMaster && !s.haveHistory && s.logged->historyAbsentLine == 0) {
+    out.emplace("master",
+                "it follows the card that was master last time, named by the card history's slot "
+                "list, which is not at hand (give --history radio.cfg)");
+  }
+  if (out.count("master") != 0) out.emplace("standbys", "they follow the master card: unknown");
+  if (out.count("standbys") != 0) out.emplace("nvram", "it checks the standbys' RATs: unknown");
+  const bool swapSeen = s.observed.count(prop::kSwapNvram.name) != 0;
+  if (s.logged && !s.logged->capabilityLogged && !swapSeen && modemCheckRuns(s.profile)) {
+    out.emplace("nvram",
+                "the modem's \"AT^DMCC?\" answer per standby is not in the log, nor the daemon's " +
+                    std::string(prop::kSwapNvram.name));
+  }
+  return out;
 }
 
 Writes writesOf(const Scene& s, const RadioPlan& plan) {

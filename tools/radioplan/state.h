@@ -31,7 +31,14 @@ using Properties = std::map<std::string, std::string>;
 // A rild file's value of one key as its text shows it.
 std::string rildValue(const RildConfig& config, const RildKey& key);
 
-// "[name]: [value]" lines, as "adb shell getprop" prints them.
+// "[name]: [value]" lines, as "adb shell getprop" prints them; a value may go on over several
+// lines. badLine: the first line that is none (cut: a value the text ends inside); 0 for none.
+// skipOthers: lines of no property are passed over (a bug report's section).
+struct GetpropVerdict {
+  int badLine = 0;
+  bool cut = false;
+};
+GetpropVerdict readGetprop(const std::string& text, Properties* out, bool skipOthers = false);
 Properties parseGetprop(const std::string& path);
 // Which integration a phone's property names show: "vendor", "platform" or "" (none of the
 // daemon's names is set), one name that shows it, and a sentence for the report.
@@ -81,6 +88,14 @@ struct Overrides {
   std::string slotSpec[2];          // parseCardSpec's text per slot; empty: not given
 };
 
+// One input of the plan, where it was found; an unknown one leaves what it decides unknown.
+struct Input {
+  std::string name, value;
+  std::string decides;  // "profile" (every decision), "master", "standbys", "nvram"
+  std::string source;   // "the daemon's read at line 12", "SYSTEM PROPERTIES (line 40)"...
+  bool known = true;
+};
+
 // Everything the policy decides from, and where each piece came from.
 struct Scene {
   std::string mode;  // "root", "props", "bugreport", "what-if", "matrix"
@@ -111,6 +126,9 @@ struct Scene {
   std::vector<std::string> daemonLog;  // warnings and errors the daemon's code logged
   Integration integration;             // which one a phone's property names show
   std::optional<LoggedStart> logged;   // what the daemon logged (a bug report)
+  std::vector<Input> inputs;           // a bug report's, each from the best source it holds
+  int snapshotLine = 0;                // a bug report's SYSTEM PROPERTIES line; 0: none
+  Identity identity;                   // a bug report's phone, build and time
 
   std::string prop(const std::string& name) const;
   // A phone's or a root's state, rather than inputs made up on the command line.
@@ -126,9 +144,11 @@ Scene sceneFromRoot(const std::string& root, const Overrides& overrides);
 Scene sceneFromProps(const std::string& propsPath, const std::string& historyPath,
                      const std::vector<std::string>& rildPaths, const Overrides& overrides);
 // The properties of its SYSTEM PROPERTIES section; the cards, where no file gives them, and the
-// modem's capability from the daemon's lines of the last start in its radio log.
-Scene sceneFromBugreport(const std::string& path, const std::string& historyPath,
-                         const std::vector<std::string>& rildPaths, const Overrides& overrides);
+// modem's capability from the daemon's lines of start `boot` (0: the last) in its radio log, or
+// in its LAST LOGCAT section (the previous boot's log) with previousBoot.
+Scene sceneFromBugreport(const std::string& path, int boot, bool previousBoot,
+                         const std::string& historyPath, const std::vector<std::string>& rildPaths,
+                         const Overrides& overrides);
 Scene sceneWhatIf(const Overrides& overrides, const std::string& mode = "what-if");
 
 // The card a modem answering so would leave in the daemon's record of that slot.
@@ -136,6 +156,9 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer);
 
 // The policy's inputs from the scene, and its plan.
 RadioPlan planOf(const Scene& scene);
+
+// The decisions ("master", "standbys", "nvram") whose inputs are unknown, each with the reason.
+std::map<std::string, std::string> unknownDecisions(const Scene& scene, const RadioPlan& plan);
 
 // What the daemon writes for a plan: properties in order, rild files by standby, init requests.
 struct Writes {
