@@ -143,7 +143,7 @@ constexpr Service kRildService = {"rild%d", "vendor.rild%d"};
 constexpr const Service* kDaemonServices[] = {&kRildService};
 
 // The directory of the card history, the rild files and the NVRAM swap's record.
-constexpr Service kDataDirectory = {"/data/vantorel/radio/", "/data/vendor/radio/"};
+constexpr Service kDataDirectory = {"/data/vantorel/radio/", "/data/vendor/modemprep/"};
 
 namespace propertycheck {
 
