@@ -93,10 +93,9 @@ PLANTED = [
     rule("platform", "allow modemprep vendor_data_file:file create_file_perms;",
          "the system_ext daemon writing vendor data"),
     # The device build's other checks.
-    rule("vendor", "permissive modemprep;", "a permissive vendor domain", "permissive",
-         re.escape(PERMISSIVE_ERROR)),
-    rule("platform", "permissive modemprep;", "a permissive platform domain", "permissive",
-         re.escape(PERMISSIVE_ERROR)),
+    *[rule(i, "permissive modemprep;", "a permissive %s domain" % i, "permissive",
+           re.escape(PERMISSIVE_ERROR) + r"\nList of invalid domains: modemprep$")
+      for i in INTEGRATIONS],
     Plant("vendor", "a vendor file_contexts entry under /data/misc",
           [(FC["vendor"], None,
             "/data/misc/modemprep(/.*)?      u:object_r:vendor_modemprep_data_file:s0\n")],
@@ -109,9 +108,10 @@ PLANTED = [
          "a vendor rule naming a private platform type", "vendor policy", r"unknown type"),
     # property_info_checker, on both integrations' property_contexts.
     *[Plant(i, "a misspelt type in property_contexts",
-            [(PC[i], None, "%s.typo  u:object_r:modemprep_porp:s0 exact\n" % prefix)],
-            "property_info_checker", r"Could not find context 'u:object_r:modemprep_porp:s0'")
-      for i, prefix in (("platform", "sys.vx"), ("vendor", "vendor.vx"))],
+            [(PC[i], None, "%s.typo  u:object_r:%s:s0 exact\n" % (prefix, typo))],
+            "property_info_checker", r"type %s is not defined" % typo)
+      for i, prefix, typo in (("platform", "sys.vx", "modemprep_porp"),
+                              ("vendor", "vendor.vx", "vendor_modemprep_porp"))],
     *[Plant(i, "a misspelt match word in property_contexts",
             [(PC[i], None, "%s.typo  u:object_r:%s:s0 exakt\n" % (prefix, prop))],
             "property_info_checker", r"Match operation 'exakt' is not valid")
@@ -128,7 +128,7 @@ PLANTED = [
     # init, as our own check reads it.
     Plant("vendor", "an unknown user in a vendor service",
           [("modemprep.rc", "    user radio\n", "    user radoi\n")], "init",
-          r"user radoi: no such fixed id"),
+          r"user radoi: radoi is no fixed id"),
     Plant("vendor", "a misspelt start trigger",
           [("modemprep.rc", "on load_persist_props_action\n",
             "on load_persist_props_actoin\n")], "init",
@@ -138,8 +138,8 @@ PLANTED = [
          "the daemon allowed to start any service", "bounds", r"may set ctl_start_prop"),
     rule("vendor", "typeattribute modemprep mlstrustedsubject;",
          "the daemon an mlstrustedsubject", "bounds", r"is mlstrustedsubject"),
-    rule("platform", "domain_auto_trans(modemprep, shell_exec, shell)",
-         "the daemon transitioning to the shell", "bounds", r"may transition to shell"),
+    rule("vendor", "domain_auto_trans(modemprep, rild_exec, rild)",
+         "the daemon running rild in rild's domain itself", "bounds", r"may transition to rild"),
     Plant("vendor", "a control entry that is a prefix",
           [(PC["vendor"], None, "ctl.vendor.ril  u:object_r:vendor_modemprep_ctl_rild_prop:s0\n")],
           "bounds", r"ctl\.vendor\.ril is not one exact entry of a declared rild service"),
@@ -294,15 +294,21 @@ def releases(aosp, tree):
     return found
 
 
-def compile_policy(release, dirs, output, cil=False):
-    """m4 and checkpolicy as the build runs them: None, or the tool's messages."""
+def expand(release, dirs, output):
+    """m4 as the build runs it, into OUTPUT.conf: None, or m4's messages."""
     with open(output + ".conf", "w", encoding="utf-8") as conf:
         m4 = subprocess.run(["m4", "--fatal-warnings"] +
                             ["-D%s=%s" % d for d in sorted(DEFINES.items())] +
                             ["-s"] + release.policy_files(dirs),
                             stdout=conf, stderr=subprocess.PIPE, text=True)
-    if m4.returncode != 0:
-        return "m4: " + m4.stderr
+    return None if m4.returncode == 0 else "m4: " + m4.stderr
+
+
+def compile_policy(release, dirs, output, cil=False):
+    """m4 and checkpolicy as the build runs them: None, or the tool's messages."""
+    error = expand(release, dirs, output)
+    if error:
+        return error
     status, out = run(["checkpolicy", "-M", "-c", "30"] + (["-C"] if cil else []) +
                       ["-o", output, output + ".conf"])
     return None if status == 0 else out
@@ -378,11 +384,21 @@ class Policy:
                 self.allows(source, "init", "unix_stream_socket", {"connectto"}))
 
     def transitions(self, source):
-        """The domains the rules written for source itself let it transition to (those every
-        domain has, such as crash_dump, are the platform's)."""
-        return {str(t) for r in self.setools.TERuleQuery(
-            self.policy, ruletype=["allow"], source=source, source_indirect=False,
-            tclass=["process"], perms=["transition"]).results() for t in r.target.expand()}
+        """The domains source may transition to beyond those the platform gives every domain of
+        its partition (crash_dump to all, netutils_wrapper to every vendor domain...): what
+        all its peers (same side of coredomain, not apps) may enter is the platform's grant."""
+        table = {}
+        for r in self.setools.TERuleQuery(self.policy, ruletype=["allow"], tclass=["process"],
+                                          perms=["transition"]).results():
+            targets = {str(t) for t in r.target.expand()}
+            for s in r.source.expand():
+                table.setdefault(str(s), set()).update(targets)
+        core = "coredomain" in self.attributes(source)
+        peers = [t for t in table if t != source and "domain" in self.attributes(t) and
+                 ("coredomain" in self.attributes(t)) == core and
+                 "appdomain" not in self.attributes(t)]
+        given = set.intersection(*(table[p] for p in peers)) if peers else set()
+        return table.get(source, set()) - given
 
     def attributes(self, name):
         return {str(a) for a in self.policy.lookup_type(name).attributes()}
@@ -538,8 +554,8 @@ def check_init(release, integration, rc, policy, entries, out):
         elif words[0] in ("user", "group") and ids is not None:
             for name in words[1:]:
                 if name not in ids:
-                    out.append(("init", "%s: %s %s: no such fixed id in %s" % (
-                        where(number, line), words[0], name, os.path.relpath(header))))
+                    out.append(("init", "%s: %s is no fixed id of %s" % (
+                        where(number, line), name, os.path.relpath(header))))
         if integration == "vendor":  # ${name} is expanded with vendor_init's rights
             for name in re.findall(r"\$\{([^}:]+)", line):
                 if not policy.can_read("vendor_init", label(entries, name)):
@@ -563,12 +579,10 @@ def declared_services(rc):
 class Tools:
     """libsepolwrap.so, property_info_checker and a Python 2.7, built or found once."""
 
-    def __init__(self, build, aosp_releases):
+    def __init__(self, build):
         self.build = build
         os.makedirs(build, exist_ok=True)
         self.python2 = find_python2()
-        self.wrap = self.checkers = None
-        self.sources = aosp_releases
 
     def libsepolwrap(self, release):
         source = os.path.join(release.tests, "sepol_wrap.cpp")
@@ -609,7 +623,9 @@ class Tools:
         if release.tests is None:
             return None, "the release has no tests/sepolicy_tests.py"
         script = read(os.path.join(release.tests, "sepolicy_tests.py"))
-        python3 = "print " not in read(os.path.join(release.tests, "policy.py"))
+        # 11 and 12L: Python 2 code (sort(cmp=...), print statements).
+        python3 = not any(re.search(r"\bcmp=|^\s*print [^(]", read(f), re.M)
+                          for f in glob.glob(os.path.join(release.tests, "*.py")))
         if not python3 and not self.python2:
             return None, "its sepolicy_tests.py is Python 2 code and no python2.7 runs here"
         copy = os.path.join(self.build, "tests-" + release.name)
@@ -693,7 +709,7 @@ class Run:
                          if not args.release or r.name in args.release]
         # The tools are named by their sources' digest: kept from run to run.
         self.tools = Tools(os.path.join(os.path.dirname(os.path.abspath(args.build)),
-                                        "platform-tools"), self.releases)
+                                        "platform-tools"))
         jobs = max(args.jobs, 1)
         self.pool = concurrent.futures.ThreadPoolExecutor(max_workers=jobs)  # compiles
         self.checkers = concurrent.futures.ThreadPoolExecutor(max_workers=jobs)  # the rest
@@ -766,8 +782,9 @@ class Run:
             base = release.policy_dirs()
             files = release.policy_files(base)
             check_defines(release, files)
-            self.types[release.name] = set(re.findall(
-                r"^\s*(?:type|attribute)\s+(\w+)", "".join(read(f) for f in files), re.M))
+            conf = os.path.join(self.args.build, release.name, "types")
+            self.types[release.name] = set() if expand(release, base, conf) else set(
+                re.findall(r"^\s*(?:type|attribute)\s+(\w+)", read(conf + ".conf"), re.M))
             self.base[release.name] = self.compiled(release, base)
             for integration in INTEGRATIONS:
                 found.append((release, integration,
