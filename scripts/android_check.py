@@ -138,8 +138,11 @@ PLANTED = [
          "the daemon allowed to start any service", "bounds", r"may set ctl_start_prop"),
     rule("vendor", "typeattribute modemprep mlstrustedsubject;",
          "the daemon an mlstrustedsubject", "bounds", r"is mlstrustedsubject"),
-    rule("vendor", "domain_auto_trans(modemprep, rild_exec, rild)",
-         "the daemon running rild in rild's domain itself", "bounds", r"may transition to rild"),
+    rule("vendor", "type modemprep_helper, domain;\n"
+         "type modemprep_helper_exec, exec_type, vendor_file_type, file_type;\n"
+         "domain_auto_trans(modemprep, modemprep_helper_exec, modemprep_helper)",
+         "the daemon entering a helper's domain", "bounds",
+         r"may transition to modemprep_helper"),
     Plant("vendor", "a control entry that is a prefix",
           [(PC["vendor"], None, "ctl.vendor.ril  u:object_r:vendor_modemprep_ctl_rild_prop:s0\n")],
           "bounds", r"ctl\.vendor\.ril is not one exact entry of a declared rild service"),
