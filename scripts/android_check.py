@@ -584,10 +584,10 @@ class Tools:
 
     def __init__(self, build):
         self.build = build
-        os.makedirs(build, exist_ok=True)
         self.python2 = find_python2()
 
     def libsepolwrap(self, release):
+        os.makedirs(self.build, exist_ok=True)
         source = os.path.join(release.tests, "sepol_wrap.cpp")
         out = os.path.join(self.build, "libsepolwrap-%s.so" % digest([source]))
         if not os.path.exists(out):
@@ -608,6 +608,7 @@ class Tools:
             sorted(glob.glob(os.path.join(top, "libpropertyinfoparser", "*.cpp"))) + \
             [p for p in sorted(glob.glob(os.path.join(top, "libpropertyinfoserializer", "*.cpp")))
              if not p.endswith("_test.cpp")]
+        os.makedirs(self.build, exist_ok=True)
         out = os.path.join(self.build, "property_info_checker-%s" % digest(sources))
         if not os.path.exists(out):
             status, log = run(["g++", "-std=c++17", "-O1", "-include", "memory", "-include",
@@ -631,6 +632,7 @@ class Tools:
                           for f in glob.glob(os.path.join(release.tests, "*.py")))
         if not python3 and not self.python2:
             return None, "its sepolicy_tests.py is Python 2 code and no python2.7 runs here"
+        os.makedirs(self.build, exist_ok=True)
         copy = os.path.join(self.build, "tests-" + release.name)
         if not os.path.isdir(copy):  # the library beside the scripts, as the build packs it
             shutil.copytree(release.tests, copy, ignore=shutil.ignore_patterns("*.pyc"))
@@ -707,7 +709,8 @@ class Run:
     def __init__(self, args, repo):
         self.args, self.repo = args, repo
         self.claimed = claims(os.path.join(repo, "docs", "android.md"))
-        self.names = {i: json.loads(read(p)) for i, p in zip(INTEGRATIONS, args.names)}
+        self.names = ({i: json.loads(read(p)) for i, p in zip(INTEGRATIONS, args.names)}
+                      if args.names else None)
         self.releases = [r for r in releases(args.aosp, args.tree)
                          if not args.release or r.name in args.release]
         # The tools are named by their sources' digest: kept from run to run.
@@ -846,6 +849,8 @@ class Run:
         found = [("sepolicy_tests.py", reason)] if cmd is None else []
         if not release.prefix_test:
             found.append(("check_prop_prefix.py", "the release has none (it came with 12)"))
+        if not self.names:
+            found.append(("the daemon's rights", "no name lists (--names)"))
         found.append(("treble_sepolicy_tests.py", "it compares with the previous releases' "
                       "policies (prebuilts/api), which the sources do not hold"))
         return found
@@ -899,9 +904,11 @@ class Run:
                     out.append(("check_prop_prefix.py", text.strip()))
         policy = self.once(("policy", binary), Policy, binary)
         entries = contexts(pcs)
-        used = check_rights(policy, entries, self.names[integration], out)
-        check_bounds(policy, entries, self.names[integration], used,
-                     contexts(files["property_contexts"]), declared_services(files["rc"]), out)
+        if self.names:  # else said once by unchecked()
+            used = check_rights(policy, entries, self.names[integration], out)
+            check_bounds(policy, entries, self.names[integration], used,
+                         contexts(files["property_contexts"]), declared_services(files["rc"]),
+                         out)
         check_init(release, integration, files["rc"], policy, entries, out)
         return out
 
@@ -961,7 +968,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--release", action="append",
                         help="check only this release (repeatable; default every one found)")
-    parser.add_argument("--names", nargs=2, required=True,
+    parser.add_argument("--names", nargs=2,
                         metavar=("PLATFORM_JSON", "VENDOR_JSON"),
                         help="what each integration's name map makes of the daemon's names")
     args = parser.parse_args()
