@@ -5,8 +5,10 @@
 #      liblog and libcutils headers;
 #   2. Android.bp formatted as bpfmt formats it;
 #   3. each release's platform policy built as a device build builds it, alone and with each
-#      integration; contexts, the daemon's properties and control requests, the vendor init
-#      script's triggers and planted forbidden rules checked on the result
+#      integration, and the device build's own checks run on the result (sepolicy_tests.py,
+#      property_info_checker, check_prop_prefix.py, the vendor policy from the public policy
+#      alone, the user build's permissive refusal); the daemon's rights, at least and at most what
+#      it uses; its init scripts as init parses them; every planted mistake refused
 #      (scripts/android_check.py);
 #   4. tests/android: the names each integration's map gives, against its init script;
 #   5. the unit tests composed as Android.bp's host cc_test composes them (one executable over
@@ -75,8 +77,10 @@ if [ -z "$aosp" ] && [ -d ../shared/aosp/sepolicy ]; then
 fi
 skip() { echo "ci-android: SKIPPED $*"; }
 
+# libsepol-dev and android-libbase-dev: the platform's libsepolwrap.so and property_info_checker,
+# built from its sources.
 packages=(android-liblog-dev android-libcutils-dev clang g++ libgtest-dev libgmock-dev python3
-          blueprint-tools checkpolicy policycoreutils setools m4)
+          blueprint-tools checkpolicy policycoreutils setools m4 libsepol-dev android-libbase-dev)
 scripts/install-packages.sh "${packages[@]}"
 rm -rf "$build/policy"
 mkdir -p "$build"

@@ -116,7 +116,7 @@ struct Directory {
   const char* path;
   const char* vendorPath;
 };
-constexpr Directory kDataDirectory = {"/data/vantorel/radio/", "/data/vendor/radio/"};
+constexpr Directory kDataDirectory = {"/data/vantorel/radio/", "/data/vendor/modemprep/"};
 
 namespace propertycheck {
 

@@ -61,7 +61,7 @@ class NamesTest(unittest.TestCase):
             for path in names["paths"]:  # only the daemon's data moves, into the vendor's
                 with self.subTest(integration=integration, path=path["path"]):
                     self.assertEqual(path["target"], path["path"] if integration == "platform"
-                                     else re.sub(r"^/data/.*/", "/data/vendor/radio/",
+                                     else re.sub(r"^/data/.*/", "/data/vendor/modemprep/",
                                                  path["path"]))
 
     def test_init_scripts_declare_and_serve_what_the_daemon_uses(self):
@@ -75,7 +75,7 @@ class NamesTest(unittest.TestCase):
                                      r"(?m)^\s+disabled$", control["target_service"])
                 # A trigger on a name nobody sets never fires.
                 known = {p["target"] for p in names["properties"]} | {
-                    "init.svc." + s for s in services} | {"ro.persistent_properties.ready"}
+                    "init.svc." + s for s in services}
                 for trigger in re.findall(r"property:([^=\s]+)=", text):
                     self.assertIn(trigger, known)
                 self.assertLessEqual({os.path.dirname(p["target"]) for p in names["paths"]
@@ -136,7 +136,7 @@ class CheckTest(unittest.TestCase):
                     f.write(makefile)
                 with open(os.path.join(top, "policy.go"), "w") as f:
                     f.write(policy_go)
-                release = check.Release("r", top, os.path.join(top, "policy.go"), "", "", "", "")
+                release = check.Release("r", top, os.path.join(top, "policy.go"), "", "", "", "", "")
                 files = release.policy_files(release.policy_dirs(system_ext=[
                     os.path.join(top, "ours")]))
                 self.assertEqual([os.path.relpath(f, top) for f in files], expected)
