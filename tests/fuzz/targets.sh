@@ -1,8 +1,9 @@
 # Sourced by run.sh and campaign.sh: the fuzz targets, the longest input worth trying for each, and
 # the build of them into build-fuzz/ (preset "fuzz"). Expects $root, the repository.
 
-fuzz_targets=(fuzz_at_exchange fuzz_card_history fuzz_profile_inputs fuzz_uevent fuzz_rild_file
-              fuzz_radio_log fuzz_bugreport)
+fuzz_here="$root/tests/fuzz"
+# A target per source file.
+mapfile -t fuzz_targets < <(cd "$fuzz_here" && ls fuzz_*.cc | sed 's/\.cc$//')
 
 # A few dozen modem chunks, a history file with its cards, a line per property, one uevent receive
 # buffer, two old rild files, a start or two of a radio log, a bug report's main text with its logs.
@@ -11,7 +12,6 @@ declare -A fuzz_max_len=([fuzz_at_exchange]=4096 [fuzz_card_history]=2048
                          [fuzz_radio_log]=3072 [fuzz_bugreport]=6144)
 
 fuzz_bin="$root/build-fuzz/tests/fuzz"
-fuzz_here="$root/tests/fuzz"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 # Installs what the build needs and builds the named targets; 2 (with the build's tail) on failure.
