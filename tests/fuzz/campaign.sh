@@ -59,8 +59,10 @@ for t in "${targets[@]}"; do
 
   echo "$t: fuzzing for $seconds s on $jobs cores..."
   fuzz_options "$t"
-  (cd "$logs" && "$fuzz_bin/$t" "${fuzz_opts[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-    -jobs="$jobs" -workers="$jobs" -reload=1 "$home/corpus" >"$logs/jobs.log" 2>&1)
+  # A niced worker on a busy machine can wait seconds for a core: a hang is 60 s here.
+  (cd "$logs" && "$fuzz_bin/$t" "${fuzz_opts[@]}" -timeout=60 -max_total_time="$seconds" \
+    -print_final_stats=1 -jobs="$jobs" -workers="$jobs" -reload=1 "$home/corpus" \
+    >"$logs/jobs.log" 2>&1)
   execs=$(sum_stat "$logs" number_of_executed_units)
   echo "$(date -u +%FT%TZ) $seconds $jobs $execs" >>"$home/sessions"
   total=$(awk '{s += $4} END {print s + 0}' "$home/sessions")
