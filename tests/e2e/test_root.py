@@ -18,10 +18,13 @@ NOT_SET = "MODEMPREP_ROOT is not set (it names the directory that stands for / o
 
 
 def snapshot(directory):
-    """Every path below `directory` with its type, size and modification time."""
+    """Every path below `directory` with its type, size and modification time, but for the counts
+    a coverage build's daemon writes at its build's path (in the chroot, a copy of that path)."""
+    counts = directory + Build().directory
     stats = {os.path.join(parent, n): os.lstat(os.path.join(parent, n))
              for parent, dirs, files in os.walk(directory) for n in dirs + files}
-    return {path: (i.st_mode, i.st_size, i.st_mtime_ns) for path, i in stats.items()}
+    return {path: (i.st_mode, i.st_size, i.st_mtime_ns) for path, i in stats.items()
+            if not (counts + "/").startswith(path + "/") and not path.startswith(counts + "/")}
 
 
 def run_daemon(argv, root, store):
@@ -35,7 +38,7 @@ def run_daemon(argv, root, store):
     while daemon.poll() is None and not os.path.exists(store) and time.monotonic() < deadline:
         time.sleep(0.02)
     ran = daemon.poll() is None
-    daemon.kill()
+    daemon.terminate()  # a coverage build's daemon writes its counts on SIGTERM
     stdout, stderr = daemon.communicate()
     return None if ran else daemon.returncode, stdout, stderr
 

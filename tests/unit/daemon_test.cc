@@ -15,6 +15,7 @@
 #include "daemon_fixture.h"
 #include "hotplug/hotplug.h"
 #include "ril/ril.h"
+#include "ril/rild_file.h"
 
 namespace {
 
@@ -207,9 +208,18 @@ struct NoCardInSlot1 : Phone {
 
 TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   NoCardInSlot1 p;
-  // An empty message and one refused as not the kernel's are skipped; the next one is handled.
+  // A socket that cannot be opened ends the pass at once; the next is tried 2 s later.
+  memory::failUeventOpen(true);
+  runResidentPass(p.state);
+  EXPECT_TRUE(memory::logHas("uevent_open_socket get device_fd error fd:-1"));
+  EXPECT_EQ(2000000u, memory::sleeps().back());
+  memory::failUeventOpen(false);
+  // An empty message, one refused as not the kernel's and interrupted receives are skipped; the
+  // next one is handled.
   memory::queueUevent("");
   memory::queueUeventError(EIO);
+  memory::queueUeventError(EINTR);
+  memory::queueUeventError(EAGAIN);
   memory::queueUevent("USIM1 IN");
   // Messages dropped by the kernel: the modem is asked what each slot holds.
   memory::queueUeventError(ENOBUFS);
@@ -222,8 +232,8 @@ TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   p.answer(slotAnswers(nullptr, false));
   p.answer({lineOk("^DMCC: 1,2,1,31,1")});
   sim_hot_plug_monitor_loop(p.state);
-  EXPECT_EQ(1, memory::ueventOpenCount());
-  EXPECT_NE(std::string::npos, memory::logText().find("message skipped, 3 so far"));
+  EXPECT_EQ(2, memory::ueventOpenCount());  // the refused open, then this pass's
+  EXPECT_NE(std::string::npos, memory::logText().find("message skipped, 5 so far"));
   EXPECT_TRUE(memory::logHas("sim_hot_plug_monitor_loop old_sim_online 1, new_sim_online: 0"));
   EXPECT_EQ(0u, p.state.cards.dual_sim_online);
   EXPECT_NE(std::string::npos,
@@ -305,6 +315,43 @@ TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
     startRildService(d.state.profile, d.state.cards.cardInfo, d.state.plan, false, -1);
     EXPECT_EQ(c.restart ? "ctl.restart rild0\n" : "", requests()) << c.oldLine;
     EXPECT_TRUE(memory::logHas("standby 1, oldDstmex is 1,0, this DSTMEX is 1,0 restartRIL = 0"));
+  }
+}
+
+// An old rild file is read back to what was written; a line no key's, or a key without its " = ",
+// is skipped; a number that is not exactly an int32 makes the file unreadable, naming its key, so
+// that a damaged file is replaced rather than taken as equal.
+TEST(DaemonTest, RildFileReadsBackWhatWasWrittenAndNamesItsFirstBadKey) {
+  RildConfig written = {2, 1, 1, 2, 1, "89860012345678901234", 31, 31, "1,1,1", 1, 1, 0, -1};
+  char text[1024];
+  const int length = formatRildConfig(written, text, sizeof text);
+  ASSERT_GT(length, 0);
+  const std::string file(text, static_cast<size_t>(length));
+  EXPECT_EQ(-1, formatRildConfig(written, text, static_cast<size_t>(length)));  // no room for NUL
+  const struct {
+    std::string text;
+    const char* badKey;  // nullptr: read as written
+  } cases[] = {
+      {file, nullptr},
+      {"rild.unknown = 7\nno separator\n" + file.substr(0, file.size() - 1), nullptr},
+      {file + "rild.cs\n", nullptr},
+      {file.substr(file.find('\n') + 1), "rild.count"},
+      {file + "rild.ps = 2147483648\n", "rild.ps"},
+      {file + "rild.ps = 1x\n", "rild.ps"},
+      {file + "rild.ps = \n", "rild.ps"},
+      {file + "rild.ps = 0000000000000001\n", "rild.ps"},
+  };
+  for (const auto& c : cases) {
+    RildConfig read;
+    const char* badKey = nullptr;
+    EXPECT_EQ(c.badKey == nullptr, parseRildConfig(c.text.data(), c.text.size(), read, &badKey))
+        << c.text;
+    if (c.badKey == nullptr) {
+      EXPECT_EQ(length, formatRildConfig(read, text, sizeof text));
+      EXPECT_EQ(file, std::string(text, static_cast<size_t>(length))) << c.text;
+    } else {
+      EXPECT_STREQ(c.badKey, badKey) << c.text;
+    }
   }
 }
 

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +56,9 @@ class HostTest : public ::testing::Test {
 TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   // A line holding a NUL byte is a line like any other: the next one is not lost with it.
   const std::string nul = std::string("b.nul=x") + '\0' + "y\n";
-  writeFile("/properties", "b.two=2\nno equals sign\n" + nul + "d.four=4\n");
+  // A line longer than any the store holds is skipped whole, across the reader's blocks.
+  const std::string tooLong = "b.three=" + std::string(20000, 'v') + "\n";
+  writeFile("/properties", "b.two=2\nno equals sign\n" + nul + tooLong + "d.four=4\n");
   writeFile("/properties.tmp", "left by a writer killed before its rename");
   EXPECT_EQ("4", get("d.four"));
   EXPECT_EQ(0, platformPropertySet("c.three", "3"));
@@ -108,6 +112,34 @@ TEST_F(HostTest, AWriteWhoseLockIsHeldElsewhereIsRefusedWithinASecond) {
   for (int fd : ready) close(fd);
 }
 
+// The uevent socket takes a datagram only with its sender's credentials (the kernel attaches them
+// when the socket asks): one without is refused and its bytes cleared. Closing removes the socket
+// file; a root without /dev cannot have one.
+TEST_F(HostTest, UeventSocketTakesOnlyCredentialedDatagramsAndGoesAtClose) {
+  const std::string socketPath = root_ + kUeventSocketPath;
+  std::filesystem::create_directory(root_ + "/dev");
+  for (bool credentials : {true, false}) {
+    const int fd = platformUeventOpen(4096, credentials);
+    ASSERT_GE(fd, 0);
+    const int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(
+        8, sendto(sender, "USIM1 IN", 8, 0, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    close(sender);
+    char buffer[16] = "x";
+    errno = 0;
+    EXPECT_EQ(credentials ? 8 : -1, platformUeventReceive(fd, buffer, sizeof buffer));
+    EXPECT_EQ(credentials ? 0 : EIO, errno);
+    EXPECT_EQ(credentials ? std::string("USIM1 IN") : std::string(8, '\0'), std::string(buffer, 8));
+    platformUeventClose(fd);
+    EXPECT_FALSE(std::filesystem::exists(socketPath));
+  }
+  std::filesystem::remove_all(root_ + "/dev");
+  EXPECT_EQ(-1, platformUeventOpen(4096, true));
+}
+
 // The log of a child process with MODEMPREP_LOG_FORMAT set to format.
 std::string logged(const char* format) {
   int fds[2];
@@ -120,7 +152,8 @@ std::string logged(const char* format) {
     LOGD("[0]>> AT^DMCC?<CR>");
     LOGE("two\nlines\n");
     LOGW("%s", "");
-    _exit(0);
+    platformLogWrite(9, std::string(1500, 'x').c_str());  // no such priority, longer than a line
+    exit(0);  // not _exit: a coverage build writes the child's counts at exit
   }
   close(fds[1]);
   std::string text;
@@ -135,11 +168,12 @@ std::string logged(const char* format) {
 // The default, brief, is what the golden runs read.
 TEST(HostLogTest, ThreadtimeOnRequestOneLinePerMessageLine) {
   const std::string p =
-      "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d +\\d+ +\\d+ ([DEW]) modemprep: ";
+      "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d +\\d+ +\\d+ ([DEW?]) modemprep: ";
   std::string text = logged("threadtime");
   EXPECT_TRUE(std::regex_match(text, std::regex(p + "\\[0\\]>> AT\\^DMCC\\?<CR>\n" + p + "two\n" +
-                                                p + "lines\n" + p + "\n")))
+                                                p + "lines\n" + p + "\n" + p + "x+\n")))
       << text;
+  EXPECT_EQ(1200u, text.size() - text.rfind('\n', text.size() - 2) - 1);  // cut to one whole line
 }
 
 }  // namespace

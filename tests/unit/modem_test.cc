@@ -1,6 +1,7 @@
 // The AT channel and the modem commands against a scripted modem: where an exchange ends, what
 // it keeps and logs, that no wait outlives its bound, and what each command leaves in the link.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -275,6 +276,20 @@ TEST(ModemCommandsTest, DeviceNodeIsWaitedForThenOpenedAfterItSettles) {
   EXPECT_GT(fd, 0);
   close(fd);
   EXPECT_EQ(500000u, memory::sleeps().back());  // the node settles before the open
+  // A node that is there but cannot be opened is tried as often, each time after it settles; no
+  // node named at all is refused at once.
+  memory::reset();
+  node = memory::path(kModemDevicePath, true);
+  ASSERT_EQ(0, mkdir(node.c_str(), 0755));
+  EXPECT_EQ(-1, tryOpenDevice(node.c_str(), O_RDWR, 2));
+  for (const char* attempt : {"(1/2)", "(2/2)"}) {
+    EXPECT_TRUE(
+        memory::logHas(attempt + ("open device \"" + node + "\" fail: 21 - Is a directory")));
+  }
+  EXPECT_EQ((std::vector<uint64_t>{500000, 1000000, 500000, 1000000}), memory::sleeps());
+  EXPECT_EQ(-1, tryOpenDevice("", O_RDWR, 2));
+  EXPECT_TRUE(memory::logHas("tryOpenDevice() parameter error: 1"));
+  EXPECT_EQ(4u, memory::sleeps().size());
 }
 
 }  // namespace

@@ -38,12 +38,14 @@ class Cursor {
     i_ += n;
     return true;
   }
-  // Exactly `count` digits (count 0: one or more).
+  // Exactly `count` digits (count 0: one to kMostDigits, a value that cannot overflow).
   bool number(int count, int64_t* value) {
+    constexpr int kMostDigits = 9;
+    const int most = count == 0 ? kMostDigits : count;
     size_t n = 0;
     int64_t v = 0;
     while (i_ + n < s_.size() && isdigit(static_cast<unsigned char>(s_[i_ + n])) &&
-           (count == 0 || static_cast<int>(n) < count)) {
+           static_cast<int>(n) < most) {
       v = v * 10 + (s_[i_ + n] - '0');
       ++n;
     }

@@ -269,8 +269,13 @@ class Phone:
 
     def stop_daemon(self):
         if self.daemon is not None and self.daemon.poll() is None:
-            self.daemon.kill()
-            self.daemon.wait(10)
+            # SIGTERM, not SIGKILL: a coverage build's daemon writes its counts on it.
+            self.daemon.terminate()
+            try:
+                self.daemon.wait(10)
+            except subprocess.TimeoutExpired:
+                self.daemon.kill()
+                self.daemon.wait(10)
 
     def reboot(self, modem=None):
         """Power cycle: daemon and modem stop; only persist. properties and /data survive."""
