@@ -211,7 +211,8 @@ TEST(DaemonTest, BadOrLostMessagesNeitherEndThePassNorLoseAChange) {
   // A socket that cannot be opened ends the pass at once; the next is tried 2 s later.
   memory::failUeventOpen(true);
   runResidentPass(p.state);
-  EXPECT_TRUE(memory::logHas("uevent_open_socket get device_fd error fd:-1"));
+  EXPECT_TRUE(
+      memory::logHas("uevent_open_socket get device_fd error fd:-1, 13 - Permission denied"));
   EXPECT_EQ(2000000u, memory::sleeps().back());
   memory::failUeventOpen(false);
   // An empty message, one refused as not the kernel's and interrupted receives are skipped; the

@@ -168,7 +168,11 @@ void platformLogWrite(int priority, const char* message) {
 
 int platformUeventOpen(int, bool) {
   state().ueventOpens++;
-  return state().failUeventOpen ? -1 : 1000 + state().ueventOpens;
+  if (state().failUeventOpen) {
+    errno = EACCES;  // a failed open says why, as the real ones do
+    return -1;
+  }
+  return 1000 + state().ueventOpens;
 }
 
 int platformUeventReceive(int, char* buffer, size_t length) {
