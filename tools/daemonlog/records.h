@@ -1,7 +1,7 @@
 // The daemon's own log lines read back as records: property reads and writes, card classes at a
-// decision, the history's verdict. Every format the daemon writes and a tool reads is in the table
-// of records.cc, beside the src/ function that writes it, so a reworded line is changed in two
-// places that sit side by side, and the golden test of the reader fails when they part.
+// decision, the history's verdict. The formats are the daemon's own definitions
+// (platform/log_lines.h), so a reworded line changes writer and reader together, and the golden
+// test of the reader fails when they part.
 #pragma once
 
 #include <string>
@@ -13,8 +13,8 @@ struct PropertyRecord {
     kRead,         // "get property: [N]: [V]": the value the phone held
     kDefaulted,    // "property "N" is empty, use default value "V"": unset, the default used
     kUnset,        // "property "N" is empty": unset, no default
-    kWritten,      // "set property: [N]: [V]"
-    kWriteFailed,  // "set property: [N]: [V] failed"
+    kWritten,      // logline::kPropertySet
+    kWriteFailed,  // logline::kPropertySetFailed
   } kind = kRead;
   std::string name, value;
   // What the phone held when the daemon read it: "" for an unset property.
