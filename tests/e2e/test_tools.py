@@ -237,10 +237,12 @@ class ContractTest(unittest.TestCase):
 
     def test_propctl_lists_what_the_daemon_reads(self):
         """set at the limits and with "--", then list: the lines the store's own reader sees, a
-        NUL byte shown escaped; a line without '=' is named before the write that drops it."""
+        NUL byte shown escaped, a line past the store's buffer kept whole and listed to it (said
+        on stderr); a line without '=' is named before the write that drops it."""
         store = pathlib.Path(self.work, "properties")
-        store.write_bytes(b"a.nul=x\0y\nno equals sign\nro.once=1\n")
-        named = ("propctl: ./properties: line 2 \"no equals sign\" has no '=': not a property, "
+        long_line = "l.long=" + "l" * 2000
+        store.write_bytes(b"a.nul=x\0y\n%s\nno equals sign\nro.once=1\n" % long_line.encode())
+        named = ("propctl: ./properties: line 3 \"no equals sign\" has no '=': not a property, "
                  "dropped by the store's next write\n")
         for args in (["b", "2"], ["x", "--", "-1"], ["n" * 256, "v" * 91]):
             result = subprocess.run(SET + args, cwd=self.work, capture_output=True, text=True)
@@ -248,8 +250,11 @@ class ContractTest(unittest.TestCase):
                              (result.returncode, result.stderr))
         listing = subprocess.run([B.propctl, "list"], capture_output=True, text=True,
                                  env=dict(os.environ, MODEMPREP_ROOT=self.work))
-        self.assertEqual("a.nul=x\\x00y\nb=2\n%s=%s\nro.once=1\nx=-1\n" % ("n" * 256, "v" * 91),
-                         listing.stdout)
+        self.assertEqual("a.nul=x\\x00y\nb=2\n%s\n%s=%s\nro.once=1\nx=-1\n"
+                         % (long_line[:1024], "n" * 256, "v" * 91), listing.stdout)
+        self.assertEqual("propctl: %s/properties: line 3 holds 2007 bytes: listed to its first "
+                         "1024 (kept whole)\n" % self.work, listing.stderr)
+        self.assertIn(long_line.encode() + b"\n", store.read_bytes())
 
     def test_cardhist_reads_only_the_history_of_a_file(self):
         """A 4 GiB file is decoded from its first 1648 bytes, its size told, nothing more read."""

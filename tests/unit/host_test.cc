@@ -56,16 +56,21 @@ class HostTest : public ::testing::Test {
 TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   // A line holding a NUL byte is a line like any other: the next one is not lost with it.
   const std::string nul = std::string("b.nul=x") + '\0' + "y\n";
-  // A line longer than any the store holds is skipped whole, across the reader's blocks.
-  const std::string tooLong = "b.three=" + std::string(20000, 'v') + "\n";
-  writeFile("/properties", "b.two=2\nno equals sign\n" + nul + tooLong + "d.four=4\n");
+  // Lines longer than the store's buffer are kept whole and in order, a name past the buffer
+  // too; only a line without '=' is dropped, however long.
+  const std::string longValue = "b.three=" + std::string(20000, 'v') + "\n";
+  const std::string longName = std::string(1500, 'c') + "=x\n";
+  writeFile("/properties", "b.two=2\nno equals sign\n" + nul + longValue + longName +
+                               std::string(3000, 'z') + "\nd.four=4\n");
   writeFile("/properties.tmp", "left by a writer killed before its rename");
   EXPECT_EQ("4", get("d.four"));
+  EXPECT_EQ(std::string(PROPERTY_VALUE_SIZE - 1, 'v'), get("b.three"));
   EXPECT_EQ(0, platformPropertySet("c.three", "3"));
   EXPECT_EQ(0, platformPropertySet("a.one", "1"));
   EXPECT_EQ(0, platformPropertySet("b.two", "two=2"));
   EXPECT_EQ(0, platformPropertySet("e.empty", ""));
-  EXPECT_EQ("a.one=1\n" + nul + "b.two=two=2\nc.three=3\nd.four=4\ne.empty=\n",
+  EXPECT_EQ("a.one=1\n" + nul + longValue + "b.two=two=2\nc.three=3\n" + longName +
+                "d.four=4\ne.empty=\n",
             file("/properties"));
   EXPECT_EQ("two=2", get("b.two"));
   // A value is taken up to 91 bytes, to the byte.

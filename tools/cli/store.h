@@ -46,12 +46,16 @@ inline bool readStore(const std::string& root, StoreLines* lines, std::string* w
     StoreLines* lines;
     int binaryLine = 0;
   } reading{lines};
-  auto visit = [](void* context, int number, const char* text, size_t length, size_t nameLength) {
+  auto visit = [](void* context, const hoststore::Line& line) {
     Reading& r = *static_cast<Reading*>(context);
-    if (r.binaryLine == 0 && memchr(text, '\0', length) != nullptr) r.binaryLine = number;
-    if (nameLength == hoststore::kNotAProperty) return;
-    r.lines->emplace_back(std::string(text, nameLength),
-                          std::string(text + nameLength + 1, length - nameLength - 1));
+    if (r.binaryLine == 0 && memchr(line.text, '\0', line.length) != nullptr) {
+      r.binaryLine = line.number;
+    }
+    // A name longer than the store's line buffer is none the daemon reads.
+    if (line.nameLength >= line.length) return;
+    r.lines->emplace_back(
+        std::string(line.text, line.nameLength),
+        std::string(line.text + line.nameLength + 1, line.length - line.nameLength - 1));
   };
   struct stat st;
   if (stat(storePath(root).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -88,16 +88,22 @@ struct Listing {
   std::string store;
 };
 
-void visitLine(void* context, int number, const char* text, size_t length, size_t nameLength) {
+void visitLine(void* context, const hoststore::Line& line) {
   const Listing& listing = *static_cast<const Listing*>(context);
-  if (nameLength == hoststore::kNotAProperty) {
+  const std::string shown = shownLine(line.text, line.length);
+  if (line.nameLength == hoststore::kNotAProperty) {
     fprintf(stderr,
             "propctl: %s: line %d \"%s\" has no '=': not a property, dropped by the "
             "store's next write\n",
-            listing.store.c_str(), number, shownLine(text, length).c_str());
-  } else if (listing.print) {
-    std::cout << shownLine(text, length) << "\n";
+            listing.store.c_str(), line.number, shown.c_str());
+    return;
   }
+  if (!listing.print) return;
+  if (line.fullLength > line.length) {
+    fprintf(stderr, "propctl: %s: line %d holds %zu bytes: listed to its first %zu (kept whole)\n",
+            listing.store.c_str(), line.number, line.fullLength, line.length);
+  }
+  std::cout << shown << "\n";
 }
 
 // The store's lines, read as the daemon reads them (by length, through the store's own reader);

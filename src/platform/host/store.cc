@@ -59,10 +59,14 @@ bool rootPath(const char* root, const char* relative, char* out, size_t size) {
 }
 
 // One line of a store file without its newline, by length: a NUL byte in it is kept as any other
-// byte, so it neither ends the line early nor takes the next one with it.
+// byte, so it neither ends the line early nor takes the next one with it. A line longer than the
+// buffer is held by its head; the rest is left in the file, where the copy streams it from.
 struct StoreLine {
   char text[kLineSize];
-  size_t length;
+  size_t length;      // bytes in text
+  size_t fullLength;  // bytes of the whole line
+  size_t nameLength;  // bytes before the first '=', also past the head; kNotAProperty: none
+  off_t start;        // where the line begins in the file
 };
 
 // A store file read a block at a time and split at '\n' by length, so that a NUL byte is kept
@@ -75,62 +79,83 @@ struct LineReader {
   FILE* file;
   char block[kLineSize];
   size_t start = 0, end = 0;
+  off_t blockStart = 0;  // where block[0] lies in the file
 };
 
-// The bytes up to the next '\n' (not kept) or the end of the file; false when none were left.
-// tooLong when they did not fit in line.
-bool nextLine(LineReader& in, StoreLine& line, bool& tooLong) {
-  line.length = 0;
-  tooLong = false;
+// Hands the bytes of the current line, a piece at a time, to take(piece, length) up to and
+// without the '\n' (consumed) or the end of the file; false when the file had no bytes left.
+template <typename Take>
+bool eachPiece(LineReader& in, Take take) {
   for (bool any = false;; any = true) {
     if (in.start == in.end) {
+      in.blockStart += static_cast<off_t>(in.end);
       in.start = 0;
       in.end = fread(in.block, 1, sizeof in.block, in.file);
       if (in.end == 0) return any;
     }
     const char* from = in.block + in.start;
     const char* newline = static_cast<const char*>(memchr(from, '\n', in.end - in.start));
-    size_t take = newline != nullptr ? static_cast<size_t>(newline - from) : in.end - in.start;
-    if (line.length + take <= sizeof line.text) {
-      memcpy(line.text + line.length, from, take);
-      line.length += take;
-    } else {
-      tooLong = true;
-    }
-    in.start += take;
-    if (newline != nullptr) {
-      in.start++;
-      return true;
-    }
+    size_t length = newline != nullptr ? static_cast<size_t>(newline - from) : in.end - in.start;
+    in.start += length + (newline != nullptr ? 1 : 0);
+    if (!take(from, length)) return true;
+    if (newline != nullptr) return true;
   }
 }
 
-// Reads the next line; lines longer than the buffer are skipped whole. False at end of file.
+// Reads the next line, its head into line.text and its name's length from the whole line. False
+// at the end of the file.
 bool readLine(LineReader& in, StoreLine& line) {
-  bool tooLong;
-  while (nextLine(in, line, tooLong)) {
-    if (!tooLong) return true;
-  }
-  return false;
+  line.length = line.fullLength = 0;
+  line.nameLength = hoststore::kNotAProperty;
+  line.start = in.blockStart + static_cast<off_t>(in.start);
+  return eachPiece(in, [&line](const char* piece, size_t length) {
+    const char* eq = static_cast<const char*>(memchr(piece, '=', length));
+    if (eq != nullptr && line.nameLength == hoststore::kNotAProperty) {
+      line.nameLength = line.fullLength + static_cast<size_t>(eq - piece);
+    }
+    size_t kept = length < sizeof line.text - line.length ? length : sizeof line.text - line.length;
+    memcpy(line.text + line.length, piece, kept);
+    line.length += kept;
+    line.fullLength += length;
+    return true;
+  });
 }
 
-// The name of a store line is everything before its first '='; lines without one are ignored.
-bool lineName(const StoreLine& line, size_t* nameLength) {
-  const char* eq = static_cast<const char*>(memchr(line.text, '=', line.length));
-  if (eq == nullptr) return false;
-  *nameLength = static_cast<size_t>(eq - line.text);
+// Writes line whole to out: from its head, or, when it did not fit, again from the file.
+bool copyLine(LineReader& in, const StoreLine& line, FILE* out) {
+  if (line.length == line.fullLength) {
+    return fwrite(line.text, 1, line.length, out) == line.length && putc('\n', out) != EOF;
+  }
+  off_t resume = in.blockStart + static_cast<off_t>(in.start);
+  if (fseeko(in.file, line.start, SEEK_SET) != 0) return false;
+  in.start = in.end = 0;
+  in.blockStart = line.start;
+  bool written = true;
+  eachPiece(in, [out, &written](const char* piece, size_t length) {
+    written = fwrite(piece, 1, length, out) == length;
+    return written;
+  });
+  if (!written || putc('\n', out) == EOF || fseeko(in.file, resume, SEEK_SET) != 0) return false;
+  in.start = in.end = 0;
+  in.blockStart = resume;
   return true;
 }
 
-bool nameMatches(const StoreLine& line, size_t nameLength, const char* name) {
-  return strlen(name) == nameLength && memcmp(line.text, name, nameLength) == 0;
+// The bytes of the line's name its head holds: all of it unless the name is longer than the head.
+size_t nameHead(const StoreLine& line) {
+  return line.nameLength < line.length ? line.nameLength : line.length;
 }
 
-int compareNames(const StoreLine& line, size_t nameLength, const char* name) {
-  size_t n = strlen(name);
-  int c = memcmp(line.text, name, nameLength < n ? nameLength : n);
+bool nameMatches(const StoreLine& line, const char* name) {
+  return strlen(name) == line.nameLength && line.nameLength < line.length &&
+         memcmp(line.text, name, line.nameLength) == 0;
+}
+
+int compareNames(const StoreLine& line, const char* name) {
+  size_t n = strlen(name), shown = nameHead(line);
+  int c = memcmp(line.text, name, shown < n ? shown : n);
   if (c != 0) return c;
-  return nameLength < n ? -1 : (nameLength > n ? 1 : 0);
+  return line.nameLength < n ? -1 : (line.nameLength > n ? 1 : 0);
 }
 
 bool lineIs(const StoreLine& line, const char* text) {
@@ -157,9 +182,10 @@ struct Rewrite {
   bool persistOnly;   // a reboot: only "persist." lines stay
 };
 
-bool keepsLine(const Rewrite& rewrite, const StoreLine& line, size_t nameLength) {
+bool keepsLine(const Rewrite& rewrite, const StoreLine& line) {
+  if (line.nameLength == hoststore::kNotAProperty) return false;
   if (rewrite.persistOnly) return line.length >= 8 && memcmp(line.text, "persist.", 8) == 0;
-  return rewrite.name == nullptr || !nameMatches(line, nameLength, rewrite.name);
+  return rewrite.name == nullptr || !nameMatches(line, rewrite.name);
 }
 
 // Copies the old store into out, sorted, with the rewrite applied.
@@ -167,16 +193,13 @@ bool copyStore(FILE* old, FILE* out, const Rewrite& rewrite) {
   bool added = rewrite.name == nullptr;
   LineReader in(old);
   StoreLine line;
-  size_t nameLength;
   while (old != nullptr && readLine(in, line)) {
-    if (!lineName(line, &nameLength) || !keepsLine(rewrite, line, nameLength)) continue;
-    if (!added && compareNames(line, nameLength, rewrite.name) > 0) {
+    if (!keepsLine(rewrite, line)) continue;
+    if (!added && compareNames(line, rewrite.name) > 0) {
       if (fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) < 0) return false;
       added = true;
     }
-    if (fwrite(line.text, 1, line.length, out) != line.length || putc('\n', out) == EOF) {
-      return false;
-    }
+    if (!copyLine(in, line, out)) return false;
   }
   return added || fprintf(out, "%s=%s\n", rewrite.name, rewrite.value) > 0;
 }
@@ -310,10 +333,9 @@ bool get(const char* root, const char* name, char* value, size_t size) {
   LineReader in(file);
   StoreLine line;
   bool found = false;
-  size_t nameLength;
   while (!found && readLine(in, line)) {
-    if (!lineName(line, &nameLength) || !nameMatches(line, nameLength, name)) continue;
-    copyText(value, size, line.text + nameLength + 1, line.length - nameLength - 1);
+    if (!nameMatches(line, name)) continue;
+    copyText(value, size, line.text + line.nameLength + 1, line.length - line.nameLength - 1);
     found = true;
   }
   fclose(file);
@@ -327,10 +349,8 @@ bool forEachLine(const char* root, LineVisitor visit, void* context) {
   if (file == nullptr) return errno == ENOENT;
   LineReader in(file);
   StoreLine line;
-  size_t nameLength = 0;
   for (int number = 1; readLine(in, line); number++) {
-    bool named = lineName(line, &nameLength);
-    visit(context, number, line.text, line.length, named ? nameLength : kNotAProperty);
+    visit(context, {number, line.text, line.length, line.fullLength, line.nameLength});
   }
   bool readable = !ferror(file);
   fclose(file);

@@ -29,12 +29,18 @@ const char* refusalText(Refusal refusal);
 
 // The stored value (bounded to size) of name under root; false when it is not stored.
 bool get(const char* root, const char* name, char* value, size_t size);
-// What a store line is, for tools that list it: length bytes (a NUL byte among them is kept as
-// it is) and the length of its name, or kNotAProperty for a line without '=', which the store
-// ignores and drops at its next write. Lines longer than the store's line buffer are never seen.
+// What a store line is, for tools that list it: its bytes (a NUL byte among them is kept as it
+// is), at most the store's line buffer of them, and the length of its name, or kNotAProperty for
+// a line without '=', which the store ignores and drops at its next write.
 constexpr size_t kNotAProperty = static_cast<size_t>(-1);
-typedef void (*LineVisitor)(void* context, int number, const char* text, size_t length,
-                            size_t nameLength);
+struct Line {
+  int number;
+  const char* text;
+  size_t length;      // bytes in text
+  size_t fullLength;  // bytes of the whole line: more than length when it did not fit
+  size_t nameLength;  // may exceed length for a name longer than the buffer
+};
+typedef void (*LineVisitor)(void* context, const Line& line);
 // Visits every line of the store under root in order; false when the store exists but cannot be
 // read (errno tells why). A missing store is an empty one.
 bool forEachLine(const char* root, LineVisitor visit, void* context);
