@@ -276,7 +276,8 @@ struct SlowChattyModem {
 // at the bound, so a wait that restarts on every line shows as a pass that outlasts it.
 TEST(DaemonTest, AHotPlugPassEndsWithinItsBoundWhateverTheModemSends) {
   constexpr uint64_t kPassBoundUs = 575ull * 1000000;
-  for (const char* capability : {"", "1,2,1,31,1", "1,2,1,1,31"}) {  // silent, no swap, a swap
+  // Silent, no swap, a swap, a swap although neither standby offers what the plan expects.
+  for (const char* capability : {"", "1,2,1,31,1", "1,2,1,1,31", "1,2,1,1,1"}) {
     NoCardInSlot1 p;
     const uint64_t startUs = memory::nowUs();
     SlowChattyModem modem{p, capability, startUs + kPassBoundUs};
@@ -286,8 +287,24 @@ TEST(DaemonTest, AHotPlugPassEndsWithinItsBoundWhateverTheModemSends) {
     EXPECT_LE(memory::nowUs() - startUs, kPassBoundUs) << capability;
     // A reply is a reply however much came before it: the card is read, the swap decided.
     EXPECT_EQ(*capability != '\0', p.state.cards.cardInfo[1].m_cardStatus == CardStatus::kPresent);
-    EXPECT_EQ(strcmp(capability, "1,2,1,1,31") == 0, memory::logHas("is switch nvram(true)"));
+    const bool swaps = strncmp(capability, "1,2,1,1,", 8) == 0;
+    EXPECT_EQ(swaps, memory::logHas("is switch nvram(true)"));
+    EXPECT_EQ(strcmp(capability, "1,2,1,1,1") == 0,
+              memory::logHas("ERROR: AP and Modem are unmatched since Modem does not support the "
+                             "RAT that AP expected."));
   }
+}
+
+// A card the target's tables have no class for is logged as such and counts as an empty slot.
+TEST(DaemonTest, ACardOutsideTheTargetsTablesIsNamedInTheLog) {
+  Daemon d;  // a cmcc phone
+  d.state.cards.cardInfo[0] = fixture::card(CardType::kSim, CardLocale::kCuccHome);
+  d.state.cards.cardInfo[1] = fixture::kNoCard;
+  decideRadioPlan(d.state);
+  EXPECT_TRUE(memory::logHas(
+      "can not get index of RAT_CAPABILITY_XXXX by m_cardStatus(1) & m_cardType(1) & "
+      "m_cardLocale(4)"));
+  EXPECT_TRUE(memory::logHas("getIndexOf_STANDBY_RAT_CAPABILITY() of card 0 is 0"));
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {

@@ -4,8 +4,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +81,49 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
     std::string name = entry.path().filename();
     EXPECT_TRUE(name == "properties" || name == "properties.lock") << name;
   }
+}
+
+// A write the store cannot make is refused and leaves the store, init's log and no temporary file
+// behind; a name that is a prefix of a stored one sorts before it, and a reboot keeps only
+// "persist." lines, short ones dropped too.
+TEST_F(HostTest, AWriteTheStoreCannotMakeIsRefusedAndLeavesNothing) {
+  const std::string longName = std::string(1500, 'c');
+  writeFile("/properties", "a.bc=1\n" + longName + "=x\npersist.p=1\n");
+  EXPECT_EQ(Refusal::kAccepted, hoststore::set(root_.c_str(), "a.b", "2"));
+  char value[8];
+  EXPECT_FALSE(hoststore::get(root_.c_str(), longName.c_str(), value, sizeof value));
+  const std::string store = "a.b=2\na.bc=1\n" + longName + "=x\npersist.p=1\n";
+  EXPECT_EQ(store, file("/properties"));
+  struct Case {
+    const char* planted;  // a directory at this path makes the write fail
+    const char* name;
+    const char* value;
+    Refusal refusal;
+  };
+  const Case cases[] = {
+      {"/properties.lock", "b", "1", Refusal::kNoRoot},
+      {"/init.log", "ctl.start", "rild0", Refusal::kNoRoot},
+      {nullptr, "ctl.start", "", Refusal::kUnknownControl},
+  };
+  for (const Case& c : cases) {
+    if (c.planted != nullptr) {
+      std::filesystem::remove(root_ + c.planted);
+      std::filesystem::create_directory(root_ + c.planted);
+    }
+    EXPECT_EQ(c.refusal, hoststore::set(root_.c_str(), c.name, c.value)) << c.name;
+    EXPECT_EQ(store, file("/properties")) << c.name;
+    if (c.planted != nullptr) std::filesystem::remove(root_ + c.planted);
+  }
+  // A directory in the store's place: nothing renamed over it, the temporary file removed.
+  std::filesystem::rename(root_ + "/properties", root_ + "/saved");
+  std::filesystem::create_directories(root_ + "/properties/full");
+  EXPECT_EQ(Refusal::kNoRoot, hoststore::set(root_.c_str(), "b", "1"));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/properties.tmp"));
+  std::filesystem::remove_all(root_ + "/properties");
+  std::filesystem::rename(root_ + "/saved", root_ + "/properties");
+  writeFile("/properties", store + "x=1\n");
+  EXPECT_TRUE(hoststore::reboot(root_.c_str()));
+  EXPECT_EQ("persist.p=1\n", file("/properties"));
 }
 
 // Only the daemon's user can hold the store's lock (0600, also when an older store left it

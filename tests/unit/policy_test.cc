@@ -198,6 +198,11 @@ TEST(PolicyTest, OneStandbyGetsTheLargerSetAndTheOthersGsm) {
       // The manual standby is the master card's too: the table's set goes there.
       {"manual on the standby equal to the count", Inputs(open).manual(2, 12), "1,31", "1,1,12",
        "1,0;1,0;0,7", "1,1"},
+      // Only a profile the loader would refuse holds these: the setting is ignored.
+      {"manual standby past the last one", Inputs(open).manual(7, 12), "31,1", "31,1",
+       "0,7,2,0;1,0", nullptr},
+      {"manual standby below 0", Inputs(open).manual(-2, 12), "31,1", "31,1", "0,7,2,0;1,0",
+       nullptr},
       {"single SIM dual standby without 4G counts one standby",
        Inputs(open).pref("0").counts(1, 2).slots(usim, kNoCard), "31,1", "19,1", "0,2,0;", "19"},
       {"five standbys", Inputs(open).counts(2, 5), "31,1,1,1,1", "31,1,1,1,1",
