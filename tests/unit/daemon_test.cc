@@ -355,6 +355,7 @@ TEST(DaemonTest, RildFileReadsBackWhatWasWrittenAndNamesItsFirstBadKey) {
       {file + "rild.cs\n", nullptr},
       {file.substr(file.find('\n') + 1), "rild.count"},
       {file + "rild.ps = 2147483648\n", "rild.ps"},
+      {file + "rild.ps = -2147483649\n", "rild.ps"},
       {file + "rild.ps = 1x\n", "rild.ps"},
       {file + "rild.ps = \n", "rild.ps"},
       {file + "rild.ps = 0000000000000001\n", "rild.ps"},

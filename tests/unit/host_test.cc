@@ -58,7 +58,7 @@ TEST_F(HostTest, WritesKeepLinesSortedAndReplaceTheFileWhole) {
   const std::string nul = std::string("b.nul=x") + '\0' + "y\n";
   // Lines longer than the store's buffer are kept whole and in order, a name past the buffer
   // too; only a line without '=' is dropped, however long.
-  const std::string longValue = "b.three=" + std::string(20000, 'v') + "\n";
+  const std::string longValue = "b.three=" + std::string(20000, 'v') + "=v\n";
   const std::string longName = std::string(1500, 'c') + "=x\n";
   writeFile("/properties", "b.two=2\nno equals sign\n" + nul + longValue + longName +
                                std::string(3000, 'z') + "\nd.four=4\n");
