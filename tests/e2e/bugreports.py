@@ -45,8 +45,13 @@ def made():
     log = bugreport.logcat(first)
     cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
     path = lambda name: os.path.join(work, name)  # noqa: E731
+    for release in bugreport.RELEASES:  # each release's full report, and telephony of a user build
+        _made["android%s" % release] = (bugreport.write(path(release + ".zip"), props, log,
+                                                        release=release), plan)
+        _made["android%s user build" % release] = (bugreport.write(
+            path(release + "u.zip"), None, log, release=release), plan)
     _made.update({
-        "zip": (bugreport.write(path("a.zip"), props, log), plan),
+        "zip": _made["android15"], "user build": _made["android15 user build"],
         "text without uid": (bugreport.write(path("a.txt"), props, bugreport.logcat(
             first, uid=False), zipped=False), plan),
         "vendor": (bugreport.write(path("v.zip"), bugreport.vendor_view(props, names), log), plan),
@@ -56,9 +61,7 @@ def made():
         "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
         # The radio buffer rolled over in the middle of slot 0's query.
         "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
-        # A user build's telephony report: no SYSTEM PROPERTIES section; one cut short in its log
-        # before the master card's decision.
-        "user build": (bugreport.write(path("u.zip"), None, log), plan),
+        # A user build's telephony report cut short in its log before the master card's decision.
         "cut short": (bugreport.write(path("c.txt"), None, log, zipped=False,
                                       cut="persist.radio.vx.master.card"), plan),
         "folder": (bugreport.write(path("f"), props, log, zipped=None), plan),
@@ -94,6 +97,13 @@ def unusable(directory):
     files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
     log = bugreport.logcat(made_log())
     bugreport.write(os.path.join(directory, "rolled-user.zip"), None, log[:1] + log[40:])
+    for name, change in (("encrypted.zip", {6: 1}), ("method.zip", {8: 77}),
+                         ("huge.zip", {22: 0xF0000000})):
+        forged(os.path.join(directory, name), change)
+    with zipfile.ZipFile(os.path.join(directory, "kept.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("main_entry.txt", "t.txt")
+        z.writestr("t.txt", bugreport.make_text([("RADIO LOG", "logcat -b radio", [
+            "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 60000] * 1200)]))
     for name, content in files.items():
         with open(os.path.join(directory, name), "wb") as f:
             f.write(content)
@@ -102,6 +112,25 @@ def unusable(directory):
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
         ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"),
         ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"),
-        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"))]
+        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
+        ("encrypted.zip", "unreadable zip entry"), ("method.zip", "unreadable zip entry"),
+        ("huge.zip", "t.txt declares 4026531840 bytes, past its limit of 1073741824: refused"),
+        ("kept.zip", "hold more than 64 MiB, the limit read of them: refused"))]
+
+
+def forged(path, change):
+    """A zip whose main text's headers (local, then central) have {offset in the local header:
+    value} changed: its flags, compression method or declared size."""
+    with zipfile.ZipFile(path, "w") as z:
+        z.writestr("main_entry.txt", "t.txt")
+        z.writestr("t.txt", "------ RADIO LOG (logcat) ------\n")
+        local = z.getinfo("t.txt").header_offset
+    data = bytearray(pathlib.Path(path).read_bytes())
+    central = data.rindex(b"PK\x01\x02")  # the last entry's
+    for offset, value in change.items():
+        width = 4 if offset >= 14 else 2
+        for at in (local + offset, central + offset + 2):
+            data[at:at + width] = value.to_bytes(width, "little")
+    pathlib.Path(path).write_bytes(bytes(data))
 
 
