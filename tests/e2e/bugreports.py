@@ -3,6 +3,7 @@ for radioplan's and the replay's end-to-end tests: a start of the two-card phone
 with the card history; the modem's noise before one answer holds bytes logcat escapes.
 """
 import atexit
+import itertools
 import json
 import os
 import pathlib
@@ -44,36 +45,30 @@ def made():
     _made["log"] = first
     log = bugreport.logcat(first)
     cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
-    path = lambda name: os.path.join(work, name)  # noqa: E731
-    for release in bugreport.RELEASES:  # each release's full report, and telephony of a user build
-        _made["android%s" % release] = (bugreport.write(path(release + ".zip"), props, log,
-                                                        release=release), plan)
-        _made["android%s user build" % release] = (bugreport.write(
-            path(release + "u.zip"), None, log, release=release), plan)
+    made = lambda name, *args, **kw: (  # noqa: E731
+        bugreport.write(os.path.join(work, name), *args, **kw), plan)
+    for r in bugreport.RELEASES:  # each release's full report, and telephony of a user build
+        _made.update({"android" + r: made(r + ".zip", props, log, release=r),
+                      "android%s user build" % r: made(r + "u.zip", None, log, release=r)})
     _made.update({
         "zip": _made["android15"], "user build": _made["android15 user build"],
-        "text without uid": (bugreport.write(path("a.txt"), props, bugreport.logcat(
-            first, uid=False), zipped=False), plan),
-        "vendor": (bugreport.write(path("v.zip"), bugreport.vendor_view(props, names), log), plan),
-        "two starts": (bugreport.write(path("b.zip"), props2, bugreport.logcat(first + second)),
-                       plan2),
+        "text without uid": made("a.txt", props, bugreport.logcat(first, uid=False), zipped=False,
+                                 release="11"),
+        "vendor": made("v.zip", bugreport.vendor_view(props, names), log),
+        "two starts": (made("b.zip", props2, bugreport.logcat(first + second))[0], plan2),
         # A device that logs the daemon to its main buffer.
-        "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
+        "main buffer": made("m.zip", props, log[:1], system_log=log[1:]),
         # The radio buffer rolled over in the middle of slot 0's query.
-        "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
+        "rolled over": made("r.zip", props, log[:1] + log[cut:]),
         # A user build's telephony report cut short in its log before the master card's decision.
-        "cut short": (bugreport.write(path("c.txt"), None, log, zipped=False,
-                                      cut="persist.radio.vx.master.card"), plan),
-        "folder": (bugreport.write(path("f"), props, log, zipped=None), plan),
-        "CR CR LF": (bugreport.write(path("crcrlf.txt"), props, log, zipped=False,
-                                     line_end="\r\r\n"), plan),
-        "UTF-16": (bugreport.write(path("u16.txt"), props, log, zipped=False, encoding="utf-16"),
-                   plan),
+        "cut short": made("c.txt", None, log, zipped=False, cut="persist.radio.vx.master.card"),
+        "folder": made("f", props, log, zipped=None),
+        "CR CR LF": made("crcrlf.txt", props, log, zipped=False, line_end="\r\r\n"),
+        "UTF-16": made("u16.txt", props, log, zipped=False, encoding="utf-16", release="11"),
+        # This boot's radio log holds nothing of the daemon; the previous boot's log holds it.
+        "previous boot": made("p.zip", props, log[:1], last_logcat=log),
     })
     _made["two starts, first"] = (_made["two starts"][0], plan)
-    # This boot's radio log holds nothing of the daemon; the previous boot's log holds its start.
-    _made["previous boot"] = (bugreport.write(path("p.zip"), props, log[:1], last_logcat=log),
-                              plan)
     return _made
 
 
@@ -84,29 +79,22 @@ def made_log():
 
 def unusable(directory):
     """(path, what the one line says) of files that are no usable bug report."""
-    good = made()["zip"][0]
-    with open(good, "rb") as f:
-        damaged = f.read()[:-200]
-    files = {"damaged.zip": damaged}
-    with zipfile.ZipFile(os.path.join(directory, "unrelated.zip"), "w") as z:
-        z.writestr("notes.txt", "not a bug report")
-    with zipfile.ZipFile(os.path.join(directory, "flood.zip"), "w") as z:
-        z.writestr("main_entry.txt", "x" * 100000)
-    bugreport.write(os.path.join(directory, "silent.zip"), {}, [
+    at = lambda name: os.path.join(directory, name)  # noqa: E731
+    pathlib.Path(at("damaged.zip")).write_bytes(pathlib.Path(made()["zip"][0]).read_bytes()[:-200])
+    pathlib.Path(at("nolog.txt")).write_text(bugreport.make_text([("SYSTEM PROPERTIES", "getprop",
+                                                                   [])]))
+    report = {"t.txt": "------ RADIO LOG (logcat) ------\n", "main_entry.txt": "t.txt"}
+    for name, entries, change in (
+            ("unrelated.zip", {"notes.txt": "not a bug report"}, {}),
+            ("flood.zip", {"main_entry.txt": "x" * 100000}, {}), ("encrypted.zip", report, {6: 1}),
+            ("method.zip", report, {8: 77}), ("huge.zip", report, {22: 0xF0000000})):
+        zip_of(at(name), entries, change)
+    bugreport.write(at("silent.zip"), {}, [
         "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
-    files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
     log = bugreport.logcat(made_log())
-    bugreport.write(os.path.join(directory, "rolled-user.zip"), None, log[:1] + log[40:])
-    for name, change in (("encrypted.zip", {6: 1}), ("method.zip", {8: 77}),
-                         ("huge.zip", {22: 0xF0000000})):
-        forged(os.path.join(directory, name), change)
-    with zipfile.ZipFile(os.path.join(directory, "kept.zip"), "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr("main_entry.txt", "t.txt")
-        z.writestr("t.txt", bugreport.make_text([("RADIO LOG", "logcat -b radio", [
-            "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 60000] * 1200)]))
-    for name, content in files.items():
-        with open(os.path.join(directory, name), "wb") as f:
-            f.write(content)
+    bugreport.write(at("rolled-user.zip"), None, log[:1] + log[40:])
+    bugreport.write(at("kept.zip"), None, [  # more of the daemon's lines than are kept
+        "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 60000] * 1200)
     return [(os.path.join(directory, name), why) for name, why in (
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
@@ -118,19 +106,14 @@ def unusable(directory):
         ("kept.zip", "hold more than 64 MiB, the limit read of them: refused"))]
 
 
-def forged(path, change):
-    """A zip whose main text's headers (local, then central) have {offset in the local header:
-    value} changed: its flags, compression method or declared size."""
+def zip_of(path, entries, change):
+    """A zip of {name: text}; change: {offset in the first entry's local header: value} written in
+    its local and central headers (its flags, compression method or declared size)."""
     with zipfile.ZipFile(path, "w") as z:
-        z.writestr("main_entry.txt", "t.txt")
-        z.writestr("t.txt", "------ RADIO LOG (logcat) ------\n")
-        local = z.getinfo("t.txt").header_offset
+        for name, text in entries.items():
+            z.writestr(name, text)
     data = bytearray(pathlib.Path(path).read_bytes())
-    central = data.rindex(b"PK\x01\x02")  # the last entry's
-    for offset, value in change.items():
+    for (offset, value), at in itertools.product(change.items(), (0, data.index(b"PK\1\2") + 2)):
         width = 4 if offset >= 14 else 2
-        for at in (local + offset, central + offset + 2):
-            data[at:at + width] = value.to_bytes(width, "little")
+        data[at + offset:at + offset + width] = value.to_bytes(width, "little")
     pathlib.Path(path).write_bytes(bytes(data))
-
-

@@ -143,10 +143,11 @@ class ReplayTest(unittest.TestCase):
                 self.assertTrue(out.startswith("same: "), out)
                 self.assertIn(note, err)
         # slot 1's SIM answers "^DTOC: 2" in the report: the new run's daemon takes it for a USIM.
-        text = pathlib.Path(made["text without uid"][0]).read_text()
+        text = pathlib.Path(made["text without uid"][0]).read_text(errors="surrogateescape")
         query = text.index("[1]>> AT^DTOC")
         edited = os.path.join(self.dir, "edited.txt")
-        pathlib.Path(edited).write_text(text[:query] + text[query:].replace("^DTOC: 1", "^DTOC: 2", 1))
+        pathlib.Path(edited).write_text(text[:query] + text[query:].replace(
+            "^DTOC: 1", "^DTOC: 2", 1), errors="surrogateescape")
         code, out, err = self.replay("--bugreport", edited, "--fast")
         self.assertEqual(1, code, out + err)
         for says in ("of card 1 is 6 (USIM, other domestic operator), expected 3 (SIM, other "

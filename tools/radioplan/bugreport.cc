@@ -304,6 +304,12 @@ void streamZip(const std::string& path, TextReader* reader, std::string* mainNam
   if (zip_name_locate(zip.get(), kMainEntry, 0) < 0) {
     throw BugreportError(path + ": a zip without " + kMainEntry + ": not a bug report");
   }
+  zip_stat_t named;
+  if (zip_stat(zip.get(), kMainEntry, 0, &named) == 0 && (named.valid & ZIP_STAT_SIZE) != 0 &&
+      named.size > kMaxName) {
+    throw BugreportError(path + ": " + kMainEntry + " holds " + std::to_string(named.size) +
+                         " bytes, not a file name");
+  }
   ZipFile entry = openEntry(zip.get(), path, kMainEntry, kMaxName);
   readEntry(entry.get(), path, kMainEntry, [&](const char* data, size_t n) {
     if (mainName->size() + n > kMaxName) {
