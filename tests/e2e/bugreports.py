@@ -94,7 +94,7 @@ def unusable(directory):
     log = bugreport.logcat(made_log())
     bugreport.write(at("rolled-user.zip"), None, log[:1] + log[40:])
     bugreport.write(at("kept.zip"), None, [  # more of the daemon's lines than are kept
-        "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 60000] * 1200)
+        "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 15000] * 1200)
     return [(os.path.join(directory, name), why) for name, why in (
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
         ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
@@ -103,7 +103,7 @@ def unusable(directory):
         ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
         ("encrypted.zip", "unreadable zip entry"), ("method.zip", "unreadable zip entry"),
         ("huge.zip", "t.txt declares 4026531840 bytes, past its limit of 1073741824: refused"),
-        ("kept.zip", "hold more than 64 MiB, the limit read of them: refused"))]
+        ("kept.zip", "hold more than 16 MiB, the limit read of them: refused"))]
 
 
 def zip_of(path, entries, change):

@@ -33,7 +33,7 @@ struct Section {
 // kMaxMainTextBytes (as stored, before UTF-16 becomes UTF-8), of which at most kMaxKeptBytes are
 // kept; a line longer than kMaxLineBytes is cut to its head.
 constexpr uint64_t kMaxMainTextBytes = uint64_t{1} << 30;
-constexpr uint64_t kMaxKeptBytes = uint64_t{64} << 20;
+constexpr uint64_t kMaxKeptBytes = uint64_t{16} << 20;
 constexpr size_t kMaxLineBytes = 64 * 1024;
 
 // Which phone and build, and when: dumpstate's header, else the SYSTEM PROPERTIES section.
