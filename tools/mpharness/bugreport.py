@@ -109,7 +109,7 @@ def printable(message):
     named = {"\a": "\\a", "\b": "\\b", "\v": "\\v", "\f": "\\f", "\r": "\\r", "\\": "\\\\"}
     out = []
     for c in message:
-        code = ord(c) - 0xDC00 + 0x80 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)  # a stray byte
+        code = ord(c) - 0xDC00 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)  # a stray byte
         if c in named:
             out.append(named[c])
         elif (code < 0x20 and c != "\t") or c != chr(code):

@@ -184,7 +184,8 @@ class TextReader {
       log_ = isLogSection(s.title);
       open_ = true;
       longEntry_ = false;
-      return keep(line);
+      if (s.kept) keep(line);
+      return;
     }
     if (mark.kind == modemsim::SectionMark::kClose) open_ = false;
     if (report_->sections.empty()) return headerLine(line);
