@@ -41,25 +41,24 @@ def made():
         _made["history"] = shutil.copy(phone.path(HISTORY), os.path.join(work, "radio.cfg"))
     finally:
         phone.close()
-    names = bugreport.daemon_names(Build())
     _made["log"] = first
     log = bugreport.logcat(first)
-    cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
     made = lambda name, *args, **kw: (  # noqa: E731
         bugreport.write(os.path.join(work, name), *args, **kw), plan)
-    for r in bugreport.RELEASES:  # each release's full report, and telephony of a user build
-        _made.update({"android" + r: made(r + ".zip", props, log, release=r),
-                      "android%s user build" % r: made(r + "u.zip", None, log, release=r)})
+    _made.update({"android" + r + kind: made(r + kind + ".zip", None if kind else props, log,
+                                             release=r)  # full, and a user build's telephony
+                  for r in bugreport.RELEASES for kind in ("", " user build")})
     _made.update({
         "zip": _made["android15"], "user build": _made["android15 user build"],
         "text without uid": made("a.txt", props, bugreport.logcat(first, uid=False), zipped=False,
                                  release="11"),
-        "vendor": made("v.zip", bugreport.vendor_view(props, names), log),
+        "vendor": made("v.zip", bugreport.vendor_view(props, bugreport.daemon_names(Build())), log),
         "two starts": (made("b.zip", props2, bugreport.logcat(first + second))[0], plan2),
         # A device that logs the daemon to its main buffer.
         "main buffer": made("m.zip", props, log[:1], system_log=log[1:]),
         # The radio buffer rolled over in the middle of slot 0's query.
-        "rolled over": made("r.zip", props, log[:1] + log[cut:]),
+        "rolled over": made("r.zip", props, log[:1] + log[next(
+            n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line):]),
         # A user build's telephony report cut short in its log before the master card's decision.
         "cut short": made("c.txt", None, log, zipped=False, cut="persist.radio.vx.master.card"),
         "folder": made("f", props, log, zipped=None),
@@ -103,7 +102,9 @@ def unusable(directory):
         ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
         ("encrypted.zip", "unreadable zip entry"), ("method.zip", "unreadable zip entry"),
         ("huge.zip", "t.txt declares 4026531840 bytes, past its limit of 1073741824: refused"),
-        ("kept.zip", "hold more than 16 MiB, the limit read of them: refused"))]
+        ("kept.zip", "hold more than 16 MiB, the limit read of them: refused"))] + [(
+        made()["previous boot"][0], "its LAST LOGCAT section (the previous boot) holds some: "
+        "--previous-boot")]  # offered, never taken in place of this boot's
 
 
 def zip_of(path, entries, change):

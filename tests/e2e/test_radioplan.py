@@ -164,11 +164,6 @@ class FromBugreport(unittest.TestCase):
                     self.assertIn(words, text)
                 if never:
                     self.assertNotIn(never, text)
-        # The previous boot's start is offered, never taken in place of this boot's.
-        offered = radioplan("--bugreport", made["previous boot"][0])
-        self.assertEqual((1, ""), (offered.returncode, offered.stdout))
-        self.assertIn("its LAST LOGCAT section (the previous boot) holds some: --previous-boot",
-                      offered.stderr)
 
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
