@@ -80,11 +80,9 @@ def unusable(directory):
     """(path, what the one line says) of files that are no usable bug report."""
     at = lambda name: os.path.join(directory, name)  # noqa: E731
     pathlib.Path(at("damaged.zip")).write_bytes(pathlib.Path(made()["zip"][0]).read_bytes()[:-200])
-    pathlib.Path(at("nolog.txt")).write_text(bugreport.make_text([("SYSTEM PROPERTIES", "getprop",
-                                                                   [])]))
-    report = {"t.txt": "------ RADIO LOG (logcat) ------\n", "main_entry.txt": "t.txt"}
+    report = {"t.txt": "------ SYSTEM PROPERTIES (getprop) ------\n", "main_entry.txt": "t.txt"}
     for name, entries, change in (
-            ("unrelated.zip", {"notes.txt": "not a bug report"}, {}),
+            ("unrelated.zip", {"notes.txt": "not a bug report"}, {}), ("nolog.zip", report, {}),
             ("flood.zip", {"main_entry.txt": "x" * 100000}, {}), ("encrypted.zip", report, {6: 1}),
             ("method.zip", report, {8: 77}), ("huge.zip", report, {22: 0xF0000000})):
         zip_of(at(name), entries, change)
@@ -96,7 +94,7 @@ def unusable(directory):
         "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 15000] * 1200)
     return [(os.path.join(directory, name), why) for name, why in (
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
-        ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
+        ("nolog.zip", "no line of the daemon: no RADIO LOG section"),
         ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"),
         ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"),
         ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
