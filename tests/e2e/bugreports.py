@@ -3,6 +3,7 @@ for radioplan's and the replay's end-to-end tests: a start of the two-card phone
 with the card history; the modem's noise before one answer holds bytes logcat escapes.
 """
 import atexit
+import itertools
 import json
 import os
 import pathlib
@@ -40,37 +41,33 @@ def made():
         _made["history"] = shutil.copy(phone.path(HISTORY), os.path.join(work, "radio.cfg"))
     finally:
         phone.close()
-    names = bugreport.daemon_names(Build())
     _made["log"] = first
     log = bugreport.logcat(first)
-    cut = next(n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line)
-    path = lambda name: os.path.join(work, name)  # noqa: E731
+    made = lambda name, *args, **kw: (  # noqa: E731
+        bugreport.write(os.path.join(work, name), *args, **kw), plan)
+    _made.update({"android" + r + kind: made(r + kind + ".zip", None if kind else props, log,
+                                             release=r)  # full, and a user build's telephony
+                  for r in bugreport.RELEASES for kind in ("", " user build")})
     _made.update({
-        "zip": (bugreport.write(path("a.zip"), props, log), plan),
-        "text without uid": (bugreport.write(path("a.txt"), props, bugreport.logcat(
-            first, uid=False), zipped=False), plan),
-        "vendor": (bugreport.write(path("v.zip"), bugreport.vendor_view(props, names), log), plan),
-        "two starts": (bugreport.write(path("b.zip"), props2, bugreport.logcat(first + second)),
-                       plan2),
+        "zip": _made["android15"], "user build": _made["android15 user build"],
+        "text without uid": made("a.txt", props, bugreport.logcat(first, uid=False), zipped=False,
+                                 release="11"),
+        "vendor": made("v.zip", bugreport.vendor_view(props, bugreport.daemon_names(Build())), log),
+        "two starts": (made("b.zip", props2, bugreport.logcat(first + second))[0], plan2),
         # A device that logs the daemon to its main buffer.
-        "main buffer": (bugreport.write(path("m.zip"), props, log[:1], system_log=log[1:]), plan),
+        "main buffer": made("m.zip", props, log[:1], system_log=log[1:]),
         # The radio buffer rolled over in the middle of slot 0's query.
-        "rolled over": (bugreport.write(path("r.zip"), props, log[:1] + log[cut:]), plan),
-        # A user build's telephony report: no SYSTEM PROPERTIES section; one cut short in its log
-        # before the master card's decision.
-        "user build": (bugreport.write(path("u.zip"), None, log), plan),
-        "cut short": (bugreport.write(path("c.txt"), None, log, zipped=False,
-                                      cut="persist.radio.vx.master.card"), plan),
-        "folder": (bugreport.write(path("f"), props, log, zipped=None), plan),
-        "CR CR LF": (bugreport.write(path("crcrlf.txt"), props, log, zipped=False,
-                                     line_end="\r\r\n"), plan),
-        "UTF-16": (bugreport.write(path("u16.txt"), props, log, zipped=False, encoding="utf-16"),
-                   plan),
+        "rolled over": made("r.zip", props, log[:1] + log[next(
+            n for n, line in enumerate(log) if "[0]>> AT^DTOC" in line):]),
+        # A user build's telephony report cut short in its log before the master card's decision.
+        "cut short": made("c.txt", None, log, zipped=False, cut="persist.radio.vx.master.card"),
+        "folder": made("f", props, log, zipped=None),
+        "CR CR LF": made("crcrlf.txt", props, log, zipped=False, line_end="\r\r\n"),
+        "UTF-16": made("u16.txt", props, log, zipped=False, encoding="utf-16", release="11"),
+        # This boot's radio log holds nothing of the daemon; the previous boot's log holds it.
+        "previous boot": made("p.zip", props, log[:1], last_logcat=log),
     })
     _made["two starts, first"] = (_made["two starts"][0], plan)
-    # This boot's radio log holds nothing of the daemon; the previous boot's log holds its start.
-    _made["previous boot"] = (bugreport.write(path("p.zip"), props, log[:1], last_logcat=log),
-                              plan)
     return _made
 
 
@@ -81,27 +78,41 @@ def made_log():
 
 def unusable(directory):
     """(path, what the one line says) of files that are no usable bug report."""
-    good = made()["zip"][0]
-    with open(good, "rb") as f:
-        damaged = f.read()[:-200]
-    files = {"damaged.zip": damaged}
-    with zipfile.ZipFile(os.path.join(directory, "unrelated.zip"), "w") as z:
-        z.writestr("notes.txt", "not a bug report")
-    with zipfile.ZipFile(os.path.join(directory, "flood.zip"), "w") as z:
-        z.writestr("main_entry.txt", "x" * 100000)
-    bugreport.write(os.path.join(directory, "silent.zip"), {}, [
+    at = lambda name: os.path.join(directory, name)  # noqa: E731
+    pathlib.Path(at("damaged.zip")).write_bytes(pathlib.Path(made()["zip"][0]).read_bytes()[:-200])
+    report = {"t.txt": "------ SYSTEM PROPERTIES (getprop) ------\n", "main_entry.txt": "t.txt"}
+    for name, entries, change in (
+            ("unrelated.zip", {"notes.txt": "not a bug report"}, {}), ("nolog.zip", report, {}),
+            ("flood.zip", {"main_entry.txt": "x" * 100000}, {}), ("encrypted.zip", report, {6: 1}),
+            ("method.zip", report, {8: 77}), ("huge.zip", report, {22: 0xF0000000})):
+        zip_of(at(name), entries, change)
+    bugreport.write(at("silent.zip"), {}, [
         "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
-    files["nolog.txt"] = bugreport.make_text([("SYSTEM PROPERTIES", "getprop", [])]).encode()
     log = bugreport.logcat(made_log())
-    bugreport.write(os.path.join(directory, "rolled-user.zip"), None, log[:1] + log[40:])
-    for name, content in files.items():
-        with open(os.path.join(directory, name), "wb") as f:
-            f.write(content)
+    bugreport.write(at("rolled-user.zip"), None, log[:1] + log[40:])
+    bugreport.write(at("kept.zip"), None, [  # more of the daemon's lines than are kept
+        "12-06 07:20:00.000  1000  1234  1250 D modemprep: " + "x" * 15000] * 1200)
     return [(os.path.join(directory, name), why) for name, why in (
         ("damaged.zip", "damaged zip"), ("unrelated.zip", "a zip without main_entry.txt"),
-        ("nolog.txt", "no line of the daemon: no RADIO LOG section"),
+        ("nolog.zip", "no line of the daemon: no RADIO LOG section"),
         ("silent.zip", "no line of the daemon in its sections RADIO LOG, SYSTEM LOG, EVENT LOG"),
         ("rolled-user.zip", "no plan: the multi-SIM digits are unknown"),
-        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"))]
+        ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
+        ("encrypted.zip", "unreadable zip entry"), ("method.zip", "unreadable zip entry"),
+        ("huge.zip", "t.txt declares 4026531840 bytes, past its limit of 1073741824: refused"),
+        ("kept.zip", "hold more than 16 MiB, the limit read of them: refused"))] + [(
+        made()["previous boot"][0], "its LAST LOGCAT section (the previous boot) holds some: "
+        "--previous-boot")]  # offered, never taken in place of this boot's
 
 
+def zip_of(path, entries, change):
+    """A zip of {name: text}; change: {offset in the first entry's local header: value} written in
+    its local and central headers (its flags, compression method or declared size)."""
+    with zipfile.ZipFile(path, "w") as z:
+        for name, text in entries.items():
+            z.writestr(name, text)
+    data = bytearray(pathlib.Path(path).read_bytes())
+    for (offset, value), at in itertools.product(change.items(), (0, data.index(b"PK\1\2") + 2)):
+        width = 4 if offset >= 14 else 2
+        data[at + offset:at + offset + width] = value.to_bytes(width, "little")
+    pathlib.Path(path).write_bytes(bytes(data))

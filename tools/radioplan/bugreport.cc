@@ -3,13 +3,17 @@
 #include "radioplan/bugreport.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
+#include <unistd.h>
 #ifdef MODEMPREP_LIBZIP
 #include <zip.h>
 #endif
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -29,90 +33,22 @@ namespace {
 // The sections that may hold the daemon's lines, in the order they are looked at.
 constexpr const char* kLogSections[] = {"RADIO LOG", "SYSTEM LOG", "EVENT LOG"};
 constexpr const char* kPreviousBootSections[] = {"LAST LOGCAT"};
+constexpr const char* kPropertySection = "SYSTEM PROPERTIES";
 constexpr char kMainEntry[] = "main_entry.txt";
 constexpr size_t kMaxName = 255;  // main_entry.txt names one file; longer floods an error line
+constexpr size_t kChunk = 64 * 1024;
 
-#ifdef MODEMPREP_LIBZIP
-
-// One entry of an open zip, whole; throws naming the entry.
-std::string zipEntry(zip_t* zip, const std::string& path, const std::string& name) {
-  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen(zip, name.c_str(), 0),
-                                                         zip_fclose);
-  if (!file) throw BugreportError(path + ": " + name + ": " + zip_strerror(zip));
-  std::string bytes;
-  char buffer[65536];
-  zip_int64_t n;
-  while ((n = zip_fread(file.get(), buffer, sizeof buffer)) > 0) {
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  if (n < 0) {
-    throw BugreportError(path + ": damaged zip: " + name + ": " + zip_file_strerror(file.get()));
-  }
-  return bytes;
+std::string clip(const std::string& s) {
+  return s.size() <= kMaxName ? s : s.substr(0, kMaxName) + "...";
 }
 
-// The main text of a zip the way dumpstate makes it: main_entry.txt names it.
-std::string mainText(const std::string& path, const std::string& bytes, std::string* mainName) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-  zip_t* opened = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
-  if (opened == nullptr) {
-    const std::string why = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    if (source != nullptr) zip_source_free(source);
-    throw BugreportError(path + ": damaged zip (" + why + ")");
-  }
-  std::unique_ptr<zip_t, void (*)(zip_t*)> zip(opened, zip_discard);
-  if (zip_name_locate(zip.get(), kMainEntry, 0) < 0) {
-    throw BugreportError(path + ": a zip without " + kMainEntry + ": not a bug report");
-  }
-  zip_stat_t entry;
-  if (zip_stat(zip.get(), kMainEntry, 0, &entry) == 0 && (entry.valid & ZIP_STAT_SIZE) != 0 &&
-      entry.size > kMaxName) {
-    throw BugreportError(path + ": " + kMainEntry + " holds " + std::to_string(entry.size) +
-                         " bytes, not a file name");
-  }
-  *mainName = zipEntry(zip.get(), path, kMainEntry);
-  while (!mainName->empty() && isspace(static_cast<unsigned char>(mainName->back()))) {
-    mainName->pop_back();
-  }
-  if (zip_name_locate(zip.get(), mainName->c_str(), 0) < 0) {
-    throw BugreportError(path + ": " + kMainEntry + " names \"" + mainName->substr(0, kMaxName) +
-                         "\", which the zip lacks");
-  }
-  return zipEntry(zip.get(), path, *mainName);
-}
+std::string mebibytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
-#else
-
-std::string mainText(const std::string& path, const std::string&, std::string*) {
-  throw BugreportError(path +
-                       ": a zip, and this radioplan was built without libzip: give the "
-                       "bug report's main text (unzip it)");
-}
-
-#endif
-
-std::vector<Section> cutSections(const std::string& text) {
-  std::vector<Section> sections;
-  bool open = false;
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    number++;
-    // CR LF and CR CR LF line ends alike.
-    while (!line.empty() && line.back() == '\r') line.pop_back();
-    const modemsim::SectionMark mark = modemsim::sectionLine(line);
-    if (mark.kind == modemsim::SectionMark::kOpen) {
-      sections.push_back({mark.title, mark.command, number, ""});
-      open = true;
-    } else if (mark.kind == modemsim::SectionMark::kClose) {
-      open = false;
-    }
-    if (open) sections.back().text += line + "\n";
+bool isLogSection(const std::string& title) {
+  for (const char* t : kLogSections) {
+    if (title == t) return true;
   }
-  return sections;
+  return title == kPreviousBootSections[0];
 }
 
 void appendUtf8(uint32_t code, std::string* out) {
@@ -133,74 +69,297 @@ void appendUtf8(uint32_t code, std::string* out) {
   }
 }
 
-// A text saved as UTF-16 (a byte-order mark, or NULs between ASCII letters) as UTF-8; others as
-// they are. A lone surrogate becomes U+FFFD.
-std::string asUtf8(const std::string& bytes) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const bool bomLe = bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
-  const bool bomBe = bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF;
-  const bool bareLe =
-      bytes.size() >= 4 && byte(0) != 0 && byte(1) == 0 && byte(2) != 0 && byte(3) == 0;
-  if (!bomLe && !bomBe && !bareLe) return bytes;
-  const bool big = bomBe;
-  std::string out;
-  auto unit = [&](size_t i) -> uint32_t {
-    return big ? (byte(i) << 8 | byte(i + 1)) : (byte(i + 1) << 8 | byte(i));
-  };
-  for (size_t i = bomLe || bomBe ? 2 : 0; i + 1 < bytes.size(); i += 2) {
-    uint32_t code = unit(i);
-    if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
-        unit(i + 2) < 0xE000) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-      i += 2;
-    } else if (code >= 0xD800 && code < 0xE000) {
-      code = 0xFFFD;
+// "Build fingerprint: 'X'" -> X, when the line is the label's.
+bool headerValue(const std::string& line, const std::string& label, std::string* value) {
+  if (line.compare(0, label.size(), label) != 0) return false;
+  *value = line.substr(label.size());
+  if (value->size() >= 2 && value->front() == '\'' && value->back() == '\'') {
+    *value = value->substr(1, value->size() - 2);
+  }
+  *value = value->substr(0, 200);
+  return true;
+}
+
+// A main text cut into sections as its bytes arrive, chunk by chunk: a text saved as UTF-16 (a
+// byte-order mark, or NULs between ASCII letters) is read as UTF-8 (a lone surrogate becomes
+// U+FFFD); lines end in LF, CR LF or CR CR LF. Only the sections the reader uses keep their
+// lines, and of a log section only those that may be the daemon's (the others stay as empty
+// lines, so every line keeps its number); the bytes kept are bounded.
+class TextReader {
+ public:
+  TextReader(Bugreport* report, std::string where) : report_(report), where_(std::move(where)) {}
+
+  void feed(const char* data, size_t n) {
+    read_ += n;
+    if (read_ > kMaxMainTextBytes) {
+      throw BugreportError(where_ + ": larger than " + mebibytes(kMaxMainTextBytes) +
+                           ", the limit of a main text: refused");
     }
-    appendUtf8(code, &out);
+    if (encoding_ == kUndecided) {
+      pending_.append(data, n);
+      if (pending_.size() >= 4) decide();
+      return;
+    }
+    if (encoding_ == kUtf8) return split(data, n);
+    pending_.append(data, n);
+    utf16(false);
   }
-  return out;
+
+  void finish() {
+    if (encoding_ == kUndecided) decide();
+    if (encoding_ != kUtf8) utf16(true);
+    if (!partial_.empty() || cut_) endLine();
+  }
+
+ private:
+  enum Encoding { kUndecided, kUtf8, kUtf16Le, kUtf16Be };
+
+  void decide() {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(pending_[i]); };
+    const size_t n = pending_.size();
+    const bool bomLe = n >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
+    const bool bomBe = n >= 2 && byte(0) == 0xFE && byte(1) == 0xFF;
+    const bool bareLe = n >= 4 && byte(0) != 0 && byte(1) == 0 && byte(2) != 0 && byte(3) == 0;
+    encoding_ = bomBe ? kUtf16Be : bomLe || bareLe ? kUtf16Le : kUtf8;
+    if (bomLe || bomBe) pending_.erase(0, 2);
+    if (encoding_ != kUtf8) return utf16(false);
+    const std::string bytes = std::move(pending_);
+    pending_.clear();
+    split(bytes.data(), bytes.size());
+  }
+
+  uint32_t unit(size_t i) const {
+    const auto byte = [&](size_t k) { return static_cast<uint32_t>(uint8_t(pending_[k])); };
+    return encoding_ == kUtf16Be ? (byte(i) << 8 | byte(i + 1)) : (byte(i + 1) << 8 | byte(i));
+  }
+
+  // The pending UTF-16 units as UTF-8; a unit or a pair cut by the chunk waits for the next.
+  void utf16(bool last) {
+    std::string out;
+    size_t i = 0;
+    for (; i + 1 < pending_.size(); i += 2) {
+      uint32_t code = unit(i);
+      const bool high = code >= 0xD800 && code < 0xDC00;
+      if (high && i + 3 >= pending_.size() && !last) break;
+      if (high && i + 3 < pending_.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+        i += 2;
+      } else if (code >= 0xD800 && code < 0xE000) {
+        code = 0xFFFD;
+      }
+      appendUtf8(code, &out);
+    }
+    pending_.erase(0, i);
+    split(out.data(), out.size());
+  }
+
+  // Lines across chunk boundaries; a line longer than kMaxLineBytes keeps its head.
+  void split(const char* data, size_t n) {
+    for (size_t at = 0; at < n;) {
+      const char* nl = static_cast<const char*>(memchr(data + at, '\n', n - at));
+      const size_t end = nl != nullptr ? static_cast<size_t>(nl - data) : n;
+      const size_t room = kMaxLineBytes - std::min(kMaxLineBytes, partial_.size());
+      partial_.append(data + at, std::min(room, end - at));
+      cut_ |= end - at > room;
+      if (nl == nullptr) return;
+      endLine();
+      at = end + 1;
+    }
+  }
+
+  void endLine() {
+    while (!partial_.empty() && partial_.back() == '\r') partial_.pop_back();
+    line(partial_);
+    partial_.clear();
+    cut_ = false;
+  }
+
+  void line(const std::string& line) {
+    number_++;
+    const modemsim::SectionMark mark = modemsim::sectionLine(line);
+    if (mark.kind == modemsim::SectionMark::kOpen) {
+      report_->sections.push_back({mark.title, mark.command, number_, ""});
+      Section& s = report_->sections.back();
+      s.kept = isLogSection(s.title) || s.title == kPropertySection;
+      log_ = isLogSection(s.title);
+      open_ = true;
+      longEntry_ = false;
+      if (s.kept) keep(line);
+      return;
+    }
+    if (mark.kind == modemsim::SectionMark::kClose) open_ = false;
+    if (report_->sections.empty()) return headerLine(line);
+    if (!open_ || !report_->sections.back().kept) return;
+    keep(!log_ || daemonLine(line) ? line : std::string());
+  }
+
+  // Whether a log line may be the daemon's: it names the daemon's tag, or it is a line of a
+  // long-format entry whose header does.
+  bool daemonLine(const std::string& line) {
+    const bool tagged = line.find(kLogTag) != std::string::npos;
+    if (line.compare(0, 2, "[ ") == 0) {
+      longEntry_ = tagged;
+    } else if (line.empty()) {
+      longEntry_ = false;
+    }
+    return tagged || longEntry_;
+  }
+
+  void keep(const std::string& line) {
+    kept_ += line.size() + 1;
+    if (kept_ > kMaxKeptBytes) {
+      throw BugreportError(where_ + ": its log and property sections hold more than " +
+                           mebibytes(kMaxKeptBytes) + ", the limit read of them: refused");
+    }
+    report_->sections.back().text.append(line).push_back('\n');
+  }
+
+  // dumpstate's header, before the first section: when, which build, which modem firmware.
+  void headerLine(const std::string& line) {
+    Identity& id = report_->identity;
+    headerValue(line, "== dumpstate: ", &id.taken) ||
+        headerValue(line, "Build fingerprint: ", &id.fingerprint) ||
+        headerValue(line, "Radio: ", &id.baseband);
+  }
+
+  Bugreport* report_;
+  std::string where_;
+  Encoding encoding_ = kUndecided;
+  std::string pending_, partial_;
+  bool cut_ = false, open_ = false, log_ = false, longEntry_ = false;
+  uint64_t read_ = 0, kept_ = 0;
+  int number_ = 0;
+};
+
+// A regular file's bytes, chunk by chunk, into the reader.
+void streamFile(const std::string& path, TextReader* reader) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw BugreportError(path + ": " + cli::reason(errno));
+  std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) {
+    close(*f);
+    delete f;
+  });
+  struct stat st;
+  if (fstat(fd, &st) != 0) throw BugreportError(path + ": " + cli::reason(errno));
+  if (!S_ISREG(st.st_mode)) {
+    throw BugreportError(path + ": " +
+                         (S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file"));
+  }
+  if (static_cast<uint64_t>(st.st_size) > kMaxMainTextBytes) {
+    throw BugreportError(path + ": " + std::to_string(st.st_size) + " bytes, past " +
+                         mebibytes(kMaxMainTextBytes) + ", the limit of a main text: refused");
+  }
+  char buffer[kChunk];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw BugreportError(path + ": " + cli::reason(errno));
+    reader->feed(buffer, static_cast<size_t>(n));
+  }
+  reader->finish();
 }
 
-// "Build fingerprint: 'X'" -> X: a header line's value after its label.
-std::string headerValue(const std::string& text, size_t end, const std::string& label) {
-  const size_t at = text.find("\n" + label);
-  if (at == std::string::npos || at > end) return "";
-  const size_t from = at + 1 + label.size();
-  std::string value = text.substr(from, text.find('\n', from) - from);
-  while (!value.empty() && value.back() == '\r') value.pop_back();
-  if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
-    value = value.substr(1, value.size() - 2);
+#ifdef MODEMPREP_LIBZIP
+
+using ZipFile = std::unique_ptr<zip_file_t, int (*)(zip_file_t*)>;
+
+// An entry of an open zip, opened to stream; refused past `limit` bytes declared.
+ZipFile openEntry(zip_t* zip, const std::string& path, const std::string& name, uint64_t limit) {
+  zip_stat_t entry;
+  if (zip_stat(zip, name.c_str(), 0, &entry) == 0 && (entry.valid & ZIP_STAT_SIZE) != 0 &&
+      entry.size > limit) {
+    throw BugreportError(path + ": " + clip(name) + " declares " + std::to_string(entry.size) +
+                         " bytes, past its limit of " + std::to_string(limit) + ": refused");
   }
-  return value.substr(0, 200);
+  ZipFile file(zip_fopen(zip, name.c_str(), 0), zip_fclose);
+  if (!file) {
+    throw BugreportError(path + ": unreadable zip entry " + clip(name) + " (" +
+                         clip(zip_strerror(zip)) + ")");
+  }
+  return file;
 }
 
-// dumpstate's header, before the first section: when, which build, which modem firmware.
-Identity headerIdentity(const std::string& text) {
-  const size_t end = std::min(text.find("\n------ "), text.size());
-  Identity id;
-  id.taken = headerValue(text, end, "== dumpstate: ");
-  id.fingerprint = headerValue(text, end, "Build fingerprint: ");
-  id.baseband = headerValue(text, end, "Radio: ");
-  return id;
+// Chunks of an entry to `take` until its end; a read error is a damaged zip.
+template <typename Take>
+void readEntry(zip_file_t* file, const std::string& path, const std::string& name, Take take) {
+  char buffer[kChunk];
+  zip_int64_t n;
+  while ((n = zip_fread(file, buffer, sizeof buffer)) > 0) take(buffer, static_cast<size_t>(n));
+  if (n < 0) {
+    throw BugreportError(path + ": damaged zip: " + clip(name) + ": " +
+                         clip(zip_file_strerror(file)));
+  }
 }
+
+// The main text of a zip the way dumpstate makes it: main_entry.txt names it; streamed.
+void streamZip(const std::string& path, TextReader* reader, std::string* mainName) {
+  int code = 0;
+  std::unique_ptr<zip_t, void (*)(zip_t*)> zip(zip_open(path.c_str(), ZIP_RDONLY, &code),
+                                               zip_discard);
+  if (!zip) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    throw BugreportError(path + ": damaged zip (" + clip(why) + ")");
+  }
+  if (zip_name_locate(zip.get(), kMainEntry, 0) < 0) {
+    throw BugreportError(path + ": a zip without " + kMainEntry + ": not a bug report");
+  }
+  zip_stat_t named;
+  if (zip_stat(zip.get(), kMainEntry, 0, &named) == 0 && (named.valid & ZIP_STAT_SIZE) != 0 &&
+      named.size > kMaxName) {
+    throw BugreportError(path + ": " + kMainEntry + " holds " + std::to_string(named.size) +
+                         " bytes, not a file name");
+  }
+  ZipFile entry = openEntry(zip.get(), path, kMainEntry, kMaxName);
+  readEntry(entry.get(), path, kMainEntry, [&](const char* data, size_t n) {
+    if (mainName->size() + n > kMaxName) {
+      throw BugreportError(path + ": " + kMainEntry + " holds more than " +
+                           std::to_string(kMaxName) + " bytes, not a file name");
+    }
+    mainName->append(data, n);
+  });
+  while (!mainName->empty() && isspace(static_cast<unsigned char>(mainName->back()))) {
+    mainName->pop_back();
+  }
+  if (zip_name_locate(zip.get(), mainName->c_str(), 0) < 0) {
+    throw BugreportError(path + ": " + kMainEntry + " names \"" + clip(*mainName) +
+                         "\", which the zip lacks");
+  }
+  ZipFile text = openEntry(zip.get(), path, *mainName, kMaxMainTextBytes);
+  readEntry(text.get(), path, *mainName,
+            [&](const char* data, size_t n) { reader->feed(data, n); });
+  reader->finish();
+}
+
+#else
+
+void streamZip(const std::string& path, TextReader*, std::string*) {
+  throw BugreportError(path +
+                       ": a zip, and this radioplan was built without libzip: give the "
+                       "bug report's main text (unzip it)");
+}
+
+#endif
 
 // An unzipped report: the folder's main_entry.txt names its main text.
-std::string folderText(const std::string& path, std::string* mainName) {
+std::string folderEntry(const std::string& path) {
   std::string bytes, why;
   const std::string entry = path + "/" + kMainEntry;
-  if (!cli::readFile(entry, cli::Readable::kRegularOnly, &bytes, &why)) {
+  if (!cli::readFile(entry, cli::Readable::kRegularOnly, &bytes, &why, kMaxName + 1)) {
     throw BugreportError(path + ": a folder without a readable " + kMainEntry + " (" + why +
                          "): not an unzipped bug report");
   }
-  *mainName = bytes.substr(0, bytes.find_first_of("\r\n"));
-  if (mainName->empty() || mainName->size() > kMaxName ||
-      mainName->find("..") != std::string::npos) {
+  const std::string name = bytes.substr(0, bytes.find_first_of("\r\n"));
+  if (name.empty() || name.size() > kMaxName || name.find("..") != std::string::npos) {
     throw BugreportError(entry + ": names no file of the folder");
   }
-  if (!cli::readFile(path + "/" + *mainName, cli::Readable::kRegularOnly, &bytes, &why)) {
-    throw BugreportError(path + "/" + *mainName + ": " + why);
-  }
-  return bytes;
+  return name;
+}
+
+bool startsZip(const std::string& path) {
+  std::string head, why;
+  return cli::readFile(path, cli::Readable::kRegularOnly, &head, &why, 2) && head == "PK";
 }
 
 // One command of the daemon and what the modem sent until the next one.
@@ -293,19 +452,40 @@ void readProperty(const daemonlog::PropertyRecord& p, int line, LoggedStart* out
   out->left[p.name] = {p.isRead() ? p.held() : p.value, line};
 }
 
+// Where each line of a section's text begins, to read a line by its number without a copy.
+class LineIndex {
+ public:
+  explicit LineIndex(const std::string& text) : text_(text) {
+    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+      starts_.push_back(at);
+      if (text.find('\n', at) == std::string::npos) break;
+    }
+  }
+  // Line `lineNo` (from 1) without its LF; empty past the end.
+  std::string line(int lineNo) const {
+    if (lineNo < 1 || lineNo > static_cast<int>(starts_.size())) return "";
+    const size_t from = starts_[static_cast<size_t>(lineNo - 1)];
+    const size_t end = text_.find('\n', from);
+    return text_.substr(from, (end == std::string::npos ? text_.size() : end) - from);
+  }
+
+ private:
+  const std::string& text_;
+  std::vector<size_t> starts_;
+};
+
 // The time at the head of a section's line, as logcat wrote it: "MM-DD hh:mm:ss.mmm", after a year
 // in the year format; empty in a format without one.
-std::string timeOf(const std::vector<std::string>& text, int lineNo) {
-  if (lineNo < 1 || lineNo > static_cast<int>(text.size())) return "";
-  const std::string& line = text[static_cast<size_t>(lineNo - 1)];
+std::string timeOf(const LineIndex& text, int lineNo) {
+  const std::string line = text.line(lineNo);
   const size_t dot = line.find('.');
   const bool stamped = dot != std::string::npos && dot >= 14 && dot + 4 <= line.size() &&
                        line[dot - 3] == ':' && line[dot - 12] == '-';
   return stamped ? line.substr(dot - 14, 18) : "";
 }
 
-void readLines(const std::vector<modemsim::LogLine>& lines, int offset,
-               const std::vector<std::string>& text, LoggedStart* out) {
+void readLines(const std::vector<modemsim::LogLine>& lines, int offset, const LineIndex& text,
+               LoggedStart* out) {
   Exchange ex;
   std::string event;
   out->time = timeOf(text, lines.front().lineNo);
@@ -356,20 +536,21 @@ const Section* Bugreport::find(const std::string& title) const {
 Bugreport readBugreport(const std::string& path) {
   Bugreport report;
   report.path = path;
-  std::string bytes, why;
   struct stat st;
-  const bool folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  if (folder) {
-    bytes = folderText(path, &report.mainName);
-  } else if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
-    throw BugreportError(path + ": " + why);
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    report.mainName = folderEntry(path);
+    const std::string text = path + "/" + report.mainName;
+    TextReader reader(&report, text);
+    streamFile(text, &reader);
+  } else if (startsZip(path)) {
+    TextReader reader(&report, path);
+    streamZip(path, &reader, &report.mainName);
+  } else {
+    TextReader reader(&report, path);
+    streamFile(path, &reader);
   }
-  const bool zip = !folder && bytes.compare(0, 2, "PK") == 0;
-  const std::string text = asUtf8(zip ? mainText(path, bytes, &report.mainName) : bytes);
-  report.sections = cutSections(text);
-  report.identity = headerIdentity(text);
   if (report.sections.empty()) {
-    throw BugreportError(path + (report.mainName.empty() ? "" : ": " + report.mainName) +
+    throw BugreportError(path + (report.mainName.empty() ? "" : ": " + clip(report.mainName)) +
                          ": not a bug report's main text (no \"------ TITLE (COMMAND) ------\" "
                          "section line)");
   }
@@ -378,9 +559,18 @@ Bugreport readBugreport(const std::string& path) {
 
 namespace {
 
+// A section's text read as a stream in place (it may be tens of megabytes).
+struct ViewBuffer : std::streambuf {
+  explicit ViewBuffer(const std::string& s) {
+    char* begin = const_cast<char*>(s.data());  // only read: get area
+    setg(begin, begin, begin + s.size());
+  }
+};
+
 // The start of one log section, or false when the section holds none of the daemon's lines.
 bool startIn(const Section& section, int boot, LoggedStart* out, std::string* error) {
-  std::istringstream in(section.text);
+  ViewBuffer view(section.text);
+  std::istream in(&view);
   modemsim::RadioLog log;
   if (!modemsim::parseRadioLog(in, &log, error)) return false;
   out->section = section.title;
@@ -397,9 +587,7 @@ bool startIn(const Section& section, int boot, LoggedStart* out, std::string* er
   const int offset = section.line - 1;
   out->firstLine = offset + lines.front().lineNo;
   out->lastLine = offset + lines.back().lineNo;
-  std::vector<std::string> text;
-  std::istringstream rows(section.text);
-  for (std::string row; std::getline(rows, row);) text.push_back(row);
+  const LineIndex text(section.text);
   readLines(lines, offset, text, out);
   return true;
 }

@@ -22,8 +22,19 @@ struct Section {
   std::string title;    // "RADIO LOG"
   std::string command;  // "logcat -b radio -v threadtime ..."; empty when the line names none
   int line = 0;         // its section line in the main text, from 1
-  std::string text;     // from its section line up to the line that ends it or the next one
+  // From its section line up to the line that ends it or the next one, in the sections the
+  // reader uses (kept): the log sections, where a line that cannot be the daemon's is left empty
+  // (every line keeps its number), and SYSTEM PROPERTIES; empty in the others.
+  std::string text;
+  bool kept = false;
 };
+
+// What is read of a report, whatever the zip or file declares: a main text of at most
+// kMaxMainTextBytes (as stored, before UTF-16 becomes UTF-8), of which at most kMaxKeptBytes are
+// kept; a line longer than kMaxLineBytes is cut to its head.
+constexpr uint64_t kMaxMainTextBytes = uint64_t{1} << 30;
+constexpr uint64_t kMaxKeptBytes = uint64_t{16} << 20;
+constexpr size_t kMaxLineBytes = 64 * 1024;
 
 // Which phone and build, and when: dumpstate's header, else the SYSTEM PROPERTIES section.
 struct Identity {
@@ -38,9 +49,12 @@ struct Bugreport {
   const Section* find(const std::string& title) const;  // the first of that title
 };
 
-// `path` is a zip, its main text, or an unzipped report's folder (main_entry.txt names the text);
-// a UTF-16 text is read as UTF-8. Throws BugreportError for an unreadable file, a damaged zip, a
-// zip or folder without a bug report's main text, and a text without dumpstate's section lines.
+// `path` is a zip, its main text, or an unzipped report's folder (main_entry.txt names the text),
+// read in one pass with bounded memory (the zip entry streamed, never inflated whole); a UTF-16
+// text is read as UTF-8. Throws BugreportError (one line of bounded length) for an unreadable
+// file, a damaged zip, an encrypted entry or one of an unknown compression method, a zip or
+// folder without a bug report's main text, a text past the limits above, and a text without
+// dumpstate's section lines.
 Bugreport readBugreport(const std::string& path);
 
 // What the daemon logged of one slot's card.
