@@ -376,10 +376,8 @@ bool writtenEveryStart(const Property& p) {
 }  // namespace
 
 std::string targetName(uint32_t target) {
-  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
-    if (row->code == target) return row->name;
-  }
-  return "none";
+  const char* name = projectTarget(target).name;
+  return name[0] != '\0' ? name : "none";
 }
 
 void readAnswer(const std::string& answer, CardInfo& answers, CardCommand query) {
