@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "modem/commands.h"
 #include "modem/exchange.h"
 
 namespace modemsim {
@@ -15,10 +16,11 @@ namespace {
 constexpr size_t kDisplayCut = 250;
 // The daemon waits this long between finding the node and opening it.
 constexpr int64_t kOpenSettleMs = 500;
-// The standby switch; its argument is the standby switched to.
-constexpr char kSwitchCommand[] = "AT^DMPCHN=";
+// The standby switch as the daemon writes it, up to its argument (the standby switched to).
+const std::string kSwitchCommand(modemCommand(ModemCommand::kSwitch).text,
+                                 strcspn(modemCommand(ModemCommand::kSwitch).text, "%"));
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() &&
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -99,7 +101,7 @@ void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
     Exchange& last = exchanges_.back();
     for (const TimedWrite& w : last.writes) {
       if (w.text.find(kOkAnswer) != std::string::npos)
-        last.nextStandby = atoi(last.command.c_str() + strlen(kSwitchCommand));
+        last.nextStandby = atoi(last.command.c_str() + kSwitchCommand.size());
     }
   }
 }

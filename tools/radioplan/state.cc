@@ -4,6 +4,7 @@
 #include "radioplan/state.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "cardhist/history.h"
 #include "cli/files.h"
 #include "cli/store.h"
+#include "modem/commands.h"
 #include "modemsim/modem.h"
 #include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
@@ -582,7 +584,10 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   scenario.slots[static_cast<size_t>(slot)] = answer;
   modemsim::ScenarioModem modem(scenario);
   SilentWire wire;
-  modem.respond("AT^DMPCHN=" + std::to_string(slot), wire);
+  char select[32];
+  snprintf(select, sizeof select, modemCommand(ModemCommand::kSwitch).text,
+           std::to_string(slot).c_str());
+  modem.respond(select, wire);
   // The answers as the card query stores them, then the daemon's own classification.
   CardInfo answers = CARD_INFO_RESET;
   answers.m_cardStatus = answer.present ? CardStatus::kPresent : CardStatus::kAbsent;
