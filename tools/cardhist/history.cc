@@ -1,6 +1,7 @@
 #include "cardhist/history.h"
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -97,6 +98,25 @@ bool allZero(const char* bytes, size_t size) {
   return std::all_of(bytes, bytes + size, [](char c) { return c == '\0'; });
 }
 
+constexpr int32_t kSim = static_cast<int32_t>(CardType::kSim);
+constexpr int32_t kUsim = static_cast<int32_t>(CardType::kUsim);
+
+// The locales the targets' rules give a card, lowest to highest.
+struct LocaleRange {
+  int32_t first, last;
+};
+constexpr LocaleRange localeRange() {
+  LocaleRange range = {INT32_MAX, INT32_MIN};
+  for (size_t i = 0; i < cardwords::kLocale.count; i++) {
+    const CardLocale value = cardwords::kLocale.rows[i].value;
+    if (value == CardLocale::kUnknown) continue;
+    range.first = std::min(range.first, static_cast<int32_t>(value));
+    range.last = std::max(range.last, static_cast<int32_t>(value));
+  }
+  return range;
+}
+constexpr LocaleRange kLocales = localeRange();
+
 // What of one ring entry can change a decision (a card found by its identity takes its type,
 // IMSI and, under some targets, its locale) and what never will.
 void checkEntry(const CardInfo& raw, const Entry& e, int index, History* h) {
@@ -109,11 +129,13 @@ void checkEntry(const CardInfo& raw, const Entry& e, int index, History* h) {
     return;
   }
   // The daemon adds only present cards of a known type and locale, with an IMSI.
-  if (e.type != 1 && e.type != 2) {
-    h->damage.push_back(where + "type " + std::to_string(e.type) + " is neither 1 nor 2");
+  if (e.type != kSim && e.type != kUsim) {
+    h->damage.push_back(where + "type " + std::to_string(e.type) + " is neither " +
+                        std::to_string(kSim) + " nor " + std::to_string(kUsim));
   }
-  if (e.locale < 1 || e.locale > 6) {
-    h->damage.push_back(where + "locale " + std::to_string(e.locale) + " is not 1 to 6");
+  if (e.locale < kLocales.first || e.locale > kLocales.last) {
+    h->damage.push_back(where + "locale " + std::to_string(e.locale) + " is not " +
+                        std::to_string(kLocales.first) + " to " + std::to_string(kLocales.last));
   }
   if (!e.imsi.terminated) h->damage.push_back(where + "IMSI not terminated");
   if (e.status != 1) {

@@ -284,11 +284,32 @@ constexpr Flag kFlags[] = {
     {kSummary, &Command::summary},       {kPreviousBoot, &Command::previousBoot},
 };
 
+// Options that name a file or folder.
+struct PathOption {
+  int option;
+  std::string Command::*field;
+};
+constexpr PathOption kPaths[] = {
+    {kRoot, &Command::root}, {kProps, &Command::props}, {kHistory, &Command::history}};
+
+void printUsage() {
+  // The daemon's own list of targets and names of the properties.
+  printf(kUsage, targetNames().c_str(), prop::kProjectTarget.name, prop::kProjectRat.name,
+         prop::kManualRat.name, prop::kPublishedRatList.name, prop::kPrefNetType.name,
+         prop::kDefaultData.name, prop::kMasterCard.name);
+}
+
 // One option's effect on the command; -1 to go on, or the exit status.
 int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
   for (const Flag& flag : kFlags) {
     if (c == flag.option) {
       cmd->*flag.field = true;
+      return -1;
+    }
+  }
+  for (const PathOption& path : kPaths) {
+    if (c == path.option) {
+      cmd->*path.field = value;
       return -1;
     }
   }
@@ -302,22 +323,10 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
   }
   switch (c) {
     case kHelp:
-      // The daemon's own list of targets and names of the properties.
-      printf(kUsage, targetNames().c_str(), prop::kProjectTarget.name, prop::kProjectRat.name,
-             prop::kManualRat.name, prop::kPublishedRatList.name, prop::kPrefNetType.name,
-             prop::kDefaultData.name, prop::kMasterCard.name);
+      printUsage();
       return 0;
     case kVersion:
       return cli::printVersion(kTool);
-    case kRoot:
-      cmd->root = value;
-      break;
-    case kProps:
-      cmd->props = value;
-      break;
-    case kHistory:
-      cmd->history = value;
-      break;
     case kRild:
       cmd->rild.push_back(value);
       break;

@@ -608,14 +608,12 @@ void checkRoot(const std::string& root) {
   if (!problem.empty()) throw InputError(root + ": " + problem);
 }
 
-Scene sceneFromRoot(const std::string& root, const Overrides& o) {
-  checkRoot(root);
-  Scene s;
-  s.mode = "root";
-  std::string bytes, why;
+// A root's property store, as the daemon left it; a missing one holds nothing.
+void readRootStore(Scene& s, const std::string& root) {
   const std::string store = cli::storePath(root);
   struct stat st;
   cli::StoreLines lines;
+  std::string why;
   if (!cli::readStore(root, &lines, &why)) throw InputError(store + ": " + why);
   if (stat(store.c_str(), &st) == 0) {
     s.observed = Properties(lines.begin(), lines.end());
@@ -624,6 +622,14 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
     s.missing.push_back("no property store (" + store + "): every property at its default");
   }
   s.properties = s.observed;
+}
+
+Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+  checkRoot(root);
+  Scene s;
+  s.mode = "root";
+  readRootStore(s, root);
+  std::string bytes, why;
   bool found = readFile(root + kFactoryFilePath, &bytes, &why);
   if (found) {
     s.factoryDigits = bytes;
@@ -801,10 +807,8 @@ void requirePlan(const Scene& s) {
   if (!unknown.empty()) throw BugreportError("no plan: " + unknown);
 }
 
-// A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
-Scene sceneFromDump(Scene s, const std::string& historyPath,
-                    const std::vector<std::string>& rildPaths, const Overrides& o) {
-  // The factory file is not in a dump: the digits the daemon used last are.
+// The factory file is not in a dump: the digits the daemon used last are.
+void takeUsedDigits(Scene& s) {
   auto used = s.observed.find(prop::kPublishedMsms.name);
   if (used != s.observed.end()) {
     s.properties[prop::kMsms.name] = used->second;
@@ -825,6 +829,12 @@ Scene sceneFromDump(Scene s, const std::string& historyPath,
                         ": the factory file's digits are " + "unknown; " + prop::kMsms.name +
                         " or its default is used");
   }
+}
+
+// A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
+Scene sceneFromDump(Scene s, const std::string& historyPath,
+                    const std::vector<std::string>& rildPaths, const Overrides& o) {
+  takeUsedDigits(s);
   std::string historyBytes;
   if (!historyPath.empty()) {
     historyBytes = readNamedFile(historyPath);
