@@ -2,7 +2,10 @@
 // so the formats never disagree.
 #include "radioplan/render.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "platform/properties.h"
 #include "ril/rild_file.h"
@@ -265,23 +268,16 @@ std::string columnsWords(const Json& m) {
 }
 
 std::string escape(const std::string& text) {
+  static const std::pair<char, const char*> kEntities[] = {
+      {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}};
   std::string out;
   for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
+    const auto* e = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                 [c](const auto& entity) { return entity.first == c; });
+    if (e == std::end(kEntities)) {
+      out += c;
+    } else {
+      out += e->second;
     }
   }
   return out;

@@ -602,6 +602,8 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   return classifyCard(answers, scene.profile, scene.history);
 }
 
+namespace {
+
 // A directory the daemon has run in holds at least one of its files.
 void checkRoot(const std::string& root) {
   const std::string problem = cli::rootProblem(root);
@@ -623,6 +625,8 @@ void readRootStore(Scene& s, const std::string& root) {
   }
   s.properties = s.observed;
 }
+
+}  // namespace
 
 Scene sceneFromRoot(const std::string& root, const Overrides& o) {
   checkRoot(root);
