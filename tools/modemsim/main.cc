@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,14 +69,6 @@ constexpr char kHelp[] =
     "share/doc/modemprep-tools/modemsim.md.\n";
 
 std::string ctlPath(const std::string& root) { return root + "/modemsim.ctl"; }
-
-bool fillAddr(const std::string& path, sockaddr_un* addr) {
-  *addr = sockaddr_un{};
-  addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr->sun_path)) return false;
-  memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
 
 // What is wrong with the words of "ctl" (words[0]), or "" when they name a command.
 std::string ctlProblem(const std::vector<std::string>& words) {
@@ -141,7 +132,7 @@ std::string scenarioFile(const std::string& given) {
 // Sends one control command and waits for the simulator's reply.
 int runCtl(const std::string& root, const std::string& command) {
   sockaddr_un server;
-  if (!fillAddr(ctlPath(root), &server)) {
+  if (!modemsim::unixAddress(ctlPath(root), &server)) {
     fprintf(stderr, "modemsim ctl: path too long\n");
     return 1;
   }
@@ -152,23 +143,18 @@ int runCtl(const std::string& root, const std::string& command) {
     fprintf(stderr, "modemsim ctl: %s\n", strerror(errno));
     return 1;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (sendto(fd, command.data(), command.size(), 0, reinterpret_cast<sockaddr*>(&server),
-                sizeof(server)) < 0) {
-    if ((errno != ENOENT && errno != ECONNREFUSED) ||
-        std::chrono::steady_clock::now() >= deadline) {
-      if (errno == ENOENT || errno == ECONNREFUSED) {
-        fprintf(stderr,
-                "modemsim ctl: no simulator runs on %s (start one: modemsim --root %s "
-                "--scenario two_cards)\n",
-                root.c_str(), root.c_str());
-      } else {
-        fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(errno));
-      }
-      close(fd);
-      return 1;
-    }
-    usleep(50 * 1000);
+  const int err = modemsim::sendRetrying(fd, server, command, 5000);
+  if (err == ENOENT || err == ECONNREFUSED) {
+    fprintf(stderr,
+            "modemsim ctl: no simulator runs on %s (start one: modemsim --root %s "
+            "--scenario two_cards)\n",
+            root.c_str(), root.c_str());
+  } else if (err != 0) {
+    fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(err));
+  }
+  if (err != 0) {
+    close(fd);
+    return 1;
   }
   pollfd p{fd, POLLIN, 0};
   char reply[512];
@@ -229,7 +215,7 @@ int listenControl(const std::string& ctl) {
   sockaddr_un addr;
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   unlink(ctl.c_str());
-  if (fd >= 0 && fillAddr(ctl, &addr) &&
+  if (fd >= 0 && modemsim::unixAddress(ctl, &addr) &&
       bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
     return fd;
   }
