@@ -1,6 +1,7 @@
 #include "cardhist/history.h"
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -97,6 +98,25 @@ bool allZero(const char* bytes, size_t size) {
   return std::all_of(bytes, bytes + size, [](char c) { return c == '\0'; });
 }
 
+constexpr int32_t kSim = static_cast<int32_t>(CardType::kSim);
+constexpr int32_t kUsim = static_cast<int32_t>(CardType::kUsim);
+
+// The locales the targets' rules give a card, lowest to highest.
+struct LocaleRange {
+  int32_t first, last;
+};
+constexpr LocaleRange localeRange() {
+  LocaleRange range = {INT32_MAX, INT32_MIN};
+  for (size_t i = 0; i < cardwords::kLocale.count; i++) {
+    const CardLocale value = cardwords::kLocale.rows[i].value;
+    if (value == CardLocale::kUnknown) continue;
+    range.first = std::min(range.first, static_cast<int32_t>(value));
+    range.last = std::max(range.last, static_cast<int32_t>(value));
+  }
+  return range;
+}
+constexpr LocaleRange kLocales = localeRange();
+
 // What of one ring entry can change a decision (a card found by its identity takes its type,
 // IMSI and, under some targets, its locale) and what never will.
 void checkEntry(const CardInfo& raw, const Entry& e, int index, History* h) {
@@ -109,11 +129,13 @@ void checkEntry(const CardInfo& raw, const Entry& e, int index, History* h) {
     return;
   }
   // The daemon adds only present cards of a known type and locale, with an IMSI.
-  if (e.type != 1 && e.type != 2) {
-    h->damage.push_back(where + "type " + std::to_string(e.type) + " is neither 1 nor 2");
+  if (e.type != kSim && e.type != kUsim) {
+    h->damage.push_back(where + "type " + std::to_string(e.type) + " is neither " +
+                        std::to_string(kSim) + " nor " + std::to_string(kUsim));
   }
-  if (e.locale < 1 || e.locale > 6) {
-    h->damage.push_back(where + "locale " + std::to_string(e.locale) + " is not 1 to 6");
+  if (e.locale < kLocales.first || e.locale > kLocales.last) {
+    h->damage.push_back(where + "locale " + std::to_string(e.locale) + " is not " +
+                        std::to_string(kLocales.first) + " to " + std::to_string(kLocales.last));
   }
   if (!e.imsi.terminated) h->damage.push_back(where + "IMSI not terminated");
   if (e.status != 1) {
@@ -215,6 +237,54 @@ History decode(const std::vector<unsigned char>& file, size_t fileBytes) {
   return h;
 }
 
+namespace {
+
+// The slot list: at most MAX_SIM identities.
+bool encodeSlots(const json& slots, saved_card_info_st* st, std::string* error) {
+  if (!slots.is_array() || slots.size() > MAX_SIM) {
+    *error = "slots: expected at most " + std::to_string(MAX_SIM) + " strings";
+    return false;
+  }
+  for (size_t s = 0; s < slots.size(); ++s) {
+    const json one = {{"id", slots[s]}};
+    const std::string where = "slots[" + std::to_string(s) + "].";
+    if (!getText(one, "id", st->m_slotCardID[s], CARD_ID_SIZE, where, error)) return false;
+  }
+  return true;
+}
+
+// One ring entry; null leaves it zeros.
+bool encodeEntry(const json& e, const std::string& where, CardInfo* c, std::string* error) {
+  if (e.is_null()) return true;
+  if (!e.is_object()) {
+    *error = where + ": expected an object or null";
+    return false;
+  }
+  const std::string strayField = unknownKey(e, {"status", "type", "locale", "imsi", "id"});
+  if (!strayField.empty()) {
+    *error = where + strayField + ": unknown key";
+    return false;
+  }
+  return getInt(e, "status", &c->m_cardStatus, error) && getInt(e, "type", &c->m_cardType, error) &&
+         getInt(e, "locale", &c->m_cardLocale, error) &&
+         getText(e, "imsi", c->m_cardIMSI, CARD_IMSI_SIZE, where, error) &&
+         getText(e, "id", c->m_cardID, CARD_ID_SIZE, where, error);
+}
+
+bool encodeEntries(const json& entries, saved_card_info_st* st, std::string* error) {
+  if (!entries.is_array() || entries.size() > CARD_HISTORY_ENTRIES) {
+    *error = "entries: expected at most " + std::to_string(CARD_HISTORY_ENTRIES) + " entries";
+    return false;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string where = "entries[" + std::to_string(i) + "].";
+    if (!encodeEntry(entries[i], where, &st->m_history[i], error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool encode(const std::string& text, std::vector<unsigned char>* file, std::string* error) {
   saved_card_info_st st;
   memset(&st, 0, sizeof st);
@@ -232,49 +302,10 @@ bool encode(const std::string& text, std::vector<unsigned char>* file, std::stri
     return false;
   }
   if (!getInt(j, "reserved", &st.m_reserved, error) ||
-      !getInt(j, "next_index", &st.m_nextIndex, error)) {
+      !getInt(j, "next_index", &st.m_nextIndex, error) ||
+      (j.contains("slots") && !encodeSlots(j["slots"], &st, error)) ||
+      (j.contains("entries") && !encodeEntries(j["entries"], &st, error))) {
     return false;
-  }
-  if (j.contains("slots")) {
-    const json& slots = j["slots"];
-    if (!slots.is_array() || slots.size() > MAX_SIM) {
-      *error = "slots: expected at most " + std::to_string(MAX_SIM) + " strings";
-      return false;
-    }
-    for (size_t s = 0; s < slots.size(); ++s) {
-      const json one = {{"id", slots[s]}};
-      const std::string where = "slots[" + std::to_string(s) + "].";
-      if (!getText(one, "id", st.m_slotCardID[s], CARD_ID_SIZE, where, error)) return false;
-    }
-  }
-  if (j.contains("entries")) {
-    const json& entries = j["entries"];
-    if (!entries.is_array() || entries.size() > CARD_HISTORY_ENTRIES) {
-      *error = "entries: expected at most " + std::to_string(CARD_HISTORY_ENTRIES) + " entries";
-      return false;
-    }
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const json& e = entries[i];
-      if (e.is_null()) continue;
-      const std::string where = "entries[" + std::to_string(i) + "].";
-      CardInfo& c = st.m_history[i];
-      if (!e.is_object()) {
-        *error = where + ": expected an object or null";
-        return false;
-      }
-      const std::string strayField = unknownKey(e, {"status", "type", "locale", "imsi", "id"});
-      if (!strayField.empty()) {
-        *error = where + strayField + ": unknown key";
-        return false;
-      }
-      if (!getInt(e, "status", &c.m_cardStatus, error) ||
-          !getInt(e, "type", &c.m_cardType, error) ||
-          !getInt(e, "locale", &c.m_cardLocale, error) ||
-          !getText(e, "imsi", c.m_cardIMSI, CARD_IMSI_SIZE, where, error) ||
-          !getText(e, "id", c.m_cardID, CARD_ID_SIZE, where, error)) {
-        return false;
-      }
-    }
   }
   unsigned char bytes[kHistoryFileSize];
   encodeHistory(st, bytes);

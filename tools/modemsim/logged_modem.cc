@@ -1,10 +1,12 @@
 #include "modemsim/logged_modem.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 
+#include "modem/commands.h"
 #include "modem/exchange.h"
 
 namespace modemsim {
@@ -14,10 +16,11 @@ namespace {
 constexpr size_t kDisplayCut = 250;
 // The daemon waits this long between finding the node and opening it.
 constexpr int64_t kOpenSettleMs = 500;
-// The standby switch; its argument is the standby switched to.
-constexpr char kSwitchCommand[] = "AT^DMPCHN=";
+// The standby switch as the daemon writes it, up to its argument (the standby switched to).
+const std::string kSwitchCommand(modemCommand(ModemCommand::kSwitch).text,
+                                 strcspn(modemCommand(ModemCommand::kSwitch).text, "%"));
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() &&
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -44,96 +47,116 @@ LoggedModem::LoggedModem(const std::vector<LogLine>& boot, LoggedModemOptions op
   }
 }
 
-void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
-  const int64_t startMs = boot.empty() ? -1 : boot.front().ms;
+// What reading the log carries from line to line.
+struct LoggedModem::Reading {
+  bool fast = false;
+  int64_t startMs = -1;
   bool timedOut = false;   // the daemon gave up waiting since the current command
   int accessFailures = 0;  // the node was not there when the daemon looked
   int64_t hangupMs = -1;   // the line went down here and has not been seen back
-  Exchange* hungUp = nullptr;
-  size_t hangupWrite = 0;
+  size_t hungUp = kNone;   // ... in this exchange
+  size_t hangupWrite = 0;  // ... at this write
   struct Cut {
     size_t exchange, write;
     int lineNo;
   };
   std::vector<Cut> cuts;
+  static constexpr size_t kNone = SIZE_MAX;
 
   // A write at the delay `line` shows from the exchange's command (none when fast, unless the
   // daemon timed out: then it must time out again).
-  auto writeAt = [&](const LogLine& line, const Exchange& ex) {
+  TimedWrite writeAt(const LogLine& line, const Exchange& ex) const {
     TimedWrite w;
     const int64_t logged = line.ms >= 0 && ex.ms >= 0 ? std::max<int64_t>(0, line.ms - ex.ms) : 0;
     w.delayMs = static_cast<int>(fast && !timedOut ? 0 : logged);
     return w;
-  };
-  auto hangUp = [&](const LogLine& line, Exchange* ex) {
-    TimedWrite w = writeAt(line, *ex);
+  }
+  void hangUp(const LogLine& line, std::vector<Exchange>& exchanges) {
+    Exchange& ex = exchanges.back();
+    TimedWrite w = writeAt(line, ex);
     w.hangup = true;
-    hungUp = ex;
-    hangupWrite = ex->writes.size();
+    hungUp = exchanges.size() - 1;
+    hangupWrite = ex.writes.size();
     hangupMs = line.ms;
     accessFailures = 0;
-    ex->writes.push_back(w);
-  };
+    ex.writes.push_back(w);
+  }
+};
 
-  for (size_t i = 0; i < boot.size(); ++i) {
-    const LogLine& line = boot[i];
-    const std::string& m = line.message;
-    Exchange* ex = exchanges_.empty() ? nullptr : &exchanges_.back();
+void LoggedModem::build(const std::vector<LogLine>& boot, bool fast) {
+  Reading r;
+  r.fast = fast;
+  if (!boot.empty()) r.startMs = boot.front().ms;
+  for (const LogLine& line : boot) {
     Traffic t;
-    if (parseTraffic(m, &t) && t.sent) {
-      Exchange next;
-      next.lineNo = line.lineNo;
-      next.standby = next.nextStandby = t.standby;
-      next.command = undisplay(t.shown);
-      if (endsWith(next.command, "\r")) next.command.pop_back();
-      next.ms = line.ms;
-      if (ex != nullptr) ex->nextStandby = t.standby;
-      exchanges_.push_back(next);
-      timedOut = false;
-      continue;
-    }
-    if (parseTraffic(m, &t)) {
-      if (ex == nullptr) continue;  // nothing read before the first command is an answer
-      if (t.shown.empty()) {        // a read of nothing: the line hung up
-        hangUp(line, ex);
-        continue;
-      }
-      TimedWrite w = writeAt(line, *ex);
-      w.text = undisplay(t.shown);
-      if (t.shown.size() >= kDisplayCut)
-        cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
-      ex->writes.push_back(w);
-      continue;
-    }
-    if (startsWith(m, "read time out")) {
-      timedOut = true;
-    } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
-      if (ex != nullptr && hungUp != ex) hangUp(line, ex);  // lost without a read of nothing
-    } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
-      ++accessFailures;
-    } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
-      // The node came back somewhere between the last failed look and this one.
-      const int64_t seen = line.ms >= 0 && (hungUp ? hangupMs : startMs) >= 0
-                               ? line.ms - (hungUp ? hangupMs : startMs)
-                               : accessFailures * 1000;
-      const int delay = static_cast<int>(std::max<int64_t>(0, seen - kOpenSettleMs));
-      if (hungUp != nullptr) {
-        hungUp->writes[hangupWrite].reopenMs = delay;
-        hungUp = nullptr;
-      } else if (exchanges_.empty() && accessFailures > 0) {
-        nodeDelayMs_ = delay;
-      }
-      accessFailures = 0;
+    if (parseTraffic(line.message, &t)) {
+      readTraffic(line, t, r);
+    } else {
+      readLineState(line, r);
     }
   }
-  for (const Cut& c : cuts) completeCut(exchanges_[c.exchange], c.write, c.lineNo);
+  for (const Reading::Cut& c : r.cuts) completeCut(exchanges_[c.exchange], c.write, c.lineNo);
   // A switch the log ends with went where it asked when the modem said OK.
   if (!exchanges_.empty() && startsWith(exchanges_.back().command, kSwitchCommand)) {
     Exchange& last = exchanges_.back();
     for (const TimedWrite& w : last.writes) {
       if (w.text.find(kOkAnswer) != std::string::npos)
-        last.nextStandby = atoi(last.command.c_str() + strlen(kSwitchCommand));
+        last.nextStandby = atoi(last.command.c_str() + kSwitchCommand.size());
     }
+  }
+}
+
+// A command starts an exchange; what is read after it is its answer, a read of nothing a hang-up.
+void LoggedModem::readTraffic(const LogLine& line, const Traffic& t, Reading& r) {
+  Exchange* ex = exchanges_.empty() ? nullptr : &exchanges_.back();
+  if (t.sent) {
+    Exchange next;
+    next.lineNo = line.lineNo;
+    next.standby = next.nextStandby = t.standby;
+    next.command = undisplay(t.shown);
+    if (endsWith(next.command, "\r")) next.command.pop_back();
+    next.ms = line.ms;
+    if (ex != nullptr) ex->nextStandby = t.standby;
+    exchanges_.push_back(next);
+    r.timedOut = false;
+    return;
+  }
+  if (ex == nullptr) return;  // nothing read before the first command is an answer
+  if (t.shown.empty()) {
+    r.hangUp(line, exchanges_);
+    return;
+  }
+  TimedWrite w = r.writeAt(line, *ex);
+  w.text = undisplay(t.shown);
+  if (t.shown.size() >= kDisplayCut) {
+    r.cuts.push_back({exchanges_.size() - 1, ex->writes.size(), line.lineNo});
+  }
+  ex->writes.push_back(w);
+}
+
+// The daemon's lines about the line itself: a time-out, a lost line, the node absent and back.
+void LoggedModem::readLineState(const LogLine& line, Reading& r) {
+  const std::string& m = line.message;
+  if (startsWith(m, "read time out")) {
+    r.timedOut = true;
+  } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
+    // Lost without a read of nothing: the hang-up is this line.
+    if (!exchanges_.empty() && r.hungUp != exchanges_.size() - 1) r.hangUp(line, exchanges_);
+  } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
+    ++r.accessFailures;
+  } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
+    // The node came back somewhere between the last failed look and this one.
+    const bool hungUp = r.hungUp != Reading::kNone;
+    const int64_t from = hungUp ? r.hangupMs : r.startMs;
+    const int64_t seen = line.ms >= 0 && from >= 0 ? line.ms - from : r.accessFailures * 1000;
+    const int delay = static_cast<int>(std::max<int64_t>(0, seen - kOpenSettleMs));
+    if (hungUp) {
+      exchanges_[r.hungUp].writes[r.hangupWrite].reopenMs = delay;
+      r.hungUp = Reading::kNone;
+    } else if (exchanges_.empty() && r.accessFailures > 0) {
+      nodeDelayMs_ = delay;
+    }
+    r.accessFailures = 0;
   }
 }
 

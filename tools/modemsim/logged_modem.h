@@ -52,7 +52,10 @@ class LoggedModem : public Behaviour {
   };
   using Key = std::pair<int, std::string>;
 
+  struct Reading;
   void build(const std::vector<LogLine>& boot, bool fast);
+  void readTraffic(const LogLine& line, const Traffic& t, Reading& r);
+  void readLineState(const LogLine& line, Reading& r);
   void completeCut(Exchange& ex, size_t write, int lineNo);
   const Exchange* firstUnused(int standby);
 

@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,14 +69,6 @@ constexpr char kHelp[] =
     "share/doc/modemprep-tools/modemsim.md.\n";
 
 std::string ctlPath(const std::string& root) { return root + "/modemsim.ctl"; }
-
-bool fillAddr(const std::string& path, sockaddr_un* addr) {
-  *addr = sockaddr_un{};
-  addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr->sun_path)) return false;
-  memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
 
 // What is wrong with the words of "ctl" (words[0]), or "" when they name a command.
 std::string ctlProblem(const std::vector<std::string>& words) {
@@ -141,7 +132,7 @@ std::string scenarioFile(const std::string& given) {
 // Sends one control command and waits for the simulator's reply.
 int runCtl(const std::string& root, const std::string& command) {
   sockaddr_un server;
-  if (!fillAddr(ctlPath(root), &server)) {
+  if (!modemsim::unixAddress(ctlPath(root), &server)) {
     fprintf(stderr, "modemsim ctl: path too long\n");
     return 1;
   }
@@ -152,23 +143,18 @@ int runCtl(const std::string& root, const std::string& command) {
     fprintf(stderr, "modemsim ctl: %s\n", strerror(errno));
     return 1;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (sendto(fd, command.data(), command.size(), 0, reinterpret_cast<sockaddr*>(&server),
-                sizeof(server)) < 0) {
-    if ((errno != ENOENT && errno != ECONNREFUSED) ||
-        std::chrono::steady_clock::now() >= deadline) {
-      if (errno == ENOENT || errno == ECONNREFUSED) {
-        fprintf(stderr,
-                "modemsim ctl: no simulator runs on %s (start one: modemsim --root %s "
-                "--scenario two_cards)\n",
-                root.c_str(), root.c_str());
-      } else {
-        fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(errno));
-      }
-      close(fd);
-      return 1;
-    }
-    usleep(50 * 1000);
+  const int err = modemsim::sendRetrying(fd, server, command, 5000);
+  if (err == ENOENT || err == ECONNREFUSED) {
+    fprintf(stderr,
+            "modemsim ctl: no simulator runs on %s (start one: modemsim --root %s "
+            "--scenario two_cards)\n",
+            root.c_str(), root.c_str());
+  } else if (err != 0) {
+    fprintf(stderr, "modemsim ctl: send to %s: %s\n", ctlPath(root).c_str(), strerror(err));
+  }
+  if (err != 0) {
+    close(fd);
+    return 1;
   }
   pollfd p{fd, POLLIN, 0};
   char reply[512];
@@ -213,37 +199,64 @@ std::string control(modemsim::Simulator* sim, const std::string& text, bool* qui
   return ok ? "ok" : "error: " + error;
 }
 
-// Serves `sim` until a signal or "quit"; 1 when it cannot be set up.
-int serve(modemsim::Simulator& sim, const std::string& root, std::string transcript) {
-  if (transcript.empty()) transcript = root + "/modemsim.transcript";
-  std::string error;
-
-  // Signals arrive through a descriptor, so the simulator thread never sees them.
+// Signals arrive through a descriptor, so the simulator thread never sees them; -1 on failure.
+int signalDescriptor() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  return signalfd(-1, &signals, SFD_CLOEXEC);
+}
 
-  const std::string ctl = ctlPath(root);
+// The control socket bound at ctl; -1 on failure.
+int listenControl(const std::string& ctl) {
   sockaddr_un addr;
-  const int ctlFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   unlink(ctl.c_str());
-  if (sigFd < 0 || ctlFd < 0 || !fillAddr(ctl, &addr) ||
-      bind(ctlFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+  if (fd >= 0 && modemsim::unixAddress(ctl, &addr) &&
+      bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// One control command received and answered to its sender, when it has an address.
+void answerControl(int ctlFd, modemsim::Simulator& sim, bool* quit) {
+  char buf[256];
+  sockaddr_un from{};
+  socklen_t fromLen = sizeof(from);
+  const ssize_t n =
+      recvfrom(ctlFd, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  if (n < 0) return;
+  std::string text(buf, static_cast<size_t>(n));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  const std::string reply = control(&sim, text, quit);
+  if (fromLen > sizeof(sa_family_t)) {
+    sendto(ctlFd, reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+           fromLen);
+  }
+}
+
+// Serves `sim` until a signal or "quit"; 1 when it cannot be set up.
+int serve(modemsim::Simulator& sim, const std::string& root, std::string transcript) {
+  if (transcript.empty()) transcript = root + "/modemsim.transcript";
+  const int sigFd = signalDescriptor();
+  const std::string ctl = ctlPath(root);
+  const int ctlFd = listenControl(ctl);
+  if (sigFd < 0 || ctlFd < 0) {
     fprintf(stderr, "modemsim: cannot listen on %s: %s\n", ctl.c_str(), strerror(errno));
     return 1;
   }
-
   sim.setTranscriptFile(transcript);
+  std::string error;
   if (!sim.start(root, &error)) {
     fprintf(stderr, "modemsim: %s\n", error.c_str());
     unlink(ctl.c_str());
     return 1;
   }
-
   bool ready = false, quit = false;
   while (!quit) {
     if (!ready && sim.waitLinked(0)) {
@@ -254,21 +267,7 @@ int serve(modemsim::Simulator& sim, const std::string& root, std::string transcr
     pollfd fds[2] = {{sigFd, POLLIN, 0}, {ctlFd, POLLIN, 0}};
     if (poll(fds, 2, ready ? -1 : 20) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
-    if (fds[1].revents & POLLIN) {
-      char buf[256];
-      sockaddr_un from{};
-      socklen_t fromLen = sizeof(from);
-      const ssize_t n =
-          recvfrom(ctlFd, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-      if (n < 0) continue;
-      std::string text(buf, static_cast<size_t>(n));
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
-      const std::string reply = control(&sim, text, &quit);
-      if (fromLen > sizeof(sa_family_t)) {
-        sendto(ctlFd, reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-               fromLen);
-      }
-    }
+    if (fds[1].revents & POLLIN) answerControl(ctlFd, sim, &quit);
   }
   sim.stop();
   close(ctlFd);
@@ -350,10 +349,27 @@ int printLog(const std::string& file, int boot) {
   return fflush(stdout) == 0 ? 0 : 1;
 }
 
-}  // namespace
+// The command line: the options, then the words after them.
+struct Command {
+  std::string root, scenario, logFile, transcript;
+  int boot = 0;
+  bool fast = false, bootGiven = false;
+  std::vector<std::string> words;
+};
 
-int main(int argc, char** argv) {
-  enum { kRoot = 1, kScenario, kLog, kBoot, kFast, kTranscript, kHelpOption, kVersion };
+// "--boot N": the start's number from 1; false for anything else.
+bool parseBoot(const char* text, Command* cmd) {
+  char* end = nullptr;
+  const long n = strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || n < 1 || n > 100000) return false;
+  cmd->boot = static_cast<int>(n);
+  cmd->bootGiven = true;
+  return true;
+}
+
+// Reads the options into *cmd; -1 to go on, or the exit status.
+int parseOptions(int argc, char** argv, Command* cmd) {
+  enum { kRoot = 1, kScenario, kLog, kTranscript, kBoot, kFast, kHelpOption, kVersion };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scenario", required_argument, nullptr, kScenario},
@@ -365,80 +381,82 @@ int main(int argc, char** argv) {
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
   };
-  std::string root, scenario, logFile, transcript;
-  int boot = 0;
-  bool fast = false, bootGiven = false;
+  // The options that take a text, by their number.
+  std::string* const texts[] = {nullptr, &cmd->root, &cmd->scenario, &cmd->logFile,
+                                &cmd->transcript};
   opterr = 0;
-  int c;
-  while ((c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1) {
-    switch (c) {
-      case kRoot:
-        root = optarg;
-        break;
-      case kScenario:
-        scenario = optarg;
-        break;
-      case kLog:
-        logFile = optarg;
-        break;
-      case kTranscript:
-        transcript = optarg;
-        break;
-      case kFast:
-        fast = true;
-        break;
-      case kBoot: {
-        char* end = nullptr;
-        const long n = strtol(optarg, &end, 10);
-        if (*optarg == '\0' || *end != '\0' || n < 1 || n > 100000) {
-          return cli::usageError(
-              kTool, std::string("--boot takes a start number from 1, not '") + optarg + "'");
-        }
-        boot = static_cast<int>(n);
-        bootGiven = true;
-        break;
+  for (int c; (c = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
+    if (c >= kRoot && c <= kTranscript) {
+      *texts[c] = optarg;
+    } else if (c == kFast) {
+      cmd->fast = true;
+    } else if (c == kBoot) {
+      if (!parseBoot(optarg, cmd)) {
+        return cli::usageError(
+            kTool, std::string("--boot takes a start number from 1, not '") + optarg + "'");
       }
-      case kHelpOption:
-        fputs(kHelp, stdout);
-        return 0;
-      case kVersion:
-        return cli::printVersion(kTool);
-      case ':':
-        return cli::usageError(kTool, cli::missingValue(argv));
-      default:
-        return cli::usageError(kTool, cli::refusedOption(argv));
+    } else if (c == kHelpOption) {
+      fputs(kHelp, stdout);
+      return 0;
+    } else if (c == kVersion) {
+      return cli::printVersion(kTool);
+    } else if (c == ':') {
+      return cli::usageError(kTool, cli::missingValue(argv));
+    } else {
+      return cli::usageError(kTool, cli::refusedOption(argv));
     }
   }
-  std::vector<std::string> words(argv + optind, argv + argc);
-  const std::string mode = words.empty() ? "" : words[0];
-  const char* envRoot = getenv("MODEMPREP_ROOT");
-  if (root.empty() && mode != "log" && envRoot != nullptr) root = envRoot;
-  if (mode == "ctl") {
-    if (root.empty()) return cli::usageError(kTool, "ctl needs --root DIR (or $MODEMPREP_ROOT)");
-    if (!scenario.empty() || !logFile.empty() || !transcript.empty() || fast || bootGiven) {
-      return cli::usageError(kTool, "ctl takes only --root and a command");
-    }
-    const std::string problem = ctlProblem(words);
-    if (!problem.empty()) return cli::usageError(kTool, problem);
-    if (!rootUsable(root)) return cli::kRuntimeStatus;
-    return runCtl(root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
+  cmd->words.assign(argv + optind, argv + argc);
+  return -1;
+}
+
+int ctlMode(const Command& cmd) {
+  const std::vector<std::string>& words = cmd.words;
+  if (cmd.root.empty()) return cli::usageError(kTool, "ctl needs --root DIR (or $MODEMPREP_ROOT)");
+  if (!cmd.scenario.empty() || !cmd.logFile.empty() || !cmd.transcript.empty() || cmd.fast ||
+      cmd.bootGiven) {
+    return cli::usageError(kTool, "ctl takes only --root and a command");
   }
-  if (mode == "log") {
-    if (words.size() != 2) return cli::usageError(kTool, "log needs one LOG file");
-    if (!root.empty() || !scenario.empty() || !logFile.empty() || !transcript.empty() || fast) {
-      return cli::usageError(kTool, "log takes only LOG and --boot");
-    }
-    return printLog(words[1], boot);
+  const std::string problem = ctlProblem(words);
+  if (!problem.empty()) return cli::usageError(kTool, problem);
+  if (!rootUsable(cmd.root)) return cli::kRuntimeStatus;
+  return runCtl(cmd.root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
+}
+
+int logMode(const Command& cmd) {
+  if (cmd.words.size() != 2) return cli::usageError(kTool, "log needs one LOG file");
+  if (!cmd.root.empty() || !cmd.scenario.empty() || !cmd.logFile.empty() ||
+      !cmd.transcript.empty() || cmd.fast) {
+    return cli::usageError(kTool, "log takes only LOG and --boot");
   }
-  if (!words.empty()) return cli::usageError(kTool, "unexpected argument '" + words[0] + "'");
-  if (root.empty()) return cli::usageError(kTool, "missing --root DIR (or $MODEMPREP_ROOT)");
-  if (scenario.empty() == logFile.empty())
+  return printLog(cmd.words[1], cmd.boot);
+}
+
+// The simulator itself, playing a scenario's modem or a logged one.
+int serveMode(const Command& cmd) {
+  if (!cmd.words.empty()) {
+    return cli::usageError(kTool, "unexpected argument '" + cmd.words[0] + "'");
+  }
+  if (cmd.root.empty()) return cli::usageError(kTool, "missing --root DIR (or $MODEMPREP_ROOT)");
+  if (cmd.scenario.empty() == cmd.logFile.empty())
     return cli::usageError(kTool, "give one of --scenario and --log");
-  if (!scenario.empty() && (fast || bootGiven))
+  if (!cmd.scenario.empty() && (cmd.fast || cmd.bootGiven))
     return cli::usageError(kTool, "--boot and --fast go with --log");
-  if (!rootUsable(root)) return cli::kRuntimeStatus;
-  if (!scenario.empty()) {
-    return runScenario(root, scenario, transcript);
-  }
-  return runLoggedModem(root, logFile, boot, fast, transcript);
+  if (!rootUsable(cmd.root)) return cli::kRuntimeStatus;
+  if (!cmd.scenario.empty()) return runScenario(cmd.root, cmd.scenario, cmd.transcript);
+  return runLoggedModem(cmd.root, cmd.logFile, cmd.boot, cmd.fast, cmd.transcript);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Command cmd;
+  const int status = parseOptions(argc, argv, &cmd);
+  if (status >= 0) return status;
+  const std::string mode = cmd.words.empty() ? "" : cmd.words[0];
+  const char* envRoot = getenv("MODEMPREP_ROOT");
+  if (cmd.root.empty() && mode != "log" && envRoot != nullptr) cmd.root = envRoot;
+  if (mode == "ctl") return ctlMode(cmd);
+  if (mode == "log") return logMode(cmd);
+  return serveMode(cmd);
 }

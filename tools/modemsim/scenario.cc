@@ -181,6 +181,37 @@ Dialect parseDialect(const json& j) {
   return d;
 }
 
+StatusReport parseStatusReport(const json& r) {
+  checkObject(r, "status_report", {"mode", "delay_ms", "status_noise", "split"});
+  StatusReport out;
+  if (r.contains("mode")) {
+    const std::string mode = getString(r["mode"], "status_report.mode");
+    if (mode != "inline" && mode != "delayed") {
+      fail("status_report.mode", "expected \"inline\" or \"delayed\"");
+    }
+    out.delayed = mode == "delayed";
+  }
+  if (r.contains("delay_ms"))
+    out.delayMs = getInt(r["delay_ms"], "status_report.delay_ms", 0, kMaxMs);
+  if (r.contains("status_noise")) {
+    out.noise = getString(r["status_noise"], "status_report.status_noise");
+  }
+  if (r.contains("split")) out.split = getOffsets(r["split"], "status_report.split", 1);
+  return out;
+}
+
+Reset parseReset(const json& r) {
+  checkObject(r, "reset", {"dmrst_delay_ms", "never", "swap_rat", "split"});
+  Reset out;
+  if (r.contains("dmrst_delay_ms")) {
+    out.dmrstDelayMs = getInt(r["dmrst_delay_ms"], "reset.dmrst_delay_ms", 0, kMaxMs);
+  }
+  if (r.contains("never")) out.never = getBool(r["never"], "reset.never");
+  if (r.contains("swap_rat")) out.swapRat = getBool(r["swap_rat"], "reset.swap_rat");
+  if (r.contains("split")) out.split = getOffsets(r["split"], "reset.split", 1);
+  return out;
+}
+
 Scenario parse(const json& j) {
   checkObject(j, "scenario",
               {"dmcc", "rat", "imei", "slots", "status_report", "reset", "latency_ms",
@@ -216,35 +247,8 @@ Scenario parse(const json& j) {
       sc.slots.push_back(parseSlot(a[i], "slots[" + std::to_string(i) + "]"));
     }
   }
-  if (j.contains("status_report")) {
-    const json& r = j["status_report"];
-    checkObject(r, "status_report", {"mode", "delay_ms", "status_noise", "split"});
-    if (r.contains("mode")) {
-      const std::string mode = getString(r["mode"], "status_report.mode");
-      if (mode != "inline" && mode != "delayed") {
-        fail("status_report.mode", "expected \"inline\" or \"delayed\"");
-      }
-      sc.statusReport.delayed = mode == "delayed";
-    }
-    if (r.contains("delay_ms")) {
-      sc.statusReport.delayMs = getInt(r["delay_ms"], "status_report.delay_ms", 0, kMaxMs);
-    }
-    if (r.contains("status_noise")) {
-      sc.statusReport.noise = getString(r["status_noise"], "status_report.status_noise");
-    }
-    if (r.contains("split"))
-      sc.statusReport.split = getOffsets(r["split"], "status_report.split", 1);
-  }
-  if (j.contains("reset")) {
-    const json& r = j["reset"];
-    checkObject(r, "reset", {"dmrst_delay_ms", "never", "swap_rat", "split"});
-    if (r.contains("dmrst_delay_ms")) {
-      sc.reset.dmrstDelayMs = getInt(r["dmrst_delay_ms"], "reset.dmrst_delay_ms", 0, kMaxMs);
-    }
-    if (r.contains("never")) sc.reset.never = getBool(r["never"], "reset.never");
-    if (r.contains("swap_rat")) sc.reset.swapRat = getBool(r["swap_rat"], "reset.swap_rat");
-    if (r.contains("split")) sc.reset.split = getOffsets(r["split"], "reset.split", 1);
-  }
+  if (j.contains("status_report")) sc.statusReport = parseStatusReport(j["status_report"]);
+  if (j.contains("reset")) sc.reset = parseReset(j["reset"]);
   if (j.contains("latency_ms")) sc.latencyMs = getInt(j["latency_ms"], "latency_ms", 0, kMaxMs);
   if (j.contains("node_delay_ms")) {
     sc.nodeDelayMs = getInt(j["node_delay_ms"], "node_delay_ms", 0, kMaxMs);

@@ -31,44 +31,48 @@ std::string simUevent(int slot, bool inserted) {
 
 std::string ueventSocketPath(const std::string& root) { return root + kUeventSocketPath; }
 
+bool unixAddress(const std::string& path, sockaddr_un* addr) {
+  *addr = sockaddr_un{};
+  addr->sun_family = AF_UNIX;
+  if (path.size() >= sizeof(addr->sun_path)) return false;
+  memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+int sendRetrying(int fd, const sockaddr_un& to, const std::string& payload, int retryMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
+  for (;;) {
+    const ssize_t n = sendto(fd, payload.data(), payload.size(), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    if (n == static_cast<ssize_t>(payload.size())) return 0;
+    const int err = n < 0 ? errno : EMSGSIZE;
+    // The receiver may not be bound yet (no file, or a stale file with nobody behind it).
+    const bool transient = err == ENOENT || err == ECONNREFUSED || err == EINTR;
+    if (!transient || std::chrono::steady_clock::now() >= deadline) return err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 bool sendDatagram(const std::string& socketPath, const std::string& payload, int retryMs,
                   std::string* error) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socketPath.size() >= sizeof(addr.sun_path)) {
+  sockaddr_un addr;
+  if (!unixAddress(socketPath, &addr)) {
     if (error) *error = "socket path too long: " + socketPath;
     return false;
   }
-  memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     if (error) *error = std::string("socket: ") + strerror(errno);
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs);
-  bool sent = false;
-  for (;;) {
-    const ssize_t n = sendto(fd, payload.data(), payload.size(), MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-    if (n == static_cast<ssize_t>(payload.size())) {
-      sent = true;
-      break;
-    }
-    const int err = n < 0 ? errno : EMSGSIZE;
-    // The receiver may not be bound yet (no file, or a stale file with nobody behind it).
-    const bool transient = err == ENOENT || err == ECONNREFUSED || err == EINTR;
-    if (!transient || std::chrono::steady_clock::now() >= deadline) {
-      if (error) *error = "send to " + socketPath + ": " + strerror(err);
-      // Nobody bound to the socket: no daemon runs on that root.
-      if (error && (err == ENOENT || err == ECONNREFUSED))
-        *error += " (is a daemon running there?)";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const int err = sendRetrying(fd, addr, payload, retryMs);
   close(fd);
-  return sent;
+  if (err != 0 && error) {
+    *error = "send to " + socketPath + ": " + strerror(err);
+    // Nobody bound to the socket: no daemon runs on that root.
+    if (err == ENOENT || err == ECONNREFUSED) *error += " (is a daemon running there?)";
+  }
+  return err == 0;
 }
 
 }  // namespace modemsim

@@ -1,6 +1,8 @@
 // Injection of uevents into the host daemon's datagram socket at <root>/dev/uevent.sock.
 #pragma once
 
+#include <sys/un.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,13 @@ std::string ueventPayload(const std::vector<std::string>& fields);
 std::string simUevent(int slot, bool inserted);
 
 std::string ueventSocketPath(const std::string& root);
+
+// The address of the Unix socket at `path`; false when the path is too long for one.
+bool unixAddress(const std::string& path, sockaddr_un* addr);
+
+// Sends one datagram from `fd` to `to`. While the socket file is absent or nobody is bound to it,
+// retries every 50 ms for up to `retryMs`. 0 once sent, else the errno of the failure.
+int sendRetrying(int fd, const sockaddr_un& to, const std::string& payload, int retryMs);
 
 // Sends one datagram to the Unix datagram socket at `socketPath`. While the socket file is
 // absent or nobody is bound to it, retries every 50 ms for up to `retryMs`.

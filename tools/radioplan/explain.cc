@@ -2,11 +2,13 @@
 // planRadio and its reasons.
 #include "radioplan/explain.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "card/words.h"
+#include "platform/platform.h"
 #include "platform/properties.h"
 
 namespace radioplan {
@@ -14,9 +16,18 @@ namespace {
 
 // The keys of a rild file the plan decides: the rest describe the cards, which the plan takes as
 // given.
-bool comparedRildKey(const std::string& key) {
-  return key == "rild.simSlot" || key == "rild.rat" || key == "rild.actualRat" ||
-         key == kRildDstmexKey;
+bool comparedRildKey(const RildKey& key) {
+  for (size_t field : {offsetof(RildConfig, simSlot), offsetof(RildConfig, rat),
+                       offsetof(RildConfig, actualRat), offsetof(RildConfig, dstmex)}) {
+    if (key.offset == field) return true;
+  }
+  return false;
+}
+
+// "rild.cfg1": the name of a standby's rild file, without its folder.
+std::string rildFileName(int standby) {
+  const std::string path = kRildConfigBasePath;
+  return path.substr(path.rfind('/') + 1) + std::to_string(standby);
 }
 
 // What standby i's rild file says of the plan, key by key, as the daemon writes it.
@@ -24,7 +35,7 @@ Json rildJson(const Scene& s, const RadioPlan& plan, int i) {
   const RildConfig planned = rildConfigFor(s.profile, s.cards, plan, i);
   Json j = Json::object();
   for (const RildKey& key : kRildKeys) {
-    if (comparedRildKey(key.name)) j[key.name] = rildValue(planned, key);
+    if (comparedRildKey(key)) j[key.name] = rildValue(planned, key);
   }
   return j;
 }
@@ -107,18 +118,18 @@ std::string masterReason(const Scene& s, const RadioPlan& plan) {
                             cell(capTable.c_str(), s, plan.capability) + ": RAT_234G_2G_O)";
   switch (m.rule) {
     case MasterRule::kManualSetting:
-      return "the manual RAT setting (persist.sys.vx.manual.rat) names standby " +
+      return "the manual RAT setting (" + std::string(prop::kManualRat.name) + ") names standby " +
              std::to_string(s.profile.manualRatStandby);
     case MasterRule::kSingleSim:
       return "one SIM slot: its card is master";
     case MasterRule::kDynamicRatOff:
-      return "dynamic RAT handling is off (persist.sys.vx.dynamic.rat): the card in slot 0 is "
-             "master";
+      return "dynamic RAT handling is off (" + std::string(prop::kDynamicRat.name) +
+             "): the card in slot 0 is master";
     case MasterRule::kCapabilityTable:
       return cell(capTable.c_str(), s, plan.capability) + " gives " +
              capabilityName(plan.capability.code) + ": " + capabilityMeaning(plan.capability.code);
     case MasterRule::kDefaultDataCard:
-      return equal + "; the default data card (persist.radio.default.data = \"" +
+      return equal + "; the default data card (" + prop::kDefaultData.name + " = \"" +
              s.prop(prop::kDefaultData.name) + "\") decides";
     case MasterRule::kLastMasterCard:
       return equal + "; no default data card; the card that was master last time (identity \"" +
@@ -154,8 +165,8 @@ std::vector<std::string> chosenReasons(const Scene& s, const RadioPlan& plan) {
                 (why.masterStandby ? " (the master card's standby)" : ""));
   if (why.simCut4G) out.push_back("its card is a SIM: 4G removed");
   if (why.prefNetTypeSet) {
-    out.push_back("preferred network type " + std::to_string(why.prefNetType) +
-                  " (persist.radio.pref.net.type): " +
+    out.push_back("preferred network type " + std::to_string(why.prefNetType) + " (" +
+                  prop::kPrefNetType.name + "): " +
                   (why.prefCleared == 0 ? std::string("no change")
                                         : groupWords(why.prefCleared) + " removed"));
   }
@@ -187,8 +198,7 @@ std::string slotWords(const Scene& s, const RadioPlan& plan, int i) {
   return "serves SIM slot " + std::to_string(slot) + " (" + mode + ": " +
          (masterSlot ? "the third standby serves the master card's slot"
                      : "every standby serves the one slot") +
-         "); rild.cfg" + std::to_string(i) + "'s card fields still describe slot " +
-         std::to_string(i) +
+         "); " + rildFileName(i) + "'s card fields still describe slot " + std::to_string(i) +
          (i < s.profile.simCount ? "'s card" : ", which this phone lacks: no card");
 }
 
@@ -207,7 +217,7 @@ Json standbyJson(const Scene& s, const RadioPlan& plan, int i) {
   std::vector<std::string> reasons;
   if (i == why.tableStandby) reasons = chosenReasons(s, plan);
   if (why.manual && i == why.chosenStandby) {
-    reasons.push_back("the manual setting (persist.sys.vx.manual.rat = \"" +
+    reasons.push_back("the manual setting (" + std::string(prop::kManualRat.name) + " = \"" +
                       s.prop(prop::kManualRat.name) + "\") gives it " +
                       ratWords(s.profile.manualRatMask));
   } else if (why.manual && i == why.tableStandby) {
@@ -239,7 +249,7 @@ std::string nvramWords(const Scene& s, const RadioPlan& plan, bool swap) {
          (c.offeredElsewhere ? "; another standby of the modem offers it"
                              : "; no standby of the modem offers it (the daemon logs the "
                                "mismatch as an error and swaps anyway)") +
-         ". gsm.operator.mcard_switch stays \"11\" until the next start";
+         ". " + prop::kMasterCardSwitch.name + " stays \"11\" until the next start";
 }
 
 Json profileJson(const Scene& s) {
@@ -296,11 +306,11 @@ Json observedJson(const Scene& s, const RadioPlan& plan) {
   }
   for (const auto& [standby, f] : s.rild) {
     if (standby >= std::min(s.profile.standbyCount, MAX_STANDBY)) continue;
-    const std::string name = "rild.cfg" + std::to_string(standby) + " ";
+    const std::string name = rildFileName(standby) + " ";
     // The daemon's own record of what the plan puts in the file, against what the file holds.
     const RildConfig planned = rildConfigFor(s.profile, s.cards, plan, standby);
     for (const RildKey& key : kRildKeys) {
-      if (!comparedRildKey(key.name)) continue;
+      if (!comparedRildKey(key)) continue;
       check(name + key.name, rildValue(f.config, key), rildValue(planned, key));
     }
   }
@@ -496,6 +506,30 @@ Json nvramJson(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   return nvram;
 }
 
+// What the state lacks, with the history's part in the master card where the plan follows it.
+Json missingJson(const Scene& s, const RadioPlan& plan) {
+  Json missing = s.missing;
+  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
+                                 plan.master.rule == MasterRule::kLastMasterMissing;
+  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
+    missing.push_back(
+        "the card that was master last time is known from the card history's slot list, which "
+        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
+        "daemon chose");
+  }
+  return missing;
+}
+
+Json writesJson(const Writes& writes) {
+  Json props = Json::array();
+  for (const auto& [name, value] : writes.properties) props.push_back({name, value});
+  Json files = Json::object();
+  for (const auto& [standby, text] : writes.rildFiles) {
+    files[rildFileName(standby)] = text;
+  }
+  return {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
+}
+
 }  // namespace
 
 Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
@@ -503,15 +537,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   Json j;
   j["mode"] = s.mode;
   j["sources"] = s.sources;
-  j["missing"] = s.missing;
-  const bool followsLastMaster = plan.master.rule == MasterRule::kLastMasterCard ||
-                                 plan.master.rule == MasterRule::kLastMasterMissing;
-  if (s.isState() && followsLastMaster && !s.haveHistory && !s.logged) {
-    j["missing"].push_back(
-        "the card that was master last time is known from the card history's slot list, which "
-        "is not at hand (give --history radio.cfg): the master card below may not be the one the "
-        "daemon chose");
-  }
+  j["missing"] = missingJson(s, plan);
   if (!s.integration.described.empty()) j["integration"] = s.integration.described;
   j["assumptions"] = s.assumptions;
   j["profile"] = profileJson(s);
@@ -539,13 +565,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   j["actual_rat_value"] = plan.actualRatValue;
   j["nvram"] = nvramJson(s, plan, writes);
 
-  Json props = Json::array();
-  for (const auto& [name, value] : writes.properties) props.push_back({name, value});
-  Json files = Json::object();
-  for (const auto& [standby, text] : writes.rildFiles) {
-    files["rild.cfg" + std::to_string(standby)] = text;
-  }
-  j["writes"] = {{"properties", props}, {"rild_files", files}, {"init", writes.init}};
+  j["writes"] = writesJson(writes);
   if (s.isState()) j["observed"] = observedJson(s, plan);
   j["daemon_errors"] = s.daemonLog;
   if (!s.inputs.empty()) j["inputs"] = inputsJson(s);
@@ -554,12 +574,9 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   return j;
 }
 
-Json matrix(const Scene& base) {
-  const std::string target = targetName(base.profile.projectTarget);
-  Json j;
-  j["target"] = target;
-  j["profile"] = profileJson(base);
-  j["assumptions"] = base.assumptions;
+namespace {
+
+Json kindsJson(const std::string& target) {
   Json kinds = Json::array();
   for (const CardKind& k : cardKinds()) {
     const CardAnswer a = kindAnswer(k.name, 0, target);
@@ -569,7 +586,39 @@ Json matrix(const Scene& base) {
                      {"imsi", a.imsi},
                      {"locked", a.lock == CardAnswer::Lock::kPin}});
   }
-  j["kinds"] = kinds;
+  return kinds;
+}
+
+// One cell of the matrix: the plan for the scene with these cards in slot 0 and slot 1.
+Json cellJson(Scene s, const CardInfo& slot0, const CardInfo& slot1) {
+  s.cards[0] = slot0;
+  s.cards[1] = s.profile.simCount >= 2 ? slot1 : CARD_INFO_RESET;
+  const RadioPlan plan = planOf(s);
+  Json standbys = Json::array();
+  for (int i = 0; i < std::clamp(s.profile.standbyCount, 0, MAX_STANDBY); i++) {
+    standbys.push_back({{"standby", i},
+                        {"slot", plan.standbySimSlot[i]},
+                        {"actual_rat", plan.standbyActualRat[i]},
+                        {"generations", generations(plan.standbyActualRat[i])},
+                        {"dstmex", plan.standbyDSTMEX[i]},
+                        {"rild", rildJson(s, plan, i)}});
+  }
+  return {{"master", plan.masterCard},
+          {"master_rule", masterReason(s, plan)},
+          {"combination", actualName(plan.actual.code)},
+          {"actual_rat_value", plan.actualRatValue},
+          {"standbys", standbys}};
+}
+
+}  // namespace
+
+Json matrix(const Scene& base) {
+  const std::string target = targetName(base.profile.projectTarget);
+  Json j;
+  j["target"] = target;
+  j["profile"] = profileJson(base);
+  j["assumptions"] = base.assumptions;
+  j["kinds"] = kindsJson(target);
   // A phone with one SIM slot has one column: nothing in the slot it lacks.
   const std::vector<CardKind> columns =
       base.profile.simCount >= 2 ? cardKinds()
@@ -588,26 +637,9 @@ Json matrix(const Scene& base) {
   for (size_t r = 0; r < cardKinds().size(); r++) {
     Json row = Json::array();
     for (size_t c = 0; c < columns.size(); c++) {
-      Scene s = base;
-      s.cards[0] = records[0][r];
-      s.cards[1] = base.profile.simCount >= 2 ? records[1][c] : CARD_INFO_RESET;
-      const RadioPlan plan = planOf(s);
-      Json standbys = Json::array();
-      for (int i = 0; i < std::clamp(s.profile.standbyCount, 0, MAX_STANDBY); i++) {
-        standbys.push_back({{"standby", i},
-                            {"slot", plan.standbySimSlot[i]},
-                            {"actual_rat", plan.standbyActualRat[i]},
-                            {"generations", generations(plan.standbyActualRat[i])},
-                            {"dstmex", plan.standbyDSTMEX[i]},
-                            {"rild", rildJson(s, plan, i)}});
-      }
-      row.push_back({{"slot0", cardKinds()[r].name},
-                     {"slot1", columns[c].name},
-                     {"master", plan.masterCard},
-                     {"master_rule", masterReason(s, plan)},
-                     {"combination", actualName(plan.actual.code)},
-                     {"actual_rat_value", plan.actualRatValue},
-                     {"standbys", standbys}});
+      Json cell = {{"slot0", cardKinds()[r].name}, {"slot1", columns[c].name}};
+      cell.update(cellJson(base, records[0][r], records[1][c]));
+      row.push_back(cell);
     }
     rows.push_back(row);
   }

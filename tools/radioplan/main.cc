@@ -65,16 +65,16 @@ constexpr char kUsage[] =
     "the\n"
     "                      home operator, of the other domestic operator, foreign, PIN-locked)\n"
     "Inputs (what-if; with a state they override what it holds):\n"
-    "  --target T          project target: %s (persist.sys.vx.proj.target)\n"
+    "  --target T          project target: %s (%s)\n"
     "  --msms DIGITS       the factory file's three digits, e.g. 221 (SIM slots, standbys)\n"
-    "  --rat LIST          project RAT list (persist.sys.vx.proj.rat)\n"
-    "  --manual TEXT       manual RAT setting (persist.sys.vx.manual.rat), e.g. 1,0,2,7\n"
+    "  --rat LIST          project RAT list (%s)\n"
+    "  --manual TEXT       manual RAT setting (%s), e.g. 1,0,2,7\n"
     "  --capability A[,B]  the modem's RAT mask per standby (gsm 1, tdscdma 2, lte_tdd 4,\n"
-    "                      lte_fdd 8, wcdma 16); default: derived from ro.sys.vx.proj.rat in a\n"
+    "                      lte_fdd 8, wcdma 16); default: derived from %s in a\n"
     "                      state, else every RAT on every standby\n"
-    "  --pref-net-type N   persist.radio.pref.net.type\n"
-    "  --default-data N    persist.radio.default.data\n"
-    "  --stored-master C   persist.radio.vx.master.card before the run (10, 20, 12, 21)\n"
+    "  --pref-net-type N   %s\n"
+    "  --default-data N    %s\n"
+    "  --stored-master C   %s before the run (10, 20, 12, 21)\n"
     "  --set NAME=VALUE    any other property the daemon reads (repeatable)\n"
     "  --slot0 CARD, --slot1 CARD\n"
     "                      none | sim:IMSI[:ID] | usim:IMSI[:ID] | sim:pin | usim:puk | a kind\n"
@@ -284,11 +284,32 @@ constexpr Flag kFlags[] = {
     {kSummary, &Command::summary},       {kPreviousBoot, &Command::previousBoot},
 };
 
+// Options that name a file or folder.
+struct PathOption {
+  int option;
+  std::string Command::*field;
+};
+constexpr PathOption kPaths[] = {
+    {kRoot, &Command::root}, {kProps, &Command::props}, {kHistory, &Command::history}};
+
+void printUsage() {
+  // The daemon's own list of targets and names of the properties.
+  printf(kUsage, targetNames().c_str(), prop::kProjectTarget.name, prop::kProjectRat.name,
+         prop::kManualRat.name, prop::kPublishedRatList.name, prop::kPrefNetType.name,
+         prop::kDefaultData.name, prop::kMasterCard.name);
+}
+
 // One option's effect on the command; -1 to go on, or the exit status.
 int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
   for (const Flag& flag : kFlags) {
     if (c == flag.option) {
       cmd->*flag.field = true;
+      return -1;
+    }
+  }
+  for (const PathOption& path : kPaths) {
+    if (c == path.option) {
+      cmd->*path.field = value;
       return -1;
     }
   }
@@ -302,19 +323,10 @@ int applyOption(int c, const std::string& value, char** argv, Command* cmd) {
   }
   switch (c) {
     case kHelp:
-      printf(kUsage, targetNames().c_str());  // the daemon's own list of targets
+      printUsage();
       return 0;
     case kVersion:
       return cli::printVersion(kTool);
-    case kRoot:
-      cmd->root = value;
-      break;
-    case kProps:
-      cmd->props = value;
-      break;
-    case kHistory:
-      cmd->history = value;
-      break;
     case kRild:
       cmd->rild.push_back(value);
       break;

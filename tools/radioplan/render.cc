@@ -2,8 +2,12 @@
 // so the formats never disagree.
 #include "radioplan/render.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
 
+#include "platform/properties.h"
 #include "ril/rild_file.h"
 
 namespace radioplan {
@@ -153,24 +157,22 @@ void renderExchanges(Doc& d, const Json& id) {
   }
 }
 
-std::string render(const Json& r, bool markdown, bool files, bool brief) {
-  Doc d(markdown);
-  d.title("Radio plan (" + str(r["mode"]) + ")");
-  if (!r["sources"].empty() && !brief)
-    d.line((markdown ? "\n" : "") + std::string("From: ") + joined(r["sources"], "; "));
-  if (r.contains("integration"))
-    d.line((markdown ? "\n" : "") + std::string("Integration: ") + str(r["integration"]));
+// The lines before the first heading: where the state came from, each input, what is missing
+// or assumed.
+void renderPreamble(Doc& d, const Json& r, bool brief) {
+  const std::string gap = d.markdown() ? "\n" : "";
+  if (!r["sources"].empty() && !brief) d.line(gap + "From: " + joined(r["sources"], "; "));
+  if (r.contains("integration")) d.line(gap + "Integration: " + str(r["integration"]));
   if (r.contains("report")) renderIdentity(d, r["report"]);
   for (const Json& in : r.value("inputs", Json::array())) {
-    d.line((markdown ? "\n" : "") + std::string("Input: ") + str(in["name"]) + " = " +
-           valueOrUnset(d, in["value"]) + " (" + str(in["source"]) + ")");
+    d.line(gap + "Input: " + str(in["name"]) + " = " + valueOrUnset(d, in["value"]) + " (" +
+           str(in["source"]) + ")");
   }
-  for (const Json& m : r["missing"])
-    d.line((markdown ? "\n" : "") + std::string("Missing: ") + str(m));
-  for (const Json& a : r["assumptions"])
-    d.line((markdown ? "\n" : "") + std::string("Assumed: ") + str(a));
-  if (!brief) renderProfile(d, r);
+  for (const Json& m : r["missing"]) d.line(gap + "Missing: " + str(m));
+  for (const Json& a : r["assumptions"]) d.line(gap + "Assumed: " + str(a));
+}
 
+void renderCards(Doc& d, const Json& r, bool brief) {
   d.heading("Cards");
   for (const Json& c : r["cards"]) {
     const std::string row = c["table_index"].is_null() ? str(c["table_label"])
@@ -181,7 +183,10 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
            (brief ? "" : "; from " + str(c["source"])));
   }
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
+}
 
+// The three decisions: the master card, each standby's RATs, the NVRAM.
+void renderDecisions(Doc& d, const Json& r) {
   const Json& m = r["master"];
   d.heading("Master card: " + d.bold(str(m["words"])) +
             (m["code"] == "unknown" ? "" : ", code " + d.code(str(m["code"]))) +
@@ -197,7 +202,7 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
            " -> actual " + d.bold(str(s["actual_rats"])) + ", DSTMEX " + d.code(str(s["dstmex"])));
     for (const Json& why : s["reasons"]) d.item(str(why), 1);
   }
-  d.item(d.code("persist.sys.vx.actual.rat") + " = " + d.code(str(r["actual_rat_value"])) + " (" +
+  d.item(d.code(prop::kActualRat.name) + " = " + d.code(str(r["actual_rat_value"])) + " (" +
          (t["table"].is_null() ? "no actual table for target " + str(r["profile"]["target"])
                                : str(t["table"]) + ", " + str(t["combination"])) +
          ")");
@@ -206,6 +211,15 @@ std::string render(const Json& r, bool markdown, bool files, bool brief) {
   const std::string state = str(nvram["state"]);
   d.heading("NVRAM: " + (state == "swapped" ? state + ", modem reset" : state));
   d.item(str(nvram["reason"]));
+}
+
+std::string render(const Json& r, bool markdown, bool files, bool brief) {
+  Doc d(markdown);
+  d.title("Radio plan (" + str(r["mode"]) + ")");
+  renderPreamble(d, r, brief);
+  if (!brief) renderProfile(d, r);
+  renderCards(d, r, brief);
+  renderDecisions(d, r);
   if (brief) return d.text();
   renderWrites(d, r, files);
   renderObserved(d, r);
@@ -254,23 +268,16 @@ std::string columnsWords(const Json& m) {
 }
 
 std::string escape(const std::string& text) {
+  static const std::pair<char, const char*> kEntities[] = {
+      {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}};
   std::string out;
   for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
+    const auto* e = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                 [c](const auto& entity) { return entity.first == c; });
+    if (e == std::end(kEntities)) {
+      out += c;
+    } else {
+      out += e->second;
     }
   }
   return out;

@@ -4,6 +4,7 @@
 #include "radioplan/state.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "cardhist/history.h"
 #include "cli/files.h"
 #include "cli/store.h"
+#include "modem/commands.h"
 #include "modemsim/modem.h"
 #include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
@@ -376,10 +378,8 @@ bool writtenEveryStart(const Property& p) {
 }  // namespace
 
 std::string targetName(uint32_t target) {
-  for (const ProjectTargetName* row = projectTargetTable; row->name[0] != '\0'; row++) {
-    if (row->code == target) return row->name;
-  }
-  return "none";
+  const char* name = projectTarget(target).name;
+  return name[0] != '\0' ? name : "none";
 }
 
 void readAnswer(const std::string& answer, CardInfo& answers, CardCommand query) {
@@ -584,7 +584,10 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   scenario.slots[static_cast<size_t>(slot)] = answer;
   modemsim::ScenarioModem modem(scenario);
   SilentWire wire;
-  modem.respond("AT^DMPCHN=" + std::to_string(slot), wire);
+  char select[32];
+  snprintf(select, sizeof select, modemCommand(ModemCommand::kSwitch).text,
+           std::to_string(slot).c_str());
+  modem.respond(select, wire);
   // The answers as the card query stores them, then the daemon's own classification.
   CardInfo answers = CARD_INFO_RESET;
   answers.m_cardStatus = answer.present ? CardStatus::kPresent : CardStatus::kAbsent;
@@ -599,20 +602,20 @@ CardInfo queryCard(const Scene& scene, int slot, const CardAnswer& answer) {
   return classifyCard(answers, scene.profile, scene.history);
 }
 
+namespace {
+
 // A directory the daemon has run in holds at least one of its files.
 void checkRoot(const std::string& root) {
   const std::string problem = cli::rootProblem(root);
   if (!problem.empty()) throw InputError(root + ": " + problem);
 }
 
-Scene sceneFromRoot(const std::string& root, const Overrides& o) {
-  checkRoot(root);
-  Scene s;
-  s.mode = "root";
-  std::string bytes, why;
+// A root's property store, as the daemon left it; a missing one holds nothing.
+void readRootStore(Scene& s, const std::string& root) {
   const std::string store = cli::storePath(root);
   struct stat st;
   cli::StoreLines lines;
+  std::string why;
   if (!cli::readStore(root, &lines, &why)) throw InputError(store + ": " + why);
   if (stat(store.c_str(), &st) == 0) {
     s.observed = Properties(lines.begin(), lines.end());
@@ -621,6 +624,16 @@ Scene sceneFromRoot(const std::string& root, const Overrides& o) {
     s.missing.push_back("no property store (" + store + "): every property at its default");
   }
   s.properties = s.observed;
+}
+
+}  // namespace
+
+Scene sceneFromRoot(const std::string& root, const Overrides& o) {
+  checkRoot(root);
+  Scene s;
+  s.mode = "root";
+  readRootStore(s, root);
+  std::string bytes, why;
   bool found = readFile(root + kFactoryFilePath, &bytes, &why);
   if (found) {
     s.factoryDigits = bytes;
@@ -798,10 +811,8 @@ void requirePlan(const Scene& s) {
   if (!unknown.empty()) throw BugreportError("no plan: " + unknown);
 }
 
-// A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
-Scene sceneFromDump(Scene s, const std::string& historyPath,
-                    const std::vector<std::string>& rildPaths, const Overrides& o) {
-  // The factory file is not in a dump: the digits the daemon used last are.
+// The factory file is not in a dump: the digits the daemon used last are.
+void takeUsedDigits(Scene& s) {
   auto used = s.observed.find(prop::kPublishedMsms.name);
   if (used != s.observed.end()) {
     s.properties[prop::kMsms.name] = used->second;
@@ -822,6 +833,12 @@ Scene sceneFromDump(Scene s, const std::string& historyPath,
                         ": the factory file's digits are " + "unknown; " + prop::kMsms.name +
                         " or its default is used");
   }
+}
+
+// A phone's properties (a getprop dump or a bug report's) with the files pulled from it.
+Scene sceneFromDump(Scene s, const std::string& historyPath,
+                    const std::vector<std::string>& rildPaths, const Overrides& o) {
+  takeUsedDigits(s);
   std::string historyBytes;
   if (!historyPath.empty()) {
     historyBytes = readNamedFile(historyPath);
