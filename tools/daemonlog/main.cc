@@ -19,7 +19,7 @@ namespace {
 
 constexpr char kTool[] = "daemonlog";
 constexpr char kUsage[] =
-    "usage: daemonlog [--boot N | --all] LOG\n"
+    "Usage: daemonlog [--boot N | --all] LOG\n"
     "  or:  daemonlog [--boot N] --bugreport FILE [--save-section OUT]\n"
     "Prints the daemon's lines of one start of a radio log (logcat brief, time, threadtime or\n"
     "long format; - reads stdin) as JSON Lines: first a \"log\" record (format, starts, the\n"
