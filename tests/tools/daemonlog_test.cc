@@ -58,6 +58,10 @@ TEST(DaemonLog, GoldenRunsReadBackAsThePinnedRecords) {
     EXPECT_EQ(expected.str(), got);
     EXPECT_NE(std::string::npos, got.find("\"kind\":\"traffic\""));
   }
+  // A value holding the brackets and separator of the format is the whole value.
+  const nlohmann::json read = daemonlog::readRecord("get property: [persist.x]: [1,[0]: [2]");
+  EXPECT_EQ("persist.x", read["name"]);
+  EXPECT_EQ("1,[0]: [2", read["value"]);
 }
 
 }  // namespace
