@@ -311,15 +311,15 @@ def report_properties(path, plan, build):
 
 
 def run(args, build):
-    """A bug report's log section is written to a directory of its own, kept with the new run's
-    root."""
-    work = tempfile.mkdtemp(prefix="mpreport", dir="/tmp") if args.bugreport else None
+    """A bug report's log section and the card histories carried from earlier starts are written
+    to a directory of its own; the section is kept with the new run's root."""
+    work = tempfile.mkdtemp(prefix="mpreport", dir="/tmp")
     status = None
     try:
         status = replay(args, build, work)
         return status
     finally:
-        if work and not (status == 1 or (status == 0 and args.keep)):
+        if not args.bugreport or not (status == 1 or (status == 0 and args.keep)):
             shutil.rmtree(work, ignore_errors=True)
 
 
@@ -337,32 +337,20 @@ def replay(args, build, work):
           % (boot, len(starts), described, starts[boot - 1], lines[-1]["line"], info["format"],
              info["malformed"]), file=sys.stderr)
     plan.notes[:0] = notes
-    if plan.history_read and not args.history:
-        plan.notes.append("the daemon read a card history; without --history the replay starts "
-                          "without one")
+    history, unknown = args.history, None
+    if plan.history_read and not history:
+        history, unknown = carried_history(args, build, boot, work)
+        plan.notes.append("the daemon read a card history: " + (
+            "not known (%s), a difference is reported as unknown" % unknown if unknown else
+            "the one the replays of the earlier starts of the log wrote"))
     for note in plan.notes:
         print("note: " + note, file=sys.stderr)
-
-    phone = ReplayPhone(args.log, args.boot, args.fast, properties=plan.properties,
-                        factory=plan.factory, build=build)
+    phone, new = run_start(args, build, plan, boot, history)
     try:
-        if plan.refused:
-            with open(phone.path("/properties.refuse"), "w") as f:
-                f.write("".join(name + "\n" for name in plan.refused))
-        for standby, texts in plan.old_dstmex.items():
-            with open(phone.path("/data/vantorel/radio/rild.cfg%d" % standby), "w") as f:
-                f.write("".join("rild.rat.DSTMEX = %s\n" % t for t in texts))
-        if args.history:
-            shutil.copyfile(args.history, phone.path("/data/vantorel/radio/radio.cfg"))
-        phone.start_modem(wait_ready=not plan.late_node)
-        phone.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
-        new = follow(phone, plan, args)
-        phone.stop_daemon()
-        phone.stop_modem()
         for line in phone.sim_report().splitlines():  # what the log could not say exactly
             if line.startswith("modemsim: " + LOGGED_MODEM + "line "):
                 print("note: " + line.split(LOGGED_MODEM, 1)[1], file=sys.stderr)
-        same = report(args, plan, new, phone)
+        same = report(args, plan, new, phone, unknown)
     except BaseException:
         phone.close()
         raise
@@ -371,9 +359,60 @@ def replay(args, build, work):
     else:
         print("the new run's root is kept: %s (log %s, modem report %s)"
               % (phone.root, phone.log_path, phone.sim_report_path))
-        if work:
+        if args.bugreport:
             print("the replayed log is kept: %s" % args.log)
     return 0 if same else 1
+
+
+def run_start(args, build, plan, boot, history):
+    """The new run of start `boot` on a root as the plan and the card history file imply,
+    followed to its end: (the stopped phone, its run)."""
+    phone = ReplayPhone(args.log, boot, args.fast, properties=plan.properties,
+                        factory=plan.factory, build=build)
+    try:
+        if plan.refused:
+            with open(phone.path("/properties.refuse"), "w") as f:
+                f.write("".join(name + "\n" for name in plan.refused))
+        for standby, texts in plan.old_dstmex.items():
+            with open(phone.path(mpharness.daemon_path("RILD_FILE") % standby), "w") as f:
+                f.write("".join("rild.rat.DSTMEX = %s\n" % t for t in texts))
+        if history:
+            shutil.copyfile(history, phone.path(mpharness.daemon_path("HISTORY")))
+        phone.start_modem(wait_ready=not plan.late_node)
+        phone.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+        new = follow(phone, plan, args)
+        phone.stop_daemon()
+        phone.stop_modem()
+        return phone, new
+    except BaseException:
+        phone.close()
+        raise
+
+
+def carried_history(args, build, boot, work):
+    """The card history start `boot` of the log read, when the log holds the starts before it:
+    each earlier start replayed in order, the history its new run wrote carried into the next, as
+    long as those replays agree with the log. (the file or None, why it cannot be known or None)"""
+    if boot <= 1:
+        return None, "the log holds no earlier start"
+    history = None
+    for earlier in range(1, boot):
+        plan = Plan(read_log(build, args.log, earlier)[1])
+        if plan.history_read and history is None:
+            return None, "start %d of the log read one it does not hold" % earlier
+        print("replaying start %d first, for the card history it leaves" % earlier, file=sys.stderr)
+        phone, new = run_start(args, build, plan, earlier, history)
+        try:
+            if first_difference(plan.expected, new.got) < max(len(plan.expected), len(new.got)):
+                return None, "the replay of start %d differs from the log" % earlier
+            written = phone.history_bytes()
+            if written is not None:
+                history = os.path.join(work, "radio.cfg.%d" % earlier)
+                with open(history, "wb") as f:
+                    f.write(written)
+        finally:
+            phone.close()
+    return history, None
 
 
 def follow(phone, plan, args):
@@ -571,7 +610,9 @@ def deciding_inputs(plan, new, i, labels):
     return out
 
 
-def report(args, plan, new, phone):
+def report(args, plan, new, phone, unknown=None):
+    """Prints "same", or the first difference ("unknown" when an input the start read is not
+    known: then the difference may be that input's)."""
     expected, got = plan.expected, new.got
     i = first_difference(expected, got)
     if i == len(expected) == len(got):
@@ -579,14 +620,16 @@ def report(args, plan, new, phone):
         return True
     log_no = plan.lines[expected[i][0]]["line"] if i < len(expected) else None
     new_no = new.lines[got[i][0]]["line"] if i < len(got) else None
+    verdict = ("unknown (the card history the daemon read is not known: %s; give --history)"
+               % unknown if unknown else "different")
     if log_no is None:
-        print("different: the log ends at its line %d, the new run goes on at its line %d "
-              "(or the log ends before that run did)" % (plan.lines[-1]["line"], new_no))
+        print("%s: the log ends at its line %d, the new run goes on at its line %d (or the log "
+              "ends before that run did)" % (verdict, plan.lines[-1]["line"], new_no))
     elif new_no is None:
-        print("different: at line %d of the log the new run had nothing more (it %s)"
-              % (log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
+        print("%s: at line %d of the log the new run had nothing more (it %s)"
+              % (verdict, log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
     else:
-        print("different: line %d of the log, line %d of the new run" % (log_no, new_no))
+        print("%s: line %d of the log, line %d of the new run" % (verdict, log_no, new_no))
     target = Inputs(plan.lines, len(plan.lines)).target()
     labels = {row["index"]: row for row in
               bugreport.daemon_names(phone.build)["card_classes"].get(target, [])}
