@@ -88,7 +88,7 @@ void closeLine(ModemLine& line) {
 bool reopenLine(ModemLine& line) {
   char path[kFilePathSize];
   devicePath(path);
-  LOGE("line of \"%s\" lost, opening it again", path);
+  LOGE(logline::kLineLost, path);
   close(line.fd);
   line.reopens++;
   return openNode(line);

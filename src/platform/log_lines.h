@@ -52,6 +52,8 @@ constexpr char kResident[] = "uevent_open_socket device_fd: %d";
 constexpr char kDeviceReady[] = "device \"%s\" is ready.";
 constexpr char kDeviceOpenFailed[] = "(%d/%d)open device \"%s\" fail: %d - %s";
 constexpr char kDeviceAbsent[] = "(%d/%d)access device \"%s\" fail: %d - %s";
+// The line hung up under the daemon, and opened again.
+constexpr char kLineLost[] = "line of \"%s\" lost, opening it again";
 // A read that waited out its bound: the monotonic clock (s:ns) at its start and its end.
 constexpr char kReadTimeOut[] = "read time out: %ld:%ld -> %ld:%ld";
 

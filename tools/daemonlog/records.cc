@@ -85,6 +85,7 @@ constexpr Format kFormats[] = {
     {"property", "write failed", logline::kPropertySetFailed, {"name", "value"}, false},
     {"property", "written", logline::kPropertySet, {"name", "value"}, false},
     {"hotplug", nullptr, logline::kHotplugMessage, {"event"}, false},
+    {"line lost", nullptr, logline::kLineLost, {"path"}, false},
     {"time-out", nullptr, logline::kReadTimeOut, {"from_s", "from_ns", "to_s", "to_ns"}, false},
     {"open failure", nullptr, logline::kOpenFailed, {"path", "error", "reason"}, false},
     {"saved card", nullptr, logline::kSavedCard, {}, false},
