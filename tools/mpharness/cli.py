@@ -63,13 +63,15 @@ class InputError(Exception):
     """A named file that cannot be used: str() is "PATH: reason"."""
 
 
-def check_input(path, what=None):
-    """Raises InputError unless path is a file that can be read (a pipe given on purpose is one);
-    what, e.g. "scenario", goes before the path in the message."""
+def check_input(path, what=None, folder=False):
+    """Raises InputError unless path is a file that can be read (a pipe given on purpose is one),
+    or, with folder, a folder; what, e.g. "scenario", goes before the path in the message."""
     where = "%s %s" % (what, path) if what else path
     try:
         mode = os.stat(path).st_mode
         if stat.S_ISDIR(mode):
+            if folder:
+                return path
             raise InputError("%s: is a directory" % where)
         with open(path, "rb"):
             pass

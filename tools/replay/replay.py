@@ -692,9 +692,11 @@ def main(bindir=None, prog="replay", version=None):
     if (args.log is None) == (args.bugreport is None):
         parser.error("give a LOG or --bugreport FILE (one of them)")
     try:
-        for path in (args.log, args.bugreport, args.history):
+        for path in (args.log, args.history):
             if path:
                 check_input(path)
+        if args.bugreport:
+            check_input(args.bugreport, folder=True)  # an unzipped report's folder
         if args.build or os.environ.get("MODEMPREP_BUILD"):
             build = Build(args.build).check()
         elif bindir:
