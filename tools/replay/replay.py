@@ -622,9 +622,14 @@ def report(args, plan, new, phone, unknown=None):
     new_no = new.lines[got[i][0]]["line"] if i < len(got) else None
     verdict = ("unknown (the card history the daemon read is not known: %s; give --history)"
                % unknown if unknown else "different")
+    if log_no is None and not any(line["kind"] == "resident" for line in plan.lines):
+        # A log cut short (or a report taken mid-start) says nothing of what came after it.
+        verdict = ("unknown (the log ends before the start did: what the daemon did after its "
+                   "line %d is not in it)" % plan.lines[-1]["line"])
     if log_no is None:
-        print("%s: the log ends at its line %d, the new run goes on at its line %d (or the log "
-              "ends before that run did)" % (verdict, plan.lines[-1]["line"], new_no))
+        print("%s: the log ends at its line %d, the new run goes on at its line %d%s"
+              % (verdict, plan.lines[-1]["line"], new_no,
+                 " (or the log ends before that run did)" if verdict == "different" else ""))
     elif new_no is None:
         print("%s: at line %d of the log the new run had nothing more (it %s)"
               % (verdict, log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
