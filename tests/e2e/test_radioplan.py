@@ -15,7 +15,7 @@ import tempfile
 import unittest
 
 from e2e import bugreports
-from mpharness import HISTORY, Build, Phone, scenario
+from mpharness import HISTORY, Build, Phone, bugreport, scenario
 
 RADIOPLAN = Build().path("tools", "radioplan", "radioplan")
 
@@ -112,6 +112,11 @@ class AgainstTheDaemon(unittest.TestCase):
             phone.close()
 
 
+def generations(plan, unknown=None):
+    """Each standby's generations: "2G/3G/4G + 2G" (or each unknown)."""
+    return " + ".join(unknown or s["actual_rats"].split()[0] for s in plan["standbys"])
+
+
 def decisions(plan):
     """The cards' classes, the master card, each standby's RATs and DSTMEX, the NVRAM."""
     return ([c["table_index"] for c in plan["cards"]], plan["master"]["code"],
@@ -165,6 +170,59 @@ class FromBugreport(unittest.TestCase):
                 if never:
                     self.assertNotIn(never, text)
 
+    def test_a_fleet_gets_one_record_per_report_and_a_table_by_outcome(self):
+        made, fleet = bugreports.made(), self.enterContext(tempfile.TemporaryDirectory(dir="/tmp"))
+        # (report, outcome, what its record's unknown or missing names)
+        usable = [(name, "planned", "") for name in (
+            "android11", "android11 user build", "android15", "android15 user build", "vendor",
+            "text without uid", "main buffer", "folder", "CR CR LF", "UTF-16")] + [
+            ("two starts", "planned", "IMSI and type not recovered"),
+            ("rolled over", "planned", "no start of the daemon"),
+            ("cut short", "partly unknown", "persist.radio.vx.master.card is unknown")]
+        link = lambda name: name + os.path.splitext(made[name][0])[1]  # noqa: E731
+        for name, _, _ in usable:
+            os.symlink(made[name][0], os.path.join(fleet, link(name)))
+        unusable = [(os.path.basename(path), why) for path, why in bugreports.unusable(fleet)]
+        os.symlink(made["previous boot"][0], os.path.join(fleet, unusable[-1][0]))
+        runs = [radioplan("--fleet", fleet).stdout for _ in range(2)]  # records of two runs
+        records = {os.path.relpath(r["path"], fleet): r
+                   for r in map(json.loads, runs[0].splitlines())}
+        self.assertEqual(sorted(records), list(records), "in name order")
+        self.assertEqual(len(usable) + len(unusable), len(records))
+        for name, outcome, names in usable:
+            with self.subTest(name):
+                r, root = records[link(name)], made[name][1]
+                self.assertEqual(outcome, r["outcome"])
+                self.assertEqual((bugreport.PHONE_PROPERTIES["ro.build.fingerprint"], "phone",
+                                  "MODEM.01", "2026-12-06 07:20:00"), tuple(r["phone"][k] for k in (
+                                      "fingerprint", "device", "baseband", "taken")))
+                self.assertRegex(r["phone"]["start_time"], r"^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$")
+                self.assertIn(names, json.dumps([r["unknown"], r["missing"]]))
+                unknown = "unknown" if r["unknown"] else None
+                self.assertEqual((unknown or root["master"]["code"], generations(root, unknown),
+                                  unknown or root["actual_rat_value"], unknown or root["nvram"][
+                                      "state"]), tuple(r[k] for k in (
+                                          "master", "standbys", "actual_rat_value", "nvram")))
+        for name, why in unusable:
+            with self.subTest(name):
+                self.assertEqual("unusable", records[name]["outcome"])
+                self.assertIn(why, records[name]["reason"])
+        # The table over both runs' records, with a record stripped of its fields between them.
+        summary = subprocess.run([RADIOPLAN, "--summary"], input=runs[0] + '{"outcome": "partly '
+                                 'unknown"}\n' + runs[1], capture_output=True, text=True,
+                                 timeout=60).stdout
+        planned = [names for _, outcome, names in usable if outcome == "planned"]
+        root = made["android15"][1]  # why standby 1 fell back to 2G: its card's row and column
+        for says in ("%d reports (1 lines not records, the first at standard input line %d)" % (
+                2 * len(records), len(records) + 1), "\npartly unknown: 2 reports\n",
+                "\nplanned: %d reports, %d of them with inputs missing" % (
+                    2 * len(planned), 2 * sum(map(bool, planned))),
+                "\n  %d  %s: %s" % (2 * len(planned), generations(root),
+                                    root["standbys"][0]["reasons"][0]),
+                "\nunusable: %d reports\n" % (2 * len(unusable))):
+            self.assertIn(says, summary)
+        for _, why in unusable:  # sizes and counts aside, each reason in a row
+            self.assertRegex(summary, r"\n  2  .*" + re.escape(re.sub(r"\d{3,}", "N", why)))
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
