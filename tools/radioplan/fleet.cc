@@ -13,7 +13,7 @@ namespace radioplan {
 namespace {
 
 constexpr char kMainEntry[] = "main_entry.txt";
-constexpr size_t kReasonWidth = 160;  // a reason in the table, without its file name
+constexpr size_t kReasonWidth = 160;  // a reason in the table
 
 bool isFolder(const std::string& path) {
   struct stat st;
@@ -27,8 +27,7 @@ bool exists(const std::string& path) {
 
 // "a.zip: no plan: ..." -> "no plan: ...": the reason without the file it names.
 std::string reasonOf(const std::string& report, const std::string& what) {
-  std::string reason = what.rfind(report + ": ", 0) == 0 ? what.substr(report.size() + 2) : what;
-  return reason.substr(0, kReasonWidth);
+  return what.rfind(report + ": ", 0) == 0 ? what.substr(report.size() + 2) : what;
 }
 
 // "2G/3G/4G + 2G": each standby's generations, the plan's outcome in a word.
@@ -127,7 +126,7 @@ bool FleetSummary::addRecord(const std::string& line) {
   try {
     outcome = r.at("outcome").get<std::string>();
     if (outcome == "unusable") {
-      details.push_back(withoutNumbers(r.at("reason").get<std::string>()));
+      details.push_back(withoutNumbers(r.at("reason").get<std::string>()).substr(0, kReasonWidth));
     } else if (outcome == "planned") {
       details.push_back(r.at("standbys").get<std::string>() + ": " + r.value("why", ""));
     } else if (outcome == "partly unknown") {
