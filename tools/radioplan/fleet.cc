@@ -51,6 +51,11 @@ std::string whyOf(const Json& plan) {
   return out;
 }
 
+// "1 report", "2 reports".
+std::string counted(int n, const std::string& what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 // "t.txt declares 4026531840 bytes" -> "t.txt declares N bytes": reasons that differ only in a
 // size, line or date fall in one row of the table (a number of three digits or more is N).
 std::string withoutNumbers(const std::string& reason) {
@@ -147,14 +152,15 @@ bool FleetSummary::addRecord(const std::string& line) {
 }
 
 std::string FleetSummary::text() const {
-  std::string out = std::to_string(records_) + " reports";
+  std::string out = counted(records_, "report");
   if (others_ > 0) {
-    out += " (" + std::to_string(others_) + " lines not records, the first at " + firstOther_ + ")";
+    out += " (" + counted(others_, "line") + " skipped as no record, the first at " + firstOther_ +
+           ")";
   }
   out += "\n";
   for (const auto& [outcome, details] : table_) {
     const auto lacking = missing_.find(outcome);
-    out += outcome + ": " + std::to_string(totals_.at(outcome)) + " reports";
+    out += outcome + ": " + counted(totals_.at(outcome), "report");
     if (lacking != missing_.end()) {
       out += ", " + std::to_string(lacking->second) +
              " of them with inputs missing (their records' "
