@@ -159,6 +159,8 @@ class FromBugreport(unittest.TestCase):
             os.symlink(cls.made[name][0], os.path.join(cls.fleet, cls.link(name)))
         cls.unusable = [(os.path.basename(p), why) for p, why in bugreports.unusable(cls.fleet)]
         os.symlink(cls.made["previous boot"][0], os.path.join(cls.fleet, cls.unusable[-1][0]))
+        os.mkdir(os.path.join(cls.fleet, "2026-12"))  # reports a level further down: not read
+        cls.unusable.append(("2026-12", "a folder without a readable main_entry.txt"))
         cls.runs = [radioplan("--fleet", cls.fleet).stdout for _ in range(2)]
         cls.records = {os.path.relpath(r["path"], cls.fleet): r
                        for r in map(json.loads, cls.runs[0].splitlines())}

@@ -81,12 +81,12 @@ std::vector<std::string> reportsIn(const std::string& path) {
   if (dir == nullptr) return {path};  // its record says why
   for (const dirent* e; (e = readdir(dir)) != nullptr;) {
     const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    const std::string full = path + "/" + name;
-    if (!isFolder(full) || exists(full + "/" + kMainEntry)) out.push_back(full);
+    // A folder in it that is no unzipped report gets a record saying so, never silence.
+    if (name != "." && name != "..") out.push_back(path + "/" + name);
   }
   closedir(dir);
   std::sort(out.begin(), out.end());
+  if (out.empty()) return {path};  // its record says it holds no report
   return out;
 }
 

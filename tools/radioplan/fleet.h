@@ -13,8 +13,9 @@
 
 namespace radioplan {
 
-// The reports a path names: a report (a file, or a folder with main_entry.txt), or each report
-// in a folder, in name order.
+// The reports a path names: a report (a file, or a folder with main_entry.txt), or each entry of
+// a folder, in name order (a folder in it that is no report, or an empty folder, is one whose
+// record says so).
 std::vector<std::string> reportsIn(const std::string& path);
 
 // One report's record; never throws (an unusable report is a record saying why).
