@@ -1,31 +1,27 @@
-"""The waits the daemon is bound to make over a stretch of its log, derived from its lines.
+"""The waits the daemon is bound to make over a stretch of its log, derived from its lines (the
+records of tools/daemonlog).
 
 Each rule reads the log (and, for the modem's own delays, the scenario) rather than assuming a
 count, so that a run with retries, failed writes or a modem reset is charged the waits it really
 had to make. The stretch ends at the last init request: the pause after that request lies
 outside the measured window.
 """
-import re
 from collections import Counter
-
-LOG_LINE = re.compile(r"^([VDIWEF])/modemprep\(\s*\d+\): (.*)$")
-TRAFFIC = re.compile(r"^\[-?\d+\](>>|<<) (.*)$")
-INIT_REQUEST = re.compile(r"^start rild\d+$")
 
 OK = "\r\nOK\r\n"
 
-# Lines that each stand for one fixed sleep: (name, pattern, milliseconds).
+# Lines that each stand for one fixed sleep: (name, the record's kind, its op or None for any,
+# milliseconds).
 LINE_RULES = (
-    ("open settle 500 ms", re.compile(r'^device ".*" is ready\.$'), 500),
-    ("open retry 1 s", re.compile(r'^\(\d+/\d+\)(open|access) device ".*" fail: '), 1000),
-    ("property retry 1 s", re.compile(r"^set property: \[.*\]: \[.*\] failed$"), 1000),
+    ("open settle 500 ms", "device", "ready", 500),
+    ("open retry 1 s", "device", "open failed", 1000),
+    ("open retry 1 s", "device", "absent", 1000),
+    ("property retry 1 s", "property", "write failed", 1000),
+    ("property retry 1 s", "init request", "write failed", 1000),
     # checkIMEI pauses after each of the two standbys, also one whose AT+CGSN was not sent; the
     # line is only reached with two SIMs.
-    ("IMEI pauses 2 x 100 ms", re.compile(r"^IMEI\[0\] = .*, IMEI\[1\] = "), 200),
-    ("after modem reset 1 s", re.compile(r"^is switch nvram\(true\)$"), 1000),
+    ("IMEI pauses 2 x 100 ms", "imei", None, 200),
 )
-
-TIME_OUT = re.compile(r"^read time out: (\d+):(\d+) -> (\d+):(\d+)$")
 
 
 def _has_field(answer, prefix):
@@ -57,48 +53,35 @@ RETRY_RULES = {
 }
 
 
-def messages(log_text):
-    """(letter, message) for every line of the daemon's log in logcat brief format."""
+def window(records):
+    """The records up to and including the last request to start or restart a rild."""
+    last = max((i for i, r in enumerate(records) if r["kind"] == "rild request"), default=-1)
+    return records[:last + 1]
+
+
+def exchanges(records):
+    """(command, answer) pairs from the traffic log."""
     out = []
-    for line in log_text.splitlines():
-        match = LOG_LINE.match(line)
-        if match:
-            out.append((match.group(1), match.group(2)))
-    return out
-
-
-def window(msgs):
-    """The messages up to and including the last init request ("start rildN" at error level)."""
-    last = max((i for i, (letter, text) in enumerate(msgs)
-                if letter == "E" and INIT_REQUEST.match(text)), default=-1)
-    return msgs[:last + 1]
-
-
-def exchanges(msgs):
-    """(command, answer) pairs from the traffic log; <CR> and <LF> turned back into bytes."""
-    out = []
-    for _, text in msgs:
-        match = TRAFFIC.match(text)
-        if not match:
+    for r in records:
+        if r["kind"] != "traffic":
             continue
-        body = match.group(2).replace("<CR>", "\r").replace("<LF>", "\n")
-        if match.group(1) == ">>":
-            out.append([body.rstrip("\r"), ""])
+        if r["direction"] == "sent":
+            out.append([r["bytes"].rstrip("\r"), ""])
         elif out:
-            out[-1][1] += body
+            out[-1][1] += r["bytes"]
     return [tuple(pair) for pair in out]
 
 
-def _line_waits(msgs, total):
-    for _, text in msgs:
-        for name, pattern, ms in LINE_RULES:
-            if pattern.match(text):
+def _line_waits(records, total):
+    for r in records:
+        for name, kind, op, ms in LINE_RULES:
+            if r["kind"] == kind and op in (None, r.get("op")):
                 total[name] += ms
-        match = TIME_OUT.match(text)
-        if match:
-            s0, ns0, s1, ns1 = (int(g) for g in match.groups())
-            total["AT read time-outs"] += (s1 - s0) * 1000 + (ns1 - ns0) / 1e6
-    requests = sum(1 for letter, text in msgs if letter == "E" and INIT_REQUEST.match(text))
+        if r["kind"] == "switch nvram" and r["switch"] == "true":
+            total["after modem reset 1 s"] += 1000
+        if r["kind"] == "time-out":
+            total["AT read time-outs"] += r["waited_ms"]
+    requests = sum(1 for r in records if r["kind"] == "rild request")
     if requests > 1:
         total["init request pause 100 ms"] += 100 * (requests - 1)
 
@@ -127,9 +110,9 @@ def _modem_waits(pairs, scenario, total):
         total["modem reset (^DMRST delay)"] += reset.get("dmrst_delay_ms", 200)
 
 
-def mandated(log_text, scenario):
+def mandated(records, scenario):
     """Mandated milliseconds up to the last init request, total and by cause."""
-    msgs = window(messages(log_text))
+    msgs = window(records)
     total = Counter()
     _line_waits(msgs, total)
     pairs = exchanges(msgs)

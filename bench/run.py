@@ -90,7 +90,8 @@ def window_sample(rig, log_from, started, records, cpu_before):
     daemon's CPU over that span (cpu_before: (schedstat ms, utime + stime ms) at the start)."""
     seen, _, cpu, stat_cpu = records[-1]
     wall = (seen - started) * 1000.0
-    must, breakdown, exchanges = mandated(rig.log()[log_from:], rig.scenario)
+    lines = rig.phone.build.records("--all", "-", text=rig.log()[log_from:])[1]
+    must, breakdown, exchanges = mandated(lines, rig.scenario)
     return {"wall_ms": wall, "mandated_ms": must, "overhead_ms": wall - must,
             "cpu_ms": cpu - cpu_before[0], "stat_cpu_ms": stat_cpu - cpu_before[1],
             "init_requests": records[-1][1],

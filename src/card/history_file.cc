@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "platform/files.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 
 namespace {
@@ -40,9 +41,7 @@ bool historyPath(char (&path)[kFilePathSize]) {
   return false;
 }
 
-void logOpenFailure(const char* path) {
-  LOGE("open \"%s\" fail: %d - %s", path, errno, strerror(errno));
-}
+void logOpenFailure(const char* path) { LOGE(logline::kOpenFailed, path, errno, strerror(errno)); }
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "card/classify.h"
 #include "modem/commands.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 
 namespace {
@@ -45,7 +46,7 @@ void checkIMEI(ModemLink& link, int32_t simCount) {
     readImei(link, standby, imei[standby], answer);
     platformSleepUs(kStandbyPauseUs);
   }
-  LOGD("IMEI[0] = %s, IMEI[1] = %s", imei[0], imei[1]);
+  LOGD(logline::kImeis, imei[0], imei[1]);
   if (!secondImeiNeedsReplacing(imei[0], imei[1])) return;
 
   LOGD("replace IMEI[1] with IMEI[0]");

@@ -6,6 +6,7 @@
 
 #include "card/classify.h"
 #include "modem/commands.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 
 namespace {
@@ -96,7 +97,7 @@ void queryCardInfo(ModemLink& link, int slot, CardInfo& card, const ProjectProfi
   if (isPresent(answers)) {
     queryCardInfoID(link, answers);
     const CardInfo* saved = findSavedCard(history, answers.m_cardID);
-    if (saved != nullptr) LOGI("Found a saved (U)SIM card info");
+    if (saved != nullptr) LOGI(logline::kSavedCard);
     if (saved == nullptr || !savedCardSparesQueries(*saved)) {
       queryCardInfoIMSI(link, answers);
       queryCardInfoType(link, answers);

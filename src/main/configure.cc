@@ -84,18 +84,14 @@ class DaemonSettings final : public PolicySettings {
   void actualRatChanged(const RadioPlan& plan) override {
     const ProjectProfile& profile = state_.profile;
     const ActualDecision& why = plan.actualRat;
-    if (why.singleSimDualStandby) LOGI("[change actual RAT]single (U)SIM dual standby");
+    if (why.singleSimDualStandby) LOGI(logline::kActualRatSingleCard);
     if (why.manualOutOfRange) {
       LOGE("%s() invalid ratIdx: %d.", "changeActualRat", profile.manualRatStandby);
     } else if (why.manual) {
-      LOGI(
-          "[change actual RAT]Replace actual RAT to %d for standby %d by the manual setting, and "
-          "set other standby to %d.",
-          static_cast<int>(profile.manualRatMask), profile.manualRatStandby,
-          static_cast<int>(profile.rat2GMask));
+      LOGI(logline::kActualRatManual, static_cast<int>(profile.manualRatMask),
+           profile.manualRatStandby, static_cast<int>(profile.rat2GMask));
     }
-    LOGI("[change actual RAT]standbyDSTMEX[0] = %s, standbyDSTMEX[1] = %s", plan.standbyDSTMEX[0],
-         plan.standbyDSTMEX[1]);
+    LOGI(logline::kActualRatDstmex, plan.standbyDSTMEX[0], plan.standbyDSTMEX[1]);
     setProp(prop::kActualRat, plan.actualRatValue, kPropertyTries);
   }
 

@@ -6,6 +6,7 @@
 #include "hotplug/hotplug.h"
 #include "main/daemon.h"
 #include "modem/commands.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "ril/ril.h"
 
@@ -101,7 +102,7 @@ void sim_hot_plug_monitor_loop(DaemonState& state) {
     LOGE("uevent_open_socket get device_fd error fd:%d, %d - %s", fd, errno, strerror(errno));
     return;
   }
-  LOGD("uevent_open_socket device_fd: %d", fd);
+  LOGD(logline::kResident, fd);
   char message[UEVENT_MESSAGE_SIZE + 2];
   int skipped = 0;
   for (;;) {

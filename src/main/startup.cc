@@ -4,6 +4,7 @@
 #include "main/daemon.h"
 #include "modem/commands.h"
 #include "modem/nvram.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "profile/load.h"
 
@@ -16,9 +17,9 @@ void logBootAndBuild() {
   getProp(prop::kBootCompleted, value, "0");
   if (value[0] == '0') {
     setProp(prop::kBootCompleted, "1", 3);
-    LOGD("Boot up: %s %s", __DATE__, __TIME__);
+    LOGD(logline::kBootUp, __DATE__, __TIME__);
   }
-  LOGD("Build time: %s %s", __DATE__, __TIME__);
+  LOGD(logline::kBuildTime, __DATE__, __TIME__);
 }
 
 // A '1' in second place: a master-card switch (or another start-up) is under way.

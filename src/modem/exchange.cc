@@ -6,8 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/log_lines.h"
 #include "modem/commands.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -46,7 +46,7 @@ int64_t elapsedUs(const Deadline& deadline) {
 void logReadTimeOut(const timespec& start) {
   timespec now;
   platformClockRealtime(&now);
-  LOGE("read time out: %ld:%ld -> %ld:%ld", static_cast<long>(start.tv_sec), start.tv_nsec,
+  LOGE(logline::kReadTimeOut, static_cast<long>(start.tv_sec), start.tv_nsec,
        static_cast<long>(now.tv_sec), now.tv_nsec);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -60,14 +61,13 @@ int tryOpenDevice(const char* path, int flags, int tries) {
   int fd = -1;
   for (int attempt = 1; attempt == 1 || attempt <= tries; attempt++) {
     if (access(path, F_OK) == 0) {
-      LOGI("device \"%s\" is ready.", path);
+      LOGI(logline::kDeviceReady, path);
       platformSleepUs(kOpenSettleUs);
       fd = open(path, flags);
       if (fd > 0) return fd;
-      LOGE("(%d/%d)open device \"%s\" fail: %d - %s", attempt, tries, path, errno, strerror(errno));
+      LOGE(logline::kDeviceOpenFailed, attempt, tries, path, errno, strerror(errno));
     } else {
-      LOGE("(%d/%d)access device \"%s\" fail: %d - %s", attempt, tries, path, errno,
-           strerror(errno));
+      LOGE(logline::kDeviceAbsent, attempt, tries, path, errno, strerror(errno));
     }
     platformSleepUs(kOpenRetryUs);
   }
@@ -88,7 +88,7 @@ void closeLine(ModemLine& line) {
 bool reopenLine(ModemLine& line) {
   char path[kFilePathSize];
   devicePath(path);
-  LOGE("line of \"%s\" lost, opening it again", path);
+  LOGE(logline::kLineLost, path);
   close(line.fd);
   line.reopens++;
   return openNode(line);

@@ -9,6 +9,7 @@
 
 #include "modem/commands.h"
 #include "platform/files.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 
 namespace {
@@ -143,12 +144,12 @@ void putBack(const ResetRestore& restore, const char* path) {
 }  // namespace
 
 void keepModemNvram() {
-  LOGD("is switch nvram(%s)", "false");
+  LOGD(logline::kSwitchNvram, "false");
   setProp(prop::kSwapNvram, "0", kResetPropertyTries);
 }
 
 void swapModemNvram(ModemLink& link) {
-  LOGD("is switch nvram(%s)", "true");
+  LOGD(logline::kSwitchNvram, "true");
   setProp(prop::kSwapNvram, "1", kResetPropertyTries);
   // A record an earlier swap of this run could not clear still names what it changed: kept in
   // this one, so that a new record never drops it.

@@ -42,4 +42,38 @@ constexpr char kRatListAfter[] = "after update: %s";
 constexpr char kOldDstmex[] = "standby %d, oldDstmex is %s, this DSTMEX is %s restartRIL = %d";
 constexpr char kHotplugMessage[] = "sim_hot_plug_monitor_loop msg=%s";
 
+// A start (the boot marker's stamp, then the build's) and the uevent socket that makes the daemon
+// resident: lines whose arguments differ between two runs of the same inputs.
+constexpr char kBootUp[] = "Boot up: %s %s";
+constexpr char kBuildTime[] = "Build time: %s %s";
+constexpr char kResident[] = "uevent_open_socket device_fd: %d";
+
+// The modem's node: found, or an attempt that failed (attempt, attempts, path, errno, text).
+constexpr char kDeviceReady[] = "device \"%s\" is ready.";
+constexpr char kDeviceOpenFailed[] = "(%d/%d)open device \"%s\" fail: %d - %s";
+constexpr char kDeviceAbsent[] = "(%d/%d)access device \"%s\" fail: %d - %s";
+// The line hung up under the daemon, and opened again.
+constexpr char kLineLost[] = "line of \"%s\" lost, opening it again";
+// A read that waited out its bound: the monotonic clock (s:ns) at its start and its end.
+constexpr char kReadTimeOut[] = "read time out: %ld:%ld -> %ld:%ld";
+
+// The card history: a file that would not open, a card found in it.
+constexpr char kOpenFailed[] = "open \"%s\" fail: %d - %s";
+constexpr char kSavedCard[] = "Found a saved (U)SIM card info";
+// Both standbys' IMEIs as checked.
+constexpr char kImeis[] = "IMEI[0] = %s, IMEI[1] = %s";
+
+// The actual-RAT decision's reasons and the NVRAM swap's verdict.
+constexpr char kActualRatSingleCard[] = "[change actual RAT]single (U)SIM dual standby";
+constexpr char kActualRatManual[] =
+    "[change actual RAT]Replace actual RAT to %d for standby %d by the manual setting, and "
+    "set other standby to %d.";
+constexpr char kActualRatDstmex[] =
+    "[change actual RAT]standbyDSTMEX[0] = %s, standbyDSTMEX[1] = %s";
+constexpr char kSwitchNvram[] = "is switch nvram(%s)";
+
+// The rild instances: the round over the standbys, and each request to init (the service).
+constexpr char kRildRound[] = "startRildService g_isSwitchModem is %d, hotplug_sim: %d";
+constexpr char kRildRequest[] = "start %s";
+
 }  // namespace logline

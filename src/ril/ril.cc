@@ -82,7 +82,7 @@ void requestRild(int standby, bool restartRIL, bool isSwitchModem) {
   getProp(prop::kRildState, standby, state, "stopped");
   RildRequest request = rildRequest(state, restartRIL, isSwitchModem);
   if (request == RildRequest::kNone) return;
-  LOGE("start %s", service);
+  LOGE(logline::kRildRequest, service);
   setProp(request == RildRequest::kStart ? prop::kStart : prop::kRestart, service,
           kInitRequestTries);
   platformSleepUs(kInitRequestPauseUs);
@@ -97,7 +97,7 @@ RildRequest rildRequest(const char* serviceState, bool restartRIL, bool isSwitch
 
 void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX_SIM],
                       const RadioPlan& plan, bool isSwitchModem, int hotplug_sim) {
-  LOGI("startRildService g_isSwitchModem is %d, hotplug_sim: %d", isSwitchModem, hotplug_sim);
+  LOGI(logline::kRildRound, isSwitchModem, hotplug_sim);
   for (int standby = 0; standby < profile.standbyCount && standby < MAX_STANDBY; standby++) {
     char path[kFilePathSize];
     rildPath(standby, path);

@@ -91,12 +91,12 @@ class ReplayTest(unittest.TestCase):
                            flags=re.M)
         brief = re.sub(r"^\S+ \S+ +(\d+) +\d+ ([VDIWEF]) modemprep: ", r"\2/modemprep(\1): ",
                        self.sample, flags=re.M)
-        history = ["--history", os.path.join(SAMPLES, "two_cards.radio.cfg")]
         # (name, log, arguments, malformed lines, seconds at most: a clean start replays in 7 s,
         # and so must one among 10,000 lines of other processes and damage)
         for name, log, args, skipped, limit in (
                 ("two_cards", self.sample, ["--boot", "1"], 0, 15),
-                ("second start", self.sample, ["--boot", "2", "--fast"] + history, 0, 15),
+                # Its card history is the one the replay of the first start wrote.
+                ("second start", self.sample, ["--boot", "2", "--fast"], 0, 25),
                 ("faults", pathlib.Path(SAMPLES, "faults.log").read_text(), [], 0, 30),
                 ("noisy", noisy, ["--boot", "1"], first * 20, 15),
                 ("long", long_form, ["--boot", "1"], 0, 15),
@@ -128,6 +128,14 @@ class ReplayTest(unittest.TestCase):
                 line = next(n for n, text in enumerate(changed, 1) if first_different in text)
                 self.assertIn("different: line %d of the log" % line, out)
                 self.assertIn(note, out)
+        # The second start alone (its boot marker's three lines, then the rest): the card history
+        # it read is in no earlier start, so where the runs part is no difference the log shows.
+        lines = self.sample.splitlines(True)
+        second = [n for n, text in enumerate(lines) if "Build time: " in text][1] - 3
+        code, out, err = self.replay_text("".join(lines[second:]), "--fast")
+        self.assertEqual(1, code, out + err)
+        self.assertTrue(out.startswith("unknown (the card history the daemon read is not known: "
+                                       "the log holds no earlier start; give --history)"), out)
 
     def test_bug_reports_replay_the_same_and_an_edited_answer_is_named(self):
         made = bugreports.made()

@@ -55,6 +55,8 @@ TABLE = [
      (1, "No such file"), (1, "is a directory"), (1, "not a card history: ")),
     ("radioplan --root", [B.radioplan, "--root", "{D}"], {},
      (1, "not a daemon root"), (1, "is a directory"), (1, "line 1 holds a NUL byte")),
+    ("daemonlog LOG", [B.daemonlog, "{F}"], {},
+     (1, "No such file"), (1, "is a directory"), (1, "not a radio log")),
     ("replay LOG", [S("scripts", "replay.sh"), "{F}"], {},
      (1, "No such file"), (1, "is a directory"), (1, "not a radio log")),
     ("replay --history", [S("scripts", "replay.sh"), GOOD_LOG, "--history", "{F}"], {},
@@ -81,7 +83,8 @@ TABLE = [
 # The programs (installed ones and the demo): --version, each the same version as the daemon's.
 VERSIONED = {"modemprep", "modemsim --scenario", "modemsim --log", "modemsim ctl", "propctl root",
              "propctl store", "ueventsend", "cardhist", "radioplan --props",
-             "radioplan --history", "radioplan --root", "replay LOG", "replay --history", "demo"}
+             "radioplan --history", "radioplan --root", "daemonlog LOG", "replay LOG",
+             "replay --history", "demo"}
 
 # Usage and runtime errors particular to one program: (argv, environment, standard input, status,
 # words in the one stderr line). The store's refusals are worded here only.
@@ -126,6 +129,8 @@ PARTICULAR = [
     ([B.radioplan, "--props", "good.txt", "--history", "r-missing/x"], {}, "", 1, "empty file"),
     ([B.radioplan, "--props", "good.txt", "--history", "short.cfg"], {}, "", 1, "truncated"),
     ([B.radioplan, "--props", "good.txt", "--rild", "rild.cfg0"], {}, "", 1, "rild.simSlot"),
+    ([B.daemonlog, "--boot", "0", GOOD_LOG], {}, "", 2, "--boot 0: not a start"),
+    ([B.daemonlog, "--all", "--bugreport", "x"], {}, "", 2, "--all reads a LOG, without --boot"),
     ([S("scripts", "demo.sh"), "--msms", "2"], {}, "", 2, "'2': expected the factory file's"),
     ([S("scripts", "demo.sh"), "--msms=999"], {}, "", 2, "the first two digits count SIM slots"),
     ([S("scripts", "replay.sh"), GOOD_LOG, "--boot", "-1"], {}, "", 2, "--boot: must be 1"),

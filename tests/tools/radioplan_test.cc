@@ -1,16 +1,10 @@
 // radioplan's cards and its words for the daemon's decisions; its numbers, and its reading of a
 // phone's files, are checked against the daemon itself end to end (tests/e2e/test_radioplan.py).
-#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "card/history_file.h"
-#include "daemonlog/records.h"
-#include "platform/memory/memory_platform.h"
-#include "platform/platform.h"
-#include "platform/properties.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -99,39 +93,6 @@ TEST(Report, NamesTheRuleBehindEachDecision) {
     for (const std::string& s : c.says)
       EXPECT_NE(std::string::npos, text.find(s)) << s << "\n" << text;
   }
-}
-
-// The reader of the daemon's log against the daemon's own writers: each line as the daemon writes
-// it reads back as what it did, values with brackets and quotes in them too.
-TEST(DaemonLog, ReadsBackWhatTheDaemonsWritersLogged) {
-  memory::reset();
-  memory::setProperty(prop::kManualRat.name, "1,[0]: [2");
-  memory::refuse(prop::kStart.name);
-  char value[PROPERTY_VALUE_SIZE];
-  getProp(prop::kManualRat, value, nullptr);
-  getProp(prop::kMasterCard, value, "10");
-  getProp(prop::kDefaultData, value, nullptr);
-  setProp(prop::kActualRat, "31,1", 1);
-  setProp(prop::kStart, "rild0", 1);
-  saved_card_info_st history = {};
-  readSavedCardInfo(history);
-  using K = daemonlog::PropertyRecord;
-  const std::vector<std::pair<K::Kind, std::string>> expected = {{K::kRead, "1,[0]: [2"},
-                                                                 {K::kDefaulted, ""},
-                                                                 {K::kUnset, ""},
-                                                                 {K::kWritten, "31,1"},
-                                                                 {K::kWriteFailed, "rild0"}};
-  std::vector<std::pair<K::Kind, std::string>> got;
-  int historyAbsent = 0;
-  for (const memory::LogLine& line : memory::logLines()) {
-    daemonlog::PropertyRecord p;
-    daemonlog::OpenFailure open;
-    if (daemonlog::parseProperty(line.text, &p))
-      got.push_back({p.kind, p.held() + (p.isRead() ? "" : p.value)});
-    if (daemonlog::parseOpenFailure(line.text, &open)) historyAbsent += open.error == ENOENT;
-  }
-  EXPECT_EQ(expected, got) << memory::logText();
-  EXPECT_EQ(1, historyAbsent) << memory::logText();
 }
 
 }  // namespace

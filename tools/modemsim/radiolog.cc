@@ -64,6 +64,7 @@ class Cursor {
     *letter = s_[i_++];
     return true;
   }
+  std::string since(size_t from) const { return s_.substr(from, i_ - from); }
   std::string rest() const { return i_ < s_.size() ? s_.substr(i_) : std::string(); }
 
  private:
@@ -71,8 +72,9 @@ class Cursor {
   size_t i_ = 0;
 };
 
-// "[YYYY-]MM-DD HH:MM:SS.mmm" as ms within the year.
-bool stamp(Cursor& c, int64_t* ms) {
+// "[YYYY-]MM-DD HH:MM:SS.mmm" as ms within the year, and as logged.
+bool stamp(Cursor& c, LogLine* line) {
+  const size_t from = c.pos();
   int64_t a, month, day, h, m, s, frac;
   if (!c.number(0, &a)) return false;
   if (a > 12) {  // a year came first
@@ -85,7 +87,8 @@ bool stamp(Cursor& c, int64_t* ms) {
       !c.number(2, &s) || !c.literal(".") || !c.number(3, &frac)) {
     return false;
   }
-  *ms = ((kDaysBefore[month - 1] + day - 1) * 24 + h) * 3600000 + (m * 60 + s) * 1000 + frac;
+  line->ms = ((kDaysBefore[month - 1] + day - 1) * 24 + h) * 3600000 + (m * 60 + s) * 1000 + frac;
+  line->time = c.since(from);
   return true;
 }
 
@@ -120,13 +123,13 @@ bool parseBrief(const std::string& s, Parsed* p) {
 
 bool parseTime(const std::string& s, Parsed* p) {
   Cursor c(s);
-  return stamp(c, &p->line.ms) && c.skipSpaces() && briefBody(c, p, s);
+  return stamp(c, &p->line) && c.skipSpaces() && briefBody(c, p, s);
 }
 
 // "stamp [uid] pid tid P tag: message".
 bool parseThreadtime(const std::string& s, Parsed* p) {
   Cursor c(s);
-  if (!stamp(c, &p->line.ms) || !c.skipSpaces()) return false;
+  if (!stamp(c, &p->line) || !c.skipSpaces()) return false;
   std::string words[3];
   int n = 0;
   // Two numbers (pid, tid), or a uid before them, then the priority letter.
@@ -159,7 +162,7 @@ bool parseThreadtime(const std::string& s, Parsed* p) {
 bool parseLongHeader(const std::string& s, Parsed* p) {
   if (s.size() < 4 || s.compare(s.size() - 2, 2, " ]") != 0) return false;
   Cursor c(s);
-  if (!c.literal("[ ") || !stamp(c, &p->line.ms) || !c.skipSpaces()) return false;
+  if (!c.literal("[ ") || !stamp(c, &p->line) || !c.skipSpaces()) return false;
   std::string words[4];
   int n = 0;
   while (n < 4 && !c.done()) {
@@ -327,7 +330,7 @@ bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
   // (the boot marker's lines come first).
   size_t previous = 0;
   for (size_t i = 0; i < out->lines.size(); ++i) {
-    if (out->lines[i].message.compare(0, 12, "Build time: ") != 0) continue;
+    if (!daemonlog::isStartLine(out->lines[i].message)) continue;
     size_t first = i;
     while (first > previous && out->lines[first - 1].pid == out->lines[i].pid) --first;
     out->boots.push_back(first);
@@ -364,41 +367,6 @@ bool bootLines(const RadioLog& log, int boot, std::vector<LogLine>* out, std::st
   const size_t end = index + 1 < log.boots.size() ? log.boots[index + 1] : log.lines.size();
   out->assign(log.lines.begin() + log.boots[index], log.lines.begin() + end);
   return true;
-}
-
-bool parseTraffic(const std::string& m, Traffic* t) {
-  if (m.size() < 5 || m[0] != '[') return false;
-  char* end = nullptr;
-  const long standby = strtol(m.c_str() + 1, &end, 10);
-  if (end == m.c_str() + 1 || *end != ']') return false;
-  const std::string rest(end + 1);
-  if (rest.compare(0, 2, ">>") != 0 && rest.compare(0, 2, "<<") != 0) return false;
-  t->standby = static_cast<int>(standby);
-  t->sent = rest[0] == '>';
-  t->shown = rest.size() > 3 ? rest.substr(3) : "";
-  return rest.size() == 2 || rest[2] == ' ';
-}
-
-std::string undisplay(const std::string& shown) {
-  std::string bytes;
-  for (size_t i = 0; i < shown.size(); ++i) {
-    if (shown.compare(i, 4, "<CR>") == 0) {
-      bytes += '\r';
-      i += 3;
-    } else if (shown.compare(i, 4, "<LF>") == 0) {
-      bytes += '\n';
-      i += 3;
-    } else {
-      bytes += shown[i];
-    }
-  }
-  return bytes;
-}
-
-std::string display(const std::string& bytes) {
-  std::string shown;
-  for (char b : bytes) shown += b == '\r' ? "<CR>" : b == '\n' ? "<LF>" : std::string(1, b);
-  return shown;
 }
 
 }  // namespace modemsim

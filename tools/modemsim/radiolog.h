@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "daemonlog/records.h"
+
 namespace modemsim {
 
 struct LogLine {
-  int lineNo = 0;   // in the file, from 1
-  int64_t ms = -1;  // time of day in ms (days counted within the year); -1: the format has none
+  int lineNo = 0;    // in the file, from 1
+  int64_t ms = -1;   // time of day in ms (days counted within the year); -1: the format has none
+  std::string time;  // the stamp as logged ("12-06 07:20:00.123"); empty: the format has none
   int pid = 0;
   char priority = '?';
   std::string message;
@@ -51,18 +54,10 @@ struct SectionMark {
 };
 SectionMark sectionLine(const std::string& line);
 
-// A traffic line of the daemon: "[N]>> ..." or "[N]<< ..." (the blank after "<<" may have been
-// trimmed from an empty read).
-struct Traffic {
-  int standby = 0;
-  bool sent = false;  // ">>": to the modem; "<<": from it
-  std::string shown;
-};
-bool parseTraffic(const std::string& message, Traffic* out);
-
-// The traffic display turned back into bytes: "<CR>" and "<LF>" become CR and LF.
-std::string undisplay(const std::string& display);
-// The display of `bytes` as the daemon logs it (uncut).
-std::string display(const std::string& bytes);
+// The traffic lines, read by the one reader of the daemon's lines.
+using daemonlog::display;
+using daemonlog::parseTraffic;
+using daemonlog::Traffic;
+using daemonlog::undisplay;
 
 }  // namespace modemsim

@@ -22,7 +22,6 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
 RESIDENT_LINE = "uevent_open_socket device_fd:"
-TIME_OUT = re.compile(r"read time out: (\d+):(\d+) -> (\d+):(\d+)$")
 # Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
 CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
           "lock": "none"}
@@ -46,7 +45,7 @@ class HarnessError(RuntimeError):
 
 # The programs the harness runs: their CMake targets and their paths in a build tree (what
 # scripts/demo.sh, scripts/replay.sh and scripts/ci-arm64.sh build or wrap).
-TARGETS = ("modemprep", "modemsim", "ueventsend", "propctl", "cardhist", "radioplan")
+TARGETS = ("modemprep", "modemsim", "ueventsend", "propctl", "cardhist", "radioplan", "daemonlog")
 PROGRAMS = ("modemprep",) + tuple("tools/%s/%s" % (name, name) for name in TARGETS[1:])
 STAMP = "harness-build.stamp"  # in a build tree: when make() last brought it up to date
 
@@ -61,7 +60,19 @@ class Build:
         self.programs = ([os.path.join(bindir, os.path.basename(p)) for p in PROGRAMS] if bindir
                          else [self.path(p) for p in PROGRAMS])
         (self.daemon, self.modemsim, self.ueventsend, self.propctl, self.cardhist,
-         self.radioplan) = self.programs
+         self.radioplan, self.daemonlog) = self.programs
+
+    def records(self, *argv, text=None):
+        """The daemon's lines as tools/daemonlog reads them: (the "log" record, the line records);
+        argv names the log (or --bugreport FILE), text is a log to read from stdin ("-")."""
+        result = subprocess.run([self.daemonlog, *argv], capture_output=True, timeout=120,
+                                input=None if text is None else text.encode(
+                                    "utf-8", "surrogateescape"))
+        if result.returncode != 0:
+            raise HarnessError(result.stderr.decode(errors="replace").strip()
+                               .replace("daemonlog: ", "", 1))
+        info, *lines = [json.loads(line) for line in result.stdout.splitlines()]
+        return info, lines
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
@@ -316,10 +327,13 @@ class Phone:
         """Log messages without the 'X/modemprep(  pid): ' prefix."""
         return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
 
+    def records(self):
+        """Every line of the daemon's log as a record of tools/daemonlog."""
+        return self.build.records("--all", "-", text=self.log())[1]
+
     def time_outs(self):
-        """Seconds between the two clock readings of each "read time out" line."""
-        return [int(m[3]) - int(m[1]) + (int(m[4]) - int(m[2])) / 1e9
-                for m in map(TIME_OUT.match, self.texts()) if m]
+        """Seconds each "read time out" line waited."""
+        return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
 
     def transcript(self):
         """'<standby> <command>' per command the simulator received since it started."""

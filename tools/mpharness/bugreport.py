@@ -4,8 +4,9 @@ names the main text; the text is a sequence of sections, each begun by a line
 of 'TITLE' ------" where dumpstate timed it (a slow command, the logs). The logs are logcat's threadtime format with printable escapes (and the uid
 column), the properties getprop's "[name]: [value]" lines.
 
-read() is the replay's reader; write() makes bug reports from host runs of the daemon for the
-tests (make_text, logcat and vendor_names give the pieces).
+write() makes bug reports from host runs of the daemon for the tests (make_text, logcat and
+vendor_names give the pieces); the tools read them in C++ (radioplan's reader, through daemonlog
+for the replay).
 """
 import json
 import os
@@ -14,85 +15,11 @@ import subprocess
 import zipfile
 
 MAIN_ENTRY = "main_entry.txt"
-MAX_NAME = 255  # main_entry.txt names one file; longer is no name (and would flood an error line)
-SECTION = re.compile(r"^------ (.*?)(?: \((.*)\))? ------$")
-SECTION_END = re.compile(r"^------ [\d.]+s was the duration of '.*' ------$")
-# Where the daemon's lines may be: its radio buffer, else the main buffer a device logs it to.
-LOG_SECTIONS = ("RADIO LOG", "SYSTEM LOG", "EVENT LOG")
 HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)$")
 PHONE_PROPERTIES = {"ro.build.fingerprint": "test/phone/phone:15/TEST.01/1:user/release-keys",
                     "gsm.version.baseband": "MODEM.01", "persist.vendor.radio.adb_log_on": "0",
                     "ro.boot.hardware": "testphone",
                     "persist.vendor.camera.config": '{\n  "hdr": [1, 2]\n}'}
-
-
-class BugreportError(RuntimeError):
-    """Not a usable bug report (the file and the reason)."""
-
-
-class Section:
-    def __init__(self, title, command, line):
-        self.title, self.command, self.line, self.lines = title, command, line, []
-
-    def text(self):
-        return "".join(line + "\n" for line in self.lines)
-
-
-class Report:
-    def __init__(self, path, main_name, text):
-        self.path, self.main_name, self.sections = path, main_name, []
-        current = None
-        for number, line in enumerate(text.split("\n"), 1):
-            line = line[:-1] if line.endswith("\r") else line
-            m = SECTION.match(line)
-            if m and not SECTION_END.match(line):
-                current = Section(m.group(1), m.group(2) or "", number)
-                self.sections.append(current)
-            elif SECTION_END.match(line):
-                current = None
-                continue
-            if current:
-                current.lines.append(line)
-
-    def find(self, title):
-        return next((s for s in self.sections if s.title == title), None)
-
-
-def read(path):
-    """The report's sections; BugreportError for a damaged zip, a zip without a bug report's main
-    text, or a text without section lines."""
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        raise BugreportError("%s: %s" % (path, e.strerror))
-    main_name = ""
-    if data.startswith(b"PK"):
-        try:
-            with zipfile.ZipFile(path) as z:
-                if MAIN_ENTRY not in z.namelist():
-                    raise BugreportError("%s: a zip without %s: not a bug report" % (path,
-                                                                                    MAIN_ENTRY))
-                if z.getinfo(MAIN_ENTRY).file_size > MAX_NAME:
-                    raise BugreportError("%s: %s holds %d bytes, not a file name" % (
-                        path, MAIN_ENTRY, z.getinfo(MAIN_ENTRY).file_size))
-                main_name = z.read(MAIN_ENTRY).decode(errors="replace").strip()
-                if main_name not in z.namelist():
-                    raise BugreportError('%s: %s names "%s", which the zip lacks'
-                                         % (path, MAIN_ENTRY, main_name[:MAX_NAME]))
-                data = z.read(main_name)
-        except BugreportError:
-            raise
-        except (zipfile.BadZipFile, EOFError, OSError) as e:
-            raise BugreportError("%s: damaged zip (%s)" % (path, str(e)[:MAX_NAME]))
-        except (RuntimeError, NotImplementedError) as e:  # encrypted, or an unknown method
-            raise BugreportError("%s: unreadable zip entry (%s)" % (path, str(e)[:MAX_NAME]))
-    report = Report(path, main_name, data.decode("utf-8", "surrogateescape"))
-    if not report.sections:
-        raise BugreportError("%s%s: not a bug report's main text (no \"------ TITLE (COMMAND) "
-                             "------\" section line)" % (path, ": " + main_name if main_name
-                                                         else ""))
-    return report
 
 
 # ---- Making bug reports from host runs --------------------------------------------------------

@@ -31,29 +31,18 @@ import time
 
 try:
     import mpharness
-    from mpharness import RESIDENT_LINE, Build, HarnessError, Phone
+    from mpharness import Build, HarnessError, Phone
     from mpharness import bugreport
     from mpharness.cli import ArgumentParser, InputError, add_version, check_input
 except ImportError:
     sys.exit("replay: the harness package mpharness is not importable: run scripts/replay.sh")
 
-TRAFFIC = re.compile(r"^\[(-?\d+)\](>>|<<) ?(.*)$")
-SET = re.compile(r"^set property: \[(.*?)\]: \[(.*)\]( failed)?$")
-GET = re.compile(r"^get property: \[(.*?)\]: \[(.*)\]$")
-EMPTY = re.compile(r'^property "(.*?)" is empty(, use default value ".*")?$')
-FACTORY = re.compile(r"^set property: \[persist\.sys\.vx\.msms\]: \[(\d\d\d)\]")
-OLD_DSTMEX = re.compile(r"^standby (\d+), oldDstmex is (.*), this DSTMEX is ")
-EVENT = re.compile(r"^sim_hot_plug_monitor_loop msg=(.*)$")
-HISTORY_MISSING = re.compile(r'^open ".*/radio\.cfg" fail: 2 ')
-# What differs between two runs of the same inputs: build and boot stamps, descriptors, clock
-# readings, how often the node was looked for before it was there.
-IGNORED = re.compile(r'^(Build time: |Boot up: |uevent_open_socket device_fd: '
-                     r'|device ".*" is ready\.$|\(\d+/\d+\)(access|open) device )')
-TIME_OUT = re.compile(r"^read time out: .*$")
 # A host run's root before the phone's paths.
 ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
-HOST_LINE = re.compile(r"^(\d\d-\d\d \d\d:\d\d:\d\d)\.(\d{3}) +\d+ +\d+ ([VDIWEF]) "
-                       r"modemprep *: ?(.*)$")
+# The property whose write carries the factory file's digits, and the published target.
+FACTORY = "persist.sys.vx.msms"
+TARGET = "ro.sys.vx.proj.target"
+WRITES = ("written", "write failed")
 
 CONTEXT = 3
 SETTLE_S = 1.0        # quiet after the last logged line before the runs count as the same
@@ -70,38 +59,34 @@ class ReplayError(RuntimeError):
     """The log cannot be replayed (named file and reason)."""
 
 
-def compared(text, root=None):
-    """(kind, text) of a daemon line the comparison looks at; None for inputs and for what
-    legitimately differs between runs."""
+def compared(record, root=None):
+    """(kind, text) of a daemon line (a record of daemonlog) the comparison looks at; None for
+    inputs and for what legitimately differs between runs."""
+    text = record["message"]
     text = ROOT.sub("", text.replace(root, "") if root else text)
-    m = TRAFFIC.match(text)
-    if m:
-        return ("AT command", text) if m.group(2) == ">>" else None
-    m = SET.match(text)
-    if m:
-        return ("init request" if m.group(1).startswith("ctl.") else "property write", text)
-    if GET.match(text) or EMPTY.match(text) or IGNORED.match(text):
+    kind = record["kind"]
+    if kind == "traffic":
+        return ("AT command", text) if record["direction"] == "sent" else None
+    if kind in ("init request", "property") and record["op"] in WRITES:
+        return ("init request" if kind == "init request" else "property write", text)
+    if kind == "property" or record.get("varies"):
         return None
-    return ("decision line", TIME_OUT.sub("read time out: <clock>", text))
+    # A time-out's clock readings differ between runs.
+    return ("decision line", kind if kind == "time-out" else text)
+
+
+def records(build, *argv):
+    """The "log" record and the line records daemonlog reads from a log or a bug report."""
+    try:
+        return build.records(*argv)
+    except HarnessError as e:
+        raise ReplayError(str(e))
 
 
 def read_log(build, path, boot):
-    """The daemon's lines of one start of `path`, through the simulator's own parser, as
-    (line number, ms from the start or -1, priority, message); and the log's description."""
-    argv = [build.modemsim, "log", path] + (["--boot", str(boot)] if boot else [])
-    result = subprocess.run(argv, capture_output=True, timeout=120)
-    if result.returncode != 0:
-        why = result.stderr.decode(errors="replace").strip()
-        raise ReplayError(why.replace("modemsim: ", "", 1))
-    info, lines = {}, []
-    for raw in result.stdout.decode("utf-8", "surrogateescape").split("\n"):
-        if raw.startswith("#"):
-            key, _, value = raw[1:].partition(" ")
-            info[key] = value
-        elif raw:
-            number, ms, letter, message = raw.split("\t", 3)
-            lines.append((int(number), int(ms), letter, message))
-    return info, lines
+    """The daemon's lines of one start of `path` as daemonlog's records; and the log's
+    description."""
+    return records(build, path, *(["--boot", str(boot)] if boot else []))
 
 
 class Plan:
@@ -127,33 +112,35 @@ class Plan:
         rild_blocks = 0
         node_seen = False
         pending_changes = None  # property changes to make before the last event sent
-        for index, (number, ms, _, text) in enumerate(self.lines):
-            key = compared(text)
-            m = EVENT.match(text)
-            if m and not self._same_event(index, m.group(1)):
+        history = mpharness.daemon_path("HISTORY")
+        for index, r in enumerate(self.lines):
+            kind, number, ms = r["kind"], r["line"], r.get("ms", -1)
+            key = compared(r)
+            if kind == "hotplug" and not self._same_event(index, r["event"]):
                 previous = self.expected[-1] if self.expected else None
-                gap = (ms - self.lines[previous[0]][1]) / 1000.0 if previous and ms >= 0 else 0.0
+                gap = ((ms - self.lines[previous[0]].get("ms", -1)) / 1000.0
+                       if previous and ms >= 0 else 0.0)
                 pending_changes = {}
                 self.events.append((len(self.expected), max(0.0, gap),
-                                    m.group(1).replace(" ", "\0"), number, pending_changes))
+                                    r["event"].replace(" ", "\0"), number, pending_changes))
             if key:
                 self.expected.append((index, key[0], key[1]))
             if not node_seen:
-                self.late_node |= bool(re.match(r"^\(\d+/\d+\)access device ", text))
-                node_seen = text.startswith('device "')
-            self.history_read = self.history_read and not HISTORY_MISSING.match(text)
-            if text.startswith("startRildService "):
-                rild_blocks += 1
-            m = OLD_DSTMEX.match(text)
-            if m and rild_blocks == 1:  # the files found at the start, not the run's own
-                self.old_dstmex.setdefault(int(m.group(1)), []).append(m.group(2))
-            m = FACTORY.match(text)
-            if m and self.factory is None:
-                self.factory = m.group(1).encode()
-            m = GET.match(text) or EMPTY.match(text)
-            if m:
-                name = m.group(1)
-                value = m.group(2) if text.startswith("get ") else None
+                self.late_node |= kind == "device" and r["op"] == "absent"
+                node_seen = kind == "device" and r["op"] == "ready"
+            self.history_read = self.history_read and not (
+                kind == "open failure" and r["error"] == 2 and r["path"].endswith(history))
+            rild_blocks += kind == "rild round"
+            if kind == "rild file" and rild_blocks == 1:  # the files found at the start
+                self.old_dstmex.setdefault(r["standby"], []).append(r["old"])
+            if kind not in ("property", "init request"):
+                continue
+            name, value = r["name"], r.get("value")
+            if (kind, name) == ("property", FACTORY) and r["op"] in WRITES and self.factory is None \
+                    and len(value) == 3 and value.isdigit():
+                self.factory = value.encode()
+            if r["op"] not in WRITES:
+                value = value if r["op"] == "read" else None
                 if name not in seen and name not in written:
                     if value is not None:
                         self.properties[name] = value
@@ -162,16 +149,11 @@ class Plan:
                     self._changed_outside(name, value, number, pending_changes)
                     store[name] = value
                 seen.add(name)
-                continue
-            m = SET.match(text)
-            if m:
-                name, value = m.group(1), m.group(2)
-                if m.group(3):
-                    failed.setdefault(name, 0)
-                    failed[name] += 1
-                    continue
+            elif r["op"] == "write failed":
+                failed[name] = failed.get(name, 0) + 1
+            else:
                 written.add(name)
-                if name.startswith("ctl."):
+                if kind == "init request":
                     service = "init.svc." + value
                     written.add(service)
                     store[service] = "stopped" if name == "ctl.stop" else "running"
@@ -189,7 +171,7 @@ class Plan:
         """A uevent naming both slots is logged once per slot: the second line is not an event."""
         if "USIM0" not in message or "USIM1" not in message or index < 2:
             return False
-        return self.lines[index - 2][3] == "sim_hot_plug_monitor_loop msg=" + message
+        return self.lines[index - 2].get("event") == message
 
     def _changed_outside(self, name, value, number, pending_changes):
         if pending_changes is None:
@@ -232,8 +214,8 @@ class NewRun:
     def __init__(self, phone):
         self.phone = phone
         self.offset = 0
-        self.number = 0
-        self.lines = []      # (line number, time, message)
+        self.text = b""      # its complete lines so far
+        self.lines = []      # daemonlog's records, each with "wall": its time as time.time()
         self.got = []        # (index in lines, kind, text)
         self.last_new = time.monotonic()
         self.pending = b""
@@ -242,9 +224,10 @@ class NewRun:
         self.listening = False
 
     @staticmethod
-    def wall_time(stamp, ms):
+    def wall_time(stamp):
         """The line's time (local time, this year) as time.time() counts."""
         year = time.localtime().tm_year
+        stamp, _, ms = stamp.partition(".")
         day = time.strptime("%d-%s" % (year, stamp), "%Y-%m-%d %H:%M:%S")
         return time.mktime(day) + int(ms) / 1e3
 
@@ -254,19 +237,23 @@ class NewRun:
             data = f.read()
         self.offset += len(data)
         data = self.pending + data
-        *complete, self.pending = data.split(b"\n")
-        for raw in complete:
-            self.number += 1
-            m = HOST_LINE.match(raw.decode("utf-8", "surrogateescape"))
-            if not m:
-                continue
-            self.lines.append((self.number, self.wall_time(m.group(1), m.group(2)), m.group(4)))
-            self.listening |= m.group(4).startswith(RESIDENT_LINE)
-            key = compared(m.group(4), self.phone.root)
+        complete, newline, self.pending = data.rpartition(b"\n")
+        if not newline:
+            return
+        self.text += complete + b"\n"
+        try:
+            _, lines = self.phone.build.records("--all", "-", text=self.text.decode(
+                "utf-8", "surrogateescape"))
+        except HarnessError:  # no line of the daemon yet
+            lines = []
+        self.lines, self.got = lines, []
+        for index, r in enumerate(lines):
+            r["wall"] = self.wall_time(r["time"])
+            self.listening |= r["kind"] == "resident"
+            key = compared(r, self.phone.root)
             if key:
-                self.got.append((len(self.lines) - 1, key[0], key[1]))
-        if complete:
-            self.last_new = time.monotonic()
+                self.got.append((index, key[0], key[1]))
+        self.last_new = time.monotonic()
 
 
 def first_difference(expected, got, start=0):
@@ -280,32 +267,17 @@ def first_difference(expected, got, start=0):
 
 
 def section_log(args, build, work):
-    """The log section of the bug report that holds the daemon's lines, written to a file in
-    `work`: (its path, its description, the report, the log's description and lines)."""
-    try:
-        report = bugreport.read(args.bugreport)
-    except bugreport.BugreportError as e:
-        raise ReplayError(str(e))
-    present = []
-    for title in bugreport.LOG_SECTIONS:
-        section = report.find(title)
-        if section is None:
-            continue
-        present.append(title)
-        path = os.path.join(work, title.lower().replace(" ", "_") + ".log")
-        with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
-            f.write(section.text())
-        described = "the %s section of %s (saved as %s; its line 1 is line %d of %s)" % (
-            title, args.bugreport, path, section.line, report.main_name or args.bugreport)
-        try:
-            return (path, described, report) + read_log(build, path, args.boot)
-        except ReplayError as e:
-            why = str(e).replace(path + ": ", "")
-            if not why.startswith(("no line of the daemon", "not a radio log")):
-                raise ReplayError("%s: %s section: %s" % (args.bugreport, title, why))
-    raise ReplayError("%s: no line of the daemon%s" % (args.bugreport, (
-        " in its sections " + ", ".join(present)) if present else
-        ": no RADIO LOG section (nor a SYSTEM LOG or EVENT LOG)"))
+    """The log section of the bug report that holds the daemon's lines (as radioplan takes it),
+    written to a file in `work`: (its path, its description, the log's description and lines)."""
+    saved = os.path.join(work, "section.log")
+    info, lines = records(build, "--bugreport", args.bugreport, "--save-section", saved,
+                          *(["--boot", str(args.boot)] if args.boot else []))
+    path = os.path.join(work, info["section"].lower().replace(" ", "_") + ".log")
+    os.rename(saved, path)
+    described = "the %s section of %s (saved as %s; its line 1 is line %d of %s)" % (
+        info["section"], args.bugreport, path, info["section_line"],
+        info.get("main") or args.bugreport)
+    return path, described, info, lines
 
 
 def report_properties(path, plan, build):
@@ -339,59 +311,46 @@ def report_properties(path, plan, build):
 
 
 def run(args, build):
-    """A bug report's log section is written to a directory of its own, kept with the new run's
-    root."""
-    work = tempfile.mkdtemp(prefix="mpreport", dir="/tmp") if args.bugreport else None
+    """A bug report's log section and the card histories carried from earlier starts are written
+    to a directory of its own; the section is kept with the new run's root."""
+    work = tempfile.mkdtemp(prefix="mpreport", dir="/tmp")
     status = None
     try:
         status = replay(args, build, work)
         return status
     finally:
-        if work and not (status == 1 or (status == 0 and args.keep)):
+        if not args.bugreport or not (status == 1 or (status == 0 and args.keep)):
             shutil.rmtree(work, ignore_errors=True)
 
 
 def replay(args, build, work):
     notes, described = [], args.log
     if args.bugreport:
-        args.log, described, _, info, lines = section_log(args, build, work)
+        args.log, described, info, lines = section_log(args, build, work)
         plan = Plan(lines)
         notes = report_properties(args.bugreport, plan, build)
     else:
         info, lines = read_log(build, args.log, args.boot)
         plan = Plan(lines)
-    boot = int(info.get("start", "1"))
-    starts = info.get("starts", "").split()
+    boot, starts = info.get("start", 1), info["starts"]
     print("replaying start %d of %d of %s (lines %s to %d; %s format; %s malformed lines skipped)"
-          % (boot, len(starts), described, starts[boot - 1], lines[-1][0], info.get("format"),
-             info.get("malformed", "0")), file=sys.stderr)
+          % (boot, len(starts), described, starts[boot - 1], lines[-1]["line"], info["format"],
+             info["malformed"]), file=sys.stderr)
     plan.notes[:0] = notes
-    if plan.history_read and not args.history:
-        plan.notes.append("the daemon read a card history; without --history the replay starts "
-                          "without one")
+    history, unknown = args.history, None
+    if plan.history_read and not history:
+        history, unknown = carried_history(args, build, boot, work)
+        plan.notes.append("the daemon read a card history: " + (
+            "not known (%s), a difference is reported as unknown" % unknown if unknown else
+            "the one the replays of the earlier starts of the log wrote"))
     for note in plan.notes:
         print("note: " + note, file=sys.stderr)
-
-    phone = ReplayPhone(args.log, args.boot, args.fast, properties=plan.properties,
-                        factory=plan.factory, build=build)
+    phone, new = run_start(args, build, plan, boot, history)
     try:
-        if plan.refused:
-            with open(phone.path("/properties.refuse"), "w") as f:
-                f.write("".join(name + "\n" for name in plan.refused))
-        for standby, texts in plan.old_dstmex.items():
-            with open(phone.path("/data/vantorel/radio/rild.cfg%d" % standby), "w") as f:
-                f.write("".join("rild.rat.DSTMEX = %s\n" % t for t in texts))
-        if args.history:
-            shutil.copyfile(args.history, phone.path("/data/vantorel/radio/radio.cfg"))
-        phone.start_modem(wait_ready=not plan.late_node)
-        phone.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
-        new = follow(phone, plan, args)
-        phone.stop_daemon()
-        phone.stop_modem()
         for line in phone.sim_report().splitlines():  # what the log could not say exactly
             if line.startswith("modemsim: " + LOGGED_MODEM + "line "):
                 print("note: " + line.split(LOGGED_MODEM, 1)[1], file=sys.stderr)
-        same = report(args, plan, new, phone)
+        same = report(args, plan, new, phone, unknown)
     except BaseException:
         phone.close()
         raise
@@ -400,9 +359,60 @@ def replay(args, build, work):
     else:
         print("the new run's root is kept: %s (log %s, modem report %s)"
               % (phone.root, phone.log_path, phone.sim_report_path))
-        if work:
+        if args.bugreport:
             print("the replayed log is kept: %s" % args.log)
     return 0 if same else 1
+
+
+def run_start(args, build, plan, boot, history):
+    """The new run of start `boot` on a root as the plan and the card history file imply,
+    followed to its end: (the stopped phone, its run)."""
+    phone = ReplayPhone(args.log, boot, args.fast, properties=plan.properties,
+                        factory=plan.factory, build=build)
+    try:
+        if plan.refused:
+            with open(phone.path("/properties.refuse"), "w") as f:
+                f.write("".join(name + "\n" for name in plan.refused))
+        for standby, texts in plan.old_dstmex.items():
+            with open(phone.path(mpharness.daemon_path("RILD_FILE") % standby), "w") as f:
+                f.write("".join("rild.rat.DSTMEX = %s\n" % t for t in texts))
+        if history:
+            shutil.copyfile(history, phone.path(mpharness.daemon_path("HISTORY")))
+        phone.start_modem(wait_ready=not plan.late_node)
+        phone.start_daemon(env={"MODEMPREP_LOG_FORMAT": "threadtime"})
+        new = follow(phone, plan, args)
+        phone.stop_daemon()
+        phone.stop_modem()
+        return phone, new
+    except BaseException:
+        phone.close()
+        raise
+
+
+def carried_history(args, build, boot, work):
+    """The card history start `boot` of the log read, when the log holds the starts before it:
+    each earlier start replayed in order, the history its new run wrote carried into the next, as
+    long as those replays agree with the log. (the file or None, why it cannot be known or None)"""
+    if boot <= 1:
+        return None, "the log holds no earlier start"
+    history = None
+    for earlier in range(1, boot):
+        plan = Plan(read_log(build, args.log, earlier)[1])
+        if plan.history_read and history is None:
+            return None, "start %d of the log read one it does not hold" % earlier
+        print("replaying start %d first, for the card history it leaves" % earlier, file=sys.stderr)
+        phone, new = run_start(args, build, plan, earlier, history)
+        try:
+            if first_difference(plan.expected, new.got) < max(len(plan.expected), len(new.got)):
+                return None, "the replay of start %d differs from the log" % earlier
+            written = phone.history_bytes()
+            if written is not None:
+                history = os.path.join(work, "radio.cfg.%d" % earlier)
+                with open(history, "wb") as f:
+                    f.write(written)
+        finally:
+            phone.close()
+    return history, None
 
 
 def follow(phone, plan, args):
@@ -421,7 +431,7 @@ def follow(phone, plan, args):
         if events and matched >= events[0][0]:
             position, gap, payload, _, changes = events[0]
             if armed is None:  # when the new run logged the line the event followed
-                armed = new.lines[new.got[position - 1][0]][1] if position else time.time()
+                armed = new.lines[new.got[position - 1][0]]["wall"] if position else time.time()
             wait = 0 if args.fast else min(gap, EVENT_WAIT_CAP_S)
             if matched == position and new.listening and time.time() - armed >= wait:
                 for name, value in changes.items():
@@ -450,8 +460,8 @@ def allowed_quiet(plan, matched, args):
     daemon's own waits happen in real time in both runs) and a margin."""
     if matched == 0:
         return 60 + STALL_MARGIN_S
-    before = plan.lines[plan.expected[matched - 1][0]][1]
-    after = plan.lines[plan.expected[matched][0]][1]
+    before = plan.lines[plan.expected[matched - 1][0]].get("ms", -1)
+    after = plan.lines[plan.expected[matched][0]].get("ms", -1)
     if before < 0 or after < 0:
         return 70 + STALL_MARGIN_S  # no time stamps: the daemon's longest wait is 60 s
     return (after - before) / 1000.0 + STALL_MARGIN_S
@@ -467,137 +477,113 @@ def counts(expected):
 
 # ---- Why the runs part: what the deciding code read ---------------------------------------------
 
-CLASS_LINE = re.compile(r"^(getIndexOf_\w+)\(\) of card (\d+) is (\d+)$")
-TARGET = re.compile(r"^set property: \[ro\.sys\.vx\.proj\.target\]: \[(\w+)\]$")
-SAVED = "Found a saved (U)SIM card info"
-# What a card's class is made of: the query's answers on its standby, the history, the target's
-# operator lists.
-CARD_ANSWERS = ("AT^DUSIMR=1", "AT^DCID", "AT+CIMI", "AT^DTOC")
-CARD_PROPERTIES = ("persist.sys.vx.proj.target", "persist.sys.vx.plmn.cmcc",
-                   "persist.sys.vx.plmn.cucc")
-# Per line the runs may part at, what the deciding code reads: "card" (the slot the line names,
-# else the one last asked its identity), "classes" (both cards' classes), "AT..." (the modem's last
-# answer to that command), or a property.
-DECIDERS = (
-    (CLASS_LINE, ("card",)),
-    (re.compile(r"^(actual )?combination of \(U\)SIM: "), ("classes",)),
-    (re.compile(r"^using Modem RAT: "), ("AT^DMCC?",)),
-    (re.compile(r"^before update: "), ("persist.sys.vx.proj.rat",)),
-    (re.compile(r"^after update: "), ("persist.sys.vx.proj.rat", "AT^DMCC?")),
-    (re.compile(r"^\[change actual RAT\]|^set property: \[persist\.sys\.vx\.actual\.rat\]"),
-     ("classes", "persist.radio.pref.net.type", "persist.sys.vx.manual.rat")),
-    (re.compile(r"^set property: \[persist\.radio\.vx\.master\.card\]"),
-     ("classes", "persist.radio.default.data", "persist.radio.vx.master.card",
-      "persist.sys.vx.manual.rat", "persist.sys.vx.dynamic.rat")),
-    (re.compile(r"^is switch nvram|^set property: \[sys\.vx\.swap\.nvram\.standby\]"),
-     ("AT^DMCC?", "classes", "persist.sys.vx.manual.rat")),
-    (re.compile(r"^\[\d+\]>> AT(\+CIMI|\^DTOC)|^Found a saved"), ("card",)),
-)
-
-
 class Inputs:
-    """What one run had read before one of its lines (lines: (number, ..., message))."""
+    """What one run had read before one of its lines (daemonlog's records)."""
 
     def __init__(self, lines, end):
         self.lines, self.end = lines, end
 
     def before(self):
-        return ((self.lines[k][0], self.lines[k][-1]) for k in range(self.end - 1, -1, -1))
+        return (self.lines[k] for k in range(self.end - 1, -1, -1))
 
     def answer(self, command, standby=None):
         """(line number, what the modem sent) of the last `command` before the line."""
         for k in range(self.end - 1, -1, -1):
-            m = TRAFFIC.match(self.lines[k][-1])
-            if (m and m.group(2) == ">>" and m.group(3).replace("<CR>", "") == command
-                    and standby in (None, int(m.group(1)))):
-                reads = []
+            r = self.lines[k]
+            if (sent(r) and r["bytes"].replace("\r", "") == command
+                    and standby in (None, r["standby"])):
+                reads, saved = [], []
                 for line in self.lines[k + 1:self.end]:
-                    t = TRAFFIC.match(line[-1])
-                    if t and t.group(2) == ">>":
+                    if sent(line):
                         break
-                    reads += [t.group(3)] if t else [SAVED] if line[-1] == SAVED else []
-                parts = "".join(r for r in reads if r != SAVED).replace("<CR>", "").split("<LF>")
+                    reads += [line["bytes"]] if line["kind"] == "traffic" else []
+                    saved += [line["message"]] if line["kind"] == "saved card" else []
+                parts = "".join(reads).replace("\r", "").split("\n")
                 words = " | ".join(p for p in parts if p) or "nothing"
-                return self.lines[k][0], words + ("; " + SAVED if SAVED in reads else "")
+                return r["line"], words + "".join("; " + text for text in saved[:1])
         return None, "not asked"
 
     def prop(self, name):
-        for number, text in self.before():
-            m = GET.match(text) or EMPTY.match(text)
-            if m and m.group(1) == name:
-                return number, ('"%s"' % m.group(2) if text.startswith("get ") else
-                                "unset" + (" (%s)" % m.group(2)[2:] if m.group(2) else ""))
+        for r in self.before():
+            if r["kind"] == "property" and r["op"] not in WRITES and r["name"] == name:
+                return r["line"], ('"%s"' % r["value"] if r["op"] == "read" else "unset" + (
+                    ' (use default value "%s")' % r["value"] if r["op"] == "defaulted" else ""))
         return None, "not read"
 
     def identified(self):
         """The standby last asked a card's identity."""
-        return next((int(m.group(1)) for m in (TRAFFIC.match(t) for _, t in self.before())
-                     if m and m.group(2) == ">>" and m.group(3).startswith("AT^DCID")), 0)
+        return next((r["standby"] for r in self.before() if sent(r) and
+                     r["bytes"].startswith("AT^DCID")), 0)
 
     def classes(self):
-        """{slot: (line number, class line)} of the last class each card was given."""
+        """{slot: the record of the last class each card was given}."""
         out = {}
-        for number, text in self.before():
-            m = CLASS_LINE.match(text)
-            if m and int(m.group(2)) not in out:
-                out[int(m.group(2))] = number, text
+        for r in self.before():
+            if r["kind"] == "card class" and r["slot"] not in out:
+                out[r["slot"]] = r
         return out
 
     def target(self):
-        return next((m.group(1) for m in (TARGET.match(t) for _, t in self.before()) if m), None)
+        return next((r["value"] for r in self.before() if r["kind"] == "property" and
+                     r["op"] == "written" and r["name"] == TARGET), None)
 
 
-def in_words(text, labels):
+def sent(record):
+    return record["kind"] == "traffic" and record["direction"] == "sent"
+
+
+def in_words(record, labels):
     """A class line with the class's label: "... of card 1 is 3 (SIM, other domestic operator)"."""
-    m = CLASS_LINE.match(text or "")
-    row = labels.get(int(m.group(3))) if m else None
+    text = record["message"] if record else ""
+    row = labels.get(record["class"]) if record and record["kind"] == "card class" else None
     return text if row is None else "%s (%s)" % (text, row["label"])
 
 
-def class_change(log_text, new_text, labels):
+def class_change(logged, new, labels):
     """The class a card got in each run, and which of its inputs decides that difference."""
-    a, b = CLASS_LINE.match(log_text or ""), CLASS_LINE.match(new_text or "")
-    if not (a and b and a.group(2) == b.group(2)):
+    if not (logged and new and logged["kind"] == new["kind"] == "card class" and
+            logged["slot"] == new["slot"]):
         return []
-    slot, old, now = int(a.group(2)), int(a.group(3)), int(b.group(3))
-    head = "%s, expected %s" % (in_words(new_text, labels), in_words(log_text, labels)
-                                .split(" is ", 1)[1])
+    slot, old, now = logged["slot"], logged["class"], new["class"]
+    head = "%s, expected %s" % (in_words(new, labels), in_words(logged, labels).split(" is ", 1)[1])
     if old not in labels or now not in labels:
         return [head]
     kind = [labels[n]["label"].split(",")[0] for n in (old, now)]
+    answers = new["card"]["answers"]  # the status report's, the identity's, IMSI's and type's
     if 0 in (old, now):
-        why = 'whether a card is there: the card-status report after "AT^DUSIMR=1"'
+        why = 'whether a card is there: the card-status report after "%s"' % answers[0]
     elif 1 in (old, now):
-        why = 'an IMSI or type one run could not read: the "AT+CIMI" and "AT^DTOC" answers'
+        why = 'an IMSI or type one run could not read: the "%s" and "%s" answers' % tuple(
+            answers[2:4])
     elif labels[old]["type"] != labels[now]["type"]:
-        why = 'the card\'s type (%s in the log, %s in the new run): the "AT^DTOC" answer' % tuple(
-            kind)
+        why = 'the card\'s type (%s in the log, %s in the new run): the "%s" answer' % (
+            kind[0], kind[1], answers[3])
     else:
-        why = 'the card\'s home network: the "AT+CIMI" answer, against the target\'s operator list'
+        why = 'the card\'s home network: the "%s" answer, against the target\'s operator list' % (
+            answers[2])
     return [head, "the class follows " + why + " on standby %d" % slot]
 
 
 def deciding_inputs(plan, new, i, labels):
     """Lines naming what the deciding code read where the runs part: each input as the log and as
     the new run had it ("*" where they differ)."""
-    texts = [seq[i][2] if i < len(seq) else None for seq in (plan.expected, new.got)]
+    records_at = [run.lines[seq[i][0]] if i < len(seq) else None
+                  for run, seq in ((plan, plan.expected), (new, new.got))]
     runs = [Inputs(plan.lines, plan.expected[i][0] if i < len(plan.expected) else len(plan.lines)),
             Inputs(new.lines, new.got[i][0] if i < len(new.got) else len(new.lines))]
-    out = class_change(texts[0], texts[1], labels)
-    specs = next((specs for pattern, specs in DECIDERS for t in texts if t and pattern.search(t)),
-                 None)
-    if specs is None:
+    out = class_change(records_at[0], records_at[1], labels)
+    decision = next((r for r in records_at if r and ("inputs" in r or "card" in r)), None)
+    if decision is None:
         return out
     inputs = []
-    for spec in specs:
-        if spec == "card":
-            m = next((m for m in (re.match(r"^\[(\d+)\]>>|.* of card (\d+) is ", t or "")
-                                  for t in texts) if m), None)
-            slot = int(m.group(1) or m.group(2)) if m else runs[0].identified()
-            inputs += [('"%s" answer on standby %d' % (c, slot), "answer", (c, slot))
-                       for c in CARD_ANSWERS]
-            inputs += [(name, "prop", (name,)) for name in CARD_PROPERTIES]
-        elif spec == "classes":
+    if "card" in decision:
+        card = decision["card"]
+        slot = card["slot"] if "slot" in card else runs[0].identified()
+        inputs += [('"%s" answer on standby %d' % (c, slot), "answer", (c, slot))
+                   for c in card["answers"]]
+        inputs += [(name, "prop", (name,)) for name in card["properties"]]
+    for spec in decision.get("inputs", []):
+        if spec == "classes":
             for slot in (0, 1):
                 inputs.append(("the class of card %d" % slot, "card_class", (slot,)))
         elif spec.startswith("AT"):
@@ -607,8 +593,9 @@ def deciding_inputs(plan, new, i, labels):
     out.append("what the deciding code read (the log's and the new run's; * where they differ):")
     for label, kind, arguments in inputs:
         if kind == "card_class":
-            values = [run.classes().get(arguments[0], (None, "none")) for run in runs]
-            values = [(n, in_words(t, labels).split(" is ", 1)[-1]) for n, t in values]
+            values = [run.classes().get(arguments[0]) for run in runs]
+            values = [(r["line"], in_words(r, labels).split(" is ", 1)[-1]) if r else
+                      (None, "none") for r in values]
         else:
             values = [getattr(run, kind)(*arguments) for run in runs]
         (ln, lv), (nn, nv) = values
@@ -623,22 +610,26 @@ def deciding_inputs(plan, new, i, labels):
     return out
 
 
-def report(args, plan, new, phone):
+def report(args, plan, new, phone, unknown=None):
+    """Prints "same", or the first difference ("unknown" when an input the start read is not
+    known: then the difference may be that input's)."""
     expected, got = plan.expected, new.got
     i = first_difference(expected, got)
     if i == len(expected) == len(got):
         print("same: %d lines compared (%s)" % (len(expected), counts(expected)))
         return True
-    log_no = plan.lines[expected[i][0]][0] if i < len(expected) else None
-    new_no = new.lines[got[i][0]][0] if i < len(got) else None
+    log_no = plan.lines[expected[i][0]]["line"] if i < len(expected) else None
+    new_no = new.lines[got[i][0]]["line"] if i < len(got) else None
+    verdict = ("unknown (the card history the daemon read is not known: %s; give --history)"
+               % unknown if unknown else "different")
     if log_no is None:
-        print("different: the log ends at its line %d, the new run goes on at its line %d "
-              "(or the log ends before that run did)" % (plan.lines[-1][0], new_no))
+        print("%s: the log ends at its line %d, the new run goes on at its line %d (or the log "
+              "ends before that run did)" % (verdict, plan.lines[-1]["line"], new_no))
     elif new_no is None:
-        print("different: at line %d of the log the new run had nothing more (it %s)"
-              % (log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
+        print("%s: at line %d of the log the new run had nothing more (it %s)"
+              % (verdict, log_no, "ended" if phone.daemon.poll() is not None else "went quiet"))
     else:
-        print("different: line %d of the log, line %d of the new run" % (log_no, new_no))
+        print("%s: line %d of the log, line %d of the new run" % (verdict, log_no, new_no))
     target = Inputs(plan.lines, len(plan.lines)).target()
     labels = {row["index"]: row for row in
               bugreport.daemon_names(phone.build)["card_classes"].get(target, [])}
@@ -649,7 +640,7 @@ def report(args, plan, new, phone):
         print(title + ":")
         for k in range(max(0, i - CONTEXT), min(len(seq), i + CONTEXT + 1)):
             line = source[seq[k][0]]
-            print("  %s %6d  %s" % (">" if k == i else " ", line[0], in_words(line[-1], labels)))
+            print("  %s %6d  %s" % (">" if k == i else " ", line["line"], in_words(line, labels)))
         if i >= len(seq):
             print("  > (nothing)")
     sim_notes = [line for line in phone.sim_report().splitlines() if LOGGED_MODEM in line]
