@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import tempfile
 import zipfile
+import zlib
 
 from mpharness import HISTORY, REPO, Build, Phone, scenario
 from mpharness import bugreport
@@ -81,10 +82,14 @@ def unusable(directory):
     at = lambda name: os.path.join(directory, name)  # noqa: E731
     pathlib.Path(at("damaged.zip")).write_bytes(pathlib.Path(made()["zip"][0]).read_bytes()[:-200])
     report = {"t.txt": "------ SYSTEM PROPERTIES (getprop) ------\n", "main_entry.txt": "t.txt"}
+    # 1 GiB and 1 MiB of text deflated to 1 MB, in an entry that declares 1000 bytes.
+    deflate = zlib.compressobj(9, zlib.DEFLATED, -15)
+    past = (deflate.compress(b"x" * 2**20) + deflate.flush(zlib.Z_FULL_FLUSH)) * 1025
     for name, entries, change in (
             ("unrelated.zip", {"notes.txt": "not a bug report"}, {}), ("nolog.zip", report, {}),
             ("flood.zip", {"main_entry.txt": "x" * 100000}, {}), ("encrypted.zip", report, {6: 1}),
-            ("method.zip", report, {8: 77}), ("huge.zip", report, {22: 0xF0000000})):
+            ("method.zip", report, {8: 77}), ("huge.zip", report, {22: 0xF0000000}),
+            ("past.zip", dict(report, **{"t.txt": past + deflate.flush()}), {8: 8, 22: 1000})):
         zip_of(at(name), entries, change)
     bugreport.write(at("silent.zip"), {}, [
         "--------- beginning of radio", "12-06 04:20:37.123 radio  1234  1250 D RILJ    : hi"])
@@ -100,6 +105,7 @@ def unusable(directory):
         ("flood.zip", "main_entry.txt holds 100000 bytes, not a file name"),
         ("encrypted.zip", "unreadable zip entry"), ("method.zip", "unreadable zip entry"),
         ("huge.zip", "t.txt declares 4026531840 bytes, past its limit of 1073741824: refused"),
+        ("past.zip", "larger than 1024 MiB, the limit of a main text: refused"),
         ("kept.zip", "hold more than 16 MiB, the limit read of them: refused"))] + [(
         made()["previous boot"][0], "its LAST LOGCAT section (the previous boot) holds some: "
         "--previous-boot")]  # offered, never taken in place of this boot's

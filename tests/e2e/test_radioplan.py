@@ -15,7 +15,7 @@ import tempfile
 import unittest
 
 from e2e import bugreports
-from mpharness import HISTORY, Build, Phone, scenario
+from mpharness import HISTORY, Build, Phone, bugreport, scenario
 
 RADIOPLAN = Build().path("tools", "radioplan", "radioplan")
 
@@ -112,58 +112,110 @@ class AgainstTheDaemon(unittest.TestCase):
             phone.close()
 
 
-def decisions(plan):
-    """The cards' classes, the master card, each standby's RATs and DSTMEX, the NVRAM."""
-    return ([c["table_index"] for c in plan["cards"]], plan["master"]["code"],
-            [(s["table_rat"], s["actual_rat"], s["dstmex"]) for s in plan["standbys"]],
-            plan["nvram"]["state"])
+def generations(plan, unknown=None):
+    """Each standby's generations: "2G/3G/4G + 2G" (or each unknown)."""
+    return " + ".join(unknown or s["actual_rats"].split()[0] for s in plan["standbys"])
 
+
+def decided(plan, unknown=None):
+    """The master card, each standby's generations, the RAT value, the NVRAM check."""
+    return (unknown or plan["master"]["code"], generations(plan, unknown),
+            unknown or plan["actual_rat_value"], unknown or plan["nvram"]["state"])
+
+
+# The made reports: (report, what its record lacks, unknown or missing; what radioplan --bugreport
+# says of it alone)
+FLEET = [(name, "", []) for name in ("android11", "android11 user build", "folder",
+                                     "text without uid", "CR CR LF", "UTF-16")] + [
+    ("android15", "", ["printable escapes undone", "platform (", "standby 0: 8 commands, 8 OK",
+                       "the daemon's error at line", "Phone: device phone, build test/phone/"]),
+    ("android15 user build", "", ["Input: multi-SIM digits = 221 (the daemon's write of",
+                                  "persist.radio.vx.master.card = unset (the daemon's read at"]),
+    ("vendor", "", ["vendor (its property names"]),
+    ("main buffer", "", ["lines in its SYSTEM LOG section"]),
+    ("two starts", "slot 1: IMSI and type not recovered", []),
+    ("rolled over", "no start of the daemon", []),
+    ("cut short", "persist.radio.vx.master.card is unknown: the logged start holds no read of it "
+     "and the report no SYSTEM PROPERTIES", ["Master card: unknown", "NVRAM: unknown"])]
 
 class FromBugreport(unittest.TestCase):
-    def test_a_report_explains_as_the_root_of_the_run_that_made_it(self):
+    def test_an_option_takes_the_start_or_the_history_it_names(self):
         made = bugreports.made()
-        history = ["--history", made["history"]]
-        # (report, arguments, what the report says, what it must not say)
-        for name, args, says, never in (
-                ("zip", [], ["start 1 of 1", "printable escapes undone", "platform (",
-                             "standby 0: 8 commands, 8 OK", "the daemon's error at line"],
-                 "Missing"),
-                *[(name, [], ["start 1 of 1", "report taken 2026-12-06"], "Missing") for name in (
-                    "text without uid", "folder", "CR CR LF", "UTF-16", "android11",
-                    "android11 user build")],
-                ("vendor", [], ["vendor (its property names"], "Missing"),
-                ("main buffer", [], ["lines in its SYSTEM LOG section"], "Missing"),
-                ("two starts", [], ["start 2 of 2", "slot 1: IMSI and type not recovered"], None),
-                ("two starts", history, ["card history " + made["history"]], "Missing"),
-                ("rolled over", [], ["no start of the daemon", "AT^DMCC?\" answer is not in",
-                                     "slot 0: its query is not in the radio log"], None),
-                ("user build", [], ["Input: multi-SIM digits = 221 (the daemon's write of",
-                                    "Phone: device phone, build test/phone/phone:15/TEST.01/1:user"
-                                    "/release-keys, baseband MODEM.01; report taken 2026-12-06",
-                                    "persist.radio.vx.master.card = unset (the daemon's read at"],
-                 "Missing"),
-                ("two starts, first", ["--boot", "1"], ["start 1 of 2"], "Missing"),
-                ("previous boot", ["--previous-boot"],
-                 ["LAST LOGCAT section (line", "the previous boot's log, not this boot's"],
-                 "Missing"),
-                ("cut short", [], ["Master card: unknown", "NVRAM: unknown",
-                                   "persist.radio.vx.master.card is unknown: the logged start "
-                                   "holds no read of it and the report no SYSTEM PROPERTIES"],
-                 "stored master card: unset")):
+        for name, args, says in (
+                ("two starts", ["--history", made["history"]], "card history " + made["history"]),
+                ("two starts, first", ["--boot", "1"], "start 1 of 2"),
+                ("previous boot", ["--previous-boot"], "the previous boot's log, not this boot's")):
             with self.subTest(name, args=args):
-                path, root = made[name]
-                plan = plan_json("--bugreport", path, *args)
-                if plan["unknown"]:  # what it cannot know it says, and the rest is the run's
-                    self.assertEqual(decisions(root)[0], decisions(plan)[0])
-                    self.assertEqual(("unknown", "unknown"),
-                                     (plan["master"]["code"], plan["nvram"]["state"]))
-                else:
-                    self.assertEqual(decisions(root), decisions(plan))
-                text = radioplan("--bugreport", path, *args).stdout
+                plan = plan_json("--bugreport", made[name][0], *args)
+                self.assertEqual((decided(made[name][1]), []), (decided(plan), plan["missing"]))
+                self.assertIn(says, radioplan("--bugreport", made[name][0], *args).stdout)
+
+    @classmethod
+    def setUpClass(cls):
+        """A folder of reports, the made ones linked by name, and two --fleet runs' records."""
+        cls.made, cls.fleet = bugreports.made(), tempfile.mkdtemp(prefix="mpfleet", dir="/tmp")
+        cls.addClassCleanup(shutil.rmtree, cls.fleet, True)
+        for name, _, _ in FLEET:
+            os.symlink(cls.made[name][0], os.path.join(cls.fleet, cls.link(name)))
+        cls.unusable = [(os.path.basename(p), why) for p, why in bugreports.unusable(cls.fleet)]
+        os.symlink(cls.made["previous boot"][0], os.path.join(cls.fleet, cls.unusable[-1][0]))
+        os.mkdir(os.path.join(cls.fleet, "2026-12"))  # reports a level further down: not read
+        cls.unusable.append(("2026-12", "a folder without a readable main_entry.txt"))
+        cls.runs = [radioplan("--fleet", cls.fleet).stdout for _ in range(2)]
+        cls.records = {os.path.relpath(r["path"], cls.fleet): r
+                       for r in map(json.loads, cls.runs[0].splitlines())}
+
+    @classmethod
+    def link(cls, name):
+        return name + os.path.splitext(cls.made[name][0])[1]
+
+    def test_a_fleet_gets_one_record_per_report_as_the_runs_planned_or_why_not(self):
+        records = self.records
+        self.assertEqual(sorted([self.link(n) for n, _, _ in FLEET] + [
+            n for n, _ in self.unusable]), list(records), "one record per report, in name order")
+        for name, lacks, says in FLEET:
+            with self.subTest(name):
+                r, unknown = records[self.link(name)], "unknown" if "is unknown" in lacks else None
+                self.assertEqual(("partly unknown" if unknown else "planned", decided(
+                    self.made[name][1], unknown)), (r["outcome"], tuple(r[k] for k in (
+                        "master", "standbys", "actual_rat_value", "nvram"))))
+                self.assertEqual((bugreport.PHONE_PROPERTIES["ro.build.fingerprint"], "phone",
+                                  "MODEM.01", "2026-12-06 07:20:00",
+                                  {"two starts": 2, "rolled over": 0}.get(name, 1)),
+                                 tuple(r["phone"][k] for k in (
+                                     "fingerprint", "device", "baseband", "taken", "start")))
+                self.assertRegex(r["phone"]["start_time"], r"^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$")
+                lacking = json.dumps([r["unknown"], r["missing"]])
+                self.assertTrue(lacks in lacking if lacks else lacking == "[{}, []]", lacking)
+                text = radioplan("--bugreport", self.made[name][0]).stdout if says else ""
                 for words in says:
                     self.assertIn(words, text)
-                if never:
-                    self.assertNotIn(never, text)
+        for name, why in self.unusable:  # the record's reason is the one line of the report alone
+            with self.subTest(name):
+                path, r = os.path.join(self.fleet, name), records[name]
+                alone = radioplan("--bugreport", path)
+                self.assertEqual(("unusable", 1, "", "radioplan: %s: %s\n" % (path, r["reason"])),
+                                 (r["outcome"], alone.returncode, alone.stdout, alone.stderr))
+                self.assertIn(why, r["reason"])
+
+    def test_the_summary_of_two_runs_counts_each_outcome_and_why(self):
+        # Both runs' records concatenated, a record stripped of its fields between them.
+        summary = subprocess.run([RADIOPLAN, "--summary"], input=self.runs[0] + '{"outcome": '
+                                 '"planned"}\n' + self.runs[1], capture_output=True, text=True,
+                                 timeout=60).stdout
+        planned = [lacks for _, lacks, _ in FLEET if "is unknown" not in lacks]
+        root = self.made["android15"][1]  # standby 1 fell back to 2G by its card's row and column
+        for says in ("%d reports (1 line skipped as no record, the first at standard input "
+                     "line %d)" % (2 * len(self.records), len(self.records) + 1),
+                     "\npartly unknown: 2 reports\n",
+                     "\nplanned: %d reports, %d of them with inputs missing" % (
+                         2 * len(planned), 2 * sum(map(bool, planned))),
+                     "\n  %d  %s: %s" % (2 * len(planned), generations(root),
+                                         root["standbys"][0]["reasons"][0]),
+                     "\nunusable: %d reports\n" % (2 * len(self.unusable))):
+            self.assertIn(says, summary)
+        for _, why in self.unusable:  # sizes and counts aside, each reason in a row
+            self.assertRegex(summary, r"\n  2  .*" + re.escape(re.sub(r"\d{3,}", "N", why)))
 
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")

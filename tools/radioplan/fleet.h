@@ -4,6 +4,7 @@
 #pragma once
 
 #include <istream>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,15 +13,31 @@
 
 namespace radioplan {
 
-// The reports a path names: a report (a file, or a folder with main_entry.txt), or each report
-// in a folder, in name order.
+// The reports a path names: a report (a file, or a folder with main_entry.txt), or each entry of
+// a folder, in name order (a folder in it that is no report, or an empty folder, is one whose
+// record says so).
 std::vector<std::string> reportsIn(const std::string& path);
 
 // One report's record; never throws (an unusable report is a record saying why).
 Json fleetRecord(const std::string& report);
 
-// Records read from `in` (blank lines and lines that are no record are counted, not fatal),
-// tabled by outcome as text.
-std::string fleetSummary(std::istream& in);
+// Records tabled by outcome: how many reports planned each standby's generations and why, lacked
+// each input, or were unusable for each reason. Records come from one run or several concatenated;
+// a line that is no record (blank, cut, of another tool) is counted and named, never fatal.
+class FleetSummary {
+ public:
+  // Every line of `in`, named `name` where a line that is no record is reported.
+  void add(std::istream& in, const std::string& name);
+  std::string text() const;
+
+ private:
+  bool addRecord(const std::string& line);
+
+  std::map<std::string, std::map<std::string, int>> table_;  // outcome -> detail -> reports
+  std::map<std::string, int> totals_;                        // outcome -> reports
+  std::map<std::string, int> missing_;                       // outcome -> reports lacking input
+  int records_ = 0, others_ = 0;
+  std::string firstOther_;  // where the first line that is no record is
+};
 
 }  // namespace radioplan

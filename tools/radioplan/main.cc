@@ -408,22 +408,18 @@ int runFleet(const Command& cmd) {
 }
 
 int runSummary(const Command& cmd) {
-  std::string out;
-  if (cmd.paths.empty()) {
-    out = radioplan::fleetSummary(std::cin);
-  } else {
-    std::string records, bytes, why;
-    for (const std::string& path : cmd.paths) {
-      if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
-        std::cerr << "radioplan: " << path << ": " << why << "\n";
-        return 1;
-      }
-      records += bytes + "\n";
+  radioplan::FleetSummary summary;
+  if (cmd.paths.empty()) summary.add(std::cin, "standard input");
+  for (const std::string& path : cmd.paths) {
+    std::string bytes, why;
+    if (!cli::readFile(path, cli::Readable::kRegularOnly, &bytes, &why)) {
+      std::cerr << "radioplan: " << path << ": " << why << "\n";
+      return 1;
     }
-    std::istringstream in(records);
-    out = radioplan::fleetSummary(in);
+    std::istringstream in(std::move(bytes));
+    summary.add(in, path);
   }
-  std::cout << out << std::flush;
+  std::cout << summary.text() << std::flush;
   return std::cout ? 0 : 1;
 }
 
