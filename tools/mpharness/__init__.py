@@ -21,7 +21,6 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
-RESIDENT_LINE = "uevent_open_socket device_fd:"
 # Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
 CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
           "lock": "none"}
@@ -153,7 +152,7 @@ class Build:
 # standby, "%d"), as its own definitions give them: radioplan --names prints them.
 _PATHS = {"HISTORY": "card_history", "FACTORY_FILE": "factory_file",
           "UEVENT_SOCKET": "uevent_socket", "MODEM_DEVICE": "modem_device"}
-_daemon_paths = {}
+_daemon_names = {}
 
 
 def _radioplan():
@@ -166,27 +165,34 @@ def _radioplan():
     return Build().radioplan  # missing: its error names the build tree
 
 
-def daemon_path(name):
-    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
-    if not _daemon_paths:
+def daemon_names():
+    """The daemon's declarations as radioplan --names prints them (asked once)."""
+    if not _daemon_names:
         radioplan = _radioplan()
         try:
-            names = json.loads(subprocess.run([radioplan, "--names"], check=True,
-                                              stdout=subprocess.PIPE).stdout)
+            _daemon_names.update(json.loads(subprocess.run(
+                [radioplan, "--names"], check=True, stdout=subprocess.PIPE).stdout))
         except (OSError, subprocess.CalledProcessError, ValueError) as error:
             raise HarnessError("%s --names: %s" % (radioplan, error))
-        paths = names["paths"]
-        _daemon_paths.update({key: paths[field] for key, field in _PATHS.items()})
-        _daemon_paths["RADIO_DIR"] = names["data_directory"]["name"].rstrip("/")
-        _daemon_paths["RILD_FILE"] = paths["rild_config_base"] + "%d"
-    return _daemon_paths[name]
+    return _daemon_names
+
+
+def daemon_path(name):
+    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
+    names = daemon_names()
+    if name == "RADIO_DIR":
+        return names["data_directory"]["name"].rstrip("/")
+    if name == "RILD_FILE":
+        return names["paths"]["rild_config_base"] + "%d"
+    return names["paths"][_PATHS[name]]
 
 
 def __getattr__(name):
     if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
         return daemon_path(name)
+    if name == "RESIDENT_LINE":  # the start of the line the daemon logs once it is resident
+        return daemon_names()["log"]["resident"]
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
-
 
 
 class Phone:
@@ -260,7 +266,7 @@ class Phone:
         if start_modem and self.sim is None:
             self.start_modem()
         self.start_daemon()
-        self.wait_log(RESIDENT_LINE, timeout, exit_ends_wait=True)
+        self.wait_log(daemon_names()["log"]["resident"], timeout, exit_ends_wait=True)
         return self
 
     def wait_log(self, text, timeout=60, count=1, exit_ends_wait=False):

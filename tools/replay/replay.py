@@ -39,9 +39,6 @@ except ImportError:
 
 # A host run's root before the phone's paths.
 ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
-# The property whose write carries the factory file's digits, and the published target.
-FACTORY = "persist.sys.vx.msms"
-TARGET = "ro.sys.vx.proj.target"
 WRITES = ("written", "write failed")
 
 CONTEXT = 3
@@ -136,8 +133,8 @@ class Plan:
             if kind not in ("property", "init request"):
                 continue
             name, value = r["name"], r.get("value")
-            if (kind, name) == ("property", FACTORY) and r["op"] in WRITES and self.factory is None \
-                    and len(value) == 3 and value.isdigit():
+            if kind == "property" and name == role("factory_setting") and r["op"] in WRITES \
+                    and self.factory is None and len(value) == 3 and value.isdigit():
                 self.factory = value.encode()
             if r["op"] not in WRITES:
                 value = value if r["op"] == "read" else None
@@ -512,8 +509,9 @@ class Inputs:
 
     def identified(self):
         """The standby last asked a card's identity."""
+        card_id = mpharness.daemon_names()["commands"]["card_id"]
         return next((r["standby"] for r in self.before() if sent(r) and
-                     r["bytes"].startswith("AT^DCID")), 0)
+                     r["bytes"].startswith(card_id)), 0)
 
     def classes(self):
         """{slot: the record of the last class each card was given}."""
@@ -525,7 +523,13 @@ class Inputs:
 
     def target(self):
         return next((r["value"] for r in self.before() if r["kind"] == "property" and
-                     r["op"] == "written" and r["name"] == TARGET), None)
+                     r["op"] == "written" and r["name"] == role("published_target")), None)
+
+
+def role(name):
+    """The daemon's property of a role: the write of "factory_setting" carries the factory file's
+    digits, "published_target" is the target published."""
+    return mpharness.daemon_names()["roles"][name]
 
 
 def sent(record):
