@@ -195,7 +195,59 @@ def __getattr__(name):
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
-class Phone:
+class Root:
+    """What the daemon left under a host root (self.root; its log at self.log_path, read with
+    self.build's programs): the log, files, property store, init requests."""
+
+    def path(self, phone_path):
+        return self.root + phone_path
+
+    def log(self):
+        return pathlib.Path(self.log_path).read_text(errors="replace")
+
+    def texts(self):
+        """Log messages without the 'X/modemprep(  pid): ' prefix."""
+        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
+
+    def records(self):
+        """Every line of the daemon's log as a record of tools/daemonlog."""
+        return self.build.records("--all", "-", text=self.log())[1]
+
+    def time_outs(self):
+        """Seconds each "read time out" line waited."""
+        return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
+
+    def transcript(self):
+        """'<standby> <command>' per command the simulator received since it started."""
+        return (self.file_bytes("/modemsim.transcript") or b"").decode().splitlines()
+
+    def file_bytes(self, phone_path):
+        """A file's bytes, or None when there is no such file."""
+        try:
+            with open(self.path(phone_path), "rb") as f:
+                return f.read()
+        except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
+            return None
+
+    def store_lines(self):
+        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
+
+    def props(self):
+        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
+
+    def init_log(self):
+        return (self.file_bytes("/init.log") or b"").decode().splitlines()
+
+    def rild(self, standby):
+        return pathlib.Path(self.path(daemon_path("RILD_FILE") % standby)).read_text()
+
+    def history_bytes(self):
+        return self.file_bytes(daemon_path("HISTORY"))
+
+
+class Phone(Root):
+    """A phone on a host root: the simulated modem, the daemon, the events sent to it."""
+
     def __init__(self, modem, properties=None, factory=None, data_dir=True, build=None, env=None):
         """modem: a scenario (dict); factory: the factory file's bytes (None: no file); env: the
         daemon's environment besides MODEMPREP_ROOT."""
@@ -213,9 +265,6 @@ class Phone:
         self.sim_report_path = self.path("/log/modemsim.report")
         for name, value in (properties or {}).items():
             self.set_prop(name, value)
-
-    def path(self, phone_path):
-        return self.root + phone_path
 
     # ---- processes -------------------------------------------------------------------------
     def modem_args(self):
@@ -324,46 +373,3 @@ class Phone:
         if result.returncode != 0:
             raise HarnessError("%s failed (%d): %s" % (" ".join(argv), result.returncode,
                                                         result.stderr.strip()))
-
-    # ---- what the daemon left --------------------------------------------------------------
-    def log(self):
-        return pathlib.Path(self.log_path).read_text(errors="replace")
-
-    def texts(self):
-        """Log messages without the 'X/modemprep(  pid): ' prefix."""
-        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
-
-    def records(self):
-        """Every line of the daemon's log as a record of tools/daemonlog."""
-        return self.build.records("--all", "-", text=self.log())[1]
-
-    def time_outs(self):
-        """Seconds each "read time out" line waited."""
-        return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
-
-    def transcript(self):
-        """'<standby> <command>' per command the simulator received since it started."""
-        return (self.file_bytes("/modemsim.transcript") or b"").decode().splitlines()
-
-    def file_bytes(self, phone_path):
-        """A file's bytes, or None when there is no such file."""
-        try:
-            with open(self.path(phone_path), "rb") as f:
-                return f.read()
-        except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
-            return None
-
-    def store_lines(self):
-        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
-
-    def props(self):
-        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
-
-    def init_log(self):
-        return (self.file_bytes("/init.log") or b"").decode().splitlines()
-
-    def rild(self, standby):
-        return pathlib.Path(self.path(daemon_path("RILD_FILE") % standby)).read_text()
-
-    def history_bytes(self):
-        return self.file_bytes(daemon_path("HISTORY"))
