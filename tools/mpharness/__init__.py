@@ -214,7 +214,7 @@ class Root:
         return self.build.records("--all", "-", text=self.log())[1]
 
     def time_outs(self):
-        """Seconds each "read time out" line waited."""
+        """Seconds each time-out record waited."""
         return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
 
     def transcript(self):
