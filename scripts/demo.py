@@ -195,32 +195,33 @@ def report_hotplug(run):
         seen = ("rild%d now sees %s" % (HOTPLUG_SLOT, cards[HOTPLUG_SLOT]["class"])
                 if run.rild(HOTPLUG_SLOT) else "no standby serves slot %d" % HOTPLUG_SLOT)
         round_log = run.phone.log()[log_from:]
-        swapped = "g_isSwitchModem is 1" in round_log
+        round_records = run.phone.build.records("--all", "-", text=round_log)[1]
+        swapped = any(r["kind"] == "rild round" and r["switch_modem"] == 1 for r in round_records)
         print("  %s: the daemon %s, %s; init: %s" % (
             action, sent, seen, ", ".join(run.phone.init_log()[requests:]) or "no request"))
         restarted = [r.split()[1] for r in run.phone.init_log()[requests:]
                      if r.startswith("restart ")]
         for service in restarted:
-            print("    why %s restarted: %s" % (service, restart_reason(service, round_log)))
+            print("    why %s restarted: %s" % (service, restart_reason(service, round_records)))
         if swapped:
             print("    NVRAM swapped and the modem reset (AT^DSRST): %s" % swap_reason(run,
-                                                                                   round_log))
+                                                                                   round_records))
             if len(run.phone.init_log()) == requests:
                 print("    no init request: after an NVRAM swap the daemon restarts no rild while "
                       "the modem resets; the rild files are rewritten all the same")
 
 
-def restart_reason(service, round_log):
+def restart_reason(service, round_records):
     """Why the daemon's log of one hot-plug round says it restarted rildN: its DSTMEX changed, or
     the hot-plug rule (a hot-plug restarts the running rild of the slot's standby whatever its
     file says)."""
-    standby = service[len("rild"):]
-    change = re.search(r"standby %s, oldDstmex is (.*), this DSTMEX is (\S*)" % standby,
-                       round_log)
-    dstmex = ("its DSTMEX went from %s to %s" % change.groups() if change and
-              change.group(1) != change.group(2) else
-              "its DSTMEX stayed %s" % change.group(1) if change else "")
-    if "set restartRIL as 1 for hotplug_sim" in round_log:
+    standby = int(service[len("rild"):])
+    change = next((r for r in round_records
+                   if r["kind"] == "rild file" and r["standby"] == standby), None)
+    dstmex = ("its DSTMEX went from %s to %s" % (change["old"], change["new"])
+              if change and change["old"] != change["new"] else
+              "its DSTMEX stayed %s" % change["old"] if change else "")
+    if any(r["kind"] == "rild hotplug restart" for r in round_records):
         return "a hot-plug restarts the running rild whatever its file says" + (
             " (%s)" % dstmex if dstmex else "")
     return dstmex or "the daemon asked for it"
@@ -235,10 +236,13 @@ def explained(run, *options):
     return json.loads(result.stdout)
 
 
-def swap_reason(run, round_log):
+def swap_reason(run, round_records):
     """Why the check swapped, from the radio-plan explainer given the capability the modem
     reported just before (the last "^DMCC:" answer of the round)."""
-    reported = re.findall(r"\^DMCC: \d+,(\d+),\d+((?:,\d+)+)", round_log)
+    # An answer may span reads: search what the modem sent as one text.
+    received = "".join(r["bytes"] for r in round_records
+                       if r["kind"] == "traffic" and r["direction"] == "received")
+    reported = re.findall(r"\^DMCC: \d+,(\d+),\d+((?:,\d+)+)", received)
     if not reported:
         return "the modem's capability was not asked"
     count, caps = reported[-1]

@@ -75,5 +75,7 @@ constexpr char kSwitchNvram[] = "is switch nvram(%s)";
 // The rild instances: the round over the standbys, and each request to init (the service).
 constexpr char kRildRound[] = "startRildService g_isSwitchModem is %d, hotplug_sim: %d";
 constexpr char kRildRequest[] = "start %s";
+// A hot-plug restarts the slot's rild whatever its file says (the restart flag, the slot).
+constexpr char kRildHotplugRestart[] = "startRildService set restartRIL as %d for hotplug_sim %d";
 
 }  // namespace logline

@@ -105,7 +105,7 @@ void startRildService(const ProjectProfile& profile, const CardInfo (&cards)[MAX
     bool restartRIL = !isSwitchModem && dstmexChanged(standby, dstmex, path);
     writeRildConfig(rildConfigFor(profile, cards, plan, standby), path);
     if (standby == hotplug_sim) {
-      LOGE("startRildService set restartRIL as %d for hotplug_sim %d", 1, hotplug_sim);
+      LOGE(logline::kRildHotplugRestart, 1, hotplug_sim);
       restartRIL = true;
     }
     requestRild(standby, restartRIL, isSwitchModem);

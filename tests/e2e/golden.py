@@ -25,12 +25,8 @@ from mpharness import HISTORY, RADIO_DIR, Phone, scenario
 GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden")
 
 _PREFIX = re.compile(r"^([VDIWEF])/modemprep\(\s*\d+\): ", re.M)
-_MASKS = [
-    (re.compile(r"^(\w): (Boot up|Build time): .*$", re.M), r"\1: \2: <build>"),
-    (re.compile(r"read time out: \d+:\d+ -> \d+:\d+"), "read time out: <clock>"),
-]
-_TRAFFIC_IN = re.compile(r"^D: \[(-?\d+)\]<< (.*)$")
-_ACCESS_FAILED = re.compile(r"^E: \((\d+)/(\d+)\)(access device .*)$")
+# Records whose arguments vary between runs: what replaces their arguments.
+_MASKED = {"boot marker": "<build>", "start": "<build>", "time-out": "<clock>"}
 
 
 def modem_of(spec):
@@ -38,31 +34,37 @@ def modem_of(spec):
     return scenario(spec["scenario"], **spec.get("set", {})) if "scenario" in spec else spec
 
 
-def masked_log(text, root):
-    text = _PREFIX.sub(r"\1: ", text.replace(root, "<root>"))
-    for pattern, replacement in _MASKS:
-        text = pattern.sub(replacement, text)
+def masked_log(text, root, build):
+    text = text.replace(root, "<root>")
+    records = {r["line"]: r for r in build.records("--all", "-", text=text)[1]} if text else {}
     # Adjacent reads of one standby become one line: how the modem's bytes fall into reads
     # depends on scheduling, what was read does not. Likewise a run of failed looks for an absent
     # node (one a second) becomes one line: how many an absence costs depends on scheduling,
     # unless the run ends at the open's bound, which then shows.
     out, run = [], None  # run: the first attempt, bound and message of the looks just above
-    for line in text.splitlines():
-        look = _ACCESS_FAILED.match(line)
-        if look:
-            continues = run is not None and run[1:] == (look[2], look[3])
+    reading = None  # the standby whose reads the last line shows
+    for number, line in enumerate(_PREFIX.sub(r"\1: ", text).splitlines(), 1):
+        r = records.get(number, {})
+        kind = r.get("kind")
+        if kind in _MASKED:
+            line = "%s%s: %s" % (line[:3], r["message"].split(": ", 1)[0], _MASKED[kind])
+        if kind == "device" and r["op"] == "absent":
+            look = (r["attempt"], r["attempts"], r["message"].partition(")")[2])
+            continues = run is not None and run[1:] == look[1:]
             if continues:
                 out.pop()
-            run = (run[0] if continues else look[1], look[2], look[3])
-            last = look[1] if look[1] == look[2] else "<n>"
-            out.append("E: (%s..%s/%s)%s" % (run[0], last, run[1], run[2]))
+            run = (run[0] if continues else look[0],) + look[1:]
+            last = look[0] if look[0] == look[1] else "<n>"
+            out.append("%s(%s..%s/%s)%s" % (line[:3], run[0], last, run[1], run[2]))
+            reading = None
             continue
         run = None
-        m, prev = _TRAFFIC_IN.match(line), out and _TRAFFIC_IN.match(out[-1])
-        if m and prev and m[1] == prev[1]:
-            out[-1] += m[2]
-        else:
-            out.append(line)
+        received = kind == "traffic" and r["direction"] == "received"
+        if received and reading == r["standby"]:
+            out[-1] += r["shown"]
+            continue
+        reading = r["standby"] if received else None
+        out.append(line)
     return "\n".join(out) + "\n"
 
 
@@ -130,7 +132,7 @@ class Run:
 
     def snapshot_boot(self):
         p, n = self.phone, self.phone.boots
-        self.outputs["boot%d.log" % n] = masked_log(p.log(), p.root)
+        self.outputs["boot%d.log" % n] = masked_log(p.log(), p.root, p.build)
         self.outputs["boot%d.transcript" % n] = "".join(line + "\n" for line in p.transcript())
         self.outputs["boot%d.init.log" % n] = "".join(line + "\n" for line in p.init_log())
         self.time_outs.append(p.time_outs())

@@ -60,8 +60,8 @@ class HangupTest(FaultTest):
         p.control("insert", "1")
         # The last step of a hot-plug, after its rild files are written.
         p.wait_log("start rild1", count=2, timeout=60)
-        self.assertEqual(2, p.texts().count('line of "%s" lost, opening it again'
-                                            % p.path("/dev/TTYEMS40")))
+        self.assertEqual(2, sum(r["kind"] == "line lost" and r["path"] == p.path("/dev/TTYEMS40")
+                                for r in p.records()))
         self.assertIn("rild.cardID = %s\n" % CARD_B["id"], p.rild(1))
         # The command the hang-up cut short is sent again on the line opened anew.
         self.assertEqual(2, p.transcript().count("1 AT+DSIMIO=1"))
@@ -90,7 +90,8 @@ class ModemBytesTest(FaultTest):
         self.assertIn("2 NUL bytes from the modem dropped", texts)
         self.assertIn("3 NUL bytes from the modem dropped", texts)
         self.assertEqual([], [t for t in texts if "parameter error" in t or "time out" in t])
-        self.assertIn("is switch nvram(true)", texts)
+        self.assertIn({"kind": "switch nvram", "switch": "true"},
+                      [{k: r.get(k) for k in ("kind", "switch")} for r in p.records()])
         self.assertEqual("gsm,tdscdma,wcdma,lte_tdd,lte_fdd", p.props()["ro.sys.vx.proj.rat"])
         clean = self.phone(scenario("delayed_status", **swapping)).boot()
         self.assertEqual([clean.rild(0), clean.rild(1), clean.history_bytes(), clean.props()],
@@ -197,7 +198,7 @@ class UeventSenderTest(FaultTest):
                    "skipped, 1 so far")
         p.control("remove", "1")  # the next real event is handled
         p.wait_log("startRildService g_isSwitchModem is 0, hotplug_sim: 1")
-        self.assertEqual(1, p.texts().count("sim_hot_plug_monitor_loop msg=" + SIM1_OUT))
+        self.assertEqual(1, [r.get("event") for r in p.records()].count(SIM1_OUT))
         self.assertResident(p)
 
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -20,12 +21,21 @@
 #include "main/daemon.h"
 #include "modem/commands.h"
 #include "modem/nvram.h"
+#include "platform/log_lines.h"
 #include "platform/memory/memory_platform.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "scripted_modem.h"
 
 namespace fixture {
+
+// A line of one of the daemon's log formats (logline::k...), as the daemon writes it.
+template <typename... Args>
+std::string logged(const char* format, Args... args) {
+  char line[512];
+  snprintf(line, sizeof line, format, args...);
+  return line;
+}
 
 // The groups of the default project RAT list.
 constexpr RatMask k2G = RAT_GSM, k3G = RAT_TDSCDMA | RAT_WCDMA, k4G = RAT_LTE_TDD | RAT_LTE_FDD;

@@ -1,10 +1,14 @@
 // radioplan's cards and its words for the daemon's decisions; its numbers, and its reading of a
 // phone's files, are checked against the daemon itself end to end (tests/e2e/test_radioplan.py).
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
+#include "daemonlog/records.h"
+#include "platform/log_lines.h"
+#include "platform/properties.h"
 #include "radioplan/explain.h"
 #include "radioplan/render.h"
 #include "radioplan/state.h"
@@ -93,6 +97,18 @@ TEST(Report, NamesTheRuleBehindEachDecision) {
     for (const std::string& s : c.says)
       EXPECT_NE(std::string::npos, text.find(s)) << s << "\n" << text;
   }
+  // What a decision read is named alike in the plan and on the daemon's own line of it.
+  const Scene& scene = cases[0].scene;
+  const RadioPlan plan = planOf(scene);
+  const Json report = explain(scene, plan, writesOf(scene, plan));
+  char master[128], nvram[64];
+  snprintf(master, sizeof master, logline::kPropertySet, prop::kMasterCard.name, "20");
+  snprintf(nvram, sizeof nvram, logline::kSwitchNvram, "false");
+  EXPECT_EQ(daemonlog::readRecord(master)["inputs"].dump(),
+            report["master"]["reads"]["inputs"].dump());
+  EXPECT_EQ(daemonlog::readRecord(nvram)["inputs"].dump(),
+            report["nvram"]["reads"]["inputs"].dump());
+  EXPECT_TRUE(report["cards"][0]["reads"].contains("card"));
 }
 
 }  // namespace

@@ -158,7 +158,7 @@ TEST(CardQueryTest, LineThatHangsUpInTheWaitIsOpenedAgainWithinItsBounds) {
   EXPECT_EQ("AT^DLKS=1|AT^DUSIMR=1|", q.sent());
   EXPECT_TRUE(memory::logHas("read() fail: end of file", LOG_PRIO_ERROR));
   EXPECT_TRUE(memory::logHas(
-      "line of \"" + memory::path(kModemDevicePath) + "\" lost, opening it again", LOG_PRIO_ERROR));
+      fixture::logged(logline::kLineLost, memory::path(kModemDevicePath).c_str()), LOG_PRIO_ERROR));
   EXPECT_EQ(100u, memory::sleeps().size());  // the open's own bound: 100 attempts a second apart
   EXPECT_TRUE(q.state.link.neverOpened());
   EXPECT_EQ(CardStatus::kAbsent, c.m_cardStatus);

@@ -288,7 +288,7 @@ TEST(DaemonTest, AHotPlugPassEndsWithinItsBoundWhateverTheModemSends) {
     // A reply is a reply however much came before it: the card is read, the swap decided.
     EXPECT_EQ(*capability != '\0', p.state.cards.cardInfo[1].m_cardStatus == CardStatus::kPresent);
     const bool swaps = strncmp(capability, "1,2,1,1,", 8) == 0;
-    EXPECT_EQ(swaps, memory::logHas("is switch nvram(true)"));
+    EXPECT_EQ(swaps, memory::logHas(fixture::logged(logline::kSwitchNvram, "true")));
     EXPECT_EQ(strcmp(capability, "1,2,1,1,1") == 0,
               memory::logHas("ERROR: AP and Modem are unmatched since Modem does not support the "
                              "RAT that AP expected."));
@@ -304,7 +304,8 @@ TEST(DaemonTest, ACardOutsideTheTargetsTablesIsNamedInTheLog) {
   EXPECT_TRUE(memory::logHas(
       "can not get index of RAT_CAPABILITY_XXXX by m_cardStatus(1) & m_cardType(1) & "
       "m_cardLocale(4)"));
-  EXPECT_TRUE(memory::logHas("getIndexOf_STANDBY_RAT_CAPABILITY() of card 0 is 0"));
+  EXPECT_TRUE(memory::logHas(
+      fixture::logged(logline::kCardClass, "getIndexOf_STANDBY_RAT_CAPABILITY", 0, 0)));
 }
 
 TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
@@ -332,7 +333,7 @@ TEST(DaemonTest, ARunningRildRestartsOnlyWhenItsDstmexChanged) {
                        "rild.rat.DSTMEX = 1,0\n");
     startRildService(d.state.profile, d.state.cards.cardInfo, d.state.plan, false, -1);
     EXPECT_EQ(c.restart ? "ctl.restart rild0\n" : "", requests()) << c.oldLine;
-    EXPECT_TRUE(memory::logHas("standby 1, oldDstmex is 1,0, this DSTMEX is 1,0 restartRIL = 0"));
+    EXPECT_TRUE(memory::logHas(fixture::logged(logline::kOldDstmex, 1, "1,0", "1,0", 0)));
   }
 }
 

@@ -14,11 +14,11 @@ namespace {
 using fixture::Daemon;
 using fixture::kOk;
 
-// Seconds between the two stamps of the "read time out" line; -1 when there is none.
+// Seconds between the two stamps of the time-out line; -1 when there is none.
 long timeOutSpan() {
   long s0, n0, s1, n1;
   for (const memory::LogLine& line : memory::logLines()) {
-    if (sscanf(line.text.c_str(), "read time out: %ld:%ld -> %ld:%ld", &s0, &n0, &s1, &n1) == 4) {
+    if (sscanf(line.text.c_str(), logline::kReadTimeOut, &s0, &n0, &s1, &n1) == 4) {
       return s1 - s0;
     }
   }
@@ -223,7 +223,9 @@ TEST(ModemCommandsTest, ResetWaitEndsAtTheReportOrWithinItsBounds) {
     }
     swapModemNvram(d.state.link);
     EXPECT_EQ((c.tookS + 1) * 1000000ull, memory::nowUs() - start);  // then a 1 s pause
-    EXPECT_EQ(c.tookS == 5, memory::logHas("read time out: 1000:0 -> 1005:0", LOG_PRIO_ERROR));
+    EXPECT_EQ(c.tookS == 5,
+              memory::logHas(fixture::logged(logline::kReadTimeOut, 1000L, 0L, 1005L, 0L),
+                             LOG_PRIO_ERROR));
     EXPECT_EQ("AT^DLKS=1|AT^DSRST|", d.sent());
     EXPECT_FALSE(d.state.link.isOpen());
   }

@@ -49,7 +49,8 @@ TEST_F(PropertyTest, RefusedWriteRetriesOneSecondApartIncludingAfterTheLast) {
     int attempts = maxTries == 0 ? 1 : maxTries;
     EXPECT_EQ(-1, setProp(prop::kActualRat, "v", maxTries));
     EXPECT_EQ(attempts, memory::setAttempts(prop::kActualRat.name));
-    EXPECT_EQ(attempts, memory::logCount("set property: [persist.sys.vx.actual.rat]: [v] failed"));
+    EXPECT_EQ(attempts, memory::logCount(fixture::logged(logline::kPropertySetFailed,
+                                                         prop::kActualRat.name, "v")));
     EXPECT_EQ(std::vector<uint64_t>(attempts, 1000000), memory::sleeps());
   }
 }

@@ -74,7 +74,9 @@ TEST_F(ProfileTest, MultiSimConfigIsOneDirectWriteLoggedOnlyWhenAccepted) {
     if (refused) memory::refuse("persist.radio.multisim.config");
     load();
     EXPECT_EQ(memory::setAttempts("persist.radio.multisim.config"), 1);
-    EXPECT_EQ(memory::logCount("set property: [persist.radio.multisim.config]: [dsds]"), !refused);
+    EXPECT_EQ(memory::logCount(
+                  fixture::logged(logline::kPropertySet, "persist.radio.multisim.config", "dsds")),
+              !refused);
     EXPECT_EQ(memory::logText().find("multisim.config]: [dsds] failed"), std::string::npos);
   }
 }

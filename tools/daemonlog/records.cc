@@ -108,6 +108,7 @@ constexpr Format kFormats[] = {
     {"rild file", nullptr, logline::kOldDstmex, {"standby", "old", "new", "restart"}, false},
     {"rild round", nullptr, logline::kRildRound, {"switch_modem", "hotplug_sim"}, false},
     {"rild request", nullptr, logline::kRildRequest, {"service"}, false},
+    {"rild hotplug restart", nullptr, logline::kRildHotplugRestart, {"restart", "slot"}, false},
     {"boot marker", nullptr, logline::kBootUp, {}, true},
     {"start", nullptr, logline::kBuildTime, {}, true},
     {"resident", nullptr, logline::kResident, {"fd"}, true},
@@ -135,47 +136,50 @@ constexpr const char* kCardAnswers[] = {
 constexpr const char* kCardProperties[] = {prop::kProjectTarget.name, prop::kCmccPlmnList.name,
                                            prop::kCuccPlmnList.name};
 
+// Each decision the daemon makes and what its code reads.
+struct Decision {
+  const char* name;
+  std::array<const char*, 5> inputs;
+};
+constexpr Decision kDecisions[] = {
+    {decision::kCardClass, {kCard}},
+    {decision::kCapabilityCombination, {kClasses}},
+    {decision::kActualCombination, {kClasses}},
+    {decision::kModemRat, {kCapability}},
+    {decision::kRatList, {prop::kProjectRat.name}},
+    {decision::kRatListAfterModem, {prop::kProjectRat.name, kCapability}},
+    {decision::kActualRat, {kClasses, prop::kPrefNetType.name, prop::kManualRat.name}},
+    {decision::kMasterCard,
+     {kClasses, prop::kDefaultData.name, prop::kMasterCard.name, prop::kManualRat.name,
+      prop::kDynamicRat.name}},
+    {decision::kNvram, {kCapability, kClasses, prop::kManualRat.name}},
+};
+
 // The lines a decision shows itself in: a format's line, the write of a property, or a command
-// sent; and what the deciding code read there.
+// sent.
 struct Decider {
   const char* format;
   const char* written;
   const char* sent;
-  std::array<const char*, 5> inputs;
+  const char* decision;
 };
 constexpr Decider kDeciders[] = {
-    {logline::kCardClass, nullptr, nullptr, {kCard}},
-    {logline::kCapabilityCombination, nullptr, nullptr, {kClasses}},
-    {logline::kActualCombination, nullptr, nullptr, {kClasses}},
-    {logline::kModemRat, nullptr, nullptr, {kCapability}},
-    {logline::kRatListBefore, nullptr, nullptr, {prop::kProjectRat.name}},
-    {logline::kRatListAfter, nullptr, nullptr, {prop::kProjectRat.name, kCapability}},
-    {logline::kActualRatSingleCard,
-     nullptr,
-     nullptr,
-     {kClasses, prop::kPrefNetType.name, prop::kManualRat.name}},
-    {logline::kActualRatManual,
-     nullptr,
-     nullptr,
-     {kClasses, prop::kPrefNetType.name, prop::kManualRat.name}},
-    {logline::kActualRatDstmex,
-     nullptr,
-     nullptr,
-     {kClasses, prop::kPrefNetType.name, prop::kManualRat.name}},
-    {nullptr,
-     prop::kActualRat.name,
-     nullptr,
-     {kClasses, prop::kPrefNetType.name, prop::kManualRat.name}},
-    {nullptr,
-     prop::kMasterCard.name,
-     nullptr,
-     {kClasses, prop::kDefaultData.name, prop::kMasterCard.name, prop::kManualRat.name,
-      prop::kDynamicRat.name}},
-    {logline::kSwitchNvram, nullptr, nullptr, {kCapability, kClasses, prop::kManualRat.name}},
-    {nullptr, prop::kSwapNvram.name, nullptr, {kCapability, kClasses, prop::kManualRat.name}},
-    {nullptr, nullptr, cardCommand(CardCommand::kImsi).command.text, {kCard}},
-    {nullptr, nullptr, cardCommand(CardCommand::kType).command.text, {kCard}},
-    {logline::kSavedCard, nullptr, nullptr, {kCard}},
+    {logline::kCardClass, nullptr, nullptr, decision::kCardClass},
+    {logline::kCapabilityCombination, nullptr, nullptr, decision::kCapabilityCombination},
+    {logline::kActualCombination, nullptr, nullptr, decision::kActualCombination},
+    {logline::kModemRat, nullptr, nullptr, decision::kModemRat},
+    {logline::kRatListBefore, nullptr, nullptr, decision::kRatList},
+    {logline::kRatListAfter, nullptr, nullptr, decision::kRatListAfterModem},
+    {logline::kActualRatSingleCard, nullptr, nullptr, decision::kActualRat},
+    {logline::kActualRatManual, nullptr, nullptr, decision::kActualRat},
+    {logline::kActualRatDstmex, nullptr, nullptr, decision::kActualRat},
+    {nullptr, prop::kActualRat.name, nullptr, decision::kActualRat},
+    {nullptr, prop::kMasterCard.name, nullptr, decision::kMasterCard},
+    {logline::kSwitchNvram, nullptr, nullptr, decision::kNvram},
+    {nullptr, prop::kSwapNvram.name, nullptr, decision::kNvram},
+    {nullptr, nullptr, cardCommand(CardCommand::kImsi).command.text, decision::kCardClass},
+    {nullptr, nullptr, cardCommand(CardCommand::kType).command.text, decision::kCardClass},
+    {logline::kSavedCard, nullptr, nullptr, decision::kCardClass},
 };
 
 bool startsWith(std::string_view s, std::string_view prefix) {
@@ -201,19 +205,10 @@ bool decides(const Decider& d, const char* format, const Json& r) {
 void addInputs(const char* format, Json* r) {
   for (const Decider& d : kDeciders) {
     if (!decides(d, format, *r)) continue;
-    Json inputs = Json::array();
-    for (const char* input : d.inputs) {
-      if (input == nullptr) break;
-      if (input != kCard) {
-        inputs.push_back(input);
-        continue;
-      }
-      Json card = {{"answers", kCardAnswers}, {"properties", kCardProperties}};
-      if (r->contains("slot")) card["slot"] = (*r)["slot"];
-      if (r->contains("standby")) card["slot"] = (*r)["standby"];
-      (*r)["card"] = card;
-    }
-    if (!inputs.empty()) (*r)["inputs"] = inputs;
+    r->update(decisionReads(d.decision));
+    if (!r->contains("card")) return;
+    if (r->contains("slot")) (*r)["card"]["slot"] = (*r)["slot"];
+    if (r->contains("standby")) (*r)["card"]["slot"] = (*r)["standby"];
     return;
   }
 }
@@ -222,7 +217,8 @@ Json trafficRecord(const Traffic& t) {
   return {{"kind", "traffic"},
           {"standby", t.standby},
           {"direction", t.sent ? "sent" : "received"},
-          {"bytes", undisplay(t.shown)}};
+          {"bytes", undisplay(t.shown)},
+          {"shown", t.shown}};
 }
 
 // The record of a line of one of kFormats.
@@ -257,6 +253,24 @@ const Format* findFormat(const std::string& m, std::vector<std::string_view>* ar
 }
 
 }  // namespace
+
+Json decisionReads(const char* decision) {
+  Json reads = Json::object();
+  for (const Decision& d : kDecisions) {
+    if (std::string_view(decision) != d.name) continue;
+    Json inputs = Json::array();
+    for (const char* input : d.inputs) {
+      if (input == nullptr) break;
+      if (input == kCard) {
+        reads["card"] = {{"answers", kCardAnswers}, {"properties", kCardProperties}};
+      } else {
+        inputs.push_back(input);
+      }
+    }
+    if (!inputs.empty()) reads["inputs"] = inputs;
+  }
+  return reads;
+}
 
 Json readRecord(const std::string& m) {
   Traffic t;

@@ -60,12 +60,31 @@ bool parseTraffic(const std::string& message, Traffic* out);
 std::string undisplay(const std::string& shown);
 std::string display(const std::string& bytes);
 
-// One message of the daemon as a record: {"kind": ..., its arguments by name}. Kinds: "traffic",
+// One message of the daemon as a record: {"kind": ..., its arguments by name}. Kinds: "traffic"
+// (with "bytes", and "shown" as the line showed them: a read shown cut is as long as the cut),
 // "property" and "init request" (with "op": read, defaulted, unset, written, write failed),
 // "hotplug", "time-out", "open failure", "device", "card class", "combination", ... and "line" for
 // a message of no known format. "varies": true marks a line whose arguments differ between two
 // runs of the same inputs; a decision line carries "inputs" (the properties and modem answers its
 // decision read, "classes" for both cards' classes) and "card" (the card's own inputs).
 nlohmann::json readRecord(const std::string& message);
+
+// The daemon's decisions by name.
+namespace decision {
+constexpr char kCardClass[] = "card class";
+constexpr char kCapabilityCombination[] = "capability combination";
+constexpr char kActualCombination[] = "actual combination";
+constexpr char kModemRat[] = "modem rat";
+constexpr char kRatList[] = "rat list";
+constexpr char kRatListAfterModem[] = "rat list after modem";
+constexpr char kActualRat[] = "actual rat";
+constexpr char kMasterCard[] = "master card";
+constexpr char kNvram[] = "nvram";
+}  // namespace decision
+
+// What a decision reads, as its decision line's record says it: "inputs" (the properties and
+// modem answers, "classes" for both cards' classes) and, for a card's class, "card" (the card's
+// own inputs).
+nlohmann::json decisionReads(const char* decision);
 
 }  // namespace daemonlog

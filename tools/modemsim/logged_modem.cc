@@ -136,15 +136,16 @@ void LoggedModem::readTraffic(const LogLine& line, const Traffic& t, Reading& r)
 
 // The daemon's lines about the line itself: a time-out, a lost line, the node absent and back.
 void LoggedModem::readLineState(const LogLine& line, Reading& r) {
-  const std::string& m = line.message;
-  if (startsWith(m, "read time out")) {
+  const nlohmann::json record = daemonlog::readRecord(line.message);
+  const std::string kind = record["kind"], op = record.value("op", "");
+  if (kind == "time-out") {
     r.timedOut = true;
-  } else if (startsWith(m, "line of \"") && endsWith(m, " lost, opening it again")) {
+  } else if (kind == "line lost") {
     // Lost without a read of nothing: the hang-up is this line.
     if (!exchanges_.empty() && r.hungUp != exchanges_.size() - 1) r.hangUp(line, exchanges_);
-  } else if (m.find("access device \"") != std::string::npos && startsWith(m, "(")) {
+  } else if (kind == "device" && op == "absent") {
     ++r.accessFailures;
-  } else if (startsWith(m, "device \"") && endsWith(m, "\" is ready.")) {
+  } else if (kind == "device" && op == "ready") {
     // The node came back somewhere between the last failed look and this one.
     const bool hungUp = r.hungUp != Reading::kNone;
     const int64_t from = hungUp ? r.hangupMs : r.startMs;

@@ -2,7 +2,6 @@
 // replay (--log: the modem of a radio log).
 //   modemsim --root DIR --scenario FILE|NAME [--transcript FILE]
 //   modemsim --root DIR --log LOG [--boot N] [--fast] [--transcript FILE]
-//   modemsim log LOG [--boot N]
 //   modemsim ctl --root DIR (insert|remove|insert-quiet|remove-quiet) N | quit
 #include <ctype.h>
 #include <errno.h>
@@ -38,7 +37,6 @@ constexpr char kTool[] = "modemsim";
 constexpr char kHelp[] =
     "Usage: modemsim [--root DIR] --scenario FILE|NAME [--transcript FILE]\n"
     "  or:  modemsim [--root DIR] --log LOG [--boot N] [--fast] [--transcript FILE]\n"
-    "  or:  modemsim log LOG [--boot N]\n"
     "  or:  modemsim ctl [--root DIR] insert|remove|insert-quiet|remove-quiet N\n"
     "  or:  modemsim ctl [--root DIR] quit\n"
     "\n"
@@ -56,9 +54,6 @@ constexpr char kHelp[] =
     "  --fast            no waits but those the daemon timed out on\n"
     "  --transcript FILE where every command received is appended as \"<standby> <command>\"\n"
     "                    (default DIR/modemsim.transcript)\n"
-    "  log LOG           print the daemon's lines of one start as \"line<TAB>ms<TAB>priority<TAB>\n"
-    "                    message\" (ms from the start's first line, -1 without time), after\n"
-    "                    \"#\" lines that describe the log\n"
     "  ctl               send a control command to the simulator running in DIR\n"
     "  --help, --version this text; the version\n"
     "\n"
@@ -333,22 +328,6 @@ int runLoggedModem(const std::string& root, const std::string& file, int boot, b
   return status;
 }
 
-int printLog(const std::string& file, int boot) {
-  modemsim::RadioLog log;
-  std::vector<modemsim::LogLine> lines;
-  if (!loadBoot(file, boot, &log, &lines)) return 1;
-  printf("#format %s\n#lines %d\n#daemon %zu\n#other %d\n#malformed %d\n#starts",
-         log.format.c_str(), log.total, log.lines.size(), log.other, log.malformed);
-  for (size_t b : log.boots) printf(" %d", log.lines[b].lineNo);
-  printf("\n#start %zu\n", boot == 0 ? log.boots.size() : static_cast<size_t>(boot));
-  const int64_t start = lines.front().ms;
-  for (const modemsim::LogLine& l : lines) {
-    printf("%d\t%lld\t%c\t%s\n", l.lineNo, static_cast<long long>(l.ms < 0 ? -1 : l.ms - start),
-           l.priority, l.message.c_str());
-  }
-  return fflush(stdout) == 0 ? 0 : 1;
-}
-
 // The command line: the options, then the words after them.
 struct Command {
   std::string root, scenario, logFile, transcript;
@@ -423,15 +402,6 @@ int ctlMode(const Command& cmd) {
   return runCtl(cmd.root, words.size() == 2 ? words[1] : words[1] + " " + words[2]);
 }
 
-int logMode(const Command& cmd) {
-  if (cmd.words.size() != 2) return cli::usageError(kTool, "log needs one LOG file");
-  if (!cmd.root.empty() || !cmd.scenario.empty() || !cmd.logFile.empty() ||
-      !cmd.transcript.empty() || cmd.fast) {
-    return cli::usageError(kTool, "log takes only LOG and --boot");
-  }
-  return printLog(cmd.words[1], cmd.boot);
-}
-
 // The simulator itself, playing a scenario's modem or a logged one.
 int serveMode(const Command& cmd) {
   if (!cmd.words.empty()) {
@@ -455,8 +425,7 @@ int main(int argc, char** argv) {
   if (status >= 0) return status;
   const std::string mode = cmd.words.empty() ? "" : cmd.words[0];
   const char* envRoot = getenv("MODEMPREP_ROOT");
-  if (cmd.root.empty() && mode != "log" && envRoot != nullptr) cmd.root = envRoot;
+  if (cmd.root.empty() && envRoot != nullptr) cmd.root = envRoot;
   if (mode == "ctl") return ctlMode(cmd);
-  if (mode == "log") return logMode(cmd);
   return serveMode(cmd);
 }

@@ -241,101 +241,135 @@ SectionMark sectionLine(const std::string& line) {
   return mark;
 }
 
-bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
-  *out = RadioLog();
-  std::map<std::string, int> formats;
-  std::string s;
-  int64_t yearOffset = 0, lastMs = -1;
-  bool inLong = false;  // inside a long-format entry: message lines until a blank line
-  bool printable = false;
-  Parsed entry;
-  int parsed = 0;
+namespace {
 
-  auto keep = [&](Parsed& p, const char* format) {
-    ++formats[format];
-    ++parsed;
-    if (printable) p.line.message = unprintable(p.line.message);
-    if (p.line.ms >= 0) {
-      // A log that runs over the new year starts the count of days again.
-      if (lastMs >= 0 && p.line.ms + yearOffset + 180 * kDayMs < lastMs) yearOffset += 366 * kDayMs;
-      p.line.ms += yearOffset;
-      lastMs = p.line.ms;
-    }
-    if (p.tag != kLogTag) {
-      ++out->other;
-      return;
-    }
-    out->lines.push_back(p.line);
-  };
+// Reads a log line by line: what one line leaves for the next (a long-format entry, a printable
+// section, the year's wrap) and how many lines each format read.
+class LineReader {
+ public:
+  explicit LineReader(RadioLog* out) : out_(out) {}
 
-  while (std::getline(in, s)) {
-    ++out->total;
+  void read(std::string s) {
+    ++out_->total;
     if (!s.empty() && s.back() == '\r') s.pop_back();
     Parsed p;
-    p.line.lineNo = out->total;
-    const SectionMark section = sectionLine(s);
-    if (section.kind != SectionMark::kNone) {
-      printable = section.kind == SectionMark::kOpen &&
-                  section.command.find(" -v printable") != std::string::npos;
-      out->printable |= printable;
-      inLong = false;
-      continue;
-    }
-    if (parseLongHeader(s, &p)) {
-      entry = p;
-      inLong = true;
-      continue;
-    }
-    if (inLong) {
-      if (s.empty()) {
-        inLong = false;
-        continue;
-      }
-      Parsed line = entry;
-      line.line.lineNo = out->total;
-      line.line.message = s;
-      keep(line, "long");
-      continue;
-    }
+    p.line.lineNo = out_->total;
+    if (readSection(s) || readLong(s, &p)) return;
     if (parseThreadtime(s, &p)) {
       keep(p, "threadtime");
     } else if (parseTime(s, &p)) {
       keep(p, "time");
     } else if (parseBrief(s, &p)) {
       keep(p, "brief");
-    } else if (s.compare(0, 9, "---------") == 0 || s.empty()) {
+    } else if (s.compare(0, 9, "---------") != 0 && !s.empty()) {
       // logcat's buffer banners and blank lines are part of the format, not damage.
-    } else {
-      ++out->malformed;
+      ++out_->malformed;
     }
   }
-  int best = 0;
-  for (const auto& [name, count] : formats) {
-    if (count > best) {
+
+  int parsed() const { return parsed_; }
+
+  // The format most lines were in.
+  std::string commonestFormat() const {
+    std::string name;
+    int best = 0;
+    for (const auto& [format, count] : formats_) {
+      if (count <= best) continue;
       best = count;
-      out->format = name;
+      name = format;
     }
+    return name;
   }
-  if (parsed == 0) {
+
+ private:
+  // A bug report's section line: a section logcat printed with "-v printable" escapes bytes.
+  bool readSection(const std::string& s) {
+    const SectionMark section = sectionLine(s);
+    if (section.kind == SectionMark::kNone) return false;
+    printable_ = section.kind == SectionMark::kOpen &&
+                 section.command.find(" -v printable") != std::string::npos;
+    out_->printable |= printable_;
+    inLong_ = false;
+    return true;
+  }
+
+  // A long-format header, or a message line of its entry (until a blank line).
+  bool readLong(const std::string& s, Parsed* p) {
+    if (parseLongHeader(s, p)) {
+      entry_ = *p;
+      inLong_ = true;
+      return true;
+    }
+    if (!inLong_) return false;
+    if (s.empty()) {
+      inLong_ = false;
+      return true;
+    }
+    Parsed line = entry_;
+    line.line.lineNo = out_->total;
+    line.line.message = s;
+    keep(line, "long");
+    return true;
+  }
+
+  void keep(Parsed& p, const char* format) {
+    ++formats_[format];
+    ++parsed_;
+    if (printable_) p.line.message = unprintable(p.line.message);
+    if (p.line.ms >= 0) {
+      // A log that runs over the new year starts the count of days again.
+      if (lastMs_ >= 0 && p.line.ms + yearOffset_ + 180 * kDayMs < lastMs_)
+        yearOffset_ += 366 * kDayMs;
+      p.line.ms += yearOffset_;
+      lastMs_ = p.line.ms;
+    }
+    if (p.tag != kLogTag) {
+      ++out_->other;
+      return;
+    }
+    out_->lines.push_back(p.line);
+  }
+
+  RadioLog* out_;
+  std::map<std::string, int> formats_;
+  int64_t yearOffset_ = 0, lastMs_ = -1;
+  bool inLong_ = false, printable_ = false;
+  Parsed entry_;
+  int parsed_ = 0;
+};
+
+// A start begins with the first of the same process's lines before its "Build time" line (the
+// boot marker's lines come first).
+void findStarts(RadioLog* log) {
+  size_t previous = 0;
+  for (size_t i = 0; i < log->lines.size(); ++i) {
+    if (!daemonlog::isStartLine(log->lines[i].message)) continue;
+    size_t first = i;
+    while (first > previous && log->lines[first - 1].pid == log->lines[i].pid) --first;
+    log->boots.push_back(first);
+    previous = i + 1;
+  }
+}
+
+}  // namespace
+
+bool parseRadioLog(std::istream& in, RadioLog* out, std::string* error) {
+  *out = RadioLog();
+  LineReader reader(out);
+  std::string s;
+  while (std::getline(in, s)) reader.read(s);
+  out->format = reader.commonestFormat();
+  if (reader.parsed() == 0) {
     *error = "not a radio log in a known format (brief, time, threadtime or long): no line of " +
              std::to_string(out->total) + " is one";
     return false;
   }
   if (out->lines.empty()) {
     *error = "no line of the daemon (tag \"" + std::string(kLogTag) + "\") among " +
-             std::to_string(parsed) + " log lines";
+             std::to_string(reader.parsed()) + " log lines";
     return false;
   }
-  // A start begins with the first of the same process's lines before its "Build time" line
-  // (the boot marker's lines come first).
-  size_t previous = 0;
-  for (size_t i = 0; i < out->lines.size(); ++i) {
-    if (!daemonlog::isStartLine(out->lines[i].message)) continue;
-    size_t first = i;
-    while (first > previous && out->lines[first - 1].pid == out->lines[i].pid) --first;
-    out->boots.push_back(first);
-    previous = i + 1;
-  }
+  findStarts(out);
   return true;
 }
 

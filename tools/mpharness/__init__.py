@@ -21,7 +21,6 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIOS = os.path.join(REPO, "tools", "modemsim", "scenarios")
-RESIDENT_LINE = "uevent_open_socket device_fd:"
 # Cards for the simulator's slots: a USIM of the target operator, a SIM of another domestic one.
 CARD_A = {"present": True, "id": "89860012345678901234", "imsi": "460001234567890", "type": 2,
           "lock": "none"}
@@ -153,7 +152,7 @@ class Build:
 # standby, "%d"), as its own definitions give them: radioplan --names prints them.
 _PATHS = {"HISTORY": "card_history", "FACTORY_FILE": "factory_file",
           "UEVENT_SOCKET": "uevent_socket", "MODEM_DEVICE": "modem_device"}
-_daemon_paths = {}
+_daemon_names = {}
 
 
 def _radioplan():
@@ -166,30 +165,89 @@ def _radioplan():
     return Build().radioplan  # missing: its error names the build tree
 
 
-def daemon_path(name):
-    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
-    if not _daemon_paths:
+def daemon_names():
+    """The daemon's declarations as radioplan --names prints them (asked once)."""
+    if not _daemon_names:
         radioplan = _radioplan()
         try:
-            names = json.loads(subprocess.run([radioplan, "--names"], check=True,
-                                              stdout=subprocess.PIPE).stdout)
+            _daemon_names.update(json.loads(subprocess.run(
+                [radioplan, "--names"], check=True, stdout=subprocess.PIPE).stdout))
         except (OSError, subprocess.CalledProcessError, ValueError) as error:
             raise HarnessError("%s --names: %s" % (radioplan, error))
-        paths = names["paths"]
-        _daemon_paths.update({key: paths[field] for key, field in _PATHS.items()})
-        _daemon_paths["RADIO_DIR"] = names["data_directory"]["name"].rstrip("/")
-        _daemon_paths["RILD_FILE"] = paths["rild_config_base"] + "%d"
-    return _daemon_paths[name]
+    return _daemon_names
+
+
+def daemon_path(name):
+    """One of the daemon's fixed paths by its name here (RADIO_DIR, HISTORY, ...)."""
+    names = daemon_names()
+    if name == "RADIO_DIR":
+        return names["data_directory"]["name"].rstrip("/")
+    if name == "RILD_FILE":
+        return names["paths"]["rild_config_base"] + "%d"
+    return names["paths"][_PATHS[name]]
 
 
 def __getattr__(name):
     if name in _PATHS or name in ("RADIO_DIR", "RILD_FILE"):
         return daemon_path(name)
+    if name == "RESIDENT_LINE":  # the start of the line the daemon logs once it is resident
+        return daemon_names()["log"]["resident"]
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
+class Root:
+    """What the daemon left under a host root (self.root; its log at self.log_path, read with
+    self.build's programs): the log, files, property store, init requests."""
 
-class Phone:
+    def path(self, phone_path):
+        return self.root + phone_path
+
+    def log(self):
+        return pathlib.Path(self.log_path).read_text(errors="replace")
+
+    def texts(self):
+        """Log messages without the 'X/modemprep(  pid): ' prefix."""
+        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
+
+    def records(self):
+        """Every line of the daemon's log as a record of tools/daemonlog."""
+        return self.build.records("--all", "-", text=self.log())[1]
+
+    def time_outs(self):
+        """Seconds each time-out record waited."""
+        return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
+
+    def transcript(self):
+        """'<standby> <command>' per command the simulator received since it started."""
+        return (self.file_bytes("/modemsim.transcript") or b"").decode().splitlines()
+
+    def file_bytes(self, phone_path):
+        """A file's bytes, or None when there is no such file."""
+        try:
+            with open(self.path(phone_path), "rb") as f:
+                return f.read()
+        except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
+            return None
+
+    def store_lines(self):
+        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
+
+    def props(self):
+        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
+
+    def init_log(self):
+        return (self.file_bytes("/init.log") or b"").decode().splitlines()
+
+    def rild(self, standby):
+        return pathlib.Path(self.path(daemon_path("RILD_FILE") % standby)).read_text()
+
+    def history_bytes(self):
+        return self.file_bytes(daemon_path("HISTORY"))
+
+
+class Phone(Root):
+    """A phone on a host root: the simulated modem, the daemon, the events sent to it."""
+
     def __init__(self, modem, properties=None, factory=None, data_dir=True, build=None, env=None):
         """modem: a scenario (dict); factory: the factory file's bytes (None: no file); env: the
         daemon's environment besides MODEMPREP_ROOT."""
@@ -207,9 +265,6 @@ class Phone:
         self.sim_report_path = self.path("/log/modemsim.report")
         for name, value in (properties or {}).items():
             self.set_prop(name, value)
-
-    def path(self, phone_path):
-        return self.root + phone_path
 
     # ---- processes -------------------------------------------------------------------------
     def modem_args(self):
@@ -260,7 +315,7 @@ class Phone:
         if start_modem and self.sim is None:
             self.start_modem()
         self.start_daemon()
-        self.wait_log(RESIDENT_LINE, timeout, exit_ends_wait=True)
+        self.wait_log(daemon_names()["log"]["resident"], timeout, exit_ends_wait=True)
         return self
 
     def wait_log(self, text, timeout=60, count=1, exit_ends_wait=False):
@@ -318,46 +373,3 @@ class Phone:
         if result.returncode != 0:
             raise HarnessError("%s failed (%d): %s" % (" ".join(argv), result.returncode,
                                                         result.stderr.strip()))
-
-    # ---- what the daemon left --------------------------------------------------------------
-    def log(self):
-        return pathlib.Path(self.log_path).read_text(errors="replace")
-
-    def texts(self):
-        """Log messages without the 'X/modemprep(  pid): ' prefix."""
-        return [line.partition("): ")[2] for line in self.log().splitlines() if "): " in line]
-
-    def records(self):
-        """Every line of the daemon's log as a record of tools/daemonlog."""
-        return self.build.records("--all", "-", text=self.log())[1]
-
-    def time_outs(self):
-        """Seconds each "read time out" line waited."""
-        return [r["waited_ms"] / 1e3 for r in self.records() if r["kind"] == "time-out"]
-
-    def transcript(self):
-        """'<standby> <command>' per command the simulator received since it started."""
-        return (self.file_bytes("/modemsim.transcript") or b"").decode().splitlines()
-
-    def file_bytes(self, phone_path):
-        """A file's bytes, or None when there is no such file."""
-        try:
-            with open(self.path(phone_path), "rb") as f:
-                return f.read()
-        except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
-            return None
-
-    def store_lines(self):
-        return (self.file_bytes("/properties") or b"").decode(errors="replace").splitlines()
-
-    def props(self):
-        return dict(line.split("=", 1) for line in self.store_lines() if "=" in line)
-
-    def init_log(self):
-        return (self.file_bytes("/init.log") or b"").decode().splitlines()
-
-    def rild(self, standby):
-        return pathlib.Path(self.path(daemon_path("RILD_FILE") % standby)).read_text()
-
-    def history_bytes(self):
-        return self.file_bytes(daemon_path("HISTORY"))

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "card/words.h"
+#include "daemonlog/records.h"
 #include "platform/platform.h"
 #include "platform/properties.h"
 
@@ -403,6 +404,23 @@ void markUnknown(Json& j, const std::map<std::string, std::string>& unknown) {
   }
 }
 
+// What each decision read: the same inputs the reader of the daemon's log gives its lines.
+void addReads(Json& j) {
+  namespace decision = daemonlog::decision;
+  auto reads = [](const char* name) { return Json(daemonlog::decisionReads(name)); };
+  j["profile"]["reads"] = {{"rat_list", reads(decision::kRatList)},
+                           {"rat_list_after_modem", reads(decision::kRatListAfterModem)}};
+  j["capability"]["reads"] = reads(decision::kModemRat);
+  for (Json& card : j["cards"]) card["reads"] = reads(decision::kCardClass);
+  j["master"]["reads"] = reads(decision::kMasterCard);
+  j["actual_table"]["reads"] = reads(decision::kActualCombination);
+  for (Json& standby : j["standbys"]) {
+    standby["reads"] = {{"table_rat", reads(decision::kCapabilityCombination)},
+                        {"actual_rat", reads(decision::kActualRat)}};
+  }
+  j["nvram"]["reads"] = reads(decision::kNvram);
+}
+
 }  // namespace
 
 std::string generations(RatMask mask) { return joinGenerations(0, mask, "none"); }
@@ -571,6 +589,7 @@ Json explain(const Scene& s, const RadioPlan& plan, const Writes& writes) {
   if (!s.inputs.empty()) j["inputs"] = inputsJson(s);
   if (s.logged) j["report"] = reportJson(s);
   markUnknown(j, unknownDecisions(s, plan));
+  addReads(j);
   return j;
 }
 

@@ -1,6 +1,10 @@
 // The declarations as JSON; see names.h.
 #include "radioplan/names.h"
 
+#include <string>
+
+#include "card/classify.h"
+#include "platform/log_lines.h"
 #include "platform/platform.h"
 #include "platform/properties.h"
 #include "profile/targets.h"
@@ -58,18 +62,27 @@ Json daemonNames() {
   for (const Service* s : kDaemonServices) {
     services.push_back({{"name", s->name}, {"vendor_name", s->vendorName}});
   }
-  return {{"properties", properties},
-          {"services", services},
-          {"data_directory",
-           {{"name", kDataDirectory.path}, {"vendor_name", kDataDirectory.vendorPath}}},
-          {"paths",
-           {{"modem_device", kModemDevicePath},
-            {"factory_file", kFactoryFilePath},
-            {"card_history", kCardHistoryPath},
-            {"rild_config_base", kRildConfigBasePath},
-            {"restore_record", kRestoreRecordPath},
-            {"uevent_socket", kUeventSocketPath}}},
-          {"card_classes", cardClasses()}};
+  Json names = {{"properties", properties},
+                {"services", services},
+                {"data_directory",
+                 {{"name", kDataDirectory.path}, {"vendor_name", kDataDirectory.vendorPath}}},
+                {"paths",
+                 {{"modem_device", kModemDevicePath},
+                  {"factory_file", kFactoryFilePath},
+                  {"card_history", kCardHistoryPath},
+                  {"rild_config_base", kRildConfigBasePath},
+                  {"restore_record", kRestoreRecordPath},
+                  {"uevent_socket", kUeventSocketPath}}},
+                {"card_classes", cardClasses()}};
+  // What the tools look for in the daemon's traffic and log: the properties that hold the factory
+  // setting and publish the target, the card's identity query, and the start of the line the
+  // daemon logs once it is resident.
+  names["roles"] = {{"factory_setting", prop::kMsms.name},
+                    {"published_target", prop::kPublishedProjectTarget.name}};
+  names["commands"] = {{"card_id", cardCommand(CardCommand::kId).command.text}};
+  const std::string resident = logline::kResident;
+  names["log"] = {{"resident", resident.substr(0, resident.find('%'))}};
+  return names;
 }
 
 }  // namespace radioplan

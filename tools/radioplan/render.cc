@@ -185,6 +185,16 @@ void renderCards(Doc& d, const Json& r, bool brief) {
   if (r["cards"].empty()) d.item("no SIM slot in this profile");
 }
 
+// The inputs a decision read, for a report of what the phone decided: none for a plan.
+void renderReads(Doc& d, const Json& r, const Json& reads) {
+  if (!r.contains("report")) return;
+  std::string words;
+  for (const Json& in : reads.value("inputs", Json::array())) {
+    words += (words.empty() ? "" : ", ") + d.code(str(in));
+  }
+  d.item("read: " + words, 1);
+}
+
 // The three decisions: the master card, each standby's RATs, the NVRAM.
 void renderDecisions(Doc& d, const Json& r) {
   const Json& m = r["master"];
@@ -192,6 +202,7 @@ void renderDecisions(Doc& d, const Json& r) {
             (m["code"] == "unknown" ? "" : ", code " + d.code(str(m["code"]))) +
             (m["written"].get<bool>() ? "" : " (kept: not decided this time)"));
   d.item("why: " + str(m["reason"]));
+  renderReads(d, r, m["reads"]);
 
   const Json& t = r["actual_table"];
   d.heading("Standbys");
@@ -201,6 +212,7 @@ void renderDecisions(Doc& d, const Json& r) {
     d.item("standby " + str(s["standby"]) + " (" + slot + "): table " + str(s["table_rats"]) +
            " -> actual " + d.bold(str(s["actual_rats"])) + ", DSTMEX " + d.code(str(s["dstmex"])));
     for (const Json& why : s["reasons"]) d.item(str(why), 1);
+    renderReads(d, r, s["reads"]["actual_rat"]);
   }
   d.item(d.code(prop::kActualRat.name) + " = " + d.code(str(r["actual_rat_value"])) + " (" +
          (t["table"].is_null() ? "no actual table for target " + str(r["profile"]["target"])
@@ -211,6 +223,7 @@ void renderDecisions(Doc& d, const Json& r) {
   const std::string state = str(nvram["state"]);
   d.heading("NVRAM: " + (state == "swapped" ? state + ", modem reset" : state));
   d.item(str(nvram["reason"]));
+  renderReads(d, r, nvram["reads"]);
 }
 
 std::string render(const Json& r, bool markdown, bool files, bool brief) {

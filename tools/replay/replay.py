@@ -39,9 +39,6 @@ except ImportError:
 
 # A host run's root before the phone's paths.
 ROOT = re.compile(r'(?<=")[^"]*?(?=/(dev/TTYEMS40|data/vantorel/|amt/))')
-# The property whose write carries the factory file's digits, and the published target.
-FACTORY = "persist.sys.vx.msms"
-TARGET = "ro.sys.vx.proj.target"
 WRITES = ("written", "write failed")
 
 CONTEXT = 3
@@ -108,23 +105,16 @@ class Plan:
         self._infer()
 
     def _infer(self):
-        seen, written, failed, store = set(), set(), {}, {}
+        # The property trail: the store as the log shows it, the names read, written and refused,
+        # and the changes to make before the last event sent (None before the first event).
+        self._store, self._read, self._written, self._failed = {}, set(), set(), {}
+        self._pending = None
         rild_blocks = 0
         node_seen = False
-        pending_changes = None  # property changes to make before the last event sent
         history = mpharness.daemon_path("HISTORY")
         for index, r in enumerate(self.lines):
-            kind, number, ms = r["kind"], r["line"], r.get("ms", -1)
-            key = compared(r)
-            if kind == "hotplug" and not self._same_event(index, r["event"]):
-                previous = self.expected[-1] if self.expected else None
-                gap = ((ms - self.lines[previous[0]].get("ms", -1)) / 1000.0
-                       if previous and ms >= 0 else 0.0)
-                pending_changes = {}
-                self.events.append((len(self.expected), max(0.0, gap),
-                                    r["event"].replace(" ", "\0"), number, pending_changes))
-            if key:
-                self.expected.append((index, key[0], key[1]))
+            kind = r["kind"]
+            self._note_expected(index, r)
             if not node_seen:
                 self.late_node |= kind == "device" and r["op"] == "absent"
                 node_seen = kind == "device" and r["op"] == "ready"
@@ -133,39 +123,55 @@ class Plan:
             rild_blocks += kind == "rild round"
             if kind == "rild file" and rild_blocks == 1:  # the files found at the start
                 self.old_dstmex.setdefault(r["standby"], []).append(r["old"])
-            if kind not in ("property", "init request"):
-                continue
-            name, value = r["name"], r.get("value")
-            if (kind, name) == ("property", FACTORY) and r["op"] in WRITES and self.factory is None \
-                    and len(value) == 3 and value.isdigit():
-                self.factory = value.encode()
-            if r["op"] not in WRITES:
-                value = value if r["op"] == "read" else None
-                if name not in seen and name not in written:
-                    if value is not None:
-                        self.properties[name] = value
-                    store[name] = value
-                elif store.get(name) != value:
-                    self._changed_outside(name, value, number, pending_changes)
-                    store[name] = value
-                seen.add(name)
-            elif r["op"] == "write failed":
-                failed[name] = failed.get(name, 0) + 1
-            else:
-                written.add(name)
-                if kind == "init request":
-                    service = "init.svc." + value
-                    written.add(service)
-                    store[service] = "stopped" if name == "ctl.stop" else "running"
-                else:
-                    store[name] = value
-        self.seen = seen | written
-        for name, count in sorted(failed.items()):
-            if name in written:
+            if kind in ("property", "init request"):
+                self._note_property(r)
+        self.seen = self._read | self._written
+        for name, count in sorted(self._failed.items()):
+            if name in self._written:
                 self.notes.append("%s was refused %d times and then written: the replay's store "
                                   "refuses all or none" % (name, count))
             else:
                 self.refused.append(name)
+
+    def _note_expected(self, index, r):
+        """A uevent starts an event, sent after the logged gap; a compared line is expected."""
+        ms = r.get("ms", -1)
+        if r["kind"] == "hotplug" and not self._same_event(index, r["event"]):
+            previous = self.expected[-1] if self.expected else None
+            gap = ((ms - self.lines[previous[0]].get("ms", -1)) / 1000.0
+                   if previous and ms >= 0 else 0.0)
+            self._pending = {}
+            self.events.append((len(self.expected), max(0.0, gap),
+                                r["event"].replace(" ", "\0"), r["line"], self._pending))
+        key = compared(r)
+        if key:
+            self.expected.append((index, key[0], key[1]))
+
+    def _note_property(self, r):
+        """A read fills the starting store (or shows a change from outside), a write the store."""
+        kind, name, value, op = r["kind"], r["name"], r.get("value"), r["op"]
+        if kind == "property" and name == role("factory_setting") and op in WRITES \
+                and self.factory is None and len(value) == 3 and value.isdigit():
+            self.factory = value.encode()
+        if op not in WRITES:
+            value = value if op == "read" else None
+            if name not in self._read and name not in self._written:
+                if value is not None:
+                    self.properties[name] = value
+                self._store[name] = value
+            elif self._store.get(name) != value:
+                self._changed_outside(name, value, r["line"], self._pending)
+                self._store[name] = value
+            self._read.add(name)
+        elif op == "write failed":
+            self._failed[name] = self._failed.get(name, 0) + 1
+        elif kind == "init request":
+            service = "init.svc." + value
+            self._written.update((name, service))
+            self._store[service] = "stopped" if name == "ctl.stop" else "running"
+        else:
+            self._written.add(name)
+            self._store[name] = value
 
     def _same_event(self, index, message):
         """A uevent naming both slots is logged once per slot: the second line is not an event."""
@@ -512,8 +518,9 @@ class Inputs:
 
     def identified(self):
         """The standby last asked a card's identity."""
+        card_id = mpharness.daemon_names()["commands"]["card_id"]
         return next((r["standby"] for r in self.before() if sent(r) and
-                     r["bytes"].startswith("AT^DCID")), 0)
+                     r["bytes"].startswith(card_id)), 0)
 
     def classes(self):
         """{slot: the record of the last class each card was given}."""
@@ -525,7 +532,13 @@ class Inputs:
 
     def target(self):
         return next((r["value"] for r in self.before() if r["kind"] == "property" and
-                     r["op"] == "written" and r["name"] == TARGET), None)
+                     r["op"] == "written" and r["name"] == role("published_target")), None)
+
+
+def role(name):
+    """The daemon's property of a role: the write of "factory_setting" carries the factory file's
+    digits, "published_target" is the target published."""
+    return mpharness.daemon_names()["roles"][name]
 
 
 def sent(record):
@@ -663,9 +676,7 @@ def check_history(build, path):
         raise ReplayError(result.stderr.strip().splitlines()[-1].replace("cardhist: ", "", 1))
 
 
-def main(bindir=None, prog="replay", version=None):
-    """bindir: the directory of the installed programs (modemprep-replay); else a build tree.
-    version: the installed package's; else the build tree's daemon tells it."""
+def parse_args(bindir, prog, version):
     against = ("the programs installed beside it, or the build tree --build names" if bindir
                else "the current build")
     parser = ArgumentParser(
@@ -696,6 +707,13 @@ def main(bindir=None, prog="replay", version=None):
         parser.error("argument --boot: must be 1 or more")
     if (args.log is None) == (args.bugreport is None):
         parser.error("give a LOG or --bugreport FILE (one of them)")
+    return args
+
+
+def main(bindir=None, prog="replay", version=None):
+    """bindir: the directory of the installed programs (modemprep-replay); else a build tree.
+    version: the installed package's; else the build tree's daemon tells it."""
+    args = parse_args(bindir, prog, version)
     try:
         for path in (args.log, args.history):
             if path:
@@ -711,10 +729,7 @@ def main(bindir=None, prog="replay", version=None):
         if args.history:
             check_history(build, args.history)
         return run(args, build)
-    except InputError as e:
-        print("replay: %s" % e, file=sys.stderr)
-        return 1
-    except (ReplayError, HarnessError) as e:
+    except (InputError, ReplayError, HarnessError) as e:
         print("replay: %s" % e, file=sys.stderr)
         return 1
     except KeyboardInterrupt:
