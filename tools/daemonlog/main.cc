@@ -20,7 +20,7 @@ namespace {
 constexpr char kTool[] = "daemonlog";
 constexpr char kUsage[] =
     "Usage: daemonlog [--boot N | --all] LOG\n"
-    "  or:  daemonlog [--boot N] --bugreport FILE [--save-section OUT]\n"
+    "  or:  daemonlog [--boot N] [--previous-boot] --bugreport FILE [--save-section OUT]\n"
     "Prints the daemon's lines of one start of a radio log (logcat brief, time, threadtime or\n"
     "long format; - reads stdin) as JSON Lines: first a \"log\" record (format, starts, the\n"
     "section of a bug report), then one record per line with its line number (in a bug report:\n"
@@ -30,18 +30,21 @@ constexpr char kUsage[] =
     "  --all                 every line of the daemon, whatever start it belongs to\n"
     "  --bugreport FILE      a bug report (adb bugreport's zip, its main text or folder): the\n"
     "                        log section that holds the daemon's lines, as radioplan takes it\n"
+    "  --previous-boot       with --bugreport: the start in its LAST LOGCAT section, the\n"
+    "                        previous boot's log\n"
     "  --save-section OUT    also write that section's text to OUT (its line 1 is the\n"
     "                        section line)\n"
     "  --help                this text\n"
     "  --version             the version\n"
     "Exit status: 0 printed, 1 an unreadable log or report (named), 2 a bad command line.\n";
 
-enum { kBoot = 1, kAll, kBugreport, kSave, kHelp, kVersion };
+enum { kBoot = 1, kAll, kBugreport, kPreviousBoot, kSave, kHelp, kVersion };
 
 struct Options {
   std::string log, bugreport, saveSection;
   int boot = 0;
   bool all = false;
+  bool previousBoot = false;  // the start in LAST LOGCAT
 };
 
 // The log, its lines to print, the offset of their numbers, and the section they came from.
@@ -65,13 +68,14 @@ bool readLog(const Options& o, Source* s, std::string* error) {
 bool readReport(const Options& o, Source* s, std::string* error) {
   try {
     const radioplan::Bugreport report = radioplan::readBugreport(o.bugreport);
-    const radioplan::LoggedStart start = radioplan::loggedStart(report, o.boot);
+    const radioplan::LoggedStart start = radioplan::loggedStart(report, o.boot, o.previousBoot);
     for (const radioplan::Section& section : report.sections) {
       if (section.title != start.section || section.line != start.sectionLine) continue;
       std::istringstream in(section.text);
       if (!modemsim::parseRadioLog(in, &s->log, error)) return false;
       s->offset = section.line - 1;
       s->described = {{"section", section.title}, {"section_line", section.line}};
+      if (o.previousBoot) s->described["previous_boot"] = true;
       if (!report.mainName.empty()) s->described["main"] = report.mainName;
       if (o.saveSection.empty()) return true;
       FILE* out = fopen(o.saveSection.c_str(), "w");
@@ -137,6 +141,7 @@ int parse(int argc, char** argv, Options* o) {
       {"boot", required_argument, nullptr, kBoot},
       {"all", no_argument, nullptr, kAll},
       {"bugreport", required_argument, nullptr, kBugreport},
+      {"previous-boot", no_argument, nullptr, kPreviousBoot},
       {"save-section", required_argument, nullptr, kSave},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
@@ -151,6 +156,7 @@ int parse(int argc, char** argv, Options* o) {
       return cli::usageError(kTool, std::string("--boot ") + optarg + ": not a start (1 or more)");
     }
     o->all |= c == kAll;
+    o->previousBoot |= c == kPreviousBoot;
     if (c == kBugreport) o->bugreport = optarg;
     if (c == kSave) o->saveSection = optarg;
   }
@@ -163,8 +169,8 @@ int parse(int argc, char** argv, Options* o) {
   if (o->all && (o->boot != 0 || !o->bugreport.empty())) {
     return cli::usageError(kTool, "--all reads a LOG, without --boot");
   }
-  if (!o->saveSection.empty() && o->bugreport.empty()) {
-    return cli::usageError(kTool, "--save-section needs --bugreport");
+  if ((!o->saveSection.empty() || o->previousBoot) && o->bugreport.empty()) {
+    return cli::usageError(kTool, "--save-section and --previous-boot need --bugreport");
   }
   return 0;
 }

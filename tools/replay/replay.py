@@ -277,22 +277,24 @@ def section_log(args, build, work):
     written to a file in `work`: (its path, its description, the log's description and lines)."""
     saved = os.path.join(work, "section.log")
     info, lines = records(build, "--bugreport", args.bugreport, "--save-section", saved,
-                          *(["--boot", str(args.boot)] if args.boot else []))
+                          *(["--boot", str(args.boot)] if args.boot else []),
+                          *(["--previous-boot"] if args.previous_boot else []))
     path = os.path.join(work, info["section"].lower().replace(" ", "_") + ".log")
     os.rename(saved, path)
-    described = "the %s section of %s (saved as %s; its line 1 is line %d of %s)" % (
-        info["section"], args.bugreport, path, info["section_line"],
-        info.get("main") or args.bugreport)
+    described = "%sthe %s section of %s (saved as %s; its line 1 is line %d of %s)" % (
+        "the previous boot's log, " if info.get("previous_boot") else "", info["section"],
+        args.bugreport, path, info["section_line"], info.get("main") or args.bugreport)
     return path, described, info, lines
 
 
-def report_properties(path, plan, build):
+def report_properties(path, plan, build, previous_boot=False):
     """Which integration the bug report's properties show; their values (the state after the
     run) go into the replay's store for the names the daemon reads that the log never shows
     read. Returns the notes."""
     names = bugreport.daemon_names(build)
     # radioplan reads them as the daemon does, vendor names translated back.
-    result = subprocess.run([build.radioplan, "--bugreport", path, "--properties"],
+    result = subprocess.run([build.radioplan, "--bugreport", path, "--properties"] +
+                            (["--previous-boot"] if previous_boot else []),
                             capture_output=True, text=True, timeout=30)
     if result.returncode != 0:
         raise ReplayError(result.stderr.strip().replace("radioplan: ", "", 1))
@@ -334,7 +336,7 @@ def replay(args, build, work):
     if args.bugreport:
         args.log, described, info, lines = section_log(args, build, work)
         plan = Plan(lines)
-        notes = report_properties(args.bugreport, plan, build)
+        notes = report_properties(args.bugreport, plan, build, args.previous_boot)
     else:
         info, lines = read_log(build, args.log, args.boot)
         plan = Plan(lines)
@@ -695,6 +697,9 @@ def parse_args(bindir, prog, version):
                         help="the card history (radio.cfg) pulled from the phone")
     parser.add_argument("--boot", type=int, default=0, metavar="N",
                         help="the Nth start of the daemon in the log (default: the last)")
+    parser.add_argument("--previous-boot", action="store_true",
+                        help="with --bugreport: the start in its LAST LOGCAT section, the "
+                        "previous boot's log (never taken in place of this boot's)")
     parser.add_argument("--fast", action="store_true",
                         help="no waits but those the daemon timed out on")
     parser.add_argument("--keep", action="store_true", help="keep the new run's root")
@@ -707,6 +712,8 @@ def parse_args(bindir, prog, version):
         parser.error("argument --boot: must be 1 or more")
     if (args.log is None) == (args.bugreport is None):
         parser.error("give a LOG or --bugreport FILE (one of them)")
+    if args.previous_boot and not args.bugreport:
+        parser.error("argument --previous-boot: goes with --bugreport")
     return args
 
 
